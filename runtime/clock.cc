@@ -1,0 +1,39 @@
+// The millisecond tick from local time. Seconds and microseconds come from a
+// single clock reading: two readings could straddle a second boundary and make
+// the tick jump back by almost a second.
+#include "runtime/clock.h"
+
+#include <sys/time.h>
+
+#include <cstring>
+
+uint32_t tickFromLocal(const struct tm& t, long usec) {
+  uint32_t days = static_cast<uint32_t>(t.tm_year) * 366u + static_cast<uint32_t>(t.tm_yday);
+  uint32_t hours = days * 24u + static_cast<uint32_t>(t.tm_hour);
+  uint32_t minutes = hours * 60u + static_cast<uint32_t>(t.tm_min);
+  uint32_t seconds = minutes * 60u + static_cast<uint32_t>(t.tm_sec);
+  return seconds * 1000u + static_cast<uint32_t>(usec / 1000);
+}
+
+uint32_t GetTickCount() {
+  timeval tv;
+  gettimeofday(&tv, nullptr);
+  time_t now = tv.tv_sec;
+  struct tm t;
+  memset(&t, 0, sizeof(t));
+  const struct tm* local = localtime(&now);
+  if (local != nullptr) t = *local;
+  return tickFromLocal(t, static_cast<long>(tv.tv_usec));
+}
+
+int trLocalNow(struct tm* out) {
+  if (out == nullptr) return 0;
+  time_t now = time(nullptr);
+  const struct tm* local = localtime(&now);
+  if (local == nullptr) {
+    memset(out, 0, sizeof(*out));
+    return 0;
+  }
+  *out = *local;
+  return 1;
+}

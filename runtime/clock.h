@@ -1,0 +1,21 @@
+// The millisecond tick. It counts every year as 366 days and wraps modulo
+// 2^32; compare two ticks by their difference taken as int32_t.
+#ifndef QZUCON_RUNTIME_CLOCK_H_
+#define QZUCON_RUNTIME_CLOCK_H_
+
+#include <cstdint>
+#include <ctime>
+
+// The tick for broken-down local time t and the microseconds of that second.
+// Pure: (((year*366 + yday)*24 + hour)*60 + min)*60 + sec, *1000 + usec/1000,
+// all in wrapping 32-bit arithmetic.
+uint32_t tickFromLocal(const struct tm& t, long usec);
+
+// The tick for the current local time.
+uint32_t GetTickCount();
+
+// Local broken-down time now (thread-unsafe localtime underneath). 1 on
+// success, 0 when the time cannot be converted (out is then zeroed).
+int trLocalNow(struct tm* out);
+
+#endif  // QZUCON_RUNTIME_CLOCK_H_

@@ -1,0 +1,162 @@
+// Child processes and descriptors. trSpawn forks and execs; between the two
+// the child uses only async-signal-safe calls, because the caller (a test
+// runner) may have other threads. An exec failure is reported back through a
+// close-on-exec pipe, so the caller learns it from trSpawn itself.
+#include "runtime/proc.h"
+
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <ctime>
+
+namespace {
+
+constexpr int kMaxWaitFds = 16;
+
+void closeIfOpen(int* fd) {
+  if (*fd >= 0) close(*fd);
+  *fd = -1;
+}
+
+void closePair(int p[2]) {
+  closeIfOpen(&p[0]);
+  closeIfOpen(&p[1]);
+}
+
+// Child side: makes fd the descriptor target, open across exec. dup2 onto
+// itself would keep the close-on-exec flag, hence the special case.
+bool moveTo(int fd, int target) {
+  if (fd == target) return fcntl(fd, F_SETFD, 0) == 0;
+  return dup2(fd, target) == target;
+}
+
+// Child side: the pipe end for one stream, or /dev/null when not piped.
+bool connectStream(int pipeEnd, int target, int nullMode) {
+  if (pipeEnd >= 0) return moveTo(pipeEnd, target);
+  int fd = open("/dev/null", nullMode | O_CLOEXEC);
+  return fd >= 0 && moveTo(fd, target);
+}
+
+[[noreturn]] void runChild(const char* const* argv, const char* dir, int in, int out, int err,
+                           int report) {
+  struct sigaction sa = {};
+  sa.sa_handler = SIG_DFL;
+  sigemptyset(&sa.sa_mask);
+  sigaction(SIGPIPE, &sa, nullptr);
+  sigset_t none;
+  sigemptyset(&none);
+  sigprocmask(SIG_SETMASK, &none, nullptr);
+  bool ok = (dir == nullptr || chdir(dir) == 0) && connectStream(in, 0, O_RDONLY) &&
+            connectStream(out, 1, O_WRONLY) && connectStream(err, 2, O_WRONLY);
+  if (ok) execv(argv[0], const_cast<char* const*>(argv));
+  int e = errno;
+  ssize_t ignored = write(report, &e, sizeof e);
+  (void)ignored;
+  _exit(127);
+}
+
+bool openPipe(int p[2], bool wanted) {
+  p[0] = p[1] = -1;
+  return !wanted || pipe2(p, O_CLOEXEC) == 0;
+}
+
+// Parent side, after the fork: 1 when the child reported a failed exec.
+bool childFailed(int report) {
+  int e = 0;
+  ssize_t n;
+  do {
+    n = read(report, &e, sizeof e);
+  } while (n < 0 && errno == EINTR);
+  return n > 0;
+}
+
+}  // namespace
+
+int trSpawn(const char* const* argv, const char* dir, int pipes, trProcIo* io) {
+  io->in = io->out = io->err = -1;
+  if (argv == nullptr || argv[0] == nullptr) return -1;
+  int in[2], out[2], err[2], report[2];
+  bool ok = openPipe(in, pipes & kPipeIn) && openPipe(out, pipes & kPipeOut) &&
+            openPipe(err, pipes & kPipeErr) && openPipe(report, true);
+  int pid = ok ? fork() : -1;
+  if (pid == 0) runChild(argv, dir, in[0], out[1], err[1], report[1]);
+  closeIfOpen(&in[0]);
+  closeIfOpen(&out[1]);
+  closeIfOpen(&err[1]);
+  closeIfOpen(&report[1]);
+  if (pid > 0 && childFailed(report[0])) {
+    int status;
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    pid = -1;
+  }
+  closeIfOpen(&report[0]);
+  if (pid < 0) {
+    closePair(in);
+    closePair(out);
+    closePair(err);
+    return -1;
+  }
+  io->in = in[1];
+  io->out = out[0];
+  io->err = err[0];
+  return pid;
+}
+
+int trRead(int fd, void* buf, unsigned len) { return static_cast<int>(read(fd, buf, len)); }
+
+int trWrite(int fd, const void* buf, unsigned len) {
+  return static_cast<int>(write(fd, buf, len));
+}
+
+int trClose(int fd) { return close(fd); }
+
+int trWaitpid(int pid, int* status, int noHang) {
+  return waitpid(pid, status, noHang ? WNOHANG : 0);
+}
+
+int trKill(int pid, int sig) { return pid > 0 ? kill(pid, sig) : -1; }
+
+int trWaitReadable(const int* fds, int n, int timeoutMs, int* ready) {
+  if (n < 0 || n > kMaxWaitFds) return -1;
+  pollfd p[kMaxWaitFds];
+  for (int i = 0; i < n; i++) {
+    p[i].fd = fds[i];  // poll skips negative descriptors
+    p[i].events = POLLIN;
+    p[i].revents = 0;
+  }
+  int r = poll(p, static_cast<nfds_t>(n), timeoutMs);
+  for (int i = 0; i < n; i++) ready[i] = r > 0 && p[i].revents != 0 ? 1 : 0;
+  return r;
+}
+
+int trIgnoreSigpipe() {
+  struct sigaction sa = {};
+  sa.sa_handler = SIG_IGN;
+  sigemptyset(&sa.sa_mask);
+  return sigaction(SIGPIPE, &sa, nullptr);
+}
+
+int64_t trNowMs() {
+  timespec ts;
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
+
+int trSockPort(int h) {
+  sockaddr_in a = {};
+  socklen_t len = sizeof a;
+  if (getsockname(h, reinterpret_cast<sockaddr*>(&a), &len) != 0) return -1;
+  return ntohs(a.sin_port);
+}
+
+bool procExited(int status) { return WIFEXITED(status); }
+int procExitCode(int status) { return WEXITSTATUS(status); }
+bool procSignaled(int status) { return WIFSIGNALED(status); }
+int procSignal(int status) { return WTERMSIG(status); }

@@ -1,0 +1,67 @@
+// Running and talking to other processes, for the tests and the tools: spawn
+// a program on pipes, read and write descriptors, wait for readiness and for
+// the child's end, signal it by pid, and a monotonic clock for deadlines.
+// Every function is one or two system calls and returns the raw result;
+// none of them logs or retries.
+#ifndef QZUCON_RUNTIME_PROC_H_
+#define QZUCON_RUNTIME_PROC_H_
+
+#include <cstdint>
+
+// Which standard streams of a spawned child get a pipe; the others are
+// connected to /dev/null.
+constexpr int kPipeIn = 1;
+constexpr int kPipeOut = 2;
+constexpr int kPipeErr = 4;
+
+// The parent's ends of a child's pipes: in is written, out and err are read.
+// -1 for a stream that went to /dev/null.
+struct trProcIo {
+  int in;
+  int out;
+  int err;
+};
+
+// Starts argv[0] (a path; no PATH search) with the null-terminated argv, in
+// the working folder dir (null = the caller's), its standard streams on pipes
+// as pipes asks. The child gets the default SIGPIPE action and none of the
+// caller's other pipes (all are close-on-exec). Returns the child's pid, or -1
+// when the pipes, the fork, the folder or the exec failed; io is then all -1
+// and nothing stays open.
+int trSpawn(const char* const* argv, const char* dir, int pipes, trProcIo* io);
+
+// read/write/close: bytes moved, 0 at end of stream, -1 on failure.
+int trRead(int fd, void* buf, unsigned len);
+int trWrite(int fd, const void* buf, unsigned len);
+int trClose(int fd);
+
+// waitpid: the pid when the child has ended (its raw status in *status),
+// 0 when noHang is set and it is still running, -1 on failure.
+int trWaitpid(int pid, int* status, int noHang);
+// kill(pid, sig): 0 or -1. pid must be > 0; 0 and negative pids (process
+// groups) are refused with -1 so a stray value can never signal a group.
+int trKill(int pid, int sig);
+
+// Waits at most timeoutMs for any of the n descriptors to be readable or
+// closed at the far end. Returns the number of ready descriptors (0 on
+// timeout, -1 on failure, also when interrupted); ready[i] is set to 1 for
+// each ready fds[i] and 0 otherwise. Negative descriptors are skipped.
+int trWaitReadable(const int* fds, int n, int timeoutMs, int* ready);
+
+// Writing to a pipe whose reader is gone then fails with -1 instead of
+// ending the process. 0 or -1.
+int trIgnoreSigpipe();
+
+// Milliseconds of a clock that never jumps (not the wall clock).
+int64_t trNowMs();
+
+// The local port a socket is bound to, in host order; -1 on failure.
+int trSockPort(int h);
+
+// Decoding a trWaitpid status. Pure.
+bool procExited(int status);    // ended through exit()
+int procExitCode(int status);   // its exit status (only when procExited)
+bool procSignaled(int status);  // ended by a signal
+int procSignal(int status);     // that signal (only when procSignaled)
+
+#endif  // QZUCON_RUNTIME_PROC_H_

@@ -1,0 +1,115 @@
+// IPv4 sockets by address text. Each wrapper is the system call and its raw
+// result; the only logic here is turning "a.b.c.d:port" into an address,
+// which is kept pure (trDestAddr) so it can be checked without a socket.
+#include "runtime/sock.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+
+#include "runtime/text.h"
+
+namespace {
+// Longer address parts are no dotted address a user would write; they are
+// treated as unparseable instead of being cut into something that parses.
+constexpr size_t kHostTextSize = 64;
+
+sockaddr_in anyAddr(unsigned port) {
+  sockaddr_in a;
+  memset(&a, 0, sizeof(a));
+  a.sin_family = AF_INET;
+  a.sin_port = htons(static_cast<uint16_t>(port & 0xFFFFu));
+  a.sin_addr.s_addr = htonl(INADDR_ANY);
+  return a;
+}
+
+in_addr_t hostPart(const char* dest) {
+  size_t len = strcspn(dest, ":");
+  if (len >= kHostTextSize) return INADDR_NONE;
+  char host[kHostTextSize];
+  memcpy(host, dest, len);
+  host[len] = '\0';
+  return inet_addr(host);
+}
+}  // namespace
+
+int trSocket(int type) { return socket(AF_INET, type == 0 ? SOCK_DGRAM : SOCK_STREAM, 0); }
+
+int trBind(int h, unsigned port, const char* addr) {
+  int one = 1;
+  setsockopt(h, SOL_SOCKET, SO_REUSEADDR, &one, sizeof(one));
+  sockaddr_in a = anyAddr(port);
+  if (addr != nullptr && addr[0] != '\0') a.sin_addr.s_addr = inet_addr(addr);
+  return bind(h, reinterpret_cast<const sockaddr*>(&a), sizeof(a));
+}
+
+int trNonblock(int h) {
+  int flags = fcntl(h, F_GETFL);
+  if (flags == -1) return 0;
+  return fcntl(h, F_SETFL, flags | O_NONBLOCK) != -1 ? 1 : 0;
+}
+
+int trListen(int h, int backlog) { return listen(h, backlog); }
+
+int trAcceptFrom(int h, sockaddr* peer) {
+  socklen_t len = sizeof(sockaddr_in);
+  return accept(h, peer, peer != nullptr ? &len : nullptr);
+}
+
+int trRecv(int h, char* buf, unsigned len) { return static_cast<int>(read(h, buf, len)); }
+
+int trRecvfrom(int h, char* buf, unsigned len, sockaddr* from, int* fromLen) {
+  if (from == nullptr || fromLen == nullptr) {
+    return static_cast<int>(recvfrom(h, buf, len, 0, nullptr, nullptr));
+  }
+  socklen_t l = *fromLen > 0 ? static_cast<socklen_t>(*fromLen) : 0;
+  int r = static_cast<int>(recvfrom(h, buf, len, 0, from, &l));
+  *fromLen = static_cast<int>(l);
+  return r;
+}
+
+uint16_t trDestPort(const char* dest) {
+  if (dest == nullptr) return 0;
+  const char* colon = strchr(dest, ':');
+  if (colon == nullptr) return 0;
+  // strtol clamps where atol would overflow; the low 16 bits are the port.
+  long port = strtol(colon + 1, nullptr, 10);
+  return static_cast<uint16_t>(static_cast<unsigned long>(port) & 0xFFFFu);
+}
+
+int trDestAddr(const char* dest, sockaddr_in* out) {
+  if (dest == nullptr || dest[0] == '\0' || out == nullptr) return 0;
+  *out = anyAddr(trDestPort(dest));
+  out->sin_addr.s_addr = hostPart(dest);
+  return 1;
+}
+
+int trSendto(int h, const char* data, unsigned len, const char* dest) {
+  sockaddr_in a;
+  if (!trDestAddr(dest, &a)) return 0;
+  return static_cast<int>(sendto(h, data, len, 0, reinterpret_cast<const sockaddr*>(&a), sizeof(a)));
+}
+
+char* trAddrstr(const sockaddr* addr, char* out) {
+  if (out == nullptr) return out;
+  out[0] = '\0';
+  if (addr == nullptr) return out;
+  sockaddr_in a;
+  memcpy(&a, addr, sizeof(a));
+  char dotted[INET_ADDRSTRLEN];
+  if (inet_ntop(AF_INET, &a.sin_addr, dotted, sizeof(dotted)) == nullptr) return out;
+  trf(out, kAddrTextSize, "%s:%d", dotted, static_cast<int>(ntohs(a.sin_port)));
+  return out;
+}
+
+void trClosesocket(int h) { close(h); }
+
+int trRcvbuf(int h, int bytes) { return setsockopt(h, SOL_SOCKET, SO_RCVBUF, &bytes, sizeof(bytes)); }
+
+void trsock::sClose() {
+  if (handle != -1) trClosesocket(handle);
+  handle = -1;
+}

@@ -1,0 +1,58 @@
+// Thin IPv4 socket layer. Handles are plain ints, -1 meaning none; addresses
+// are text "a.b.c.d:port". Each function is one or two system calls and
+// returns the raw result; none of them logs or retries.
+#ifndef QZUCON_RUNTIME_SOCK_H_
+#define QZUCON_RUNTIME_SOCK_H_
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+#include <cstdint>
+
+// Longest address text: "255.255.255.255:65535" and its terminator.
+constexpr int kAddrTextSize = 22;
+
+int trSocket(int type);  // 0 = UDP, anything else = TCP; new handle or -1
+// SO_REUSEADDR, then bind to the low 16 bits of port on addr ("" = any).
+// 0 on success, -1 on failure.
+int trBind(int h, unsigned port, const char* addr);
+int trNonblock(int h);  // 1 when O_NONBLOCK was set, 0 when refused
+int trListen(int h, int backlog);
+// Accepts one pending connection; peer receives 16 bytes. Handle or -1.
+int trAcceptFrom(int h, sockaddr* peer);
+// One read: >0 bytes, 0 when the peer closed the stream, -1 when nothing was read.
+int trRecv(int h, char* buf, unsigned len);
+// recvfrom; *fromLen is in/out (callers set 16). Datagram length or -1.
+int trRecvfrom(int h, char* buf, unsigned len, sockaddr* from, int* fromLen);
+// Sends to the destination text; bytes sent, -1 on failure, 0 (nothing sent)
+// for a null or empty destination. The text is never modified.
+int trSendto(int h, const char* data, unsigned len, const char* dest);
+// Writes "a.b.c.d:port" into out (kAddrTextSize bytes); empty when the
+// address cannot be converted. Returns out.
+char* trAddrstr(const sockaddr* addr, char* out);
+void trClosesocket(int h);
+// Asks for a receive queue of bytes (the kernel may clamp it). 0 or -1.
+int trRcvbuf(int h, int bytes);
+
+// Where trSendto sends for a destination text: inet_addr of the text before the
+// first ':' and the port after it (atol, low 16 bits; 0 without ':'). Returns 0
+// for a null or empty text (no destination), else 1. Pure; no system call.
+int trDestAddr(const char* dest, sockaddr_in* out);
+// The port part of trDestAddr alone, in host byte order.
+uint16_t trDestPort(const char* dest);
+
+// Owner of one socket handle; closes it when it dies.
+class trsock {
+ public:
+  trsock() : handle(-1) {}
+  ~trsock() { sClose(); }
+  trsock(const trsock&) = delete;
+  trsock& operator=(const trsock&) = delete;
+  // Closes the handle if open; always leaves it -1. Safe to call repeatedly.
+  void sClose();
+  bool valid() const { return handle != -1; }
+
+  int handle;
+};
+
+#endif  // QZUCON_RUNTIME_SOCK_H_

@@ -1,0 +1,275 @@
+// Sockets over loopback: destination parsing, a real datagram round trip,
+// address text, binding, flags, a local TCP connection and handle ownership.
+// Test code calls getsockname/connect/fcntl directly to observe the wrappers.
+#include "runtime/sock.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <string>
+
+#include "runtime/term.h"
+#include "runtime/text.h"
+
+namespace {
+
+constexpr unsigned kWaitMs = 5000;
+
+uint16_t boundPort(int h) {
+  sockaddr_in a;
+  socklen_t len = sizeof(a);
+  if (getsockname(h, reinterpret_cast<sockaddr*>(&a), &len) != 0) return 0;
+  return ntohs(a.sin_port);
+}
+
+sockaddr_in makeAddr(const char* ip, uint16_t port) {
+  sockaddr_in a;
+  memset(&a, 0, sizeof(a));
+  a.sin_family = AF_INET;
+  a.sin_port = htons(port);
+  a.sin_addr.s_addr = inet_addr(ip);
+  return a;
+}
+
+std::string destText(unsigned port) {
+  char buf[40];
+  trf(buf, sizeof(buf), "127.0.0.1:%u", port);
+  return buf;
+}
+
+TEST(TrDestAddr, PortAndAddressFromText) {
+  struct Row {
+    const char* dest;
+    int result;
+    const char* ip;
+    uint16_t port;
+  } rows[] = {
+      {"127.0.0.5:28100", 1, "127.0.0.5", 28100},
+      {"127.0.0.5", 1, "127.0.0.5", 0},        // no ':' means port 0
+      {"127.0.0.5:70000", 1, "127.0.0.5", 4464},  // low 16 bits
+      {"127.0.0.5:", 1, "127.0.0.5", 0},
+      {"127.0.0.5:65535", 1, "127.0.0.5", 65535},
+      {"127.0.0.5:-1", 1, "127.0.0.5", 65535},
+      {"127.0.0.5:1:2", 1, "127.0.0.5", 1},     // first ':' splits
+      {"", 0, nullptr, 0},
+      {nullptr, 0, nullptr, 0},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.dest != nullptr ? r.dest : "(null)");
+    sockaddr_in a;
+    memset(&a, 0xAB, sizeof(a));
+    ASSERT_EQ(r.result, trDestAddr(r.dest, &a));
+    EXPECT_EQ(r.port, trDestPort(r.dest));
+    if (r.result == 0) continue;
+    EXPECT_EQ(AF_INET, a.sin_family);
+    EXPECT_EQ(r.port, ntohs(a.sin_port));
+    EXPECT_EQ(inet_addr(r.ip), a.sin_addr.s_addr);
+  }
+}
+
+TEST(TrDestAddr, OverlongAddressIsNotCutIntoAnAddress) {
+  std::string dest = "127.0.0.1" + std::string(80, ' ') + ":5";
+  sockaddr_in a;
+  ASSERT_EQ(1, trDestAddr(dest.c_str(), &a));
+  EXPECT_EQ(INADDR_NONE, a.sin_addr.s_addr);
+}
+
+TEST(TrSendto, NoDestinationSendsNothing) {
+  trsock s;
+  s.handle = trSocket(0);
+  ASSERT_TRUE(s.valid());
+  EXPECT_EQ(0, trSendto(s.handle, "x", 1, nullptr));
+  EXPECT_EQ(0, trSendto(s.handle, "x", 1, ""));
+}
+
+class UdpPair : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    rx_.handle = trSocket(0);
+    tx_.handle = trSocket(0);
+    ASSERT_TRUE(rx_.valid() && tx_.valid());
+    ASSERT_EQ(0, trBind(rx_.handle, 0, "127.0.0.1"));
+    ASSERT_EQ(0, trBind(tx_.handle, 0, "127.0.0.1"));
+    rxPort_ = boundPort(rx_.handle);
+    txPort_ = boundPort(tx_.handle);
+    ASSERT_NE(0, rxPort_);
+  }
+  // Waits for one datagram and returns its text and sender.
+  std::string receive(std::string* from) {
+    if (trSelect(rx_.handle, 0, kWaitMs) != 1) return "<timeout>";
+    char buf[64];
+    sockaddr_in sender;
+    int len = 16;
+    int n = trRecvfrom(rx_.handle, buf, sizeof(buf), reinterpret_cast<sockaddr*>(&sender), &len);
+    if (n < 0) return "<error>";
+    EXPECT_EQ(16, len);
+    char text[kAddrTextSize];
+    *from = trAddrstr(reinterpret_cast<sockaddr*>(&sender), text);
+    return std::string(buf, n);
+  }
+
+  trsock rx_, tx_;
+  uint16_t rxPort_ = 0, txPort_ = 0;
+};
+
+TEST_F(UdpPair, DatagramRoundTrip) {
+  std::string dest = destText(rxPort_);
+  EXPECT_EQ(5, trSendto(tx_.handle, "hello", 5, dest.c_str()));
+  EXPECT_EQ(destText(rxPort_), dest) << "destination text unchanged";
+  std::string from;
+  EXPECT_EQ("hello", receive(&from));
+  EXPECT_EQ(destText(txPort_), from);
+}
+
+TEST_F(UdpPair, PortAboveSixteenBitsSendsToLowBits) {
+  std::string dest = destText(rxPort_ + 65536u);
+  ASSERT_EQ(4, trSendto(tx_.handle, "wrap", 4, dest.c_str()));
+  std::string from;
+  EXPECT_EQ("wrap", receive(&from));
+}
+
+TEST_F(UdpPair, EmptyNonblockingSocketReadsMinusOne) {
+  ASSERT_EQ(1, trNonblock(rx_.handle));
+  char buf[8];
+  EXPECT_EQ(-1, trRecv(rx_.handle, buf, sizeof(buf)));
+  sockaddr_in from;
+  int len = 16;
+  EXPECT_EQ(-1, trRecvfrom(rx_.handle, buf, sizeof(buf), reinterpret_cast<sockaddr*>(&from), &len));
+  EXPECT_EQ(0, trSelect(rx_.handle, 0, 0)) << "a zero timeout only polls";
+  EXPECT_EQ(1, trSelect(tx_.handle, 1, kWaitMs)) << "an idle UDP socket is writable";
+}
+
+TEST(TrAddrstr, FormatsAddressAndPort) {
+  struct Row {
+    const char* ip;
+    uint16_t port;
+    const char* want;
+  } rows[] = {
+      {"127.0.0.1", 5000, "127.0.0.1:5000"},
+      {"255.255.255.255", 65535, "255.255.255.255:65535"},
+      {"0.0.0.0", 0, "0.0.0.0:0"},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.want);
+    sockaddr_in a = makeAddr(r.ip, r.port);
+    char out[kAddrTextSize + 4];
+    memset(out, 'x', sizeof(out));
+    EXPECT_EQ(out, trAddrstr(reinterpret_cast<sockaddr*>(&a), out));
+    EXPECT_STREQ(r.want, out);
+  }
+  EXPECT_EQ(21u, strlen("255.255.255.255:65535")) << "longest text fits kAddrTextSize";
+  char out[kAddrTextSize] = "stale";
+  EXPECT_STREQ("", trAddrstr(nullptr, out));
+}
+
+TEST(TrBind, PortAboveSixteenBitsBindsLowBits) {
+  // Find a free port, release it, then bind it again through the high form.
+  trsock probe;
+  probe.handle = trSocket(0);
+  ASSERT_EQ(0, trBind(probe.handle, 0, "127.0.0.1"));
+  unsigned port = boundPort(probe.handle);
+  probe.sClose();
+  trsock s;
+  s.handle = trSocket(0);
+  ASSERT_EQ(0, trBind(s.handle, port + 65536u, "127.0.0.1"));
+  EXPECT_EQ(port, boundPort(s.handle));
+}
+
+TEST(TrBind, Failures) {
+  trsock listener;
+  listener.handle = trSocket(1);
+  ASSERT_EQ(0, trBind(listener.handle, 0, "127.0.0.1"));
+  ASSERT_EQ(0, trListen(listener.handle, 3));
+  trsock s;
+  s.handle = trSocket(1);
+  EXPECT_EQ(-1, trBind(s.handle, boundPort(listener.handle), "127.0.0.1")) << "port in use";
+  EXPECT_EQ(-1, trBind(-1, 0, "")) << "no socket";
+}
+
+TEST(TrNonblock, SetsFlagAndKeepsOthers) {
+  trsock s;
+  s.handle = trSocket(0);
+  ASSERT_EQ(0, fcntl(s.handle, F_SETFL, O_APPEND));
+  int before = fcntl(s.handle, F_GETFL);
+  ASSERT_EQ(0, before & O_NONBLOCK);
+  EXPECT_EQ(1, trNonblock(s.handle));
+  EXPECT_EQ(before | O_NONBLOCK, fcntl(s.handle, F_GETFL));
+  EXPECT_EQ(0, trNonblock(-1));
+}
+
+TEST(TrRcvbuf, BestEffort) {
+  trsock s;
+  s.handle = trSocket(0);
+  EXPECT_EQ(0, trRcvbuf(s.handle, 1 << 20));
+  EXPECT_EQ(-1, trRcvbuf(-1, 1 << 20));
+}
+
+TEST(Tcp, AcceptReadAndPeerClose) {
+  trsock listener;
+  listener.handle = trSocket(1);
+  ASSERT_EQ(0, trBind(listener.handle, 0, "127.0.0.1"));
+  ASSERT_EQ(0, trListen(listener.handle, 3));
+  ASSERT_EQ(1, trNonblock(listener.handle));
+  sockaddr_in peer;
+  EXPECT_EQ(-1, trAcceptFrom(listener.handle, reinterpret_cast<sockaddr*>(&peer))) << "none pending";
+
+  trsock client;
+  client.handle = trSocket(1);
+  ASSERT_EQ(0, trBind(client.handle, 0, "127.0.0.1"));
+  sockaddr_in to = makeAddr("127.0.0.1", boundPort(listener.handle));
+  ASSERT_EQ(0, connect(client.handle, reinterpret_cast<sockaddr*>(&to), sizeof(to)));
+  ASSERT_EQ(1, trSelect(listener.handle, 0, kWaitMs));
+  trsock conn;
+  conn.handle = trAcceptFrom(listener.handle, reinterpret_cast<sockaddr*>(&peer));
+  ASSERT_TRUE(conn.valid());
+  char text[kAddrTextSize];
+  EXPECT_EQ(destText(boundPort(client.handle)), trAddrstr(reinterpret_cast<sockaddr*>(&peer), text));
+
+  ASSERT_EQ(3, write(client.handle, "abc", 3));
+  ASSERT_EQ(1, trSelect(conn.handle, 0, kWaitMs));
+  char buf[8];
+  EXPECT_EQ(3, trRecv(conn.handle, buf, sizeof(buf)));
+  client.sClose();
+  ASSERT_EQ(1, trSelect(conn.handle, 0, kWaitMs));
+  EXPECT_EQ(0, trRecv(conn.handle, buf, sizeof(buf))) << "peer closed";
+}
+
+TEST(Trsock, CloseTwiceClosesOnce) {
+  trsock s;
+  EXPECT_FALSE(s.valid());
+  s.sClose();  // closing an invalid handle is harmless
+  s.handle = trSocket(0);
+  ASSERT_TRUE(s.valid());
+  int fd = s.handle;
+  s.sClose();
+  EXPECT_EQ(-1, s.handle);
+  EXPECT_EQ(-1, fcntl(fd, F_GETFD)) << "closed";
+  // The number is likely reused at once; a second close must not touch it.
+  trsock other;
+  other.handle = trSocket(0);
+  s.sClose();
+  EXPECT_NE(-1, fcntl(other.handle, F_GETFD)) << "another socket closed by mistake";
+}
+
+TEST(Trsock, DestructorCloses) {
+  int fd;
+  {
+    trsock s;
+    s.handle = trSocket(0);
+    fd = s.handle;
+    ASSERT_NE(-1, fd);
+  }
+  EXPECT_EQ(-1, fcntl(fd, F_GETFD));
+}
+
+TEST(TrSelect, DescriptorOutsideSetFails) {
+  for (int fd : {-1, 1024, 5000}) EXPECT_EQ(-1, trSelect(fd, 0, 0)) << "fd " << fd;
+  int closedFd = trSocket(0);
+  trClosesocket(closedFd);
+  EXPECT_EQ(-1, trSelect(closedFd, 0, 0)) << "not open";
+}
+
+}  // namespace

@@ -1,0 +1,74 @@
+// Bounded text helpers: formatting, appending, copying, trimming and the
+// lenient decimal scan used for ports. Every write stays inside the caller's
+// buffer; the guards for null or impossible sizes keep a bad caller from
+// turning a cut text into a memory fault.
+#include "runtime/text.h"
+
+#include <cstdio>
+#include <cstring>
+
+int vtrf(char* buf, int size, const char* fmt, va_list ap) {
+  if (buf == nullptr || size < 1) return vsnprintf(nullptr, 0, fmt, ap);
+  int n = vsnprintf(buf, static_cast<size_t>(size), fmt, ap);
+  buf[size - 1] = '\0';
+  if (n < 0) buf[0] = '\0';  // the contents are unspecified after an error
+  return n;
+}
+
+int trf(char* buf, int size, const char* fmt, ...) {
+  va_list ap;
+  va_start(ap, fmt);
+  int n = vtrf(buf, size, fmt, ap);
+  va_end(ap);
+  return n;
+}
+
+int traf(char* str, int size, const char* fmt, ...) {
+  if (str == nullptr || size < 1) return 0;
+  int len = static_cast<int>(strnlen(str, static_cast<size_t>(size)));
+  if (len >= size - 1) return len;
+  va_list ap;
+  va_start(ap, fmt);
+  // A bound of size-1-len lets in at most size-2-len characters: the whole
+  // string stays one shorter than trf allows, which callers rely on.
+  int n = vsnprintf(str + len, static_cast<size_t>(size - 1 - len), fmt, ap);
+  va_end(ap);
+  str[size - 1] = '\0';
+  if (n < 0) str[len] = '\0';
+  return n;
+}
+
+char* strzcpy(char* dst, const char* src, int n) {
+  if (dst == nullptr || n < 0) return dst;
+  int i = 0;
+  if (src != nullptr) {
+    for (; i < n && src[i] != '\0'; ++i) dst[i] = src[i];
+  }
+  dst[i] = '\0';
+  return dst;
+}
+
+char* strim(char* s, const char* set) {
+  if (s == nullptr) {
+    // Writable so that a careless caller storing a NUL does not fault; it is
+    // reset on every use.
+    static char empty[1];
+    empty[0] = '\0';
+    return empty;
+  }
+  if (set == nullptr || set[0] == '\0') return s;
+  size_t lead = strspn(s, set);
+  size_t len = strlen(s + lead);
+  if (lead > 0) memmove(s, s + lead, len + 1);
+  while (len > 0 && strchr(set, s[len - 1]) != nullptr) s[--len] = '\0';
+  return s;
+}
+
+uint32_t atoul(const char* text) {
+  uint32_t value = 0;
+  if (text == nullptr) return 0;
+  for (const char* p = text; (*p >= '0' && *p <= '9') || *p == '-'; ++p) {
+    if (*p != '-') value = value * 10u + static_cast<uint32_t>(*p - '0');
+  }
+  return value;
+}

@@ -1,0 +1,34 @@
+// Bounded text helpers. Every function here keeps its writes inside the
+// destination and leaves it NUL-terminated; texts that do not fit are cut,
+// never rejected. Nothing here logs or keeps state.
+#ifndef QZUCON_RUNTIME_TEXT_H_
+#define QZUCON_RUNTIME_TEXT_H_
+
+#include <cstdarg>
+#include <cstdint>
+
+// Formats into buf, which holds size bytes (size >= 1); buf[size-1] is always
+// NUL afterwards. Returns the length of the complete formatted text, which
+// exceeds size-1 when the text was cut.
+int trf(char* buf, int size, const char* fmt, ...) __attribute__((format(printf, 3, 4)));
+int vtrf(char* buf, int size, const char* fmt, va_list ap);
+
+// Appends formatted text to the NUL-terminated str living in a buffer of size
+// bytes. The whole string never exceeds size-2 characters. Returns the current
+// length when nothing could be appended, else the full length of the appended
+// formatted text.
+int traf(char* str, int size, const char* fmt, ...) __attribute__((format(printf, 3, 4)));
+
+// Copies at most n characters of src and a terminator: dst needs n+1 bytes
+// (or strlen(src)+1 when smaller). n < 0 writes nothing. Returns dst.
+char* strzcpy(char* dst, const char* src, int n);
+
+// Removes every character of set from both ends of s, in place. Returns s, or
+// a constant empty text when s is null.
+char* strim(char* s, const char* set);
+
+// Reads decimal digits from the start of text, modulo 2^32; '-' characters
+// are skipped, anything else ends the scan. No blanks, no sign: "+5" is 0.
+uint32_t atoul(const char* text);
+
+#endif  // QZUCON_RUNTIME_TEXT_H_

@@ -1,0 +1,139 @@
+// Cutting rules of the bounded text helpers and the lenient decimal scan.
+#include "runtime/text.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+namespace {
+
+TEST(Trf, CutsToSizeAndReportsFullLength) {
+  struct Row {
+    const char* label;
+    int size;
+    const char* text;
+    const char* want;
+  } rows[] = {
+      {"fits", 16, "hello", "hello"},
+      {"exact fit", 6, "hello", "hello"},
+      {"12 chars into 8 bytes", 8, "abcdefghijkl", "abcdefg"},
+      {"size 1 gives empty", 1, "abc", ""},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.label);
+    char buf[32];
+    memset(buf, 'x', sizeof(buf));
+    EXPECT_EQ(static_cast<int>(strlen(r.text)), trf(buf, r.size, "%s", r.text));
+    EXPECT_STREQ(r.want, buf);
+    EXPECT_EQ('x', buf[r.size]) << "wrote past the buffer";
+  }
+}
+
+TEST(Trf, NoBufferOnlyMeasures) { EXPECT_EQ(3, trf(nullptr, 0, "%d", 123)); }
+
+TEST(Traf, AppendsNeverBeyondSizeMinusTwo) {
+  struct Row {
+    const char* label;
+    const char* before;
+    const char* append;
+    const char* want;
+    int result;
+  } rows[] = {
+      {"room for all", "ab", "cd", "abcd", 2},
+      {"6 + 6 in 10 bytes keeps 8", "abcdef", "ghijkl", "abcdefgh", 6},
+      {"8 chars: nothing fits", "abcdefgh", "ghijkl", "abcdefgh", 6},
+      {"9 chars: nothing tried", "abcdefghi", "ghijkl", "abcdefghi", 9},
+      {"empty start", "", "0123456789", "01234567", 10},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.label);
+    char buf[12];
+    memset(buf, 'x', sizeof(buf));
+    strcpy(buf, r.before);
+    EXPECT_EQ(r.result, traf(buf, 10, "%s", r.append));
+    EXPECT_STREQ(r.want, buf);
+    EXPECT_EQ('x', buf[10]) << "wrote past the buffer";
+  }
+}
+
+TEST(Traf, UnterminatedInputStaysInside) {
+  char buf[6];
+  memset(buf, 'y', sizeof(buf));
+  EXPECT_EQ(4, traf(buf, 4, "%s", "z"));
+  EXPECT_EQ('y', buf[4]);
+}
+
+TEST(Strzcpy, CopiesAtMostNAndTerminates) {
+  struct Row {
+    const char* label;
+    const char* src;
+    int n;
+    const char* want;
+  } rows[] = {
+      {"n 0 gives empty", "abcdef", 0, ""},
+      {"n 3 of 6", "abcdef", 3, "abc"},
+      {"n larger than source", "ab", 10, "ab"},
+      {"n equal to length", "abc", 3, "abc"},
+      {"null source", nullptr, 5, ""},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.label);
+    char buf[16];
+    memset(buf, 'x', sizeof(buf));
+    EXPECT_EQ(buf, strzcpy(buf, r.src, r.n));
+    EXPECT_STREQ(r.want, buf);
+    if (r.n < 15) {
+      EXPECT_EQ('x', buf[r.n + 1]) << "wrote past n+1 bytes";
+    }
+  }
+}
+
+TEST(Strzcpy, NegativeCountLeavesDestination) {
+  char buf[4] = {'q', 'r', 's', 't'};
+  strzcpy(buf, "abc", -1);
+  EXPECT_EQ(0, memcmp(buf, "qrst", 4));
+}
+
+TEST(Strim, RemovesSetFromBothEnds) {
+  struct Row {
+    const char* label;
+    const char* in;
+    const char* want;
+  } rows[] = {
+      {"only blanks and tabs", " \t \t ", ""},
+      {"inner blanks kept", "\t a b  c \t", "a b  c"},
+      {"nothing to trim", "abc", "abc"},
+      {"leading only", "  abc", "abc"},
+      {"trailing only", "abc\t", "abc"},
+      {"empty", "", ""},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.label);
+    char buf[32];
+    strcpy(buf, r.in);
+    EXPECT_EQ(buf, strim(buf, " \t"));
+    EXPECT_STREQ(r.want, buf);
+  }
+}
+
+TEST(Strim, NullGivesEmptyText) {
+  const char* s = strim(nullptr, " \t");
+  ASSERT_NE(nullptr, s);
+  EXPECT_STREQ("", s);
+}
+
+TEST(Atoul, ScansDigitsSkippingMinus) {
+  struct Row {
+    const char* in;
+    uint32_t want;
+  } rows[] = {
+      {"-12", 12u},         {"1-2", 12u},        {"12:34", 12u},
+      {" 7", 0u},           {"+5", 0u},          {"4294967295", 4294967295u},
+      {"4294967296", 0u},   {"99999999999", 1215752191u},
+      {"", 0u},             {"28100", 28100u},
+  };
+  for (const Row& r : rows) EXPECT_EQ(r.want, atoul(r.in)) << "row \"" << r.in << "\"";
+  EXPECT_EQ(0u, atoul(nullptr));
+}
+
+}  // namespace
