@@ -1,0 +1,86 @@
+// Packet scrambling: the pinned wire bytes, the derived seed and proof of a
+// password, and the scramble/unscramble symmetry.
+#include "crypto/keystream.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+#include "crypto/md5.h"
+#include "crypto/mt.h"
+
+namespace {
+
+class KeystreamTest : public ::testing::Test {
+ protected:
+  void TearDown() override { resetGenerator(); }
+};
+
+TEST_F(KeystreamTest, KeystreamOfZeros) {
+  struct row { uint32_t seed; std::vector<unsigned char> bytes; };
+  const row rows[] = {
+      {36250418, {0x27, 0x1d, 0x76, 0xf5, 0xff, 0x2a, 0xc4, 0xb6,
+                  0xc6, 0x73, 0x21, 0x53, 0x6c, 0x86, 0xbc, 0xf4}},
+      {4357, {0xf5, 0x82, 0x8b, 0x0a, 0xba, 0xc0, 0x12, 0x98}},
+      {1, {0x86, 0xfa, 0xaf, 0x78, 0x3c, 0x4e, 0xc4, 0xff}},
+      {3, {0xba, 0x2b, 0xca, 0x37, 0x39, 0xb3, 0x05, 0x34}},
+      {0, {0, 0, 0, 0, 0, 0, 0, 0}},
+  };
+  for (const row& r : rows) {
+    std::vector<unsigned char> buf(r.bytes.size(), 0);
+    keystreamXor(r.seed, buf.data(), buf.size());
+    EXPECT_EQ(buf, r.bytes) << "seed " << r.seed;
+  }
+}
+
+// The seed is the first four digest bytes of md5(password, 3) read
+// little-endian; the proof is md5(password, challenge) scrambled with 16
+// bytes of that seed's keystream.
+TEST_F(KeystreamTest, PasswordSeedAndProof) {
+  md5 seedDigest("secret", 6, 3);
+  const unsigned char* s = seedDigest.digest();
+  uint32_t seed = s[0] | s[1] << 8 | s[2] << 16 | static_cast<uint32_t>(s[3]) << 24;
+  EXPECT_EQ(seed, 12200485u);
+
+  md5 proofDigest("secret", 6, 0x12345678);
+  unsigned char proof[16];
+  std::memcpy(proof, proofDigest.digest(), sizeof proof);
+  keystreamXor(seed, proof, sizeof proof);
+  const unsigned char want[16] = {0xcd, 0x78, 0x87, 0x81, 0x01, 0x18, 0xd2, 0x86,
+                                  0x52, 0x37, 0x54, 0xbb, 0x58, 0x6f, 0xa6, 0xc8};
+  EXPECT_EQ(std::memcmp(proof, want, sizeof want), 0);
+}
+
+// Every call starts again at the first word of its seed, whatever was drawn
+// in between, so the same call unscrambles what it scrambled; lengths past
+// one state (624 words) included.
+TEST_F(KeystreamTest, ScrambleTwiceRestores) {
+  for (size_t len : {size_t{0}, size_t{1}, size_t{600}, size_t{1501}}) {
+    std::vector<unsigned char> text(len), buf;
+    for (size_t i = 0; i < len; i++) text[i] = static_cast<unsigned char>(i * 7);
+    buf = text;
+    keystreamXor(36250418, buf.data(), len);
+    if (len > 16) {
+      EXPECT_NE(buf, text) << "len " << len;
+    }
+    sgenrand(5);
+    genrand();
+    keystreamXor(36250418, buf.data(), len);
+    EXPECT_EQ(buf, text) << "len " << len;
+  }
+}
+
+TEST_F(KeystreamTest, LeavesStateOfPerByteDraws) {
+  unsigned char buf[700] = {};
+  keystreamXor(3, buf, sizeof buf);
+  std::vector<uint32_t> after(mt, mt + kMtN);
+  int32_t afterIndex = mti;
+  sgenrand(3);
+  for (size_t i = 0; i < sizeof buf; i++)
+    ASSERT_EQ(buf[i], genrand() & 0xFF) << "byte " << i;
+  EXPECT_EQ(afterIndex, mti);
+  EXPECT_EQ(after, std::vector<uint32_t>(mt, mt + kMtN));
+}
+
+}  // namespace
