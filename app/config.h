@@ -1,0 +1,27 @@
+// The configuration language: one token per command-line argument or file
+// line, read by parseInput and written back by writeini.
+#ifndef QZUCON_APP_CONFIG_H_
+#define QZUCON_APP_CONFIG_H_
+
+// Handles one token (leading blanks and tabs skipped; empty or ';' = comment).
+// Keywords match by prefix without regard to case; an unknown token prints the
+// usage text. The token is not modified.
+void parseInput(const char* token);
+
+// Appends the pending record g_tempServer to flServer when its address is not
+// empty (its header taken from g_HEADER), then clears it either way.
+void commitPendingServer();
+
+// Writes the configuration to name (leading spaces skipped; "" means
+// "qzucon.ini"). A new file is created readable by its owner only, since it
+// holds passwords. Logs the outcome.
+void writeini(const char* name);
+
+// The usage text, to standard output only.
+void showHelp();
+
+// Skips blanks and tabs at the start of src, then copies at most limit
+// characters and a terminator into dst (limit + 1 bytes). Returns dst.
+char* mystrzcpy(char* dst, const char* src, int limit);
+
+#endif  // QZUCON_APP_CONFIG_H_

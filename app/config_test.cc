@@ -1,0 +1,169 @@
+#include "app/config.h"
+
+#include <sys/stat.h>
+
+#include <cstring>
+#include <fstream>
+#include <string>
+
+#include "app/globals.h"
+#include "app/testenv.h"
+#include "runtime/text.h"
+
+namespace {
+
+class configTest : public coreTest {};
+
+// The effect each token has on the configuration, as a printable summary.
+std::string summary() {
+  std::string s = std::string("inifn=") + g_inifn + " myaddr=" + g_myaddr + " logfn=" + g_logfn +
+                  " tcp=" + std::to_string(g_TCPlistenport) +
+                  " udp=" + std::to_string(g_UDPlistenport) + " debug=" + std::to_string(g_debug) +
+                  " pending=" + g_tempServer.address + "|" + g_tempServer.login + "|" +
+                  g_tempServer.password + " servers=" + std::to_string(flServer.nodes());
+  return s;
+}
+
+TEST_F(configTest, TokenTable) {
+  struct row {
+    const char* token;
+    const char* expected;
+    bool help;
+  };
+  const std::string base = "inifn= myaddr= logfn=main.log tcp=0 udp=0 debug=0 pending=|| servers=0";
+  const row rows[] = {
+      {"", "", false},
+      {"   \t ", "", false},
+      {" ;myaddr=1.2.3.4:5", "", false},
+      {"myaddr=10.0.0.1:24350", "myaddr=10.0.0.1:24350", false},
+      {"MYADDR=  10.0.0.1:1 ", "myaddr=10.0.0.1:1 ", false},
+      {"ini=other.ini", "inifn=other.ini", false},
+      {"server=1.2.3.4:5", "pending=1.2.3.4:5||", false},
+      {"login=admin ", "pending=|admin |", false},
+      {"login=llllllllllllllllllllllllllllllllllllllll", "pending=|llllllllllllllllllllllllllllllll|",
+       false},
+      {"password=" "pppppppppppppppppppppppppppppppppppppppppppppppppppppppppppppppppppppp",
+       "pending=||pppppppppppppppppppppppppppppppppppppppppppppppppppppppppppppppp", false},
+      {"TCPlistenport=  \t2000", "tcp=2000", false},
+      {"tcplistenPORT=2000x", "tcp=2000", false},
+      {"UDPlistenport=abc", "udp=0", false},
+      {"UDPlistenport=7", "udp=7", false},
+      {"qzucondebug", "debug=1", false},
+      {"QZUCONDEBUG extra", "debug=1", false},
+      {"qzuconlog   my file.log \t", "logfn=my file.log", false},
+      {"qzuconlog", "", true},
+      {"qzuconwrite", "", true},
+      {"qzuconexit", "", true},
+      {"qzuconlist", "", true},
+      {"qzuconactive 1.2.3.4:5", "", true},
+      {"nonsense", "", true},
+  };
+  for (size_t i = 0; i < sizeof rows / sizeof rows[0]; i++) {
+    resetAppGlobals();
+    strzcpy(g_logfn, "main.log", 256);
+    testing::internal::CaptureStdout();
+    parseInput(rows[i].token);
+    std::string out = testing::internal::GetCapturedStdout();
+    std::string got = summary();
+    std::string want = base;
+    if (rows[i].expected[0]) {
+      std::string kv = rows[i].expected;
+      std::string key = kv.substr(0, kv.find('=') + 1);
+      size_t at = want.find(key);
+      size_t end = key == "pending=" ? want.find(" servers") : want.find(' ', at);
+      want.replace(at, end - at, kv);
+    }
+    EXPECT_EQ(got, want) << "row " << i << ": " << rows[i].token;
+    EXPECT_EQ(out.find("QZUCON Help") != std::string::npos, rows[i].help) << "row " << i;
+  }
+}
+
+TEST_F(configTest, ServerCommitsAndDropsLogins) {
+  const char* tokens[] = {"login=lost", "server=", "server=a:1", "login=one",
+                          "password=pw1", "server=b:2", "login=two"};
+  for (const char* t : tokens) parseInput(t);
+  commitPendingServer();
+  ASSERT_EQ(flServer.nodes(), 2);
+  EXPECT_STREQ(serverAt(0)->address, "a:1");
+  EXPECT_STREQ(serverAt(0)->login, "one");
+  EXPECT_STREQ(serverAt(0)->password, "pw1");
+  EXPECT_STREQ(serverAt(1)->address, "b:2");
+  EXPECT_STREQ(serverAt(1)->login, "two");
+  EXPECT_EQ(serverAt(1)->password[0], 0);
+  // Every record's header is the magic and 24 zero bytes, and its own seed
+  // starts at the default.
+  unsigned char want[kHeaderSize] = {0xFF, 0xFF, 0xFF, 0xFF, 'Q', 'Z', '_', 'U'};
+  for (int i = 0; i < 2; i++) {
+    EXPECT_EQ(memcmp(serverAt(i)->header, want, kHeaderSize), 0) << "record " << i;
+    EXPECT_EQ(serverAt(i)->rseed, kDefaultSeed) << "record " << i;
+  }
+  EXPECT_EQ(g_tempServer.address[0], 0);
+}
+
+TEST_F(configTest, WriteiniRoundTrip) {
+  const char* tokens[] = {"qzuconlog  console.log ", "TCPlistenport=2001", "UDPlistenport=2002",
+                          "myaddr=127.0.0.1:24350", "server=127.0.0.1:28100", "login=admin",
+                          "password=se cret%s", "server=host.example:1", "login=", "password=x"};
+  for (const char* t : tokens) parseInput(t);
+  commitPendingServer();
+  testing::internal::CaptureStdout();
+  parseInput("qzuconwrite   saved.ini");
+  std::string out = testing::internal::GetCapturedStdout();
+  EXPECT_EQ(out, "Configuration written to file: saved.ini\n");
+  EXPECT_EQ(readFile("saved.ini"),
+            "qzuconlog console.log\nTCPlistenPort=2001\nUDPlistenPort=2002\n"
+            "myaddr=127.0.0.1:24350\n;List of Servers\n"
+            "server=127.0.0.1:28100\nlogin=admin\npassword=se cret%s\n\n"
+            "server=host.example:1\nlogin=\npassword=x\n\n");
+  struct stat st;
+  ASSERT_EQ(stat("saved.ini", &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u) << "a new file holding passwords is private";
+
+  // Read it back line by line, as start-up does, into a fresh configuration.
+  std::string text = readFile("saved.ini");
+  resetAppGlobals();
+  size_t pos = 0;
+  while (pos < text.size()) {
+    size_t nl = text.find('\n', pos);
+    parseInput(text.substr(pos, nl - pos).c_str());
+    pos = nl + 1;
+  }
+  commitPendingServer();
+  EXPECT_STREQ(g_logfn, "console.log");
+  EXPECT_EQ(g_TCPlistenport, 2001u);
+  EXPECT_EQ(g_UDPlistenport, 2002u);
+  EXPECT_STREQ(g_myaddr, "127.0.0.1:24350");
+  ASSERT_EQ(flServer.nodes(), 2);
+  EXPECT_STREQ(serverAt(0)->password, "se cret%s");
+  EXPECT_STREQ(serverAt(1)->address, "host.example:1");
+}
+
+TEST_F(configTest, WriteiniKeepsModeAndDefaultsName) {
+  {
+    std::ofstream f("qzucon.ini");
+    f << "old\n";
+  }
+  chmod("qzucon.ini", 0644);
+  testing::internal::CaptureStdout();
+  writeini("   ");
+  testing::internal::GetCapturedStdout();
+  struct stat st;
+  ASSERT_EQ(stat("qzucon.ini", &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0644u);
+  EXPECT_EQ(readFile("qzucon.ini"), "qzuconlog main.log\nmyaddr=\n;List of Servers\n");
+}
+
+TEST_F(configTest, WriteiniReportsAFileItCannotWrite) {
+  testing::internal::CaptureStdout();
+  writeini("no/such/folder/x.ini");
+  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+            "ERROR: Unable to write configuration file: no/such/folder/x.ini\n");
+}
+
+TEST_F(configTest, MystrzcpySkipsLeadingBlanksOnly) {
+  char buf[8];
+  EXPECT_STREQ(mystrzcpy(buf, " \t a b ", 7), "a b ");
+  EXPECT_STREQ(mystrzcpy(buf, "abcdefghij", 7), "abcdefg");
+}
+
+}  // namespace

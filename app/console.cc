@@ -1,0 +1,96 @@
+// The console main loop: sockets, announcement, passes, exit notices.
+#include "app/console.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "app/globals.h"
+#include "app/log.h"
+#include "input/admin_input.h"
+#include "protocol/outbound.h"
+#include "protocol/reception.h"
+#include "runtime/clock.h"
+#include "runtime/sock.h"
+#include "runtime/term.h"
+#include "runtime/text.h"
+
+namespace {
+
+// A busy server outruns the kernel's default queue between two passes.
+constexpr int kServerRcvbuf = 4 << 20;
+
+void onTerminate(int) {
+  g_exit = 1;
+  trDefaultTerminate();  // a second signal ends the program at once
+}
+
+// Opens one optional local input socket; it stays invalid when that fails.
+void openLocal(trsock* s, int type, uint32_t port) {
+  s->handle = trSocket(type);
+  if (!s->valid()) return;
+  if (trBind(s->handle, port, "") != 0) {
+    s->sClose();
+    return;
+  }
+  trNonblock(s->handle);
+  if (type != 0) trListen(s->handle, 3);
+}
+
+bool openServerSocket() {
+  g_sock.handle = trSocket(0);
+  if (!g_sock.valid()) {
+    log("ERROR: Unable to open new socket\n");
+    return false;
+  }
+  unsigned long port = atoul(strchr(g_myaddr, ':') + 1) & 0xFFFF;
+  if (trBind(g_sock.handle, static_cast<unsigned>(port), "") != 0) {
+    log("ERROR: Unable to bind to UDP port %lu\n", port);
+    return false;
+  }
+  trNonblock(g_sock.handle);
+  trRcvbuf(g_sock.handle, kServerRcvbuf);
+  return true;
+}
+
+void announce() {
+  const unsigned char* c = g_HEADER + 8;
+  log("**Console active. Client Challenge = %02x%02x%02x%02x\n", c[0], c[1], c[2], c[3]);
+  log("**Press [Enter] to initiate challenge. \"qzuconexit\" exits.\n");
+  if (g_TCPsock.valid()) {
+    log("Listening for localhost TCP plaintext input on port %ld.\n", long(g_TCPlistenport));
+  }
+  if (g_UDPsock.valid()) {
+    log("Listening for localhost UDP plaintext input on port %ld.\n", long(g_UDPlistenport));
+  }
+}
+
+}  // namespace
+
+void drawClientChallenge(uint32_t seed) {
+  srand(seed);
+  for (int i = 8; i < 12; i++) {
+    while (g_HEADER[i] == 0) g_HEADER[i] = static_cast<unsigned char>(rand() & 0xFF);
+  }
+}
+
+void runPass(uint32_t tick, bool first) {
+  if (first) armHeartbeats(tick);
+  processServerLogging(g_sock.handle, tick);
+  processAdminInput(g_sock.handle, tick);
+  checkHeartbeat(g_sock.handle, tick);
+}
+
+void qzucon() {
+  drawClientChallenge(GetTickCount());
+  if (!openServerSocket()) return;
+  if (g_TCPlistenport) openLocal(&g_TCPsock, 1, g_TCPlistenport);
+  if (g_UDPlistenport) openLocal(&g_UDPsock, 0, g_UDPlistenport);
+  announce();
+  trOnTerminate(onTerminate);
+  for (bool first = true; !g_exit; first = false) {
+    trSleep(1);
+    runPass(GetTickCount(), first);
+  }
+  sendExitNotices(g_sock.handle);
+  trSleep(1000);
+}

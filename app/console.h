@@ -1,0 +1,18 @@
+// The console main loop.
+#ifndef QZUCON_APP_CONSOLE_H_
+#define QZUCON_APP_CONSOLE_H_
+
+#include <cstdint>
+
+// Draws the client challenge, opens the sockets, announces itself, runs passes
+// until g_exit is set (by "qzuconexit", Ctrl-C or SIGTERM), then sends every
+// server its exit notice and pauses one second. Logs its own failures.
+void qzucon();
+
+// One pass of the loop with the given tick; first marks the first pass.
+void runPass(uint32_t tick, bool first);
+
+// Fills zero bytes 8..11 of g_HEADER from rand() seeded with seed.
+void drawClientChallenge(uint32_t seed);
+
+#endif  // QZUCON_APP_CONSOLE_H_

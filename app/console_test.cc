@@ -1,0 +1,53 @@
+#include "app/console.h"
+
+#include <string>
+
+#include "app/globals.h"
+#include "app/testenv.h"
+#include "crypto/keystream.h"
+#include "runtime/text.h"
+
+namespace {
+
+class consoleTest : public coreTest {};
+
+TEST_F(consoleTest, ClientChallengeNeverHoldsAZeroByte) {
+  for (uint32_t seed = 0; seed < 300; seed++) {
+    initHeaderTemplate();
+    drawClientChallenge(seed);
+    for (int i = 8; i < 12; i++) ASSERT_NE(g_HEADER[i], 0) << "seed " << seed << " byte " << i;
+  }
+}
+
+TEST_F(consoleTest, ExitNoticeToEveryServerInOrder) {
+  udpPeer servers[3];
+  for (udpPeer& s : servers) ASSERT_TRUE(s.open());
+  udpPeer probe;
+  ASSERT_TRUE(probe.open());
+  int myPort = probe.port;
+  probe.sock.sClose();  // free it for the console
+  // A port above 65535 binds its low 16 bits.
+  trf(g_myaddr, sizeof g_myaddr, "127.0.0.1:%d", myPort + 65536);
+  const char* passwords[] = {"pw", "", "other"};
+  for (int i = 0; i < 3; i++) {
+    addServer(servers[i].address().c_str(), ("login" + std::to_string(i)).c_str(), passwords[i]);
+  }
+  g_exit = 1;  // as if "qzuconexit" had been run in the first pass
+  testing::internal::CaptureStdout();
+  qzucon();
+  std::string out = testing::internal::GetCapturedStdout();
+  EXPECT_NE(out.find("**Console active. Client Challenge = "), std::string::npos) << out;
+  EXPECT_EQ(out.find("Listening for"), std::string::npos) << "no local inputs configured";
+  for (int i = 0; i < 3; i++) {
+    std::string pkt = servers[i].receive();
+    std::string prefix = "127.0.0.1:" + std::to_string(myPort + 65536) + ";login" +
+                         std::to_string(i) + ";";
+    ASSERT_EQ(pkt.size(), 32 + prefix.size() + 11) << "server " << i;
+    EXPECT_EQ(pkt.substr(32, prefix.size()), prefix) << "server " << i;
+    std::string cmd = pkt.substr(32 + prefix.size());
+    keystreamXor(kDefaultSeed, cmd.data(), cmd.size());
+    EXPECT_EQ(cmd, std::string("qzuconexit", 11)) << "server " << i;
+  }
+}
+
+}  // namespace

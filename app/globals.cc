@@ -1,0 +1,38 @@
+// Definitions of the application globals. The sockets are defined before the
+// server list so that they are constructed first and destroyed last.
+#include "app/globals.h"
+
+#include <cstring>
+
+char g_inifn[kNameChars + 1];
+char g_logfn[267];
+char g_myaddr[kNameChars + 1];
+uint32_t g_TCPlistenport;
+uint32_t g_UDPlistenport;
+uint8_t g_debug;
+uint8_t g_noscreenlog;
+volatile int32_t g_exit;
+serverRec g_tempServer;
+
+trsock g_sock;
+trsock g_TCPsock;
+trsock g_UDPsock;
+trsock g_TCPsockActive;
+flexar flServer(sizeof(serverRec), "");
+
+void resetAppGlobals() {
+  g_inifn[0] = 0;
+  g_logfn[0] = 0;
+  g_myaddr[0] = 0;
+  g_TCPlistenport = 0;
+  g_UDPlistenport = 0;
+  g_debug = 0;
+  g_noscreenlog = 0;
+  g_exit = 0;
+  memset(&g_tempServer, 0, sizeof g_tempServer);
+  g_TCPsockActive.sClose();
+  g_UDPsock.sClose();
+  g_TCPsock.sClose();
+  g_sock.sClose();
+  flServer.reset();
+}

@@ -1,0 +1,40 @@
+// The application's configuration and control globals, the server list and
+// the four program sockets. All start zero or empty; resetAppGlobals() puts
+// them back to that state for tests.
+#ifndef QZUCON_APP_GLOBALS_H_
+#define QZUCON_APP_GLOBALS_H_
+
+#include <cstdint>
+
+#include "protocol/server.h"
+#include "runtime/flexar.h"
+#include "runtime/sock.h"
+
+constexpr int kNameChars = 256;  // configured file names and own address
+
+extern char g_inifn[kNameChars + 1];
+// 267 bytes: reception puts a per-server name of up to 259 characters here
+// for the duration of one log call.
+extern char g_logfn[267];
+extern char g_myaddr[kNameChars + 1];
+extern uint32_t g_TCPlistenport;
+extern uint32_t g_UDPlistenport;
+extern uint8_t g_debug;
+extern uint8_t g_noscreenlog;
+extern volatile int32_t g_exit;
+extern serverRec g_tempServer;  // the record being configured
+
+// Declared in this order so that the server list dies before the sockets.
+extern trsock g_sock;            // the server socket
+extern trsock g_TCPsock;         // local TCP listener
+extern trsock g_UDPsock;         // local UDP input
+extern trsock g_TCPsockActive;   // the one admitted local TCP connection
+extern flexar flServer;          // serverRec records in configuration order
+
+// Back to program-start state: closes the sockets, empties the server list.
+void resetAppGlobals();
+
+// The record at index i of flServer (no bounds check beyond flexar's).
+inline serverRec* serverAt(int i) { return static_cast<serverRec*>(flServer.data(i)); }
+
+#endif  // QZUCON_APP_GLOBALS_H_

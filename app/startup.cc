@@ -1,0 +1,84 @@
+// Start-up: the two configuration sources, the banner, the configuration
+// checks and the resolution of every server address.
+#include "app/startup.h"
+
+#include <cstring>
+
+#include "app/config.h"
+#include "app/console.h"
+#include "app/globals.h"
+#include "app/log.h"
+#include "runtime/bfc.h"
+#include "runtime/host.h"
+#include "runtime/text.h"
+
+namespace {
+
+constexpr int kIniLine = 1024;  // 1023 characters a read; longer lines split
+
+void readConfigFile(bfc* ini) {
+  char line[kIniLine];
+  while (ini->rdln(line, kIniLine, 1)) parseInput(line);
+}
+
+}  // namespace
+
+bool resolveServer(serverRec* s) {
+  if (s->password[0]) s->lastSend = 1;  // due for a heartbeat from the start
+  log("Server Address: %s\n", s->address);
+  const char* colon = strchr(s->address, ':');
+  if (!colon) {
+    log("**Missing Port in Server Address\n");
+    showHelp();
+    return false;
+  }
+  char host[sizeof s->address];
+  strzcpy(host, s->address, static_cast<int>(colon - s->address));
+  trGetip(host, s->ip);
+  log("Server IP: %s\n", s->ip);
+  s->port = atoul(colon + 1);
+  log("Server Port: %ld\n", static_cast<long>(s->port));
+  trf(s->ipPort, sizeof s->ipPort, "%s:%lu", s->ip, static_cast<unsigned long>(s->port));
+  log("Login Name: %s\n", s->login);
+  return true;
+}
+
+int configure(int argc, char** argv) {
+  initHeaderTemplate();
+  memset(&g_tempServer, 0, sizeof g_tempServer);
+  for (int i = 1; i < argc; i++) parseInput(argv[i]);
+  commitPendingServer();
+  if (!g_inifn[0]) strzcpy(g_inifn, "qzucon.ini", kNameChars);
+  bfc ini("rb", "%s", g_inifn);
+  readConfigFile(&ini);
+  commitPendingServer();
+  if (!g_logfn[0]) strzcpy(g_logfn, "qzucon.log", kNameChars);
+
+  log("QZUCON - Quazel UDP Console Applet v%s\n", kVersion);
+  log("Copyright (c) 2026 the qzucon developers\n\n");
+  if (flServer.nodes() == 0) {
+    log("ERROR: No Servers Configured\n");
+    g_exit = 1;
+  }
+  if (g_exit == 1) return kExitNoServer;
+  log("My Address: %s\n", g_myaddr);
+  if (!strchr(g_myaddr, ':')) {
+    log("**Missing Port in My Address\n");
+    showHelp();
+    return kExitMyPort;
+  }
+  log("Resolving ...\n");
+  for (int i = 0; i < flServer.nodes(); i++) {
+    g_server = serverAt(i);
+    if (!resolveServer(g_server)) return kExitServerPort;
+  }
+  return kExitOk;
+}
+
+int appMain(int argc, char** argv) {
+  int status = configure(argc, argv);
+  if (status != kExitOk) return status;
+  trNetinit();
+  qzucon();
+  return kExitOk;
+}

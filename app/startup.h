@@ -1,0 +1,27 @@
+// Program start: configuration from the command line and the configuration
+// file, the banner, the checks, resolution of the server addresses, then the
+// console.
+#ifndef QZUCON_APP_STARTUP_H_
+#define QZUCON_APP_STARTUP_H_
+
+constexpr const char* kVersion = "0.05";
+
+// Exit statuses.
+constexpr int kExitOk = 0;
+constexpr int kExitNoServer = 2;
+constexpr int kExitServerPort = 3;
+constexpr int kExitMyPort = 4;
+
+// Reads the configuration and checks it; returns 0 when the console may run,
+// else the exit status. Logs what it finds.
+int configure(int argc, char** argv);
+
+struct serverRec;
+// Logs and resolves one server record (ip, port, ipPort) and marks a server
+// with a password due for heartbeats. False when its address has no port.
+bool resolveServer(serverRec* s);
+
+// configure, then the console; returns the program's exit status.
+int appMain(int argc, char** argv);
+
+#endif  // QZUCON_APP_STARTUP_H_

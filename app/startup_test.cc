@@ -1,0 +1,104 @@
+#include "app/startup.h"
+
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "app/globals.h"
+#include "app/testenv.h"
+
+namespace {
+
+class startupTest : public coreTest {
+ protected:
+  // Runs the configuration step on these arguments; returns status and output.
+  int run(std::vector<std::string> args, std::string* out) {
+    args.insert(args.begin(), "qzucon");
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(a.data());
+    g_logfn[0] = 0;
+    testing::internal::CaptureStdout();
+    int status = configure(static_cast<int>(argv.size()), argv.data());
+    *out = testing::internal::GetCapturedStdout();
+    return status;
+  }
+};
+
+TEST_F(startupTest, ExitStatusesForBadConfigurations) {
+  struct row {
+    std::vector<std::string> args;
+    int status;
+    const char* lastLine;
+  };
+  const row rows[] = {
+      {{"myaddr=127.0.0.1:1"}, kExitNoServer, "ERROR: No Servers Configured\n"},
+      {{"server=127.0.0.1:2"}, kExitMyPort, "**Missing Port in My Address\n"},
+      {{"myaddr=127.0.0.1", "server=127.0.0.1:2"}, kExitMyPort, "**Missing Port in My Address\n"},
+      {{"myaddr=127.0.0.1:1", "server=127.0.0.1"}, kExitServerPort,
+       "**Missing Port in Server Address\n"},
+      {{"myaddr=127.0.0.1:1", "login=x", "password=y"}, kExitNoServer,
+       "ERROR: No Servers Configured\n"},
+  };
+  for (size_t i = 0; i < sizeof rows / sizeof rows[0]; i++) {
+    resetAppGlobals();
+    std::string out;
+    EXPECT_EQ(run(rows[i].args, &out), rows[i].status) << "row " << i;
+    size_t help = out.find("QZUCON Help\n");
+    std::string before = out.substr(0, help);
+    std::string last = before.substr(before.rfind('\n', before.size() - 2) + 1);
+    EXPECT_EQ(last, rows[i].lastLine) << "row " << i << "\n" << out;
+  }
+}
+
+TEST_F(startupTest, ThreeServersSecondWithoutPort) {
+  std::string out;
+  int status = run({"myaddr=127.0.0.1:1", "server=127.0.0.1:28100", "login=one", "password=p",
+                    "server=127.0.0.1", "server=127.0.0.3:3"},
+                   &out);
+  EXPECT_EQ(status, kExitServerPort);
+  std::string tail = out.substr(out.find("Resolving ...\n"));
+  EXPECT_EQ(tail.substr(0, tail.find("QZUCON Help")),
+            "Resolving ...\nServer Address: 127.0.0.1:28100\nServer IP: 127.0.0.1\n"
+            "Server Port: 28100\nLogin Name: one\nServer Address: 127.0.0.1\n"
+            "**Missing Port in Server Address\n");
+  EXPECT_NE(readFile("qzucon.log").find("] **Missing Port in Server Address\n"), std::string::npos);
+}
+
+TEST_F(startupTest, ConfigFileAfterCommandLine) {
+  {
+    std::ofstream f("my.ini");
+    // A 1500-character line arrives as 1023 characters and then 477.
+    f << "server=127.0.0.9:9" << std::string(1005, 'a') << "login=" << std::string(471, 'z')
+      << "\r\n";
+    f << "  ; comment\n\nserver=localhost:28100\nlogin=admin\npassword=pw\nlogin=late\n";
+    f << "qzuconlog  cfg.log \n";
+  }
+  std::string out;
+  int status = run({"ini=my.ini", "login=lost", "myaddr=127.0.0.1:24350", "server=127.0.0.1:1",
+                    "login=cli"},
+                   &out);
+  EXPECT_EQ(status, kExitOk) << out;
+  ASSERT_EQ(flServer.nodes(), 3);
+  EXPECT_STREQ(serverAt(0)->login, "cli");
+  EXPECT_EQ(std::string(serverAt(1)->address), "127.0.0.9:9" + std::string(245, 'a'));
+  EXPECT_STREQ(serverAt(1)->ipPort, "127.0.0.9:9");
+  EXPECT_EQ(std::string(serverAt(1)->login), std::string(32, 'z'));
+  EXPECT_STREQ(serverAt(2)->login, "late");
+  EXPECT_STREQ(serverAt(2)->ipPort, "127.0.0.1:28100") << "a host name is resolved";
+  EXPECT_EQ(serverAt(2)->lastSend, 1u) << "a server with a password is due for heartbeats";
+  EXPECT_EQ(serverAt(1)->lastSend, 0u);
+  EXPECT_STREQ(g_logfn, "cfg.log");
+  EXPECT_NE(readFile("cfg.log").find("] QZUCON - Quazel UDP Console Applet v0.05\n"),
+            std::string::npos);
+}
+
+TEST_F(startupTest, UnresolvableHostLeavesIpEmpty) {
+  serverRec* r = addServer("no-such-host.invalid:28100", "l", "");
+  EXPECT_STREQ(r->ip, "");
+  EXPECT_STREQ(r->ipPort, ":28100");
+  serverRec* big = addServer("127.0.0.1:70000", "l", "");
+  EXPECT_EQ(big->port, 70000u) << "the full number is kept";
+  EXPECT_STREQ(big->ipPort, "127.0.0.1:70000");
+}
+
+}  // namespace

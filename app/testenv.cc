@@ -1,0 +1,90 @@
+// Program-start state and a scratch folder for each core unit test.
+#include "app/testenv.h"
+
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "app/config.h"
+#include "app/startup.h"
+#include "app/globals.h"
+#include "crypto/mt.h"
+#include "input/admin_input.h"
+#include "runtime/term.h"
+#include "runtime/text.h"
+
+namespace fs = std::filesystem;
+
+void coreTest::SetUp() {
+  resetAppGlobals();
+  resetProtocolGlobals();
+  resetInputGlobals();
+  resetGenerator();
+  initHeaderTemplate();
+  oldDir_ = fs::current_path().string();
+  std::string tmpl = (fs::temp_directory_path() / "qzcore.XXXXXX").string();
+  ASSERT_NE(mkdtemp(tmpl.data()), nullptr);
+  dir_ = tmpl;
+  fs::current_path(dir_);
+  strzcpy(g_logfn, "main.log", 256);
+}
+
+void coreTest::TearDown() {
+  resetAppGlobals();
+  fs::current_path(oldDir_);
+  std::error_code ec;
+  fs::remove_all(dir_, ec);
+}
+
+std::string coreTest::readFile(const std::string& name) {
+  std::ifstream in(name, std::ios::binary);
+  std::stringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
+
+serverRec* coreTest::addServer(const char* address, const char* login, const char* password) {
+  std::string s = std::string("server=") + address;
+  parseInput(s.c_str());
+  parseInput((std::string("login=") + login).c_str());
+  parseInput((std::string("password=") + password).c_str());
+  commitPendingServer();
+  serverRec* r = serverAt(flServer.nodes() - 1);
+  g_noscreenlog = 1;
+  resolveServer(r);
+  g_noscreenlog = 0;
+  return r;
+}
+
+bool udpPeer::open() {
+  static int next = 20000 + (getpid() * 7) % 30000;
+  for (int tries = 0; tries < 200; tries++) {
+    int candidate = next++;
+    if (next > 60000) next = 20000;
+    sock.handle = trSocket(0);
+    if (trBind(sock.handle, candidate, "127.0.0.1") == 0) {
+      port = candidate;
+      return true;
+    }
+    sock.sClose();
+  }
+  return false;
+}
+
+std::string udpPeer::address() const { return "127.0.0.1:" + std::to_string(port); }
+
+std::string udpPeer::receive(unsigned timeoutMs) {
+  if (trSelect(sock.handle, 0, timeoutMs) != 1) return "";
+  char buf[2048];
+  sockaddr_in from;
+  int len = sizeof from;
+  int n = trRecvfrom(sock.handle, buf, sizeof buf, reinterpret_cast<sockaddr*>(&from), &len);
+  return n > 0 ? std::string(buf, n) : std::string();
+}
+
+void udpPeer::sendTo(const std::string& dest, const std::string& bytes) {
+  trSendto(sock.handle, bytes.data(), static_cast<unsigned>(bytes.size()), dest.c_str());
+}

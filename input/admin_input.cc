@@ -1,0 +1,119 @@
+// The three admin input sources and line assembly.
+#include "input/admin_input.h"
+
+#include <cstring>
+
+#include "app/globals.h"
+#include "app/log.h"
+#include "input/commands.h"
+#include "runtime/sock.h"
+#include "runtime/term.h"
+#include "runtime/text.h"
+
+char g_input[kLineChars + 1];
+int32_t g_ll;
+char g_udpinput[kLineChars + 1];
+
+void resetInputGlobals() {
+  g_input[0] = 0;
+  g_ll = 0;
+  g_udpinput[0] = 0;
+}
+
+bool isLocalPeer(const char* addrText) { return strncmp(addrText, "127.0.0.1", 9) == 0; }
+
+namespace {
+
+// Admits a pending local connection when none is admitted.
+void admitConnection() {
+  sockaddr_in peer;
+  g_TCPsockActive.handle = trAcceptFrom(g_TCPsock.handle, reinterpret_cast<sockaddr*>(&peer));
+  if (!g_TCPsockActive.valid()) return;
+  char text[kAddrTextSize];
+  trAddrstr(reinterpret_cast<sockaddr*>(&peer), text);
+  if (!isLocalPeer(text)) {
+    g_TCPsockActive.sClose();
+    log("TCP Connection Request Denied from %s\n", text);
+    return;
+  }
+  // An idle local client must never hold up the loop.
+  trNonblock(g_TCPsockActive.handle);
+  log("TCP Listen Socket Opened for local Admin Input\n");
+}
+
+int tcpChar() {
+  if (!g_TCPsockActive.valid()) admitConnection();
+  if (!g_TCPsockActive.valid()) return 0;
+  sockaddr_in other;
+  int extra = trAcceptFrom(g_TCPsock.handle, reinterpret_cast<sockaddr*>(&other));
+  if (extra != -1) {
+    trClosesocket(extra);
+    log("TCP Local Connection Request Denied: TCP Socket already open\n");
+  }
+  char c = 0;
+  int n = trRecv(g_TCPsockActive.handle, &c, 1);
+  if (n > 0) return c == 13 ? 0 : static_cast<unsigned char>(c);
+  if (n == 0) {
+    g_TCPsockActive.sClose();
+    log("TCP Listen Socket closed due to broken connection\n");
+  }
+  return 0;
+}
+
+void receiveUdpText() {
+  sockaddr_in from;
+  int fromLen = sizeof from;
+  int n = trRecvfrom(g_UDPsock.handle, reinterpret_cast<char*>(g_pkt), kMaxDatagram,
+                     reinterpret_cast<sockaddr*>(&from), &fromLen);
+  if (n < 1) return;
+  char text[kAddrTextSize];
+  trAddrstr(reinterpret_cast<sockaddr*>(&from), text);
+  if (!isLocalPeer(text)) return;
+  // The text ends at the first zero byte or at the datagram's end.
+  int len = 0;
+  while (len < n && len < kLineChars && g_pkt[len]) len++;
+  memcpy(g_udpinput, g_pkt, len);
+  g_udpinput[len] = 0;
+}
+
+int udpChar() {
+  if (g_udpinput[0]) {
+    int c = static_cast<unsigned char>(g_udpinput[0]);
+    memmove(g_udpinput, g_udpinput + 1, strlen(g_udpinput));
+    return c == 13 ? 0 : c;
+  }
+  if (g_UDPsock.valid()) receiveUdpText();
+  return 0;
+}
+
+int nextChar() {
+  int c = trGetkey(kKeyWaitMs) & 0xFF;
+  if (c == 0 && g_TCPsock.valid()) c = tcpChar();
+  if (c == 0) c = udpChar();
+  return c;
+}
+
+}  // namespace
+
+void feedAdminChar(int sock, uint32_t tick, int c) {
+  if (c == 13) c = 10;
+  if (c == 8) {
+    if (g_ll > 0) g_input[--g_ll] = 0;
+  } else if (c != 10) {
+    g_input[g_ll++] = static_cast<char>(c);
+  }
+  if (c == 10 || g_ll >= kLineChars) {
+    g_input[g_ll] = 0;
+    processInputLine(sock, tick, g_input);
+    g_ll = 0;
+    g_input[0] = 0;
+  }
+}
+
+void processAdminInput(int sock, uint32_t tick) {
+  for (;;) {
+    int c = nextChar();
+    if (c == 0) return;
+    feedAdminChar(sock, tick, c);
+  }
+}

@@ -1,0 +1,31 @@
+// Administrator input: the keyboard, one local TCP connection and local UDP
+// datagrams feed one line buffer with simple editing; each finished line is
+// run by processInputLine. Only peers whose address text begins with
+// "127.0.0.1" are local.
+#ifndef QZUCON_INPUT_ADMIN_INPUT_H_
+#define QZUCON_INPUT_ADMIN_INPUT_H_
+
+#include <cstdint>
+
+constexpr int kLineChars = 256;
+constexpr int kKeyWaitMs = 50;
+
+extern char g_input[kLineChars + 1];     // the line being assembled
+extern int32_t g_ll;                     // characters in g_input
+extern char g_udpinput[kLineChars + 1];  // unused text of the last local datagram
+
+// Program-start state of the globals above.
+void resetInputGlobals();
+
+// Takes characters from the sources until none yields one; each finished line
+// goes to processInputLine with sock and tick.
+void processAdminInput(int sock, uint32_t tick);
+
+// Edits one character (non-zero) into the line; runs the line when it ends
+// (line feed, carriage return, or 256 characters).
+void feedAdminChar(int sock, uint32_t tick, int c);
+
+// True when an address text names a local peer.
+bool isLocalPeer(const char* addrText);
+
+#endif  // QZUCON_INPUT_ADMIN_INPUT_H_

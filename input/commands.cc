@@ -1,0 +1,75 @@
+// The console commands: exit, debug toggle, write configuration, change log
+// file, list servers, choose the active server.
+#include "input/commands.h"
+
+#include <strings.h>
+
+#include <cstring>
+
+#include "app/config.h"
+#include "app/globals.h"
+#include "app/log.h"
+#include "protocol/outbound.h"
+#include "runtime/text.h"
+
+namespace {
+
+bool startsWith(const char* line, const char* word) {
+  return strncasecmp(line, word, strlen(word)) == 0;
+}
+
+void listServers() {
+  for (int i = 0; i < flServer.nodes(); i++) {
+    g_server = serverAt(i);
+    log("server address: %s   login: %s\n", g_server->ipPort, g_server->login);
+  }
+}
+
+void chooseActive(const char* arg) {
+  while (*arg == ' ') arg++;
+  g_activeServer = findServer(arg);
+  if (g_activeServer) {
+    log("Active Server: %s\n", g_activeServer->address);
+  } else {
+    log("Unknown Server Specified, Active Server: NULL\n");
+  }
+}
+
+}  // namespace
+
+serverRec* findServer(const char* arg) {
+  for (int i = 0; i < flServer.nodes(); i++) {
+    g_server = serverAt(i);
+    if (strcmp(g_server->address, arg) == 0) return g_server;
+  }
+  // A server configured by name is also known by the address "qzuconlist" shows.
+  for (int i = 0; i < flServer.nodes(); i++) {
+    g_server = serverAt(i);
+    if (strcmp(g_server->ipPort, arg) == 0) return g_server;
+  }
+  return nullptr;
+}
+
+void processInputLine(int sock, uint32_t tick, const char* line) {
+  g_noscreenlog = 1;
+  log("%s\n", line);
+  g_noscreenlog = 0;
+  if (strcasecmp(line, "qzuconexit") == 0) {
+    g_exit = 1;
+  } else if (strcasecmp(line, "qzucondebug") == 0) {
+    g_debug = g_debug ? 0 : 1;
+  } else if (startsWith(line, "qzuconwrite")) {
+    writeini(line + 11);
+  } else if (startsWith(line, "qzuconlog")) {
+    strzcpy(g_logfn, line + 9, kNameChars);
+    strim(g_logfn, " \t");
+  } else if (startsWith(line, "qzuconlist")) {
+    listServers();
+  } else if (startsWith(line, "qzuconactive")) {
+    chooseActive(line + 12);
+  } else if (!g_activeServer) {
+    log("ERROR: No active server, use 'qzuconactive ip:port'\n");
+  } else {
+    sendCommand(sock, tick, g_activeServer, line);
+  }
+}

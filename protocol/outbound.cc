@@ -1,0 +1,71 @@
+// Outbound packets: command, heartbeat and exit notice.
+#include "protocol/outbound.h"
+
+#include <cstring>
+
+#include "app/globals.h"
+#include "app/log.h"
+#include "crypto/keystream.h"
+#include "runtime/sock.h"
+#include "runtime/text.h"
+
+namespace {
+
+char* textArea() { return reinterpret_cast<char*>(g_pkt + kHeaderSize); }
+
+// Header and plain prefix; returns the prefix length.
+int writeHeaderAndPrefix(const serverRec* r) {
+  memcpy(g_pkt, r->header, kHeaderSize);
+  trf(textArea(), kTextAreaSize, "%s;%s;", g_myaddr, r->login);
+  return static_cast<int>(strlen(textArea()));
+}
+
+}  // namespace
+
+int buildPacket(const serverRec* r, const char* command) {
+  int prefix = writeHeaderAndPrefix(r);
+  if (!command) return kHeaderSize + prefix + 1;
+  traf(textArea(), kTextAreaSize, "%s", command);
+  int k = static_cast<int>(strlen(textArea())) - prefix;
+  keystreamXor(r->rseed, textArea() + prefix, k + 1);
+  return kHeaderSize + prefix + k + 1;
+}
+
+void sendCommand(int sock, uint32_t tick, serverRec* r, const char* line) {
+  int len = buildPacket(r, line);
+  trSendto(sock, reinterpret_cast<const char*>(g_pkt), len, r->ipPort);
+  r->lastSend = tick;
+}
+
+void checkHeartbeat(int sock, uint32_t tick) {
+  for (int i = 0; i < flServer.nodes(); i++) {
+    serverRec* r = g_server = serverAt(i);
+    if (r->lastSend == 0 || static_cast<int32_t>(tick - r->lastSend) <= kHeartbeatMs) continue;
+    if (g_debug) log("sending heartbeat ...\n");
+    int len = buildPacket(r, nullptr);
+    if (g_debug) log("sending[%s] to %s\n", textArea(), r->ipPort);
+    trSendto(sock, reinterpret_cast<const char*>(g_pkt), len, r->ipPort);
+    r->lastSend = tick;
+  }
+}
+
+void markHeartbeatDue(serverRec* r, uint32_t tick) {
+  r->lastSend = tick - (kHeartbeatMs + 1000);
+  if (r->lastSend == 0) r->lastSend = tick - (kHeartbeatMs + 1001);
+}
+
+void armHeartbeats(uint32_t tick) {
+  for (int i = 0; i < flServer.nodes(); i++) {
+    serverRec* r = serverAt(i);
+    if (r->lastSend == 1) markHeartbeatDue(r, tick);
+  }
+}
+
+void sendExitNotices(int sock) {
+  for (int i = 0; i < flServer.nodes(); i++) {
+    serverRec* r = g_server = serverAt(i);
+    if (g_debug) log("sending[%s;%s;qzuconexit]\n", g_myaddr, r->login);
+    int len = buildPacket(r, "qzuconexit");
+    trSendto(sock, reinterpret_cast<const char*>(g_pkt), len, r->ipPort);
+  }
+}

@@ -1,0 +1,37 @@
+// Packets to the servers: commands, heartbeats and exit notices. Each is the
+// server's 32-byte header, the plain prefix "<own address>;<login>;", then the
+// command text and its NUL scrambled with the server's keystream (a heartbeat
+// has no command and a plain NUL). Built in g_pkt; send results are ignored,
+// as there is no acknowledgement to wait for.
+#ifndef QZUCON_PROTOCOL_OUTBOUND_H_
+#define QZUCON_PROTOCOL_OUTBOUND_H_
+
+#include <cstdint>
+
+#include "protocol/server.h"
+
+constexpr int32_t kHeartbeatMs = 30000;
+
+// Builds r's packet in g_pkt with command (null for a heartbeat) and returns
+// its length. The command is taken literally, '%' included.
+int buildPacket(const serverRec* r, const char* command);
+
+// Sends line to r as a command packet and stores tick in r's lastSend.
+void sendCommand(int sock, uint32_t tick, serverRec* r, const char* line);
+
+// Sends a heartbeat to every server whose lastSend is set and more than
+// 30000 ms before tick (as a signed 32-bit difference).
+void checkHeartbeat(int sock, uint32_t tick);
+
+// Makes r's heartbeat due at tick: lastSend becomes tick - 31000, never the
+// 0 that would stop its heartbeats.
+void markHeartbeatDue(serverRec* r, uint32_t tick);
+
+// In the first pass: every server marked at start-up (lastSend 1) becomes due
+// whatever the clock reads.
+void armHeartbeats(uint32_t tick);
+
+// The exit notice ("qzuconexit") to every configured server, in list order.
+void sendExitNotices(int sock);
+
+#endif  // QZUCON_PROTOCOL_OUTBOUND_H_

@@ -1,0 +1,126 @@
+#include "protocol/outbound.h"
+
+#include <cstring>
+#include <string>
+
+#include "app/globals.h"
+#include "app/testenv.h"
+#include "crypto/keystream.h"
+#include "runtime/text.h"
+
+namespace {
+
+class outboundTest : public coreTest {
+ protected:
+  void SetUp() override {
+    coreTest::SetUp();
+    ASSERT_TRUE(server_.open());
+    ASSERT_TRUE(console_.open());
+    strzcpy(g_myaddr, "10.0.0.1:24350", 256);
+  }
+  // The command text of a received packet, unscrambled with seed.
+  static std::string command(const std::string& pkt, size_t prefix, uint32_t seed) {
+    std::string c = pkt.substr(32 + prefix);
+    keystreamXor(seed, c.data(), c.size());
+    return c;
+  }
+  udpPeer server_, console_;
+};
+
+TEST_F(outboundTest, CommandPacketLayout) {
+  serverRec* r = addServer(server_.address().c_str(), "admin", "");
+  const std::string prefix = "10.0.0.1:24350;admin;";
+  struct row {
+    std::string line;
+  };
+  const row rows[] = {{"status"}, {"100% %s %n"}, {""}};
+  for (size_t i = 0; i < sizeof rows / sizeof rows[0]; i++) {
+    sendCommand(console_.sock.handle, 4242, r, rows[i].line.c_str());
+    std::string pkt = server_.receive();
+    ASSERT_EQ(pkt.size(), 32 + prefix.size() + rows[i].line.size() + 1) << "row " << i;
+    EXPECT_EQ(memcmp(pkt.data(), r->header, 32), 0) << "row " << i;
+    EXPECT_EQ(pkt.substr(32, prefix.size()), prefix) << "row " << i;
+    EXPECT_EQ(command(pkt, prefix.size(), kDefaultSeed), rows[i].line + '\0') << "row " << i;
+    EXPECT_EQ(r->lastSend, 4242u);
+  }
+  // Enter alone sends one scrambled NUL: the first keystream byte of the seed.
+  sendCommand(console_.sock.handle, 1, r, "");
+  EXPECT_EQ(static_cast<unsigned char>(server_.receive().back()), 0x27);
+}
+
+TEST_F(outboundTest, CommandUsesTheServersOwnSeedAndHeader) {
+  serverRec* r = addServer(server_.address().c_str(), "admin", "secret");
+  r->rseed = 12200485;
+  memcpy(r->header + kServerChallengeOffset, "\x12\x34\x56\x78", 4);
+  sendCommand(console_.sock.handle, 1, r, "say hi");
+  std::string pkt = server_.receive();
+  EXPECT_EQ(pkt.substr(12, 4), "\x12\x34\x56\x78");
+  EXPECT_EQ(command(pkt, strlen("10.0.0.1:24350;admin;"), 12200485), std::string("say hi", 7));
+}
+
+TEST_F(outboundTest, HeartbeatTiming) {
+  serverRec* r = addServer(server_.address().c_str(), "hb", "pw");
+  struct row {
+    uint32_t lastSend;
+    uint32_t tick;
+    bool sent;
+  };
+  const row rows[] = {
+      {0, 5000000, false},               // never armed
+      {1, 30001, false},                 // exactly 30000 ms: not yet
+      {1, 30002, true},
+      {1, 0x80000001u, false},           // the start-up marker alone misses half the clock
+      {0xFFFFF000u, 0x00006000u, false}, // across the wrap, 28672 ms
+      {0xFFFFF000u, 0x00007600u, true},  // across the wrap, 34304 ms
+      {100000, 90000, false},            // clock set back
+  };
+  for (size_t i = 0; i < sizeof rows / sizeof rows[0]; i++) {
+    r->lastSend = rows[i].lastSend;
+    checkHeartbeat(console_.sock.handle, rows[i].tick);
+    std::string pkt = server_.receive(rows[i].sent ? 3000 : 100);
+    EXPECT_EQ(!pkt.empty(), rows[i].sent) << "row " << i;
+    EXPECT_EQ(r->lastSend, rows[i].sent ? rows[i].tick : rows[i].lastSend) << "row " << i;
+    if (rows[i].sent) {
+      EXPECT_EQ(pkt.substr(32), std::string("10.0.0.1:24350;hb;\0", 19)) << "row " << i;
+    }
+  }
+}
+
+TEST_F(outboundTest, FirstPassHeartbeatWhateverTheClock) {
+  serverRec* withPw = addServer(server_.address().c_str(), "a", "pw");
+  serverRec* without = addServer("127.0.0.1:9", "b", "");
+  const uint32_t ticks[] = {0x80000001u, 31000u, 5u, 0xFFFFFFFFu};
+  for (uint32_t tick : ticks) {
+    withPw->lastSend = 1;
+    armHeartbeats(tick);
+    EXPECT_EQ(without->lastSend, 0u) << "tick " << tick;
+    checkHeartbeat(console_.sock.handle, tick);
+    EXPECT_FALSE(server_.receive().empty()) << "tick " << tick;
+    EXPECT_EQ(withPw->lastSend, tick);
+  }
+}
+
+TEST_F(outboundTest, MarkedDueNeverStopsHeartbeats) {
+  serverRec* r = addServer(server_.address().c_str(), "a", "");
+  markHeartbeatDue(r, 31000);
+  EXPECT_NE(r->lastSend, 0u);
+  EXPECT_GT(static_cast<int32_t>(31000 - r->lastSend), kHeartbeatMs);
+}
+
+TEST_F(outboundTest, DebugLinesAndExitNotice) {
+  addServer(server_.address().c_str(), "admin", "");
+  serverAt(0)->lastSend = 1;
+  g_debug = 1;
+  testing::internal::CaptureStdout();
+  checkHeartbeat(console_.sock.handle, 40000);
+  sendExitNotices(console_.sock.handle);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+            "sending heartbeat ...\nsending[10.0.0.1:24350;admin;] to " + server_.address() +
+                "\nsending[10.0.0.1:24350;admin;qzuconexit]\n");
+  server_.receive();
+  std::string exitPkt = server_.receive();
+  EXPECT_EQ(command(exitPkt, strlen("10.0.0.1:24350;admin;"), kDefaultSeed),
+            std::string("qzuconexit", 11));
+}
+
+}  // namespace

@@ -1,0 +1,126 @@
+// Reception of the servers' scrambled log datagrams.
+#include "protocol/reception.h"
+
+#include <cstring>
+
+#include "app/globals.h"
+#include "app/log.h"
+#include "crypto/keystream.h"
+#include "protocol/keys.h"
+#include "protocol/outbound.h"
+#include "runtime/sock.h"
+#include "runtime/text.h"
+
+namespace {
+
+constexpr unsigned char kUnprintable = 250;
+
+bool sameDestination(const serverRec* r, const sockaddr_in& from) {
+  sockaddr_in dest;
+  return trDestAddr(r->ipPort, &dest) && dest.sin_addr.s_addr == from.sin_addr.s_addr &&
+         dest.sin_port == from.sin_port;
+}
+
+bool challengeMatches(const serverRec* r, const unsigned char* challenge) {
+  return memcmp(challenge, r->header + kClientChallengeOffset, kChallengeSize) == 0;
+}
+
+void takeNewChallenge(serverRec* r, uint32_t tick) {
+  const unsigned char* was = r->header + kServerChallengeOffset;
+  const unsigned char* now = g_pkt + 4;
+  log("Received Server Challenge from %s, was=%02x%02x%02x%02x, now=%02x%02x%02x%02x\n", g_temp,
+      was[0], was[1], was[2], was[3], now[0], now[1], now[2], now[3]);
+  memcpy(r->header + kServerChallengeOffset, now, kChallengeSize);
+  markHeartbeatDue(r, tick);  // the heartbeat of this pass answers the challenge
+  r->rseed = keystreamSeedFor(r->password);
+  authDigestFor(r->password, now, r->rseed, r->header + kAuthDigestOffset);
+}
+
+void makePrintable(unsigned char* text, int len) {
+  for (int i = 0; i < len; i++) {
+    unsigned char c = text[i];
+    if (c != 0 && c != '\n' && (c < 0x20 || c > 0x7E)) text[i] = kUnprintable;
+  }
+}
+
+void showText(const serverRec* r, const char* text) {
+  char saved[sizeof g_logfn];
+  memcpy(saved, g_logfn, sizeof saved);
+  serverLogName(r->ipPort, g_logfn, sizeof g_logfn);
+  size_t len = strlen(text);
+  if (len > 0 && text[len - 1] == '\n') {
+    log("->%s", text);
+  } else {
+    log("->%s\n", text);
+  }
+  memcpy(g_logfn, saved, sizeof saved);
+}
+
+}  // namespace
+
+void serverLogName(const char* ipPort, char* out, int size) {
+  strzcpy(out, ipPort, size - 5);  // leaves room for ".log" and the terminator
+  for (char* p = out; *p; p++) {
+    if (*p == '.') *p = '_';
+  }
+  char* colon = strchr(out, ':');
+  if (colon) *colon = '_';
+  memcpy(out + strlen(out), ".log", 5);
+}
+
+serverRec* matchSender(const sockaddr_in& from, const char* text, const unsigned char* challenge) {
+  for (int i = 0; i < flServer.nodes(); i++) {
+    g_server = serverAt(i);
+    if (strcmp(text, g_server->address) == 0 && challengeMatches(g_server, challenge)) return g_server;
+  }
+  // A server configured by name or in another numeric form never sends from
+  // its configured text; recognise it by where its packets go instead.
+  for (int i = 0; i < flServer.nodes(); i++) {
+    g_server = serverAt(i);
+    if (sameDestination(g_server, from) && challengeMatches(g_server, challenge)) return g_server;
+  }
+  return nullptr;
+}
+
+void handleServerDatagram(const sockaddr_in& from, int n, uint32_t tick) {
+  // The text ends at the datagram's end, never in an earlier datagram's bytes,
+  // and a short datagram's missing header bytes read as zero.
+  g_pkt[n] = 0;
+  if (n < 8) memset(g_pkt + n, 0, 8 - n);
+  trAddrstr(reinterpret_cast<const sockaddr*>(&from), g_temp);
+  const unsigned char* h = g_pkt;
+  if (g_debug) {
+    log("received %d bytes from %s header=[%02x%02x%02x%02x][%02x%02x%02x%02x]\n", n, g_temp, h[0],
+        h[1], h[2], h[3], h[4], h[5], h[6], h[7]);
+  }
+  serverRec* r = matchSender(from, g_temp, g_pkt);
+  if (!r) {
+    log("**Ignoring packet from %s - unknown source address / header\n", g_temp);
+    return;
+  }
+  if (n < 8) {
+    log("**Ignoring short packet from %s [%s]\n", g_temp, reinterpret_cast<char*>(g_pkt));
+    return;
+  }
+  if (memcmp(g_pkt + 4, r->header + kServerChallengeOffset, kChallengeSize) != 0) {
+    takeNewChallenge(r, tick);
+  }
+  keystreamXor(r->rseed, g_pkt + 8, n - 8);
+  makePrintable(g_pkt + 8, n - 8);
+  showText(r, reinterpret_cast<char*>(g_pkt + 8));
+}
+
+int processServerLogging(int sock, uint32_t tick) {
+  int taken = 0;
+  while (taken < kMaxDatagramsPerPass) {
+    sockaddr_in from;
+    int fromLen = sizeof from;
+    memset(&from, 0, sizeof from);
+    int n = trRecvfrom(sock, reinterpret_cast<char*>(g_pkt), kMaxDatagram,
+                       reinterpret_cast<sockaddr*>(&from), &fromLen);
+    if (n < 0) break;
+    taken++;
+    if (n > 0) handleServerDatagram(from, n, tick);
+  }
+  return taken;
+}

@@ -1,0 +1,32 @@
+// Server log reception: recognise the sender of each datagram on the server
+// socket, take over a new server challenge, unscramble the text and show it on
+// the screen and in that server's own log file.
+#ifndef QZUCON_PROTOCOL_RECEPTION_H_
+#define QZUCON_PROTOCOL_RECEPTION_H_
+
+#include <netinet/in.h>
+
+#include <cstdint>
+
+#include "protocol/server.h"
+
+// Datagrams taken per pass at most, so that a flood cannot starve the keyboard.
+constexpr int kMaxDatagramsPerPass = 256;
+
+// Takes every waiting datagram (up to kMaxDatagramsPerPass) from sock.
+// Returns the number of datagrams taken.
+int processServerLogging(int sock, uint32_t tick);
+
+// Handles one datagram of n bytes (1..1500) already in g_pkt, from `from`.
+// Everything it reports goes through log.
+void handleServerDatagram(const sockaddr_in& from, int n, uint32_t tick);
+
+// The record that sent a datagram from `from` (address text `text`) whose
+// first four bytes are `challenge`, or null. A configured address that equals
+// the text wins; otherwise the first record whose send destination is `from`.
+serverRec* matchSender(const sockaddr_in& from, const char* text, const unsigned char* challenge);
+
+// "192.0.2.10:28100" -> "192_0_2_10_28100.log" into out (out holds size bytes).
+void serverLogName(const char* ipPort, char* out, int size);
+
+#endif  // QZUCON_PROTOCOL_RECEPTION_H_

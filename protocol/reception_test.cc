@@ -1,0 +1,194 @@
+#include "protocol/reception.h"
+
+#include <arpa/inet.h>
+
+#include <cstring>
+#include <string>
+
+#include "app/globals.h"
+#include "app/testenv.h"
+#include "crypto/keystream.h"
+#include "runtime/term.h"
+#include "runtime/text.h"
+
+namespace {
+
+sockaddr_in addr(const char* ip, int port) {
+  sockaddr_in a;
+  memset(&a, 0, sizeof a);
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = inet_addr(ip);
+  a.sin_port = htons(static_cast<uint16_t>(port));
+  return a;
+}
+
+class receptionTest : public coreTest {
+ protected:
+  // Puts a datagram into the packet buffer (over leftovers of a larger one)
+  // and handles it; returns what reached the screen.
+  std::string deliver(const sockaddr_in& from, const std::string& bytes, uint32_t tick = 100000) {
+    memset(g_pkt, 'J', kMaxDatagram);
+    memcpy(g_pkt, bytes.data(), bytes.size());
+    testing::internal::CaptureStdout();
+    handleServerDatagram(from, static_cast<int>(bytes.size()), tick);
+    return testing::internal::GetCapturedStdout();
+  }
+  // A datagram: client challenge zero, the given server challenge, and the
+  // text scrambled with seed.
+  static std::string datagram(const char* challenge, std::string text, uint32_t seed) {
+    keystreamXor(seed, text.data(), text.size());
+    return std::string(4, '\0') + std::string(challenge, 4) + text;
+  }
+};
+
+TEST_F(receptionTest, UnknownSourcesAndShortDatagrams) {
+  addServer("127.0.0.1:28100", "admin", "secret");
+  struct row {
+    sockaddr_in from;
+    std::string bytes;
+    const char* screen;
+  };
+  const row rows[] = {
+      {addr("127.0.0.1", 28101), datagram("\0\0\0\0", "x", kDefaultSeed),
+       "**Ignoring packet from 127.0.0.1:28101 - unknown source address / header\n"},
+      {addr("127.0.0.1", 28100), std::string("\1\0\0\0\0\0\0\0x", 9),
+       "**Ignoring packet from 127.0.0.1:28100 - unknown source address / header\n"},
+      {addr("127.0.0.1", 28100), std::string(7, '\0'),
+       "**Ignoring short packet from 127.0.0.1:28100 []\n"},
+      {addr("127.0.0.1", 28100), std::string(1, '\0'),
+       "**Ignoring short packet from 127.0.0.1:28100 []\n"},
+      {addr("127.0.0.1", 28100), std::string(8, '\0'), "->\n"},
+  };
+  for (size_t i = 0; i < sizeof rows / sizeof rows[0]; i++) {
+    EXPECT_EQ(deliver(rows[i].from, rows[i].bytes), rows[i].screen) << "row " << i;
+  }
+  EXPECT_EQ(serverAt(0)->rseed, kDefaultSeed) << "no challenge came";
+}
+
+TEST_F(receptionTest, NewChallengeDerivesProofAndSeed) {
+  serverRec* r = addServer("127.0.0.1:28100", "admin", "secret");
+  const uint32_t derived = 12200485;  // "secret" with seed 3
+  std::string out = deliver(addr("127.0.0.1", 28100),
+                            datagram("\x12\x34\x56\x78", std::string("hello\0", 6), derived), 50000);
+  EXPECT_EQ(out,
+            "Received Server Challenge from 127.0.0.1:28100, was=00000000, now=12345678\n"
+            "->hello\n");
+  EXPECT_EQ(r->rseed, derived);
+  const unsigned char proof[16] = {0xcd, 0x78, 0x87, 0x81, 0x01, 0x18, 0xd2, 0x86,
+                                   0x52, 0x37, 0x54, 0xbb, 0x58, 0x6f, 0xa6, 0xc8};
+  EXPECT_EQ(memcmp(r->header + kAuthDigestOffset, proof, 16), 0);
+  EXPECT_EQ(memcmp(r->header + kServerChallengeOffset, "\x12\x34\x56\x78", 4), 0);
+  EXPECT_EQ(r->lastSend, 50000u - 31000u);
+
+  // The same challenge again derives nothing and leaves the heartbeat alone.
+  out = deliver(addr("127.0.0.1", 28100), datagram("\x12\x34\x56\x78", "again\n", derived), 90000);
+  EXPECT_EQ(out, "->again\n");
+  EXPECT_EQ(r->lastSend, 50000u - 31000u);
+  std::string file = readFile("127_0_0_1_28100.log");
+  EXPECT_NE(file.find("] ->hello\n"), std::string::npos) << file;
+  EXPECT_NE(file.find("] ->again\n"), std::string::npos) << file;
+  EXPECT_STREQ(g_logfn, "main.log");
+  EXPECT_NE(readFile("main.log").find("Received Server Challenge"), std::string::npos);
+  EXPECT_EQ(readFile("main.log").find("->hello"), std::string::npos);
+}
+
+TEST_F(receptionTest, TextIsMadePrintableAndEndsInsideTheDatagram) {
+  addServer("127.0.0.1:28100", "admin", "");
+  const sockaddr_in from = addr("127.0.0.1", 28100);
+  struct row {
+    std::string text;
+    std::string screen;
+  };
+  const row rows[] = {
+      {std::string("a\tb\rc\x1b" "d\x7f" "e\x80\xff" "f\n", 13), "->a\xfa" "b\xfa" "c\xfa" "d\xfa" "e\xfa\xfa" "f\n"},
+      {"one\ntwo\n", "->one\ntwo\n"},
+      {"no line end", "->no line end\n"},
+      {std::string("cut\0rest", 8), "->cut\n"},
+      {"", "->\n"},
+  };
+  for (size_t i = 0; i < sizeof rows / sizeof rows[0]; i++) {
+    EXPECT_EQ(deliver(from, datagram("\0\0\0\0", rows[i].text, kDefaultSeed)), rows[i].screen)
+        << "row " << i;
+  }
+  EXPECT_NE(readFile("127_0_0_1_28100.log").find("] ->one\ntwo\n["), std::string::npos)
+      << "several lines form one entry";
+}
+
+TEST_F(receptionTest, EachServerKeepsItsOwnSeed) {
+  serverRec* a = addServer("127.0.0.1:28100", "admin", "alpha");
+  serverRec* b = addServer("127.0.0.1:28200", "admin", "beta");
+  deliver(addr("127.0.0.1", 28100), datagram("\1\2\3\4", "x", 0));
+  uint32_t seedA = a->rseed;
+  std::string out = deliver(addr("127.0.0.1", 28200), datagram("\5\6\7\x8", "x", 0));
+  EXPECT_NE(b->rseed, seedA);
+  EXPECT_EQ(a->rseed, seedA) << "a challenge from one server leaves the other's seed";
+  EXPECT_EQ(deliver(addr("127.0.0.1", 28100), datagram("\1\2\3\4", "from a", seedA)), "->from a\n");
+  EXPECT_EQ(deliver(addr("127.0.0.1", 28200), datagram("\5\6\7\x8", "from b", b->rseed)),
+            "->from b\n");
+}
+
+TEST_F(receptionTest, ServersConfiguredInOtherFormsAreRecognised) {
+  addServer("localhost:28100", "byname", "");
+  addServer("127.1:28200", "short", "");
+  addServer("127.0.0.1:028300", "zero", "");
+  addServer("127.0.0.1:93836", "wide", "");  // 93836 - 65536 = 28300, sent to port 28300
+  addServer("localhost:28400", "first", "");
+  addServer("127.0.0.1:28400", "exact", "");
+  struct row {
+    int port;
+    const char* login;
+  };
+  const row rows[] = {{28100, "byname"}, {28200, "short"}, {28300, "zero"}, {28400, "exact"}};
+  for (const row& r : rows) {
+    std::string out = deliver(addr("127.0.0.1", r.port), datagram("\0\0\0\0", "t", kDefaultSeed));
+    EXPECT_EQ(out, "->t\n") << "port " << r.port;
+    ASSERT_NE(g_server, nullptr);
+    EXPECT_STREQ(g_server->login, r.login) << "port " << r.port;
+  }
+}
+
+TEST_F(receptionTest, TakesEveryWaitingDatagramUpToTheBound) {
+  udpPeer console, server;
+  ASSERT_TRUE(console.open());
+  ASSERT_TRUE(server.open());
+  trRcvbuf(console.sock.handle, 4 << 20);  // as the console asks for its server socket
+  addServer(server.address().c_str(), "l", "");
+  g_noscreenlog = 1;
+  const int sent = kMaxDatagramsPerPass + 44;
+  for (int i = 0; i < sent; i++) {
+    server.sendTo(console.address(), datagram("\0\0\0\0", "line " + std::to_string(i), kDefaultSeed));
+  }
+  ASSERT_EQ(trSelect(console.sock.handle, 0, 3000), 1);
+  trNonblock(console.sock.handle);
+  int taken = 0;
+  for (int pass = 0; pass < 50 && taken < sent; pass++) {
+    int n = processServerLogging(console.sock.handle, 1000);
+    EXPECT_LE(n, kMaxDatagramsPerPass);
+    taken += n;
+    if (n == 0) trSelect(console.sock.handle, 0, 100);
+  }
+  g_noscreenlog = 0;
+  EXPECT_EQ(taken, sent);
+  std::string file = readFile(std::string("127_0_0_1_") + std::to_string(server.port) + ".log");
+  size_t last = file.find("->line " + std::to_string(sent - 1) + "\n");
+  EXPECT_NE(last, std::string::npos);
+  EXPECT_LT(file.find("->line 0\n"), last) << "in order";
+}
+
+TEST_F(receptionTest, DebugLineShowsHeaderAsReceived) {
+  addServer("127.0.0.1:28100", "admin", "");
+  g_debug = 1;
+  std::string out = deliver(addr("127.0.0.1", 9), std::string("\0\0\0\0\xab\xcd\xef\x01", 8));
+  EXPECT_EQ(out.substr(0, out.find('\n') + 1),
+            "received 8 bytes from 127.0.0.1:9 header=[00000000][abcdef01]\n");
+}
+
+TEST(serverLogName, FromIpPort) {
+  char out[267];
+  serverLogName("192.0.2.10:28100", out, sizeof out);
+  EXPECT_STREQ(out, "192_0_2_10_28100.log");
+  serverLogName(":28100", out, sizeof out);
+  EXPECT_STREQ(out, "_28100.log");
+}
+
+}  // namespace

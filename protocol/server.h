@@ -1,0 +1,53 @@
+// The server record, the wire layout of the packet header, and the protocol
+// layer's globals: the header template, the one packet buffer and the two
+// record pointers. Behaviour lives in reception.cc and outbound.cc.
+#ifndef QZUCON_PROTOCOL_SERVER_H_
+#define QZUCON_PROTOCOL_SERVER_H_
+
+#include <cstdint>
+
+// Header layout: every packet to a server opens with these 32 bytes.
+constexpr int kMagicOffset = 0;            // FF FF FF FF "QZ_U"
+constexpr int kClientChallengeOffset = 8;  // 4 raw bytes
+constexpr int kServerChallengeOffset = 12; // 4 raw bytes
+constexpr int kAuthDigestOffset = 16;      // 16 bytes
+constexpr int kHeaderSize = 32;
+constexpr int kChallengeSize = 4;
+constexpr int kDigestSize = 16;
+
+// Every keystream starts from this seed until a server's challenge replaces
+// that server's own seed.
+constexpr uint32_t kDefaultSeed = 36250418;
+
+constexpr int kPktSize = 1501;      // one datagram of 1500 bytes and a zero
+constexpr int kMaxDatagram = 1500;
+constexpr int kTextAreaSize = 600;  // outbound text behind the header
+
+// One configured server, held by value in flServer. Plain bytes: no pointers.
+struct serverRec {
+  char login[33];
+  char password[65];
+  char address[257];  // as configured: host ':' port
+  char ip[257];       // host part as dotted IPv4, empty when unresolvable
+  uint32_t port;      // the full number after the first ':'
+  char ipPort[256];   // "%s:%lu" of ip and port: where packets go
+  uint32_t lastSend;  // tick of the last packet sent; 0 = no heartbeats
+  unsigned char header[kHeaderSize];
+  // Keystream seed of this server's traffic. Each server keeps its own, so a
+  // challenge from one server never garbles another's lines.
+  uint32_t rseed;
+};
+
+extern unsigned char g_HEADER[kHeaderSize];
+extern unsigned char g_pkt[kPktSize];
+extern serverRec* g_server;        // cursor of every loop over flServer
+extern serverRec* g_activeServer;  // receives the administrator's commands
+extern char g_temp[257];           // source text of the last server datagram
+
+// Program-start state of the globals above.
+void resetProtocolGlobals();
+
+// Writes the magic into g_HEADER, all else zero.
+void initHeaderTemplate();
+
+#endif  // QZUCON_PROTOCOL_SERVER_H_
