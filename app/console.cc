@@ -81,12 +81,12 @@ void runPass(uint32_t tick, bool first) {
 }
 
 void qzucon() {
+  trOnTerminate(onTerminate);
   drawClientChallenge(GetTickCount());
   if (!openServerSocket()) return;
   if (g_TCPlistenport) openLocal(&g_TCPsock, 1, g_TCPlistenport);
   if (g_UDPlistenport) openLocal(&g_UDPsock, 0, g_UDPlistenport);
   announce();
-  trOnTerminate(onTerminate);
   for (bool first = true; !g_exit; first = false) {
     trSleep(1);
     runPass(GetTickCount(), first);
