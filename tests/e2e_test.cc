@@ -1,0 +1,306 @@
+// The console as a whole, run against stand-in servers on loopback: the
+// session with a server, log lines, commands from the three input sources,
+// refused peers, several servers, the ways out, and start-up configuration.
+#include <csignal>
+#include <string>
+
+#include "runtime/sock.h"
+#include "tests/harness.h"
+
+namespace {
+
+std::string hexAfter(const std::string& text, const std::string& key) {
+  size_t at = text.find(key);
+  return at == std::string::npos ? "" : text.substr(at + key.size(), 8);
+}
+
+class consoleTest : public e2eTest {
+ protected:
+  std::string self() const { return "127.0.0.1:" + std::to_string(consolePort_); }
+  static std::string addr(const runProc* standin) {
+    return "127.0.0.1:" + std::to_string(portOf(standin));
+  }
+
+  // One stand-in and a console configured for it; returns when the stand-in
+  // has accepted the console's proof.
+  void startSession(const std::vector<std::string>& standinOpts,
+                    const std::vector<std::string>& extraTokens = {}) {
+    server_ = startStandin("secret", standinOpts);
+    ASSERT_NE(nullptr, server_) << dump();
+    std::vector<std::string> tokens = consoleTokens({server_}, {"secret"});
+    tokens.insert(tokens.end(), extraTokens.begin(), extraTokens.end());
+    console_ = startConsole(tokens);
+    ASSERT_NE(nullptr, console_);
+    ASSERT_TRUE(waitFor(server_, "proof-ok console=" + self() + " login=admin", kStderr)) << dump();
+  }
+
+  // A session whose console also listens for local input over TCP (type 1)
+  // or UDP (type 0) on a free port, returned in *port.
+  void startWithLocalInput(int type, int* port) {
+    *port = freePort(type);
+    std::string kind = type ? "TCP" : "UDP";
+    ASSERT_NO_FATAL_FAILURE(
+        startSession({"--rate", "0"}, {kind + "listenport=" + std::to_string(*port)}));
+    ASSERT_TRUE(waitFor(console_, "Listening for localhost " + kind + " plaintext input on port " +
+                                      std::to_string(*port) + ".\n"))
+        << dump();
+  }
+
+  // Makes the stand-in the active server and sends it a command through
+  // `send`, then checks that the command arrived and its echo came back.
+  template <typename Send>
+  void commandRoundTrip(const std::string& command, Send send) {
+    ASSERT_TRUE(send("qzuconactive " + addr(server_) + "\n"));
+    ASSERT_TRUE(waitFor(console_, "Active Server: " + addr(server_) + "\n")) << dump();
+    ASSERT_TRUE(send(command + "\n"));
+    EXPECT_TRUE(waitFor(server_, "command console=" + self() + " login=admin text=" + command + "\n",
+                        kStderr))
+        << dump();
+    EXPECT_TRUE(waitFor(console_, "->echo: " + command + "\n")) << dump();
+  }
+
+  runProc* server_ = nullptr;
+  runProc* console_ = nullptr;
+};
+
+TEST_F(consoleTest, AnnouncesItselfAfterTheStartupReport) {
+  ASSERT_NO_FATAL_FAILURE(startSession({"--rate", "0"}));
+  ASSERT_TRUE(waitFor(console_, "\"qzuconexit\" exits.\n")) << dump();
+  const std::string& out = console_->out;
+  size_t banner = out.find("QZUCON - Quazel UDP Console Applet v0.05\n");
+  size_t login = out.find("Login Name: admin\n");
+  size_t active = out.find("**Console active. Client Challenge = ");
+  size_t press = out.find("**Press [Enter] to initiate challenge. \"qzuconexit\" exits.\n");
+  EXPECT_EQ(0u, banner) << out;
+  EXPECT_LT(banner, login);
+  EXPECT_LT(login, active);
+  EXPECT_LT(active, press);
+  EXPECT_NE(std::string::npos, press);
+  EXPECT_NE("00000000", hexAfter(out, "Client Challenge = "));
+}
+
+TEST_F(consoleTest, AnswersTheChallengeWithAProvenHeartbeat) {
+  ASSERT_NO_FATAL_FAILURE(startSession({"--rate", "0"}));
+  std::string challenge = hexAfter(server_->err, "challenge console=" + self() + " login=admin challenge=");
+  ASSERT_EQ(8u, challenge.size()) << dump();
+  EXPECT_TRUE(waitFor(console_, "Received Server Challenge from " + addr(server_) +
+                                    ", was=00000000, now=" + challenge + "\n"))
+      << dump();
+  EXPECT_TRUE(waitFor(console_, "->qzstandin " + addr(server_) + " welcome admin, challenge " +
+                                    challenge + "\n"))
+      << dump();
+  EXPECT_TRUE(waitFor(server_, "proof-ok console=" + self() + " login=admin challenge=" + challenge,
+                      kStderr));
+  EXPECT_TRUE(waitFor(server_, "heartbeat console=" + self() + " login=admin proven=yes", kStderr))
+      << dump();
+  EXPECT_EQ(1, countOf(server_->err, "challenge console=")) << dump();
+}
+
+TEST_F(consoleTest, ShowsLogLinesAndKeepsThemInTheServersFile) {
+  ASSERT_NO_FATAL_FAILURE(startSession({"--rate", "5", "--count", "3"}));
+  std::string line = "->qzstandin " + addr(server_) + " line ";
+  ASSERT_TRUE(waitFor(console_, line + "3\n")) << dump();
+  EXPECT_LT(console_->out.find(line + "1\n"), console_->out.find(line + "2\n"));
+  EXPECT_LT(console_->out.find(line + "2\n"), console_->out.find(line + "3\n"));
+
+  std::string file = "127_0_0_1_" + std::to_string(portOf(server_)) + ".log";
+  ASSERT_TRUE(waitForFile(file, "] " + line + "3\n")) << readFile(file);
+  std::string text = readFile(file);
+  EXPECT_EQ(1, countOf(text, "] " + line + "1\n")) << text;
+  EXPECT_EQ('[', text[0]) << text;
+  EXPECT_EQ(std::string::npos, text.find("Received Server Challenge")) << text;
+  std::string mainLog = readFile("qzucon.log");
+  EXPECT_NE(std::string::npos, mainLog.find("Received Server Challenge")) << mainLog;
+  EXPECT_EQ(std::string::npos, mainLog.find(line)) << mainLog;
+}
+
+TEST_F(consoleTest, KeyboardCommandReachesTheServerAndItsEchoComesBack) {
+  ASSERT_NO_FATAL_FAILURE(startSession({"--rate", "0"}));
+  commandRoundTrip("show players 100%s", [this](const std::string& s) { return type(console_, s); });
+  // Typed lines go to the log file, never to the screen.
+  EXPECT_EQ(1, countOf(console_->out, "show players")) << console_->out;
+  EXPECT_NE(std::string::npos, readFile("qzucon.log").find("] show players 100%s\n"));
+}
+
+TEST_F(consoleTest, CommandOverLocalTcp) {
+  int tcpPort = 0;
+  ASSERT_NO_FATAL_FAILURE(startWithLocalInput(1, &tcpPort));
+  trsock client;
+  client.handle = tcpConnect("127.0.0.1", tcpPort);
+  ASSERT_TRUE(client.valid());
+  commandRoundTrip("via tcp", [&client](const std::string& s) {
+    std::string crlf = s.substr(0, s.size() - 1) + "\r\n";  // as a terminal client sends it
+    return trWrite(client.handle, crlf.data(), unsigned(crlf.size())) == int(crlf.size());
+  });
+  EXPECT_EQ(1, countOf(console_->out, "TCP Listen Socket Opened for local Admin Input\n"));
+  client.sClose();
+  EXPECT_TRUE(waitFor(console_, "TCP Listen Socket closed due to broken connection\n")) << dump();
+}
+
+TEST_F(consoleTest, CommandOverLocalUdp) {
+  int udpPort = 0;
+  ASSERT_NO_FATAL_FAILURE(startWithLocalInput(0, &udpPort));
+  commandRoundTrip("via udp", [udpPort](const std::string& s) {
+    return udpSend("127.0.0.1", udpPort, s);
+  });
+}
+
+TEST_F(consoleTest, RefusesPeersThatAreNotLocal) {
+  int tcpPort = freePort(1);
+  int udpPort = freePort(0);
+  ASSERT_NO_FATAL_FAILURE(startSession({"--rate", "0"}, {"TCPlistenport=" + std::to_string(tcpPort),
+                                                         "UDPlistenport=" + std::to_string(udpPort)}));
+  trsock stranger;
+  stranger.handle = tcpConnect("127.0.0.2", tcpPort);
+  ASSERT_TRUE(stranger.valid());
+  EXPECT_TRUE(waitFor(console_, "TCP Connection Request Denied from 127.0.0.2:")) << dump();
+
+  // Queued first, so it would have been taken in before the local line.
+  ASSERT_TRUE(udpSend("127.0.0.2", udpPort, "qzuconactive " + addr(server_) + "\n"));
+  ASSERT_TRUE(udpSend("127.0.0.1", udpPort, "qzuconlist\n"));
+  ASSERT_TRUE(waitFor(console_, "server address: " + addr(server_) + "   login: admin\n")) << dump();
+  EXPECT_EQ(std::string::npos, console_->out.find("Active Server")) << dump();
+  EXPECT_EQ(std::string::npos, console_->out.find("TCP Listen Socket Opened")) << dump();
+}
+
+TEST_F(consoleTest, TwoServersWithDifferentPasswordsBothReadable) {
+  runProc* a = startStandin("alpha", {"--rate", "4"});
+  runProc* b = startStandin("bravo", {"--rate", "4"});
+  ASSERT_TRUE(a && b) << dump();
+  console_ = startConsole(consoleTokens({a, b}, {"alpha", "bravo"}));
+  ASSERT_NE(nullptr, console_);
+  for (runProc* s : {a, b}) {
+    SCOPED_TRACE(addr(s));
+    EXPECT_TRUE(waitFor(s, "proof-ok console=" + self(), kStderr)) << dump();
+    EXPECT_TRUE(waitFor(console_, "->qzstandin " + addr(s) + " welcome admin, challenge ")) << dump();
+    EXPECT_TRUE(waitFor(console_, "->qzstandin " + addr(s) + " line 4\n")) << dump();
+  }
+  EXPECT_EQ(std::string::npos, console_->out.find('\xfa')) << dump();  // no garbled text
+}
+
+TEST_F(consoleTest, ExitSendsNoticesToEveryServerAndEndsWithZero) {
+  runProc* a = startStandin("alpha", {"--rate", "1"});
+  runProc* b = startStandin("bravo", {"--rate", "1"});
+  runProc* silent = startStandin("");  // no password: never contacted
+  ASSERT_TRUE(a && b && silent) << dump();
+  console_ = startConsole(consoleTokens({a, b, silent}, {"alpha", "bravo", ""}));
+  ASSERT_NE(nullptr, console_);
+  ASSERT_TRUE(waitFor(a, "proof-ok console=" + self(), kStderr)) << dump();
+  ASSERT_TRUE(waitFor(b, "proof-ok console=" + self(), kStderr)) << dump();
+  ASSERT_TRUE(type(console_, "QZUCONexit\n"));
+  EXPECT_TRUE(waitFor(a, "exit console=" + self() + " login=admin known=yes proven=yes", kStderr));
+  EXPECT_TRUE(waitFor(b, "exit console=" + self() + " login=admin known=yes proven=yes", kStderr));
+  EXPECT_TRUE(waitFor(silent, "exit console=" + self() + " login=admin known=no", kStderr));
+  ASSERT_TRUE(waitExit(console_)) << dump();
+  EXPECT_TRUE(procExited(console_->status) && procExitCode(console_->status) == 0) << dump();
+  EXPECT_EQ(0, countOf(silent->err, "challenge console=")) << dump();
+}
+
+TEST_F(consoleTest, SigtermEndsLikeExit) {
+  ASSERT_NO_FATAL_FAILURE(startSession({"--rate", "2"}));
+  ASSERT_EQ(0, trKill(console_->pid, SIGTERM));
+  EXPECT_TRUE(waitFor(server_, "exit console=" + self() + " login=admin known=yes proven=yes",
+                      kStderr))
+      << dump();
+  ASSERT_TRUE(waitExit(console_)) << dump();
+  EXPECT_TRUE(procExited(console_->status) && procExitCode(console_->status) == 0) << dump();
+}
+
+TEST_F(consoleTest, WrongPasswordFailsTheProofAndGetsNoLines) {
+  server_ = startStandin("right", {"--rate", "5"});
+  ASSERT_NE(nullptr, server_) << dump();
+  console_ = startConsole(consoleTokens({server_}, {"wrong"}));
+  ASSERT_NE(nullptr, console_);
+  EXPECT_TRUE(waitFor(server_, "proof-bad console=" + self() + " login=admin", kStderr)) << dump();
+  // The greeting was scrambled with the other password's keystream. Each
+  // message reaches the pipe in one write, so "->" means the whole line.
+  EXPECT_TRUE(waitFor(console_, "Received Server Challenge from " + addr(server_))) << dump();
+  EXPECT_TRUE(waitFor(console_, "\n->")) << dump();
+  EXPECT_EQ(std::string::npos, console_->out.find("welcome admin")) << dump();
+  EXPECT_EQ(std::string::npos, server_->err.find("proof-ok")) << dump();
+  EXPECT_EQ(std::string::npos, server_->err.find("sent-line")) << dump();
+}
+
+TEST_F(consoleTest, ServerConfiguredByHostName) {
+  server_ = startStandin("secret", {"--rate", "5", "--count", "2"});
+  ASSERT_NE(nullptr, server_) << dump();
+  std::string byName = "localhost:" + std::to_string(portOf(server_));
+  console_ = startConsole({"myaddr=" + self(), "server=" + byName, "login=admin", "password=secret"});
+  ASSERT_NE(nullptr, console_);
+  ASSERT_TRUE(waitFor(console_, "Server IP: 127.0.0.1\n")) << dump();
+  EXPECT_TRUE(waitFor(console_, "->qzstandin " + addr(server_) + " line 2\n")) << dump();
+  EXPECT_EQ(std::string::npos, console_->out.find("unknown source address")) << dump();
+  ASSERT_TRUE(type(console_, "qzuconactive " + byName + "\nstatus\n"));
+  EXPECT_TRUE(waitFor(console_, "->echo: status\n")) << dump();
+}
+
+TEST_F(consoleTest, LongConfigurationLineIsReadAsTwoTokens) {
+  // 1023 characters of login, then 477 of password: the password is its own
+  // token only if the line is cut exactly there.
+  std::string first = "login=" + std::string(1017, 'a');
+  std::string second = "password=" + std::string(468, 'b');
+  ASSERT_EQ(1500u, (first + second).size());
+  server_ = startStandin(std::string(64, 'b'), {"--rate", "0"});  // the value cut to 64
+  ASSERT_NE(nullptr, server_) << dump();
+  ASSERT_TRUE(writeFile("qzucon.ini", "server=" + addr(server_) + "\n" + first + second + "\n"));
+  console_ = startConsole({"myaddr=" + self()});
+  ASSERT_NE(nullptr, console_);
+  std::string login(32, 'a');
+  EXPECT_TRUE(waitFor(console_, "Login Name: " + login + "\n")) << dump();
+  EXPECT_TRUE(waitFor(server_, "proof-ok console=" + self() + " login=" + login + " ", kStderr))
+      << dump();
+  EXPECT_EQ(std::string::npos, console_->out.find("QZUCON Help")) << dump();
+}
+
+TEST_F(consoleTest, LoginBeforeItsServerIsLost) {
+  server_ = startStandin("pw", {"--rate", "0"});
+  ASSERT_NE(nullptr, server_) << dump();
+  console_ = startConsole({"myaddr=" + self(), "login=early", "server=" + addr(server_), "password=pw"});
+  ASSERT_NE(nullptr, console_);
+  EXPECT_TRUE(waitFor(console_, "Login Name: \n")) << dump();
+  EXPECT_TRUE(waitFor(server_, "proof-ok console=" + self() + " login= ", kStderr)) << dump();
+  EXPECT_EQ(std::string::npos, console_->out.find("early")) << dump();
+  EXPECT_EQ(std::string::npos, server_->err.find("early")) << dump();
+}
+
+TEST_F(e2eTest, StartupConfigurationErrors) {
+  std::string me = "myaddr=127.0.0.1:" + std::to_string(consolePort_);
+  struct Row {
+    std::vector<std::string> tokens;
+    int status;
+    std::vector<std::string> lines;  // expected in this order
+    const char* absent;
+  } rows[] = {
+      {{me}, 2, {"ERROR: No Servers Configured\n"}, "My Address"},
+      {{"myaddr=127.0.0.1", "server=127.0.0.1:5001"},
+       4,
+       {"My Address: 127.0.0.1\n", "**Missing Port in My Address\n", "QZUCON Help\n"},
+       "Resolving"},
+      {{"server=127.0.0.1:5001"}, 4, {"My Address: \n", "**Missing Port in My Address\n"}, "Resolving"},
+      {{me, "server=127.0.0.1:5001", "login=one", "server=127.0.0.1", "login=two",
+        "server=127.0.0.1:5003"},
+       3,
+       {"Server Address: 127.0.0.1:5001\n", "Server IP: 127.0.0.1\n", "Server Port: 5001\n",
+        "Login Name: one\n", "Server Address: 127.0.0.1\n", "**Missing Port in Server Address\n",
+        "QZUCON Help\n"},
+       "5003"},
+  };
+  for (size_t i = 0; i < sizeof rows / sizeof rows[0]; i++) {
+    SCOPED_TRACE("row " + std::to_string(i));
+    runProc* c = startConsole(rows[i].tokens);
+    ASSERT_NE(nullptr, c);
+    ASSERT_TRUE(waitExit(c)) << dump();
+    EXPECT_TRUE(procExited(c->status));
+    EXPECT_EQ(rows[i].status, procExitCode(c->status)) << c->out;
+    size_t at = 0;
+    for (const std::string& line : rows[i].lines) {
+      size_t next = c->out.find(line, at);
+      EXPECT_NE(std::string::npos, next) << "missing or out of order: " << line << c->out;
+      if (next != std::string::npos) at = next + line.size();
+    }
+    EXPECT_EQ(std::string::npos, c->out.find(rows[i].absent)) << c->out;
+    EXPECT_EQ(std::string::npos, c->out.find("Console active")) << c->out;
+  }
+}
+
+}  // namespace

@@ -1,0 +1,143 @@
+// Child processes through runtime/proc.h: streams on pipes or /dev/null, the
+// working folder, exit status and signals, failed starts and readiness waits.
+#include "runtime/proc.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+namespace {
+
+constexpr int kWaitMs = 10000;
+
+// Reads fd to its end, waiting at most kWaitMs in all.
+std::string readAll(int fd) {
+  std::string s;
+  int64_t deadline = trNowMs() + kWaitMs;
+  while (trNowMs() < deadline) {
+    int ready = 0;
+    if (trWaitReadable(&fd, 1, 100, &ready) <= 0) continue;
+    char buf[256];
+    int n = trRead(fd, buf, sizeof buf);
+    if (n <= 0) break;
+    s.append(buf, static_cast<size_t>(n));
+  }
+  return s;
+}
+
+int waitEnd(int pid) {
+  int status = 0;
+  EXPECT_EQ(pid, trWaitpid(pid, &status, 0));
+  return status;
+}
+
+void closeAll(const trProcIo& io) {
+  for (int fd : {io.in, io.out, io.err}) {
+    if (fd >= 0) trClose(fd);
+  }
+}
+
+TEST(TrSpawn, OutputErrorAndExitStatus) {
+  const char* argv[] = {"/bin/sh", "-c", "echo out; echo err >&2; exit 3", nullptr};
+  trProcIo io;
+  int pid = trSpawn(argv, nullptr, kPipeOut | kPipeErr, &io);
+  ASSERT_GT(pid, 0);
+  EXPECT_EQ(-1, io.in);
+  EXPECT_EQ("out\n", readAll(io.out));
+  EXPECT_EQ("err\n", readAll(io.err));
+  int status = waitEnd(pid);
+  EXPECT_TRUE(procExited(status));
+  EXPECT_EQ(3, procExitCode(status));
+  closeAll(io);
+}
+
+TEST(TrSpawn, StdinPipeWorkingFolderAndDevNull) {
+  std::string dir = std::filesystem::canonical(std::filesystem::temp_directory_path()).string();
+  const char* argv[] = {"/bin/sh", "-c", "pwd; cat", nullptr};
+  trProcIo io;
+  int pid = trSpawn(argv, dir.c_str(), kPipeIn | kPipeOut, &io);
+  ASSERT_GT(pid, 0);
+  ASSERT_EQ(5, trWrite(io.in, "ping\n", 5));
+  ASSERT_EQ(0, trClose(io.in));  // cat ends at the end of its input
+  io.in = -1;
+  EXPECT_EQ(dir + "\nping\n", readAll(io.out));
+  EXPECT_EQ(0, procExitCode(waitEnd(pid)));
+  closeAll(io);
+
+  // Without pipes the child reads /dev/null: cat ends at once with nothing.
+  const char* cat[] = {"/bin/cat", nullptr};
+  pid = trSpawn(cat, nullptr, 0, &io);
+  ASSERT_GT(pid, 0);
+  EXPECT_EQ(-1, io.out);
+  EXPECT_EQ(0, procExitCode(waitEnd(pid)));
+}
+
+TEST(TrSpawn, FailedStartsLeaveNothingOpen) {
+  const char* missing[] = {"/nonexistent/program", nullptr};
+  trProcIo io;
+  EXPECT_EQ(-1, trSpawn(missing, nullptr, kPipeIn | kPipeOut | kPipeErr, &io));
+  EXPECT_EQ(-1, io.in);
+  EXPECT_EQ(-1, io.out);
+  EXPECT_EQ(-1, io.err);
+  const char* sh[] = {"/bin/sh", "-c", "true", nullptr};
+  EXPECT_EQ(-1, trSpawn(sh, "/nonexistent/folder", kPipeOut, &io));
+  const char* none[] = {nullptr};
+  EXPECT_EQ(-1, trSpawn(none, nullptr, 0, &io));
+}
+
+TEST(TrKill, NoHangWaitThenSignal) {
+  const char* argv[] = {"/bin/sleep", "30", nullptr};
+  trProcIo io;
+  int pid = trSpawn(argv, nullptr, 0, &io);
+  ASSERT_GT(pid, 0);
+  int status = 0;
+  EXPECT_EQ(0, trWaitpid(pid, &status, 1));  // still running
+  ASSERT_EQ(0, trKill(pid, SIGTERM));
+  status = waitEnd(pid);
+  EXPECT_TRUE(procSignaled(status));
+  EXPECT_EQ(SIGTERM, procSignal(status));
+  EXPECT_FALSE(procExited(status));
+  // Process groups are never signalled through this wrapper.
+  EXPECT_EQ(-1, trKill(0, 0));
+  EXPECT_EQ(-1, trKill(-1, 0));
+}
+
+TEST(TrWaitReadable, TimesOutThenSeesDataAndEnd) {
+  const char* argv[] = {"/bin/cat", nullptr};
+  trProcIo io;
+  int pid = trSpawn(argv, nullptr, kPipeIn | kPipeOut, &io);
+  ASSERT_GT(pid, 0);
+  int fds[2] = {-1, io.out};
+  int ready[2] = {7, 7};
+  EXPECT_EQ(0, trWaitReadable(fds, 2, 50, ready));
+  EXPECT_EQ(0, ready[0]);
+  EXPECT_EQ(0, ready[1]);
+  ASSERT_EQ(1, trWrite(io.in, "x", 1));
+  EXPECT_EQ(1, trWaitReadable(fds, 2, kWaitMs, ready));
+  EXPECT_EQ(0, ready[0]);
+  EXPECT_EQ(1, ready[1]);
+  char c;
+  EXPECT_EQ(1, trRead(io.out, &c, 1));
+  trClose(io.in);
+  io.in = -1;
+  EXPECT_EQ(1, trWaitReadable(fds, 2, kWaitMs, ready));  // end of stream is readable too
+  EXPECT_EQ(0, trRead(io.out, &c, 1));
+  waitEnd(pid);
+  closeAll(io);
+}
+
+TEST(TrIgnoreSigpipe, WriteToAGoneReaderFails) {
+  ASSERT_EQ(0, trIgnoreSigpipe());
+  const char* argv[] = {"/bin/true", nullptr};
+  trProcIo io;
+  int pid = trSpawn(argv, nullptr, kPipeIn, &io);
+  ASSERT_GT(pid, 0);
+  waitEnd(pid);
+  EXPECT_EQ(-1, trWrite(io.in, "x", 1));
+  closeAll(io);
+}
+
+}  // namespace

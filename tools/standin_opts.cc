@@ -1,0 +1,137 @@
+// The stand-in's command line and usage text.
+#include <cstdlib>
+#include <cstring>
+
+#include "runtime/text.h"
+#include "tools/standin.h"
+
+namespace {
+
+const char kUsage[] =
+    "usage: qzstandin [options]\n"
+    "A stand-in for a remote server's service module: it answers a qzucon\n"
+    "console over UDP on loopback so the console can be run and tested\n"
+    "without a real server.\n"
+    "\n"
+    "options (\"--name value\" or \"--name=value\"):\n"
+    "  --port N       UDP port to listen on; 0 (the default) takes a free port.\n"
+    "  --bind ADDR    local IPv4 address to bind, default 127.0.0.1.\n"
+    "  --password PW  the password consoles must prove (default: empty).\n"
+    "  --rate R       log lines per second to each proven console, default 2;\n"
+    "                 0 sends none. Fractions are allowed (0.5 = one per 2 s).\n"
+    "  --count N      stop after N log lines per console; 0 (default) = no end.\n"
+    "  --login NAME   serve only consoles with this login; others are ignored.\n"
+    "  --quiet        drop the per-line and heartbeat notes.\n"
+    "  --help         this text.\n"
+    "\n"
+    "What it does (the console's protocol is silent about the server; these\n"
+    "choices are ours):\n"
+    "  - A console is known by the address in its packets' plain prefix\n"
+    "    \"<addr>;<login>;\"; datagrams go back to that address (or to the\n"
+    "    packet's source when it is no numeric ip:port).\n"
+    "  - The first packet of an unknown console is answered with a challenge:\n"
+    "    its client challenge, a fresh non-zero server challenge and a greeting,\n"
+    "    scrambled with the password's keystream seed.\n"
+    "  - A packet carrying that challenge and the right proof makes the console\n"
+    "    proven. From then on it gets log lines \"qzstandin <addr> line N\" at\n"
+    "    the chosen rate (N counts per console, so loss is visible).\n"
+    "  - A proven console's command is answered with the log line\n"
+    "    \"echo: <command>\". An unproven console's commands are ignored.\n"
+    "  - A packet without a valid proof (wrong password, stale or missing\n"
+    "    challenge) withdraws the proof and brings a new challenge, at most one\n"
+    "    per second per console.\n"
+    "  - \"qzuconexit\" makes it forget the console.\n"
+    "\n"
+    "Every event is one line on standard error, \"qzstandin: <event> key=value\":\n"
+    "  listening addr=A seed=S          bad-packet from=A bytes=N reason=R\n"
+    "  challenge console=A login=L challenge=X reason=new|unanswered|stale|bad-proof\n"
+    "  proof-ok console=A login=L challenge=X   proof-bad ...   proof-lost ...\n"
+    "  heartbeat console=A login=L proven=yes|no\n"
+    "  command console=A login=L text=T  ignored-command ... reason=unproven text=T\n"
+    "  sent-line console=A n=N          count-reached console=A lines=N\n"
+    "  exit console=A login=L known=yes|no proven=yes|no\n"
+    "  unknown-login console=A login=L  table-full console=A login=L\n"
+    "Bytes outside printable ASCII are shown as '?'.\n";
+
+// Reads a whole decimal number in [lo, hi].
+bool readLong(const char* s, long lo, long hi, long* out) {
+  char* end = nullptr;
+  long v = strtol(s, &end, 10);
+  if (end == s || *end != 0 || v < lo || v > hi) return false;
+  *out = v;
+  return true;
+}
+
+bool readRate(const char* s, int* intervalMs) {
+  char* end = nullptr;
+  double r = strtod(s, &end);
+  if (end == s || *end != 0 || !(r >= 0 && r <= 1000)) return false;
+  *intervalMs = r > 0 ? static_cast<int>(1000.0 / r + 0.5) : 0;
+  if (r > 0 && *intervalMs < 1) *intervalMs = 1;
+  return true;
+}
+
+bool setValue(standinOptions* o, const char* name, const char* v) {
+  long n = 0;
+  if (strcmp(name, "port") == 0) {
+    if (!readLong(v, 0, 65535, &n)) return false;
+    o->port = static_cast<int>(n);
+  } else if (strcmp(name, "bind") == 0) {
+    strzcpy(o->bind, v, kAddrChars);
+  } else if (strcmp(name, "password") == 0) {
+    strzcpy(o->password, v, kPasswordChars);
+  } else if (strcmp(name, "login") == 0) {
+    strzcpy(o->login, v, kLoginChars);
+  } else if (strcmp(name, "rate") == 0) {
+    return readRate(v, &o->intervalMs);
+  } else if (strcmp(name, "count") == 0) {
+    if (!readLong(v, 0, 1000000000L, &n)) return false;
+    o->count = n;
+  } else {
+    return false;
+  }
+  return true;
+}
+
+void defaults(standinOptions* o) {
+  memset(o, 0, sizeof *o);
+  strzcpy(o->bind, "127.0.0.1", kAddrChars);
+  o->intervalMs = 500;
+}
+
+}  // namespace
+
+const char* standinUsage() { return kUsage; }
+
+int parseStandinArgs(int argc, const char* const* argv, standinOptions* o, char* err,
+                     int errSize) {
+  defaults(o);
+  err[0] = 0;
+  for (int i = 1; i < argc; i++) {
+    const char* a = argv[i];
+    if (strcmp(a, "--help") == 0 || strcmp(a, "-h") == 0) return 1;
+    if (strcmp(a, "--quiet") == 0) {
+      o->quiet = true;
+      continue;
+    }
+    if (strncmp(a, "--", 2) != 0) {
+      trf(err, errSize, "unexpected argument: %s", a);
+      return -1;
+    }
+    char name[32];
+    const char* eq = strchr(a, '=');
+    const char* value = nullptr;
+    if (eq) {
+      strzcpy(name, a + 2, static_cast<int>(eq - a - 2) < 31 ? static_cast<int>(eq - a - 2) : 31);
+      value = eq + 1;
+    } else {
+      strzcpy(name, a + 2, 31);
+      if (i + 1 < argc) value = argv[++i];
+    }
+    if (value == nullptr || !setValue(o, name, value)) {
+      trf(err, errSize, "bad option or value: %s", a);
+      return -1;
+    }
+  }
+  return 0;
+}
