@@ -184,6 +184,11 @@ bool e2eTest::type(runProc* p, const std::string& text) {
   return true;
 }
 
+void e2eTest::endInput(runProc* p) {
+  if (p->io.in >= 0) trClose(p->io.in);
+  p->io.in = -1;
+}
+
 void e2eTest::stop(runProc* p, int graceMs) {
   if (p->ended) return;
   trKill(p->pid, SIGTERM);

@@ -57,6 +57,10 @@ class e2eTest : public ::testing::Test {
   bool waitForFile(const std::string& name, const std::string& needle, int timeoutMs = kWaitMs);
   // Writes text to the program's standard input.
   bool type(runProc* p, const std::string& text);
+  // Closes the program's standard input, so that it reads end of file from
+  // then on. The console then stops waiting 50 ms for a key in every pass and
+  // takes long local input at full speed.
+  void endInput(runProc* p);
   // Stops the program: SIGTERM, then SIGKILL after graceMs.
   void stop(runProc* p, int graceMs = 5000);
 
