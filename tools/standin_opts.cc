@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "runtime/text.h"
+#include "tools/args.h"
 #include "tools/standin.h"
 
 namespace {
@@ -53,15 +54,6 @@ const char kUsage[] =
     "  unknown-login console=A login=L  table-full console=A login=L\n"
     "Bytes outside printable ASCII are shown as '?'.\n";
 
-// Reads a whole decimal number in [lo, hi].
-bool readLong(const char* s, long lo, long hi, long* out) {
-  char* end = nullptr;
-  long v = strtol(s, &end, 10);
-  if (end == s || *end != 0 || v < lo || v > hi) return false;
-  *out = v;
-  return true;
-}
-
 bool readRate(const char* s, int* intervalMs) {
   char* end = nullptr;
   double r = strtod(s, &end);
@@ -93,6 +85,20 @@ bool setValue(standinOptions* o, const char* name, const char* v) {
   return true;
 }
 
+class optionTaker : public optionSink {
+ public:
+  explicit optionTaker(standinOptions* o) : o_(o) {}
+  bool flag(const char* arg) override {
+    if (strcmp(arg, "--quiet") != 0) return false;
+    o_->quiet = true;
+    return true;
+  }
+  bool value(const char* name, const char* v) override { return setValue(o_, name, v); }
+
+ private:
+  standinOptions* o_;
+};
+
 void defaults(standinOptions* o) {
   memset(o, 0, sizeof *o);
   strzcpy(o->bind, "127.0.0.1", kAddrChars);
@@ -106,32 +112,6 @@ const char* standinUsage() { return kUsage; }
 int parseStandinArgs(int argc, const char* const* argv, standinOptions* o, char* err,
                      int errSize) {
   defaults(o);
-  err[0] = 0;
-  for (int i = 1; i < argc; i++) {
-    const char* a = argv[i];
-    if (strcmp(a, "--help") == 0 || strcmp(a, "-h") == 0) return 1;
-    if (strcmp(a, "--quiet") == 0) {
-      o->quiet = true;
-      continue;
-    }
-    if (strncmp(a, "--", 2) != 0) {
-      trf(err, errSize, "unexpected argument: %s", a);
-      return -1;
-    }
-    char name[32];
-    const char* eq = strchr(a, '=');
-    const char* value = nullptr;
-    if (eq) {
-      strzcpy(name, a + 2, static_cast<int>(eq - a - 2) < 31 ? static_cast<int>(eq - a - 2) : 31);
-      value = eq + 1;
-    } else {
-      strzcpy(name, a + 2, 31);
-      if (i + 1 < argc) value = argv[++i];
-    }
-    if (value == nullptr || !setValue(o, name, value)) {
-      trf(err, errSize, "bad option or value: %s", a);
-      return -1;
-    }
-  }
-  return 0;
+  optionTaker taker(o);
+  return parseOptions(argc, argv, &taker, err, errSize);
 }

@@ -1,0 +1,108 @@
+// qzload: a load generator for one console. It plays the console's server:
+// it sends numbered log lines from the server's address at a chosen rate,
+// follows the console's per-server log file and reports how many lines
+// arrived, in which order and how late. This file holds the pure parts - the
+// options, reading the log file's lines, the tally of sent and arrived lines
+// and reading the kernel's UDP counters - so a table of cases can test them;
+// load_main.cc owns the socket, the clock, the file and the console process.
+#ifndef QZUCON_TOOLS_LOAD_H_
+#define QZUCON_TOOLS_LOAD_H_
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+constexpr int kLoadPathChars = 255;
+constexpr int kLoadLabelChars = 63;
+
+struct loadOptions {
+  char console[kLoadPathChars + 1];  // program to start; empty with attach
+  char dir[kLoadPathChars + 1];      // the console's folder; empty = a new scratch folder
+  bool attach;                       // a console is already running; start none
+  int serverPort;                    // the server address we send from; 0 = free port
+  int consolePort;                   // the console's own port; 0 = free port (start only)
+  bool stdinPipe;                    // started console: stdin an idle pipe, else /dev/null
+  double rate;                       // lines per second; 0 = as fast as possible
+  long count;                        // lines to send
+  int timeoutMs;                     // wait for stragglers after the last send
+  char label[kLoadLabelChars + 1];   // names the case in the result row
+};
+
+// Parses argv[1..]. Returns 0 to run, 1 when --help was asked, -1 on a bad
+// option or combination (a reason goes to err, errSize bytes).
+int parseLoadArgs(int argc, const char* const* argv, loadOptions* o, char* err, int errSize);
+const char* loadUsage();
+
+// The text of line seq sent at sendUs, with its line end: "load <seq> <us>\n".
+// Returns the length as trf does.
+int loadText(char* out, int size, long seq, int64_t sendUs);
+
+// Reads one line of a per-server log file, without its line end:
+// "[MM.DD.YYYY hh:mm:ss] ->load <seq> <us>". True with seq and the send time
+// it names for such a line; false for anything else.
+bool parseLoadLine(const char* line, long* seq, int64_t* sendUs);
+
+// Cuts a followed file's bytes into lines. A line is handed out only once its
+// line end has arrived, so a line caught half-written is read whole later.
+class lineSplit {
+ public:
+  void add(const char* data, size_t n) { pending_.append(data, n); }
+  // Moves the next complete line (without '\n') into line; false when none.
+  bool take(std::string* line);
+
+ private:
+  std::string pending_;
+  size_t start_ = 0;  // where the next line begins in pending_
+};
+
+struct loadResult {
+  long sent;        // lines given to the socket, refused ones included
+  long sendErrors;  // lines the socket refused
+  long arrived;     // distinct lines seen in the file
+  long lost;        // sent and never seen
+  long reordered;   // lines seen after a higher-numbered one
+  long duplicates;  // lines seen more than once
+  long foreign;     // lines of another run (unknown number or send time)
+  int64_t medianUs, p99Us, worstUs;  // send to file; -1 when nothing arrived
+};
+
+// What was sent when, and what was seen when. Times are microseconds of one
+// clock; sequence numbers run from 1 to count.
+class loadTally {
+ public:
+  explicit loadTally(long count);
+  void sent(long seq, int64_t us);
+  void sendFailed(long seq);
+  // One line seen in the file at time us, naming seq and the send time
+  // namedUs. A line whose number was never sent, or whose send time is not
+  // the one we sent it at, belongs to another run and is only counted.
+  void seen(long seq, int64_t namedUs, int64_t us);
+  bool complete() const { return arrived_ == count_; }
+  loadResult result() const;
+
+ private:
+  long count_;
+  std::vector<int64_t> sendUs_;    // -1: not sent (yet)
+  std::vector<int64_t> arriveUs_;  // -1: not seen (yet)
+  long sendErrors_ = 0, arrived_ = 0, reordered_ = 0, duplicates_ = 0, foreign_ = 0;
+  long highest_ = 0;  // highest number seen so far
+};
+
+// One table row "| label | stdin | sent | arrived | lost | reordered |
+// median | p99 | worst |" with the delays in ms to one decimal ("-" when
+// nothing arrived). Returns the length as trf does.
+int resultRow(char* out, int size, const char* label, const char* stdinMode, const loadResult& r);
+
+// The nearest-rank percentile (pct 1..100) of values, which it sorts; -1 for
+// none. Median is pct 50: the lower middle of an even count.
+int64_t nearestRank(std::vector<int64_t>* values, int pct);
+
+// The RcvbufErrors counter of the "Udp:" lines of /proc/net/snmp text; -1
+// when the text has no such counter.
+long long snmpRcvbufErrors(const char* text);
+
+// The receive queue (bytes) and drop counter of the UDP socket bound to port
+// on any local address, from /proc/net/udp text. False when no socket there.
+bool udpSocketStats(const char* text, int port, long* rxQueue, long long* drops);
+
+#endif  // QZUCON_TOOLS_LOAD_H_

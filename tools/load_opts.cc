@@ -1,0 +1,131 @@
+// The load tool's command line and usage text.
+#include <cstdlib>
+#include <cstring>
+
+#include "runtime/text.h"
+#include "tools/args.h"
+#include "tools/load.h"
+
+namespace {
+
+const char kUsage[] =
+    "usage: qzload [options]\n"
+    "Sends numbered log lines to one qzucon console as its server would, follows\n"
+    "the console's per-server log file and reports how many lines arrived, how\n"
+    "many came out of order and how long each took from send to file.\n"
+    "\n"
+    "By default it starts the console itself (qzucon beside qzload) in a new\n"
+    "scratch folder under the temporary directory, configured for one server on\n"
+    "loopback without a password, and stops it at the end. The folder is kept.\n"
+    "\n"
+    "options (\"--name value\" or \"--name=value\"):\n"
+    "  --rate R          lines per second; 0 (the default) sends all at once.\n"
+    "  --count N         lines to send, default 1000.\n"
+    "  --timeout-ms MS   how long to wait for missing lines after the last send,\n"
+    "                    default 10000.\n"
+    "  --stdin eof|pipe  the started console's standard input: /dev/null (at end\n"
+    "                    of file, the default) or a pipe kept open and idle.\n"
+    "  --console PATH    the console program to start.\n"
+    "  --dir DIR         the console's folder (it must exist); the log file is\n"
+    "                    followed from its end at the start of the run.\n"
+    "  --server-port N   the server's UDP port on 127.0.0.1; 0 (the default when\n"
+    "                    starting the console) takes a free one.\n"
+    "  --console-port N  the console's own UDP port; 0 (default) takes a free one.\n"
+    "  --attach          start no console: one is running in --dir with its own\n"
+    "                    port --console-port and the server 127.0.0.1:<server-port>\n"
+    "                    configured without a password. Both ports are needed.\n"
+    "  --label TEXT      names the case in the result row.\n"
+    "  --help            this text.\n"
+    "\n"
+    "Each datagram carries zero client and server challenges and the text\n"
+    "\"load <n> <send time in us>\" scrambled with the default keystream seed.\n"
+    "The result is one line \"qzload: result key=value ...\" and one table row\n"
+    "\"| label | stdin | sent | arrived | lost | reordered | median | p99 | worst |\"\n"
+    "(delays in ms), with the kernel's UDP RcvbufErrors counter before and after\n"
+    "and the console socket's drop counter and deepest receive queue seen.\n"
+    "Exit status: 0 when every line arrived in order, 1 otherwise, 2 on a bad\n"
+    "option, 3 when the run could not be set up.\n";
+
+bool readInt(const char* s, long lo, long hi, int* out) {
+  long n = 0;
+  if (!readLong(s, lo, hi, &n)) return false;
+  *out = static_cast<int>(n);
+  return true;
+}
+
+bool readPort(const char* s, int* port) { return readInt(s, 0, 65535, port); }
+bool readPositiveInt(const char* s, int* out) { return readInt(s, 1, 100000000L, out); }
+
+// Takes the tool's arguments into its options.
+class loadArgs : public optionSink {
+ public:
+  explicit loadArgs(loadOptions* o) : o_(o) {}
+  bool flag(const char* arg) override {
+    bool attach = strcmp(arg, "--attach") == 0;
+    if (attach) o_->attach = true;
+    return attach;
+  }
+  bool value(const char* name, const char* v) override {
+    if (strcmp(name, "rate") == 0) return readRate(v);
+    if (strcmp(name, "count") == 0) return readLong(v, 1, kMaxCount, &o_->count);
+    if (strcmp(name, "timeout-ms") == 0) return readPositiveInt(v, &o_->timeoutMs);
+    if (strcmp(name, "stdin") == 0) {
+      o_->stdinPipe = strcmp(v, "pipe") == 0;
+      return o_->stdinPipe || strcmp(v, "eof") == 0;
+    }
+    if (strcmp(name, "server-port") == 0) return readPort(v, &o_->serverPort);
+    if (strcmp(name, "console-port") == 0) return readPort(v, &o_->consolePort);
+    if (strcmp(name, "console") == 0) return strzcpy(o_->console, v, kLoadPathChars) != nullptr;
+    if (strcmp(name, "dir") == 0) return strzcpy(o_->dir, v, kLoadPathChars) != nullptr;
+    if (strcmp(name, "label") == 0) return strzcpy(o_->label, v, kLoadLabelChars) != nullptr;
+    return false;
+  }
+
+ private:
+  static constexpr long kMaxCount = 100000000L;
+
+  bool readRate(const char* v) {
+    char* end = nullptr;
+    o_->rate = strtod(v, &end);
+    return end != v && *end == 0 && o_->rate >= 0 && o_->rate <= 1e6;
+  }
+
+  loadOptions* o_;
+};
+
+// The console beside this program, when it was started by a path.
+void defaultConsole(const char* argv0, char* out) {
+  out[0] = 0;
+  const char* slash = argv0 ? strrchr(argv0, '/') : nullptr;
+  if (slash) trf(out, kLoadPathChars + 1, "%.*s/qzucon", static_cast<int>(slash - argv0), argv0);
+}
+
+void defaults(loadOptions* o, const char* argv0) {
+  memset(o, 0, sizeof *o);
+  defaultConsole(argv0, o->console);
+  o->count = 1000;
+  o->timeoutMs = 10000;
+}
+
+// The combinations that cannot work; a reason, or null.
+const char* badCombination(const loadOptions& o) {
+  if (o.attach && (o.serverPort == 0 || o.consolePort == 0 || !o.dir[0])) {
+    return "--attach needs --server-port, --console-port and --dir";
+  }
+  if (!o.attach && !o.console[0]) return "no console program: give --console";
+  return nullptr;
+}
+
+}  // namespace
+
+const char* loadUsage() { return kUsage; }
+
+int parseLoadArgs(int argc, const char* const* argv, loadOptions* o, char* err, int errSize) {
+  defaults(o, argc > 0 ? argv[0] : nullptr);
+  loadArgs args(o);
+  int r = parseOptions(argc, argv, &args, err, errSize);
+  if (r != 0) return r;
+  const char* bad = badCombination(*o);
+  if (bad) trf(err, errSize, "%s", bad);
+  return bad ? -1 : 0;
+}
