@@ -1,0 +1,73 @@
+// Support shared by the fuzz targets: a scratch working folder for every file
+// the console writes, program-start globals, servers configured the way
+// start-up configures them, and the checks every input must leave true.
+#ifndef QZUCON_FUZZ_HARNESS_H_
+#define QZUCON_FUZZ_HARNESS_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "protocol/server.h"
+
+// Once per process, from LLVMFuzzerInitialize: standard output to /dev/null
+// (log echoes every message) and a fresh scratch folder under $TMPDIR,
+// removed at exit. Without an artifact flag, adds one naming the working
+// folder, which is where libFuzzer would put a finding by default: a finding
+// made inside the scratch folder would otherwise be lost with it.
+void fuzzInit(int* argc, char*** argv);
+
+// Makes the scratch folder the working folder for one input (or the set-up),
+// so every file the console writes lands there; on leaving, deletes what was
+// written, so that named files and logs do not pile up over millions of
+// inputs, and returns to the folder libFuzzer reads and writes in.
+class scratchInput {
+ public:
+  scratchInput();
+  ~scratchInput();
+  scratchInput(const scratchInput&) = delete;
+  scratchInput& operator=(const scratchInput&) = delete;
+};
+
+// Program-start globals and generator, the header template, and "main.log"
+// as the log file.
+void fuzzResetGlobals();
+
+// Configures one server through the configuration language, resolves it as
+// start-up does and returns its record (valid until flServer grows). The host
+// must be numeric: a fuzzer must never ask a name server anything.
+serverRec* fuzzAddServer(const char* address, const char* login, const char* password);
+
+// True when resolveServer can resolve address without a name lookup: no port
+// at all (it stops early), or a numeric host.
+bool fuzzResolvesLocally(const char* address);
+
+// The bytes as text with every '/' and '\' (bfc's path separators) made '_',
+// so no file name taken from an input leaves the scratch folder.
+std::string fuzzLocalText(const uint8_t* data, size_t size);
+
+// The configured servers as they stand, to start every input from: reception
+// and commands change records in place but never add or remove one.
+class serverSnapshot {
+ public:
+  void take();
+  void restore() const;
+  // Aborts unless every record keeps its configured identity (address, login,
+  // password, resolved address and port).
+  void checkIdentity() const;
+  // True when record i differs from its snapshot in any byte.
+  bool changed(int i) const;
+  int size() const { return static_cast<int>(recs_.size()); }
+
+ private:
+  std::vector<serverRec> recs_;
+};
+
+// Aborts when a text meant to hold at most limit characters does not.
+void fuzzCheckText(const char* text, size_t bufferSize, size_t limit, const char* what);
+
+// Reports a broken invariant on stderr and aborts, so libFuzzer keeps the input.
+[[noreturn]] void fuzzFail(const char* what);
+
+#endif  // QZUCON_FUZZ_HARNESS_H_
