@@ -25,26 +25,21 @@ bool keyword(const char* token, const char* word) {
 // Keywords that store a value into a text, with their character limits.
 struct textKey {
   const char* word;
-  char* (*dest)();
+  char* dest;
   int limit;
 };
 
-char* iniDest() { return g_inifn; }
-char* myaddrDest() { return g_myaddr; }
-char* loginDest() { return g_tempServer.login; }
-char* passwordDest() { return g_tempServer.password; }
-
 const textKey kTextKeys[] = {
-    {"ini=", iniDest, kNameChars},
-    {"myaddr=", myaddrDest, kNameChars},
-    {"login=", loginDest, 32},
-    {"password=", passwordDest, 64},
+    {"ini=", g_inifn, kNameChars},
+    {"myaddr=", g_myaddr, kNameChars},
+    {"login=", g_tempServer.login, 32},
+    {"password=", g_tempServer.password, 64},
 };
 
 bool parseTextKey(const char* p) {
   for (const textKey& k : kTextKeys) {
     if (!keyword(p, k.word)) continue;
-    mystrzcpy(k.dest(), p + strlen(k.word), k.limit);
+    mystrzcpy(k.dest, p + strlen(k.word), k.limit);
     return true;
   }
   return false;
@@ -97,7 +92,11 @@ void writeini(const char* name) {
   if (*name == 0) name = "qzucon.ini";
   bfc file("wb", "%s", name);
   file.setNewFileMode(0600);  // the file holds passwords in clear text
-  int ok = file.wrtf("qzuconlog %s\n", g_logfn) >= 0 && file.open();
+  if (!file.open()) {
+    log("ERROR: Unable to write configuration file: %s\n", name);
+    return;
+  }
+  file.wrtf("qzuconlog %s\n", g_logfn);
   if (g_TCPlistenport) file.wrtf("TCPlistenPort=%ld\n", static_cast<long>(g_TCPlistenport));
   if (g_UDPlistenport) file.wrtf("UDPlistenPort=%ld\n", static_cast<long>(g_UDPlistenport));
   file.wrtf("myaddr=%s\n", g_myaddr);
@@ -106,8 +105,7 @@ void writeini(const char* name) {
     const serverRec* s = serverAt(i);
     file.wrtf("server=%s\nlogin=%s\npassword=%s\n\n", s->address, s->login, s->password);
   }
-  if (!file.close()) ok = 0;
-  if (ok) {
+  if (file.close()) {
     log("Configuration written to file: %s\n", name);
   } else {
     log("ERROR: Unable to write configuration file: %s\n", name);

@@ -1,8 +1,6 @@
 // Program-start state and a scratch folder for each core unit test.
 #include "app/testenv.h"
 
-#include <unistd.h>
-
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -60,18 +58,10 @@ serverRec* coreTest::addServer(const char* address, const char* login, const cha
 }
 
 bool udpPeer::open() {
-  static int next = 20000 + (getpid() * 7) % 30000;
-  for (int tries = 0; tries < 200; tries++) {
-    int candidate = next++;
-    if (next > 60000) next = 20000;
-    sock.handle = trSocket(0);
-    if (trBind(sock.handle, candidate, "127.0.0.1") == 0) {
-      port = candidate;
-      return true;
-    }
-    sock.sClose();
-  }
-  return false;
+  sock.handle = trSocket(0);
+  if (trBind(sock.handle, 0, "127.0.0.1") != 0) return false;
+  port = trSockPort(sock.handle);
+  return port > 0;
 }
 
 std::string udpPeer::address() const { return "127.0.0.1:" + std::to_string(port); }

@@ -14,7 +14,7 @@
 // A UDP socket bound to 127.0.0.1 on a free port, standing in for a server or
 // a local input client.
 struct udpPeer {
-  // Binds to a free port near base + pid; false when none could be found.
+  // Binds to a free port chosen by the system; false on failure.
   bool open();
   // "127.0.0.1:<port>"
   std::string address() const;

@@ -20,15 +20,21 @@ int writeHeaderAndPrefix(const serverRec* r) {
   return static_cast<int>(strlen(textArea()));
 }
 
+// Scrambles the command text behind the prefix and its NUL; returns the
+// packet length.
+int scrambleCommand(const serverRec* r, int prefix) {
+  int k = static_cast<int>(strlen(textArea())) - prefix;
+  keystreamXor(r->rseed, textArea() + prefix, k + 1);
+  return kHeaderSize + prefix + k + 1;
+}
+
 }  // namespace
 
 int buildPacket(const serverRec* r, const char* command) {
   int prefix = writeHeaderAndPrefix(r);
   if (!command) return kHeaderSize + prefix + 1;
   traf(textArea(), kTextAreaSize, "%s", command);
-  int k = static_cast<int>(strlen(textArea())) - prefix;
-  keystreamXor(r->rseed, textArea() + prefix, k + 1);
-  return kHeaderSize + prefix + k + 1;
+  return scrambleCommand(r, prefix);
 }
 
 void sendCommand(int sock, uint32_t tick, serverRec* r, const char* line) {
@@ -64,8 +70,10 @@ void armHeartbeats(uint32_t tick) {
 void sendExitNotices(int sock) {
   for (int i = 0; i < flServer.nodes(); i++) {
     serverRec* r = g_server = serverAt(i);
-    if (g_debug) log("sending[%s;%s;qzuconexit]\n", g_myaddr, r->login);
-    int len = buildPacket(r, "qzuconexit");
+    int prefix = writeHeaderAndPrefix(r);
+    traf(textArea(), kTextAreaSize, "qzuconexit");
+    if (g_debug) log("sending[%s]\n", textArea());
+    int len = scrambleCommand(r, prefix);
     trSendto(sock, reinterpret_cast<const char*>(g_pkt), len, r->ipPort);
   }
 }

@@ -5,9 +5,7 @@
 #include "runtime/proc.h"
 
 #include <fcntl.h>
-#include <netinet/in.h>
 #include <poll.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -147,13 +145,6 @@ int64_t trNowMs() {
   timespec ts;
   clock_gettime(CLOCK_MONOTONIC, &ts);
   return static_cast<int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
-}
-
-int trSockPort(int h) {
-  sockaddr_in a = {};
-  socklen_t len = sizeof a;
-  if (getsockname(h, reinterpret_cast<sockaddr*>(&a), &len) != 0) return -1;
-  return ntohs(a.sin_port);
 }
 
 bool procExited(int status) { return WIFEXITED(status); }

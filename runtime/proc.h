@@ -55,9 +55,6 @@ int trIgnoreSigpipe();
 // Milliseconds of a clock that never jumps (not the wall clock).
 int64_t trNowMs();
 
-// The local port a socket is bound to, in host order; -1 on failure.
-int trSockPort(int h);
-
 // Decoding a trWaitpid status. Pure.
 bool procExited(int status);    // ended through exit()
 int procExitCode(int status);   // its exit status (only when procExited)

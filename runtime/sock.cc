@@ -113,3 +113,10 @@ void trsock::sClose() {
   if (handle != -1) trClosesocket(handle);
   handle = -1;
 }
+
+int trSockPort(int h) {
+  sockaddr_in a = {};
+  socklen_t len = sizeof a;
+  if (getsockname(h, reinterpret_cast<sockaddr*>(&a), &len) != 0) return -1;
+  return ntohs(a.sin_port);
+}

@@ -31,6 +31,8 @@ int trSendto(int h, const char* data, unsigned len, const char* dest);
 // address cannot be converted. Returns out.
 char* trAddrstr(const sockaddr* addr, char* out);
 void trClosesocket(int h);
+// The local port a socket is bound to, in host order; -1 on failure.
+int trSockPort(int h);
 // Asks for a receive queue of bytes (the kernel may clamp it). 0 or -1.
 int trRcvbuf(int h, int bytes);
 

@@ -1,6 +1,6 @@
 // Sockets over loopback: destination parsing, a real datagram round trip,
 // address text, binding, flags, a local TCP connection and handle ownership.
-// Test code calls getsockname/connect/fcntl directly to observe the wrappers.
+// Test code calls connect/fcntl directly to observe the wrappers.
 #include "runtime/sock.h"
 
 #include <arpa/inet.h>
@@ -18,12 +18,7 @@ namespace {
 
 constexpr unsigned kWaitMs = 5000;
 
-uint16_t boundPort(int h) {
-  sockaddr_in a;
-  socklen_t len = sizeof(a);
-  if (getsockname(h, reinterpret_cast<sockaddr*>(&a), &len) != 0) return 0;
-  return ntohs(a.sin_port);
-}
+uint16_t boundPort(int h) { return static_cast<uint16_t>(trSockPort(h)); }
 
 sockaddr_in makeAddr(const char* ip, uint16_t port) {
   sockaddr_in a;

@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <string>
 
+#include "protocol/reception.h"
 #include "runtime/proc.h"
 #include "runtime/sock.h"
 #include "runtime/term.h"
@@ -328,8 +329,12 @@ int measure(loadOptions* o, int sock) {
   }
   fprintf(stderr, "qzload: console=127.0.0.1:%d server=127.0.0.1:%d dir=%s pid=%d\n",
           o->consolePort, o->serverPort, o->dir, c.pid);
-  char logName[kLoadPathChars + 40];
-  trf(logName, sizeof logName, "%s/127_0_0_1_%d.log", o->dir, o->serverPort);
+  char server[kAddrTextSize];
+  char fileName[kAddrTextSize + 5];
+  trf(server, sizeof server, "127.0.0.1:%d", o->serverPort);
+  serverLogName(server, fileName, sizeof fileName);
+  char logName[kLoadPathChars + sizeof fileName + 1];
+  trf(logName, sizeof logName, "%s/%s", o->dir, fileName);
   fileFollower f;
   f.follow(logName);
   loadTally tally(o->count);

@@ -12,9 +12,11 @@
 
 #include <cstdint>
 
+#include "protocol/server.h"
+
 // Wire facts as the peer knows them, kept apart from the console's own
 // constants so that a slip on either side shows up as a failed exchange.
-constexpr uint32_t kStandinDefaultSeed = 36250418;  // keystream before any challenge
+constexpr uint32_t kStandinDefaultSeed = kDefaultSeed;  // keystream before any challenge
 constexpr int kConsoleHeaderSize = 32;
 constexpr int kServerHeaderSize = 8;  // client challenge, server challenge
 constexpr int kMaxDatagramSize = 1500;
