@@ -1,8 +1,6 @@
 // Reading and writing the configuration tokens.
 #include "app/config.h"
 
-#include <strings.h>
-
 #include <cstdio>
 #include <cstring>
 
@@ -16,10 +14,6 @@ namespace {
 const char* skipBlanks(const char* p) {
   while (*p == ' ' || *p == '\t') p++;
   return p;
-}
-
-bool keyword(const char* token, const char* word) {
-  return strncasecmp(token, word, strlen(word)) == 0;
 }
 
 // Keywords that store a value into a text, with their character limits.
@@ -38,7 +32,7 @@ const textKey kTextKeys[] = {
 
 bool parseTextKey(const char* p) {
   for (const textKey& k : kTextKeys) {
-    if (!keyword(p, k.word)) continue;
+    if (!startsWithNoCase(p, k.word)) continue;
     mystrzcpy(k.dest, p + strlen(k.word), k.limit);
     return true;
   }
@@ -65,21 +59,21 @@ void commitPendingServer() {
 void parseInput(const char* token) {
   const char* p = skipBlanks(token);
   if (*p == 0 || *p == ';') return;
-  if (keyword(p, "server=")) {
+  if (startsWithNoCase(p, "server=")) {
     commitPendingServer();
     mystrzcpy(g_tempServer.address, p + 7, kNameChars);
     return;
   }
   if (parseTextKey(p)) return;
-  if (keyword(p, "TCPlistenport=")) {
+  if (startsWithNoCase(p, "TCPlistenport=")) {
     g_TCPlistenport = atoul(skipBlanks(p + 14));
-  } else if (keyword(p, "UDPlistenport=")) {
+  } else if (startsWithNoCase(p, "UDPlistenport=")) {
     g_UDPlistenport = atoul(skipBlanks(p + 14));
-  } else if (keyword(p, "qzucondebug")) {
+  } else if (startsWithNoCase(p, "qzucondebug")) {
     g_debug = 1;
-  } else if (keyword(p, "qzuconwrite ")) {
+  } else if (startsWithNoCase(p, "qzuconwrite ")) {
     writeini(p + 11);
-  } else if (keyword(p, "qzuconlog ")) {
+  } else if (startsWithNoCase(p, "qzuconlog ")) {
     mystrzcpy(g_logfn, p + 10, kNameChars);
     strim(g_logfn, " \t");
   } else {

@@ -4,6 +4,9 @@
 
 #include <cstring>
 
+#include "crypto/mt.h"
+#include "input/admin_input.h"
+
 char g_inifn[kNameChars + 1];
 char g_logfn[267];
 char g_myaddr[kNameChars + 1];
@@ -35,4 +38,12 @@ void resetAppGlobals() {
   g_TCPsock.sClose();
   g_sock.sClose();
   flServer.reset();
+}
+
+void resetProgramState() {
+  resetAppGlobals();
+  resetProtocolGlobals();
+  resetInputGlobals();
+  resetGenerator();
+  initHeaderTemplate();
 }

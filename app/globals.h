@@ -34,6 +34,11 @@ extern flexar flServer;          // serverRec records in configuration order
 // Back to program-start state: closes the sockets, empties the server list.
 void resetAppGlobals();
 
+// The whole console back to program-start state: every layer's globals, the
+// generator and the header template. Test fixtures and fuzz targets start
+// each case from here.
+void resetProgramState();
+
 // The record at index i of flServer (no bounds check beyond flexar's).
 inline serverRec* serverAt(int i) { return static_cast<serverRec*>(flServer.data(i)); }
 

@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "app/config.h"
-#include "app/console.h"
+#include "app/mainloop.h"
 #include "app/globals.h"
 #include "app/log.h"
 #include "runtime/bfc.h"

@@ -4,7 +4,8 @@
 #ifndef QZUCON_APP_STARTUP_H_
 #define QZUCON_APP_STARTUP_H_
 
-constexpr const char* kVersion = "0.05";
+// Set by the build from the project version.
+constexpr const char* kVersion = QZUCON_VERSION;
 
 // Exit statuses.
 constexpr int kExitOk = 0;

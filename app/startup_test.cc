@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "app/globals.h"
-#include "app/testenv.h"
+#include "support/coretest.h"
 
 namespace {
 
@@ -88,7 +88,7 @@ TEST_F(startupTest, ConfigFileAfterCommandLine) {
   EXPECT_EQ(serverAt(2)->lastSend, 1u) << "a server with a password is due for heartbeats";
   EXPECT_EQ(serverAt(1)->lastSend, 0u);
   EXPECT_STREQ(g_logfn, "cfg.log");
-  EXPECT_NE(readFile("cfg.log").find("] QZUCON - Quazel UDP Console Applet v0.05\n"),
+  EXPECT_NE(readFile("cfg.log").find("] QZUCON - Quazel UDP Console Applet v" QZUCON_VERSION "\n"),
             std::string::npos);
 }
 

@@ -12,8 +12,6 @@
 #include "app/config.h"
 #include "app/globals.h"
 #include "app/startup.h"
-#include "crypto/mt.h"
-#include "input/admin_input.h"
 #include "runtime/text.h"
 
 namespace fs = std::filesystem;
@@ -86,11 +84,7 @@ scratchInput::~scratchInput() {
 }
 
 void fuzzResetGlobals() {
-  resetAppGlobals();
-  resetProtocolGlobals();
-  resetInputGlobals();
-  resetGenerator();
-  initHeaderTemplate();
+  resetProgramState();
   strzcpy(g_logfn, "main.log", kNameChars);
 }
 

@@ -7,7 +7,7 @@
 #include "app/log.h"
 #include "input/commands.h"
 #include "runtime/sock.h"
-#include "runtime/term.h"
+#include "runtime/keyboard.h"
 #include "runtime/text.h"
 
 char g_input[kLineChars + 1];

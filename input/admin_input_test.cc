@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "app/globals.h"
-#include "app/testenv.h"
+#include "support/coretest.h"
 #include "runtime/text.h"
 
 namespace {

@@ -2,8 +2,6 @@
 // file, list servers, choose the active server.
 #include "input/commands.h"
 
-#include <strings.h>
-
 #include <cstring>
 
 #include "app/config.h"
@@ -13,10 +11,6 @@
 #include "runtime/text.h"
 
 namespace {
-
-bool startsWith(const char* line, const char* word) {
-  return strncasecmp(line, word, strlen(word)) == 0;
-}
 
 void listServers() {
   for (int i = 0; i < flServer.nodes(); i++) {
@@ -58,14 +52,14 @@ void processInputLine(int sock, uint32_t tick, const char* line) {
     g_exit = 1;
   } else if (strcasecmp(line, "qzucondebug") == 0) {
     g_debug = g_debug ? 0 : 1;
-  } else if (startsWith(line, "qzuconwrite")) {
+  } else if (startsWithNoCase(line, "qzuconwrite")) {
     writeini(line + 11);
-  } else if (startsWith(line, "qzuconlog")) {
+  } else if (startsWithNoCase(line, "qzuconlog")) {
     strzcpy(g_logfn, line + 9, kNameChars);
     strim(g_logfn, " \t");
-  } else if (startsWith(line, "qzuconlist")) {
+  } else if (startsWithNoCase(line, "qzuconlist")) {
     listServers();
-  } else if (startsWith(line, "qzuconactive")) {
+  } else if (startsWithNoCase(line, "qzuconactive")) {
     chooseActive(line + 12);
   } else if (!g_activeServer) {
     log("ERROR: No active server, use 'qzuconactive ip:port'\n");

@@ -4,7 +4,7 @@
 #include <string>
 
 #include "app/globals.h"
-#include "app/testenv.h"
+#include "support/coretest.h"
 #include "crypto/keystream.h"
 #include "runtime/text.h"
 

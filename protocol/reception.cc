@@ -8,6 +8,7 @@
 #include "crypto/keystream.h"
 #include "protocol/keys.h"
 #include "protocol/outbound.h"
+#include "protocol/peer.h"
 #include "runtime/sock.h"
 #include "runtime/text.h"
 
@@ -57,16 +58,6 @@ void showText(const serverRec* r, const char* text) {
 }
 
 }  // namespace
-
-void serverLogName(const char* ipPort, char* out, int size) {
-  strzcpy(out, ipPort, size - 5);  // leaves room for ".log" and the terminator
-  for (char* p = out; *p; p++) {
-    if (*p == '.') *p = '_';
-  }
-  char* colon = strchr(out, ':');
-  if (colon) *colon = '_';
-  memcpy(out + strlen(out), ".log", 5);
-}
 
 serverRec* matchSender(const sockaddr_in& from, const char* text, const unsigned char* challenge) {
   for (int i = 0; i < flServer.nodes(); i++) {

@@ -26,7 +26,4 @@ void handleServerDatagram(const sockaddr_in& from, int n, uint32_t tick);
 // the text wins; otherwise the first record whose send destination is `from`.
 serverRec* matchSender(const sockaddr_in& from, const char* text, const unsigned char* challenge);
 
-// "192.0.2.10:28100" -> "192_0_2_10_28100.log" into out (out holds size bytes).
-void serverLogName(const char* ipPort, char* out, int size);
-
 #endif  // QZUCON_PROTOCOL_RECEPTION_H_

@@ -6,9 +6,9 @@
 #include <string>
 
 #include "app/globals.h"
-#include "app/testenv.h"
+#include "support/coretest.h"
 #include "crypto/keystream.h"
-#include "runtime/term.h"
+#include "runtime/keyboard.h"
 #include "runtime/text.h"
 
 namespace {

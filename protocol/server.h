@@ -6,6 +6,8 @@
 
 #include <cstdint>
 
+#include "protocol/peer.h"
+
 // Header layout: every packet to a server opens with these 32 bytes.
 constexpr int kMagicOffset = 0;            // FF FF FF FF "QZ_U"
 constexpr int kClientChallengeOffset = 8;  // 4 raw bytes
@@ -14,10 +16,6 @@ constexpr int kAuthDigestOffset = 16;      // 16 bytes
 constexpr int kHeaderSize = 32;
 constexpr int kChallengeSize = 4;
 constexpr int kDigestSize = 16;
-
-// Every keystream starts from this seed until a server's challenge replaces
-// that server's own seed.
-constexpr uint32_t kDefaultSeed = 36250418;
 
 constexpr int kPktSize = 1501;      // one datagram of 1500 bytes and a zero
 constexpr int kMaxDatagram = 1500;

@@ -6,6 +6,7 @@
 #include <sys/time.h>
 
 #include <cstring>
+#include <ctime>
 
 uint32_t tickFromLocal(const struct tm& t, long usec) {
   uint32_t days = static_cast<uint32_t>(t.tm_year) * 366u + static_cast<uint32_t>(t.tm_yday);
@@ -36,4 +37,13 @@ int trLocalNow(struct tm* out) {
   }
   *out = *local;
   return 1;
+}
+
+void trSleep(unsigned ms) {
+  if (ms == 0) return;
+  // Split so long sleeps do not overflow a microsecond count.
+  timespec ts;
+  ts.tv_sec = static_cast<time_t>(ms / 1000u);
+  ts.tv_nsec = static_cast<long>(ms % 1000u) * 1000000L;
+  nanosleep(&ts, nullptr);
 }

@@ -1,4 +1,4 @@
-// The millisecond tick. It counts every year as 366 days and wraps modulo
+// The millisecond tick, local time and sleeping. It counts every year as 366 days and wraps modulo
 // 2^32; compare two ticks by their difference taken as int32_t.
 #ifndef QZUCON_RUNTIME_CLOCK_H_
 #define QZUCON_RUNTIME_CLOCK_H_
@@ -17,5 +17,9 @@ uint32_t GetTickCount();
 // Local broken-down time now (thread-unsafe localtime underneath). 1 on
 // success, 0 when the time cannot be converted (out is then zeroed).
 int trLocalNow(struct tm* out);
+
+// Sleeps ms milliseconds; 0 returns at once. An interrupted sleep is not
+// resumed, so a signal ends it early.
+void trSleep(unsigned ms);
 
 #endif  // QZUCON_RUNTIME_CLOCK_H_

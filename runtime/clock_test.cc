@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
 
 namespace {
@@ -81,5 +82,15 @@ TEST(GetTickCount, AgreesWithLocalTime) {
 }
 
 TEST(TrLocalNow, NullIsRefused) { EXPECT_EQ(0, trLocalNow(nullptr)); }
+
+TEST(TrSleep, SleepsAtLeastTheTimeAsked) {
+  // Only lower bounds: an upper bound would fail on a loaded machine.
+  for (unsigned ms : {0u, 20u, 1100u}) {
+    auto start = std::chrono::steady_clock::now();
+    trSleep(ms);
+    auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(took, std::chrono::milliseconds(ms)) << ms << " ms";
+  }
+}
 
 }  // namespace

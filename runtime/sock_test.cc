@@ -11,7 +11,7 @@
 #include <cstring>
 #include <string>
 
-#include "runtime/term.h"
+#include "runtime/keyboard.h"
 #include "runtime/text.h"
 
 namespace {

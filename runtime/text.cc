@@ -4,6 +4,8 @@
 // turning a cut text into a memory fault.
 #include "runtime/text.h"
 
+#include <strings.h>
+
 #include <cstdio>
 #include <cstring>
 
@@ -71,4 +73,8 @@ uint32_t atoul(const char* text) {
     if (*p != '-') value = value * 10u + static_cast<uint32_t>(*p - '0');
   }
   return value;
+}
+
+bool startsWithNoCase(const char* text, const char* word) {
+  return strncasecmp(text, word, strlen(word)) == 0;
 }

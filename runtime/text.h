@@ -27,6 +27,9 @@ char* strzcpy(char* dst, const char* src, int n);
 // a constant empty text when s is null.
 char* strim(char* s, const char* set);
 
+// True when text begins with word, ignoring the case of ASCII letters.
+bool startsWithNoCase(const char* text, const char* word);
+
 // Reads decimal digits from the start of text, modulo 2^32; '-' characters
 // are skipped, anything else ends the scan. No blanks, no sign: "+5" is 0.
 uint32_t atoul(const char* text);

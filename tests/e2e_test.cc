@@ -5,7 +5,7 @@
 #include <string>
 
 #include "runtime/sock.h"
-#include "tests/harness.h"
+#include "support/e2e_harness.h"
 
 namespace {
 
@@ -67,7 +67,7 @@ TEST_F(consoleTest, AnnouncesItselfAfterTheStartupReport) {
   ASSERT_NO_FATAL_FAILURE(startSession({"--rate", "0"}));
   ASSERT_TRUE(waitFor(console_, "\"qzuconexit\" exits.\n")) << dump();
   const std::string& out = console_->out;
-  size_t banner = out.find("QZUCON - Quazel UDP Console Applet v0.05\n");
+  size_t banner = out.find("QZUCON - Quazel UDP Console Applet v" QZUCON_VERSION "\n");
   size_t login = out.find("Login Name: admin\n");
   size_t active = out.find("**Console active. Client Challenge = ");
   size_t press = out.find("**Press [Enter] to initiate challenge. \"qzuconexit\" exits.\n");

@@ -13,12 +13,12 @@
 #include <vector>
 
 #include "crypto/keystream.h"
+#include "protocol/peer.h"
 #include "runtime/sock.h"
-#include "tests/harness.h"
+#include "support/e2e_harness.h"
 
 namespace {
 
-constexpr uint32_t kDefaultSeed = 36250418;  // the keystream before any server challenge
 constexpr int kReceiveLimit = 1500;          // the console reads no more of a datagram
 constexpr int kLineChars = 256;              // longest input line before it is cut
 const std::string kFA = "\xfa";              // what an unprintable byte shows as

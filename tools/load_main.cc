@@ -6,15 +6,14 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
-#include <chrono>
 #include <filesystem>
 #include <string>
 
-#include "protocol/reception.h"
-#include "runtime/proc.h"
+#include "protocol/peer.h"
+#include "runtime/clock.h"
 #include "runtime/sock.h"
-#include "runtime/term.h"
 #include "runtime/text.h"
+#include "support/proc.h"
 #include "tools/load.h"
 #include "tools/standin.h"
 
@@ -25,13 +24,6 @@ constexpr int kStopWaitMs = 5000;    // for it to end after SIGTERM
 constexpr int kSampleMs = 10;        // between looks at the socket's queue
 constexpr int kAliveCheckMs = 100;   // between checks that the console still runs
 constexpr int kProcTextSize = 1 << 16;
-
-// Microseconds of a clock that never jumps. The tool needs finer steps than
-// the runtime's millisecond clock to time a burst.
-int64_t nowUs() {
-  using namespace std::chrono;
-  return duration_cast<microseconds>(steady_clock::now().time_since_epoch()).count();
-}
 
 // Reads a whole (small) file into out, cut to size-1 bytes. False when it
 // cannot be read.
@@ -97,7 +89,7 @@ bool makeScratch(char* out) {
   if (ec) base = "/tmp";
   for (int i = 0; i < 100; i++) {
     char name[64];
-    trf(name, sizeof name, "qzload.%" PRId64 ".%d", nowUs() % 1000000000, i);
+    trf(name, sizeof name, "qzload.%" PRId64 ".%d", trNowUs() % 1000000000, i);
     fs::path p = base / name;
     if (fs::create_directory(p, ec) && !ec) {
       strzcpy(out, p.c_str(), kLoadPathChars);
@@ -188,7 +180,7 @@ void sendLine(runState* s, long seq) {
   static const unsigned char kZero[4] = {0, 0, 0, 0};
   char text[64];
   unsigned char pkt[128];
-  int64_t us = nowUs() - s->startUs;
+  int64_t us = trNowUs() - s->startUs;
   loadText(text, sizeof text, seq, us);
   int len = buildServerDatagram(kZero, kZero, kStandinDefaultSeed, text, pkt, sizeof pkt);
   if (trSendto(s->sock, reinterpret_cast<const char*>(pkt), static_cast<unsigned>(len), s->dest) ==
@@ -204,7 +196,7 @@ void sendLine(runState* s, long seq) {
 // after the start, all at once for rate 0.
 void sendDue(runState* s) {
   const loadOptions& o = *s->o;
-  int64_t elapsed = nowUs() - s->startUs;
+  int64_t elapsed = trNowUs() - s->startUs;
   while (s->next <= o.count &&
          (o.rate <= 0 || static_cast<double>(s->next - 1) * 1e6 / o.rate <= elapsed)) {
     sendLine(s, s->next++);
@@ -213,7 +205,7 @@ void sendDue(runState* s) {
 
 void readArrivals(runState* s, fileFollower* f) {
   f->poll(&s->lines);
-  int64_t us = nowUs() - s->startUs;
+  int64_t us = trNowUs() - s->startUs;
   std::string line;
   while (s->lines.take(&line)) {
     long seq = 0;
@@ -242,12 +234,12 @@ bool goingOn(runState* s, consoleProc* c, int64_t* nextAliveMs) {
   }
   if (s->next <= s->o->count) return true;
   if (s->tally->complete()) return false;
-  return nowUs() - s->startUs - s->lastSendUs <= int64_t(s->o->timeoutMs) * 1000;
+  return trNowUs() - s->startUs - s->lastSendUs <= int64_t(s->o->timeoutMs) * 1000;
 }
 
 void run(runState* s, fileFollower* f, consoleProc* c) {
   int64_t nextSampleMs = 0, nextAliveMs = 0;
-  s->startUs = nowUs();
+  s->startUs = trNowUs();
   while (goingOn(s, c, &nextAliveMs)) {
     sendDue(s);
     readArrivals(s, f);
@@ -344,10 +336,10 @@ int measure(loadOptions* o, int sock) {
   trf(s.dest, sizeof s.dest, "127.0.0.1:%d", o->consolePort);
   s.tally = &tally;
   counters before = countersNow(o->consolePort);
-  int64_t t0 = nowUs();
+  int64_t t0 = trNowUs();
   run(&s, &f, &c);
   counters after = countersNow(o->consolePort);
-  report(s, before, after, nowUs() - t0);
+  report(s, before, after, trNowUs() - t0);
   stopConsole(&c);
   loadResult r = tally.result();
   return r.lost == 0 && r.reordered == 0 && r.duplicates == 0 ? 0 : 1;

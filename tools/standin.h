@@ -12,10 +12,13 @@
 
 #include <cstdint>
 
-#include "protocol/server.h"
+#include "protocol/peer.h"
 
-// Wire facts as the peer knows them, kept apart from the console's own
-// constants so that a slip on either side shows up as a failed exchange.
+// What a peer shares with the console comes from protocol/peer.h and
+// protocol/keys.h (default seed, key derivation), the code a real server
+// module would implement the same way. The packet layout and limits below
+// are the stand-in's own reading of the wire, kept apart from the console's
+// constants so that a slip in either shows up as a failed exchange.
 constexpr uint32_t kStandinDefaultSeed = kDefaultSeed;  // keystream before any challenge
 constexpr int kConsoleHeaderSize = 32;
 constexpr int kServerHeaderSize = 8;  // client challenge, server challenge

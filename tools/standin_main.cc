@@ -5,9 +5,9 @@
 #include <cstdio>
 
 #include "protocol/keys.h"
-#include "runtime/proc.h"
 #include "runtime/sock.h"
 #include "runtime/text.h"
+#include "support/proc.h"
 #include "tools/standin.h"
 
 namespace {

@@ -1,10 +1,12 @@
 // Running and talking to other processes, for the tests and the tools: spawn
 // a program on pipes, read and write descriptors, wait for readiness and for
-// the child's end, signal it by pid, and a monotonic clock for deadlines.
-// Every function is one or two system calls and returns the raw result;
-// none of them logs or retries.
-#ifndef QZUCON_RUNTIME_PROC_H_
-#define QZUCON_RUNTIME_PROC_H_
+// the child's end, signal it by pid, and the one monotonic clock that tests
+// and tools time things with. Nothing here is linked into the console. Apart
+// from trSpawn (pipes, fork and exec, with its own clean-up) each function is
+// one or two system calls and returns the raw result; none of them logs or
+// retries.
+#ifndef QZUCON_SUPPORT_PROC_H_
+#define QZUCON_SUPPORT_PROC_H_
 
 #include <cstdint>
 
@@ -52,8 +54,10 @@ int trWaitReadable(const int* fds, int n, int timeoutMs, int* ready);
 // ending the process. 0 or -1.
 int trIgnoreSigpipe();
 
-// Milliseconds of a clock that never jumps (not the wall clock).
-int64_t trNowMs();
+// Microseconds and milliseconds of one clock that never jumps (not the wall
+// clock, and not the console's tick).
+int64_t trNowUs();
+inline int64_t trNowMs() { return trNowUs() / 1000; }
 
 // Decoding a trWaitpid status. Pure.
 bool procExited(int status);    // ended through exit()
@@ -61,4 +65,4 @@ int procExitCode(int status);   // its exit status (only when procExited)
 bool procSignaled(int status);  // ended by a signal
 int procSignal(int status);     // that signal (only when procSignaled)
 
-#endif  // QZUCON_RUNTIME_PROC_H_
+#endif  // QZUCON_SUPPORT_PROC_H_

@@ -1,9 +1,9 @@
-#include "app/console.h"
+#include "app/mainloop.h"
 
 #include <string>
 
 #include "app/globals.h"
-#include "app/testenv.h"
+#include "support/coretest.h"
 #include "crypto/keystream.h"
 #include "runtime/text.h"
 

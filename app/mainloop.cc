@@ -1,5 +1,5 @@
 // The console main loop: sockets, announcement, passes, exit notices.
-#include "app/console.h"
+#include "app/mainloop.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -11,7 +11,7 @@
 #include "protocol/reception.h"
 #include "runtime/clock.h"
 #include "runtime/sock.h"
-#include "runtime/term.h"
+#include "runtime/signals.h"
 #include "runtime/text.h"
 
 namespace {

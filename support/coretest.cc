@@ -1,5 +1,5 @@
 // Program-start state and a scratch folder for each core unit test.
-#include "app/testenv.h"
+#include "support/coretest.h"
 
 #include <cstdlib>
 #include <filesystem>
@@ -7,21 +7,15 @@
 #include <sstream>
 
 #include "app/config.h"
-#include "app/startup.h"
 #include "app/globals.h"
-#include "crypto/mt.h"
-#include "input/admin_input.h"
-#include "runtime/term.h"
+#include "app/startup.h"
+#include "runtime/keyboard.h"
 #include "runtime/text.h"
 
 namespace fs = std::filesystem;
 
 void coreTest::SetUp() {
-  resetAppGlobals();
-  resetProtocolGlobals();
-  resetInputGlobals();
-  resetGenerator();
-  initHeaderTemplate();
+  resetProgramState();
   oldDir_ = fs::current_path().string();
   std::string tmpl = (fs::temp_directory_path() / "qzcore.XXXXXX").string();
   ASSERT_NE(mkdtemp(tmpl.data()), nullptr);

@@ -2,7 +2,7 @@
 // the child uses only async-signal-safe calls, because the caller (a test
 // runner) may have other threads. An exec failure is reported back through a
 // close-on-exec pipe, so the caller learns it from trSpawn itself.
-#include "runtime/proc.h"
+#include "support/proc.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -141,10 +141,10 @@ int trIgnoreSigpipe() {
   return sigaction(SIGPIPE, &sa, nullptr);
 }
 
-int64_t trNowMs() {
+int64_t trNowUs() {
   timespec ts;
   clock_gettime(CLOCK_MONOTONIC, &ts);
-  return static_cast<int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+  return static_cast<int64_t>(ts.tv_sec) * 1000000 + ts.tv_nsec / 1000;
 }
 
 bool procExited(int status) { return WIFEXITED(status); }

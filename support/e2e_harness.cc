@@ -1,7 +1,7 @@
-// The end-to-end harness. Processes and pipes go through runtime/proc.h;
+// The end-to-end harness. Processes and pipes go through support/proc.h;
 // the loopback test clients call connect directly, as test code observing
 // the console from outside.
-#include "tests/harness.h"
+#include "support/e2e_harness.h"
 
 #include <arpa/inet.h>
 #include <sys/socket.h>

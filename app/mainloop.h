@@ -1,6 +1,6 @@
 // The console main loop.
-#ifndef QZUCON_APP_CONSOLE_H_
-#define QZUCON_APP_CONSOLE_H_
+#ifndef QZUCON_APP_MAINLOOP_H_
+#define QZUCON_APP_MAINLOOP_H_
 
 #include <cstdint>
 
@@ -15,4 +15,4 @@ void runPass(uint32_t tick, bool first);
 // Fills zero bytes 8..11 of g_HEADER from rand() seeded with seed.
 void drawClientChallenge(uint32_t seed);
 
-#endif  // QZUCON_APP_CONSOLE_H_
+#endif  // QZUCON_APP_MAINLOOP_H_

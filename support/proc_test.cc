@@ -1,6 +1,6 @@
-// Child processes through runtime/proc.h: streams on pipes or /dev/null, the
+// Child processes through support/proc.h: streams on pipes or /dev/null, the
 // working folder, exit status and signals, failed starts and readiness waits.
-#include "runtime/proc.h"
+#include "support/proc.h"
 
 #include <gtest/gtest.h>
 

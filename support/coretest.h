@@ -1,8 +1,8 @@
 // Test-only support shared by the core library's unit tests: every test starts
 // from program-start globals in a fresh temporary working folder, and the
 // previous folder is restored afterwards.
-#ifndef QZUCON_APP_TESTENV_H_
-#define QZUCON_APP_TESTENV_H_
+#ifndef QZUCON_SUPPORT_CORETEST_H_
+#define QZUCON_SUPPORT_CORETEST_H_
 
 #include <gtest/gtest.h>
 
@@ -44,4 +44,4 @@ class coreTest : public ::testing::Test {
   std::string oldDir_;
 };
 
-#endif  // QZUCON_APP_TESTENV_H_
+#endif  // QZUCON_SUPPORT_CORETEST_H_

@@ -3,8 +3,8 @@
 // what they print. Every wait is for an expected text with a generous
 // deadline; nothing relies on timing. Whatever is still running at the end of
 // a test is stopped by pid: SIGTERM first, SIGKILL when that is not enough.
-#ifndef QZUCON_TESTS_HARNESS_H_
-#define QZUCON_TESTS_HARNESS_H_
+#ifndef QZUCON_SUPPORT_E2E_HARNESS_H_
+#define QZUCON_SUPPORT_E2E_HARNESS_H_
 
 #include <gtest/gtest.h>
 
@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "runtime/proc.h"
+#include "support/proc.h"
 
 // One program started by the harness and what it has printed so far.
 struct runProc {
@@ -93,4 +93,4 @@ class e2eTest : public ::testing::Test {
 // Number of times needle occurs in text.
 int countOf(const std::string& text, const std::string& needle);
 
-#endif  // QZUCON_TESTS_HARNESS_H_
+#endif  // QZUCON_SUPPORT_E2E_HARNESS_H_
