@@ -1,6 +1,7 @@
 // The console main loop: sockets, announcement, passes, exit notices.
 #include "app/mainloop.h"
 
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 
@@ -24,16 +25,20 @@ void onTerminate(int) {
   trDefaultTerminate();  // a second signal ends the program at once
 }
 
-// Opens one optional local input socket; it stays invalid when that fails.
+// Opens one optional local input socket; it stays invalid when that fails,
+// and the operator is told why (most often another program holds the port).
 void openLocal(trsock* s, int type, uint32_t port) {
   s->handle = trSocket(type);
-  if (!s->valid()) return;
-  if (trBind(s->handle, port, "") != 0) {
+  int failed = !s->valid() || trBind(s->handle, port, "") != 0 ||
+               (type != 0 && trListen(s->handle, 3) != 0);
+  if (failed) {
+    int err = errno;
     s->sClose();
+    log("ERROR: Unable to open local %s input on port %lu: %s\n", type != 0 ? "TCP" : "UDP",
+        static_cast<unsigned long>(port & 0xFFFF), strerror(err));
     return;
   }
   trNonblock(s->handle);
-  if (type != 0) trListen(s->handle, 3);
 }
 
 bool openServerSocket() {
@@ -80,10 +85,10 @@ void runPass(uint32_t tick, bool first) {
   checkHeartbeat(g_sock.handle, tick);
 }
 
-void qzucon() {
+bool qzucon() {
   trOnTerminate(onTerminate);
   drawClientChallenge(GetTickCount());
-  if (!openServerSocket()) return;
+  if (!openServerSocket()) return false;
   if (g_TCPlistenport) openLocal(&g_TCPsock, 1, g_TCPlistenport);
   if (g_UDPlistenport) openLocal(&g_UDPsock, 0, g_UDPlistenport);
   announce();
@@ -93,4 +98,5 @@ void qzucon() {
   }
   sendExitNotices(g_sock.handle);
   trSleep(1000);
+  return true;
 }

@@ -7,7 +7,8 @@
 // Draws the client challenge, opens the sockets, announces itself, runs passes
 // until g_exit is set (by "qzuconexit", Ctrl-C or SIGTERM), then sends every
 // server its exit notice and pauses one second. Logs its own failures.
-void qzucon();
+// False when the server socket could not be opened or bound (nothing ran).
+bool qzucon();
 
 // One pass of the loop with the given tick; first marks the first pass.
 void runPass(uint32_t tick, bool first);

@@ -79,6 +79,5 @@ int appMain(int argc, char** argv) {
   int status = configure(argc, argv);
   if (status != kExitOk) return status;
   trNetinit();
-  qzucon();
-  return kExitOk;
+  return qzucon() ? kExitOk : kExitSocket;
 }

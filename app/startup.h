@@ -12,6 +12,9 @@ constexpr int kExitOk = 0;
 constexpr int kExitNoServer = 2;
 constexpr int kExitServerPort = 3;
 constexpr int kExitMyPort = 4;
+// The server socket could not be opened or bound: a service manager must not
+// take that for a clean stop.
+constexpr int kExitSocket = 5;
 
 // Reads the configuration and checks it; returns 0 when the console may run,
 // else the exit status. Logs what it finds.

@@ -19,6 +19,15 @@ void listServers() {
   }
 }
 
+void showStatus(uint32_t tick) {
+  for (int i = 0; i < flServer.nodes(); i++) {
+    g_server = serverAt(i);
+    char line[512];
+    statusLine(g_server, tick, line, sizeof line);
+    log("%s", line);
+  }
+}
+
 void chooseActive(const char* arg) {
   while (*arg == ' ') arg++;
   g_activeServer = findServer(arg);
@@ -61,6 +70,8 @@ void processInputLine(int sock, uint32_t tick, const char* line) {
     listServers();
   } else if (startsWithNoCase(line, "qzuconactive")) {
     chooseActive(line + 12);
+  } else if (startsWithNoCase(line, "qzuconstatus")) {
+    showStatus(tick);
   } else if (!g_activeServer) {
     log("ERROR: No active server, use 'qzuconactive ip:port'\n");
   } else {

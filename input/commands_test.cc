@@ -25,6 +25,9 @@ TEST_F(commandsTest, ConsoleCommandTable) {
   addServer("localhost:28200", "two", "");
   const std::string noActive = "ERROR: No active server, use 'qzuconactive ip:port'\n";
   const std::string unknown = "Unknown Server Specified, Active Server: NULL\n";
+  const std::string status =
+      "status 127.0.0.1:28100: challenge not answered, last line never, lines 0, heartbeats 0\n"
+      "status 127.0.0.1:28200: challenge not answered, last line never, lines 0, heartbeats 0\n";
   const std::string list =
       "server address: 127.0.0.1:28100   login: one\nserver address: 127.0.0.1:28200   login: two\n";
   struct row {
@@ -41,6 +44,7 @@ TEST_F(commandsTest, ConsoleCommandTable) {
       {"qzucondebug", "", 0, 1, "main.log", -1},
       {"QZUCONDEBUG", "", 0, 0, "main.log", -1},
       {"qzuconlistmore", list, 0, 0, "main.log", -1},
+      {"QZUCONstatus", status, 0, 0, "main.log", -1},
       {"qzuconactive 127.0.0.1:28100", "Active Server: 127.0.0.1:28100\n", 0, 0, "main.log", 0},
       {"qzuconactive127.0.0.1:28100", "Active Server: 127.0.0.1:28100\n", 0, 0, "main.log", 0},
       {"qzuconactive 127.0.0.1:28100 ", unknown, 0, 0, "main.log", -1},

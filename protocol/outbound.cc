@@ -41,17 +41,20 @@ void sendCommand(int sock, uint32_t tick, serverRec* r, const char* line) {
   int len = buildPacket(r, line);
   trSendto(sock, reinterpret_cast<const char*>(g_pkt), len, r->ipPort);
   r->lastSend = tick;
+  noteSent(r, tick, false);
 }
 
 void checkHeartbeat(int sock, uint32_t tick) {
   for (int i = 0; i < flServer.nodes(); i++) {
     serverRec* r = g_server = serverAt(i);
+    checkSilence(r, tick);
     if (r->lastSend == 0 || static_cast<int32_t>(tick - r->lastSend) <= kHeartbeatMs) continue;
     if (g_debug) log("sending heartbeat ...\n");
     int len = buildPacket(r, nullptr);
     if (g_debug) log("sending[%s] to %s\n", textArea(), r->ipPort);
     trSendto(sock, reinterpret_cast<const char*>(g_pkt), len, r->ipPort);
     r->lastSend = tick;
+    noteSent(r, tick, true);
   }
 }
 

@@ -33,6 +33,7 @@ void takeNewChallenge(serverRec* r, uint32_t tick) {
       was[0], was[1], was[2], was[3], now[0], now[1], now[2], now[3]);
   memcpy(r->header + kServerChallengeOffset, now, kChallengeSize);
   markHeartbeatDue(r, tick);  // the heartbeat of this pass answers the challenge
+  noteChallenge(r);
   r->rseed = keystreamSeedFor(r->password);
   authDigestFor(r->password, now, r->rseed, r->header + kAuthDigestOffset);
 }
@@ -42,6 +43,12 @@ void makePrintable(unsigned char* text, int len) {
     unsigned char c = text[i];
     if (c != 0 && c != '\n' && (c < 0x20 || c > 0x7E)) text[i] = kUnprintable;
   }
+}
+
+// The shown text: up to its first NUL, or the datagram's end.
+int textLength(const unsigned char* text, int len) {
+  const void* nul = memchr(text, 0, static_cast<size_t>(len));
+  return nul ? static_cast<int>(static_cast<const unsigned char*>(nul) - text) : len;
 }
 
 void showText(const serverRec* r, const char* text) {
@@ -89,6 +96,7 @@ void handleServerDatagram(const sockaddr_in& from, int n, uint32_t tick) {
     log("**Ignoring packet from %s - unknown source address / header\n", g_temp);
     return;
   }
+  noteHeard(r);
   if (n < 8) {
     log("**Ignoring short packet from %s [%s]\n", g_temp, reinterpret_cast<char*>(g_pkt));
     return;
@@ -97,6 +105,7 @@ void handleServerDatagram(const sockaddr_in& from, int n, uint32_t tick) {
     takeNewChallenge(r, tick);
   }
   keystreamXor(r->rseed, g_pkt + 8, n - 8);
+  noteLine(r, tick, g_pkt + 8, textLength(g_pkt + 8, n - 8));
   makePrintable(g_pkt + 8, n - 8);
   showText(r, reinterpret_cast<char*>(g_pkt + 8));
 }

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 
+#include "protocol/health.h"
 #include "protocol/peer.h"
 
 // Header layout: every packet to a server opens with these 32 bytes.
@@ -34,6 +35,7 @@ struct serverRec {
   // Keystream seed of this server's traffic. Each server keeps its own, so a
   // challenge from one server never garbles another's lines.
   uint32_t rseed;
+  serverHealth health;  // what qzuconstatus and the link diagnostics report
 };
 
 extern unsigned char g_HEADER[kHeaderSize];
