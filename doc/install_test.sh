@@ -1,7 +1,8 @@
 #!/bin/sh
 # Installs a build tree into a scratch prefix and checks the layout a package
-# relies on: both programs in bin/, the manual page under the man directory,
-# and that page rendering with its EXIT STATUS section.
+# relies on: the programs in bin/, their manual pages under the man
+# directory, and each page rendering without a warning, with its EXIT STATUS
+# section.
 # Usage: install_test.sh <cmake> <build dir> <man dir relative to the prefix>
 # Exits 0 on success, 1 on a failed check, 77 when no man program is present.
 set -u
@@ -37,18 +38,17 @@ if ! "$cmake" --install "$build" --prefix "$tmp/prefix" >"$tmp/install.log" 2>&1
   exit 1
 fi
 
-check "bin/qzucon is an executable" test -x "$tmp/prefix/bin/qzucon"
-check "bin/qzstandin is an executable" test -x "$tmp/prefix/bin/qzstandin"
-page=$tmp/prefix/$mandir/man1/qzucon.1
-check "$mandir/man1/qzucon.1 is installed" test -f "$page"
-
-if [ -f "$page" ]; then
+for program in qzucon qzstandin qzload; do
+  check "bin/$program is an executable" test -x "$tmp/prefix/bin/$program"
+  page=$tmp/prefix/$mandir/man1/$program.1
+  check "$mandir/man1/$program.1 is installed" test -f "$page"
+  [ -f "$page" ] || continue
   # Written to files: a pipe into grep would hide the status of man.
-  MANWIDTH=80 MANPAGER=cat PAGER=cat man -l "$page" >"$tmp/page.txt" 2>"$tmp/page.err"
+  MANWIDTH=80 MANPAGER=cat PAGER=cat man --warnings -l "$page" >"$tmp/page.txt" 2>"$tmp/page.err"
   status=$?
-  check "man -l renders the page" test "$status" -eq 0
-  check "man -l reports nothing on stderr" test ! -s "$tmp/page.err"
-  check "the rendered page has EXIT STATUS" grep -q "EXIT STATUS" "$tmp/page.txt"
+  check "man -l renders $program.1" test "$status" -eq 0
+  check "man -l reports nothing on stderr for $program.1" test ! -s "$tmp/page.err"
+  check "the rendered $program.1 has EXIT STATUS" grep -q "EXIT STATUS" "$tmp/page.txt"
   [ -s "$tmp/page.err" ] && cat "$tmp/page.err" >&2
-fi
+done
 exit $fail
