@@ -1,7 +1,8 @@
 #!/bin/bash
 # The example script qzucon-oneshot against a stand-in server: a login that
 # works prints the server's answer and exits 0, with the password given as an
-# argument or on standard input; a server that never answers gives status 3;
+# argument or on standard input; a wrong password gives status 2, a server
+# that never answers status 3;
 # in every case the console is gone afterwards (its port is free again) and
 # the scratch folder is removed.
 # Usage: oneshot_test.sh <qzucon> <qzstandin> <qzucon-oneshot>
@@ -47,6 +48,12 @@ check "password on stdin: exit status 0 (was $status)" [ "$status" -eq 0 ]
 check "password on stdin: prints the server's answer" \
   grep -qF -- "->echo: say from stdin" "$scratch/stdin.out"
 after "password on stdin" "$my"
+
+my=$(free_port)
+run wrong "" "127.0.0.1:$my" "127.0.0.1:$srv" admin not-pw-one status 1
+check "wrong password: exit status 2 (was $status)" [ "$status" -eq 2 ]
+check "wrong password: says so" grep -qF "password mismatch for 127.0.0.1:$srv" "$scratch/wrong.err"
+after "wrong password" "$my"
 
 my=$(free_port)
 QZUCON_ONESHOT_WAIT=3 run silent "" "127.0.0.1:$my" "127.0.0.1:$(free_port)" admin pw-one status 1
