@@ -189,6 +189,11 @@ void e2eTest::endInput(runProc* p) {
   p->io.in = -1;
 }
 
+void e2eTest::closeOutput(runProc* p) {
+  if (p->io.out >= 0) trClose(p->io.out);
+  p->io.out = -1;
+}
+
 void e2eTest::stop(runProc* p, int graceMs) {
   if (p->ended) return;
   trKill(p->pid, SIGTERM);

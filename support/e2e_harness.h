@@ -61,6 +61,9 @@ class e2eTest : public ::testing::Test {
   // then on. The console then stops waiting 50 ms for a key in every pass and
   // takes long local input at full speed.
   void endInput(runProc* p);
+  // Closes our end of the program's standard output, as a reader that goes
+  // away would (`qzucon | head -1`); what it prints from then on is lost.
+  void closeOutput(runProc* p);
   // Stops the program: SIGTERM, then SIGKILL after graceMs.
   void stop(runProc* p, int graceMs = 5000);
 

@@ -196,12 +196,32 @@ TEST_F(consoleTest, ExitSendsNoticesToEveryServerAndEndsWithZero) {
   EXPECT_EQ(0, countOf(silent->err, "challenge console=")) << dump();
 }
 
-TEST_F(consoleTest, SigtermEndsLikeExit) {
-  ASSERT_NO_FATAL_FAILURE(startSession({"--rate", "2"}));
-  ASSERT_EQ(0, trKill(console_->pid, SIGTERM));
-  EXPECT_TRUE(waitFor(server_, "exit console=" + self() + " login=admin known=yes proven=yes",
-                      kStderr))
-      << dump();
+TEST_F(consoleTest, SigtermAndSighupEndLikeExit) {
+  for (int sig : {SIGTERM, SIGHUP}) {
+    SCOPED_TRACE(sig == SIGTERM ? "SIGTERM" : "SIGHUP");
+    ASSERT_NO_FATAL_FAILURE(startSession({"--rate", "2"}));
+    ASSERT_EQ(0, trKill(console_->pid, sig));
+    EXPECT_TRUE(waitFor(server_, "exit console=" + self() + " login=admin known=yes proven=yes",
+                        kStderr))
+        << dump();
+    ASSERT_TRUE(waitExit(console_)) << dump();
+    EXPECT_TRUE(procExited(console_->status) && procExitCode(console_->status) == 0) << dump();
+  }
+}
+
+TEST_F(consoleTest, KeepsRunningAndLoggingWhenItsOutputIsClosed) {
+  ASSERT_NO_FATAL_FAILURE(startSession({"--rate", "10"}));
+  std::string line = "->qzstandin " + addr(server_) + " line ";
+  ASSERT_TRUE(waitFor(console_, line + "1\n")) << dump();
+  closeOutput(console_);
+  // Every later line fails on the screen; the files must still get each one.
+  std::string file = "127_0_0_1_" + std::to_string(portOf(server_)) + ".log";
+  ASSERT_TRUE(waitForFile(file, "] " + line + "20\n")) << dump();
+  for (int n = 1; n <= 20; n++) {
+    EXPECT_EQ(1, countOf(readFile(file), "] " + line + std::to_string(n) + "\n")) << n;
+  }
+  ASSERT_TRUE(type(console_, "qzuconexit\n"));
+  EXPECT_TRUE(waitFor(server_, "exit console=" + self(), kStderr)) << dump();
   ASSERT_TRUE(waitExit(console_)) << dump();
   EXPECT_TRUE(procExited(console_->status) && procExitCode(console_->status) == 0) << dump();
 }
