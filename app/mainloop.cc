@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "app/bounded.h"
 #include "app/globals.h"
 #include "app/log.h"
 #include "input/admin_input.h"
@@ -75,6 +76,7 @@ void drawClientChallenge(uint32_t seed) {
 
 void runPass(uint32_t tick, bool first) {
   if (first) armHeartbeats(tick);
+  flushBoundedLines(tick);
   processServerLogging(g_sock.handle, tick);
   processAdminInput(g_sock.handle, tick);
   checkHeartbeat(g_sock.handle, tick);

@@ -3,6 +3,7 @@
 
 #include <cstring>
 
+#include "app/bounded.h"
 #include "app/globals.h"
 #include "app/log.h"
 #include "input/commands.h"
@@ -25,7 +26,7 @@ bool isLocalPeer(const char* addrText) { return strncmp(addrText, "127.0.0.1", 9
 namespace {
 
 // Admits a pending local connection when none is admitted.
-void admitConnection() {
+void admitConnection(uint32_t tick) {
   sockaddr_in peer;
   g_TCPsockActive.handle = trAcceptFrom(g_TCPsock.handle, reinterpret_cast<sockaddr*>(&peer));
   if (!g_TCPsockActive.valid()) return;
@@ -33,7 +34,7 @@ void admitConnection() {
   trAddrstr(reinterpret_cast<sockaddr*>(&peer), text);
   if (!isLocalPeer(text)) {
     g_TCPsockActive.sClose();
-    log("TCP Connection Request Denied from %s\n", text);
+    if (mayLog(kTcpDenied, tick)) log("TCP Connection Request Denied from %s\n", text);
     return;
   }
   // An idle local client must never hold up the loop.
@@ -41,14 +42,14 @@ void admitConnection() {
   log("TCP Listen Socket Opened for local Admin Input\n");
 }
 
-int tcpChar() {
-  if (!g_TCPsockActive.valid()) admitConnection();
+int tcpChar(uint32_t tick) {
+  if (!g_TCPsockActive.valid()) admitConnection(tick);
   if (!g_TCPsockActive.valid()) return 0;
   sockaddr_in other;
   int extra = trAcceptFrom(g_TCPsock.handle, reinterpret_cast<sockaddr*>(&other));
   if (extra != -1) {
     trClosesocket(extra);
-    log("TCP Local Connection Request Denied: TCP Socket already open\n");
+    if (mayLog(kTcpBusy, tick)) log("TCP Local Connection Request Denied: TCP Socket already open\n");
   }
   char c = 0;
   int n = trRecv(g_TCPsockActive.handle, &c, 1);
@@ -60,7 +61,7 @@ int tcpChar() {
   return 0;
 }
 
-void receiveUdpText() {
+void receiveUdpText(uint32_t tick) {
   sockaddr_in from;
   int fromLen = sizeof from;
   int n = trRecvfrom(g_UDPsock.handle, reinterpret_cast<char*>(g_pkt), kMaxDatagram,
@@ -76,20 +77,20 @@ void receiveUdpText() {
   g_udpinput[len] = 0;
 }
 
-int udpChar() {
+int udpChar(uint32_t tick) {
   if (g_udpinput[0]) {
     int c = static_cast<unsigned char>(g_udpinput[0]);
     memmove(g_udpinput, g_udpinput + 1, strlen(g_udpinput));
     return c == 13 ? 0 : c;
   }
-  if (g_UDPsock.valid()) receiveUdpText();
+  if (g_UDPsock.valid()) receiveUdpText(tick);
   return 0;
 }
 
-int nextChar() {
+int nextChar(uint32_t tick) {
   int c = trGetkey(kKeyWaitMs) & 0xFF;
-  if (c == 0 && g_TCPsock.valid()) c = tcpChar();
-  if (c == 0) c = udpChar();
+  if (c == 0 && g_TCPsock.valid()) c = tcpChar(tick);
+  if (c == 0) c = udpChar(tick);
   return c;
 }
 
@@ -112,7 +113,7 @@ void feedAdminChar(int sock, uint32_t tick, int c) {
 
 void processAdminInput(int sock, uint32_t tick) {
   for (;;) {
-    int c = nextChar();
+    int c = nextChar(tick);
     if (c == 0) return;
     feedAdminChar(sock, tick, c);
   }

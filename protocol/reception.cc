@@ -3,6 +3,7 @@
 
 #include <cstring>
 
+#include "app/bounded.h"
 #include "app/globals.h"
 #include "app/log.h"
 #include "crypto/keystream.h"
@@ -29,10 +30,12 @@ bool challengeMatches(const serverRec* r, const unsigned char* challenge) {
 void takeNewChallenge(serverRec* r, uint32_t tick) {
   const unsigned char* was = r->header + kServerChallengeOffset;
   const unsigned char* now = g_pkt + 4;
-  log("Received Server Challenge from %s, was=%02x%02x%02x%02x, now=%02x%02x%02x%02x\n", g_temp,
-      was[0], was[1], was[2], was[3], now[0], now[1], now[2], now[3]);
+  if (mayLogAbout(r, &r->challengeLines, kChallengeKind, tick)) {
+    log("Received Server Challenge from %s, was=%02x%02x%02x%02x, now=%02x%02x%02x%02x\n", g_temp,
+        was[0], was[1], was[2], was[3], now[0], now[1], now[2], now[3]);
+  }
   memcpy(r->header + kServerChallengeOffset, now, kChallengeSize);
-  markHeartbeatDue(r, tick);  // the heartbeat of this pass answers the challenge
+  answerChallenge(r, tick);
   r->rseed = keystreamSeedFor(r->password);
   authDigestFor(r->password, now, r->rseed, r->header + kAuthDigestOffset);
 }
@@ -86,11 +89,15 @@ void handleServerDatagram(const sockaddr_in& from, int n, uint32_t tick) {
   }
   serverRec* r = matchSender(from, g_temp, g_pkt);
   if (!r) {
-    log("**Ignoring packet from %s - unknown source address / header\n", g_temp);
+    if (mayLog(kUnknownSender, tick)) {
+      log("**Ignoring packet from %s - unknown source address / header\n", g_temp);
+    }
     return;
   }
   if (n < 8) {
-    log("**Ignoring short packet from %s [%s]\n", g_temp, reinterpret_cast<char*>(g_pkt));
+    if (mayLogAbout(r, &r->shortLines, kShortPacketKind, tick)) {
+      log("**Ignoring short packet from %s [%s]\n", g_temp, reinterpret_cast<char*>(g_pkt));
+    }
     return;
   }
   if (memcmp(g_pkt + 4, r->header + kServerChallengeOffset, kChallengeSize) != 0) {
