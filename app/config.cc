@@ -69,6 +69,7 @@ void putConfiguration(iniOut* out) {
   put(out, "qzuconlog %s\n", g_logfn);
   if (g_TCPlistenport) put(out, "TCPlistenPort=%ld\n", static_cast<long>(g_TCPlistenport));
   if (g_UDPlistenport) put(out, "UDPlistenPort=%ld\n", static_cast<long>(g_UDPlistenport));
+  if (g_localusers == kLocalUsersAny) put(out, "localusers=any\n");
   put(out, "myaddr=%s\n", g_myaddr);
   put(out, ";List of Servers\n");
   for (int i = 0; i < flServer.nodes(); i++) {
@@ -94,6 +95,21 @@ bool replaceIni(const char* name) {
   out.ok = out.ok && trRename(tmp, name) == 0;
   if (!out.ok) trUnlink(tmp);
   return out.ok;
+}
+
+// "owner" or "any", in any case, blanks around it allowed. Anything else
+// keeps the setting and prints the usage text, as an unknown token does.
+void parseLocalUsers(const char* value) {
+  char word[kNameChars + 1];
+  mystrzcpy(word, value, kNameChars);
+  strim(word, " \t");
+  if (startsWithNoCase(word, "owner") && strlen(word) == 5) {
+    g_localusers = kLocalUsersOwner;
+  } else if (startsWithNoCase(word, "any") && strlen(word) == 3) {
+    g_localusers = kLocalUsersAny;
+  } else {
+    showHelp();
+  }
 }
 
 }  // namespace
@@ -126,6 +142,8 @@ void parseInput(const char* token) {
     g_TCPlistenport = atoul(skipBlanks(p + 14));
   } else if (startsWithNoCase(p, "UDPlistenport=")) {
     g_UDPlistenport = atoul(skipBlanks(p + 14));
+  } else if (startsWithNoCase(p, "localusers=")) {
+    parseLocalUsers(p + 11);
   } else if (startsWithNoCase(p, "qzucondebug")) {
     g_debug = 1;
   } else if (startsWithNoCase(p, "qzuconwrite ")) {
@@ -158,6 +176,7 @@ void showHelp() {
       " qzuconlog [log filename]\n",
       " qzucondebug (to toggle debug mode)\n",
       " qzuconexit (to exit console)\n",
+      " localusers=[owner|any] (who may send local input)\n",
   };
   for (const char* line : kLines) fputs(line, stdout);
   fflush(stdout);

@@ -23,6 +23,7 @@ std::string summary() {
   std::string s = std::string("inifn=") + g_inifn + " myaddr=" + g_myaddr + " logfn=" + g_logfn +
                   " tcp=" + std::to_string(g_TCPlistenport) +
                   " udp=" + std::to_string(g_UDPlistenport) + " debug=" + std::to_string(g_debug) +
+                  " localusers=" + (g_localusers == kLocalUsersAny ? "any" : "owner") +
                   " pending=" + g_tempServer.address + "|" + g_tempServer.login + "|" +
                   g_tempServer.password + " servers=" + std::to_string(flServer.nodes());
   return s;
@@ -34,7 +35,8 @@ TEST_F(configTest, TokenTable) {
     const char* expected;
     bool help;
   };
-  const std::string base = "inifn= myaddr= logfn=main.log tcp=0 udp=0 debug=0 pending=|| servers=0";
+  const std::string base =
+      "inifn= myaddr= logfn=main.log tcp=0 udp=0 debug=0 localusers=owner pending=|| servers=0";
   const row rows[] = {
       {"", "", false},
       {"   \t ", "", false},
@@ -53,6 +55,11 @@ TEST_F(configTest, TokenTable) {
       {"UDPlistenport=abc", "udp=0", false},
       {"UDPlistenport=7", "udp=7", false},
       {"qzucondebug", "debug=1", false},
+      {"localusers=any", "localusers=any", false},
+      {"LOCALUSERS= Any \t", "localusers=any", false},
+      {"localusers=owner", "", false},
+      {"localusers=anybody", "", true},
+      {"localusers=", "", true},
       {"QZUCONDEBUG extra", "debug=1", false},
       {"qzuconlog   my file.log \t", "logfn=my file.log", false},
       {"qzuconlog", "", true},
@@ -105,7 +112,7 @@ TEST_F(configTest, ServerCommitsAndDropsLogins) {
 }
 
 TEST_F(configTest, WriteiniRoundTrip) {
-  const char* tokens[] = {"qzuconlog  console.log ", "TCPlistenport=2001", "UDPlistenport=2002",
+  const char* tokens[] = {"qzuconlog  console.log ", "TCPlistenport=2001", "UDPlistenport=2002", "localusers=any",
                           "myaddr=127.0.0.1:24350", "server=127.0.0.1:28100", "login=admin",
                           "password=se cret%s", "server=host.example:1", "login=", "password=x"};
   for (const char* t : tokens) parseInput(t);
@@ -115,7 +122,7 @@ TEST_F(configTest, WriteiniRoundTrip) {
   std::string out = testing::internal::GetCapturedStdout();
   EXPECT_EQ(out, "Configuration written to file: saved.ini\n");
   EXPECT_EQ(readFile("saved.ini"),
-            "qzuconlog console.log\nTCPlistenPort=2001\nUDPlistenPort=2002\n"
+            "qzuconlog console.log\nTCPlistenPort=2001\nUDPlistenPort=2002\nlocalusers=any\n"
             "myaddr=127.0.0.1:24350\n;List of Servers\n"
             "server=127.0.0.1:28100\nlogin=admin\npassword=se cret%s\n\n"
             "server=host.example:1\nlogin=\npassword=x\n\n");
@@ -136,6 +143,7 @@ TEST_F(configTest, WriteiniRoundTrip) {
   EXPECT_STREQ(g_logfn, "console.log");
   EXPECT_EQ(g_TCPlistenport, 2001u);
   EXPECT_EQ(g_UDPlistenport, 2002u);
+  EXPECT_EQ(g_localusers, kLocalUsersAny);
   EXPECT_STREQ(g_myaddr, "127.0.0.1:24350");
   ASSERT_EQ(flServer.nodes(), 2);
   EXPECT_STREQ(serverAt(0)->password, "se cret%s");

@@ -12,6 +12,7 @@ char g_logfn[267];
 char g_myaddr[kNameChars + 1];
 uint32_t g_TCPlistenport;
 uint32_t g_UDPlistenport;
+uint8_t g_localusers;
 uint8_t g_debug;
 uint8_t g_noscreenlog;
 volatile int32_t g_exit;
@@ -30,6 +31,7 @@ void resetAppGlobals() {
   g_myaddr[0] = 0;
   g_TCPlistenport = 0;
   g_UDPlistenport = 0;
+  g_localusers = kLocalUsersOwner;
   g_debug = 0;
   g_noscreenlog = 0;
   g_exit = 0;

@@ -20,6 +20,10 @@ extern char g_logfn[267];
 extern char g_myaddr[kNameChars + 1];
 extern uint32_t g_TCPlistenport;
 extern uint32_t g_UDPlistenport;
+// Who may send local input: the console's own user and root (the default),
+// or every local process ("localusers=any").
+enum { kLocalUsersOwner = 0, kLocalUsersAny = 1 };
+extern uint8_t g_localusers;
 extern uint8_t g_debug;
 extern uint8_t g_noscreenlog;
 extern volatile int32_t g_exit;

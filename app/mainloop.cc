@@ -25,11 +25,12 @@ void onTerminate(int) {
   trDefaultTerminate();  // a second signal ends the program at once
 }
 
-// Opens one optional local input socket; it stays invalid when that fails.
+// Opens one optional local input socket, on loopback only: nobody elsewhere
+// has any business with it. It stays invalid when that fails.
 void openLocal(trsock* s, int type, uint32_t port) {
   s->handle = trSocket(type);
   if (!s->valid()) return;
-  if (trBind(s->handle, port, "") != 0) {
+  if (trBind(s->handle, port, "127.0.0.1") != 0) {
     s->sClose();
     return;
   }

@@ -7,6 +7,7 @@
 #include "app/globals.h"
 #include "app/log.h"
 #include "input/commands.h"
+#include "input/peer_owner.h"
 #include "runtime/sock.h"
 #include "runtime/keyboard.h"
 #include "runtime/text.h"
@@ -35,6 +36,10 @@ void admitConnection(uint32_t tick) {
   if (!isLocalPeer(text)) {
     g_TCPsockActive.sClose();
     if (mayLog(kTcpDenied, tick)) log("TCP Connection Request Denied from %s\n", text);
+    return;
+  }
+  if (!admitLocalPeer(peer, g_TCPsockActive.handle, text, tick)) {
+    g_TCPsockActive.sClose();
     return;
   }
   // An idle local client must never hold up the loop.
@@ -69,7 +74,7 @@ void receiveUdpText(uint32_t tick) {
   if (n < 1) return;
   char text[kAddrTextSize];
   trAddrstr(reinterpret_cast<sockaddr*>(&from), text);
-  if (!isLocalPeer(text)) return;
+  if (!isLocalPeer(text) || !admitLocalPeer(from, -1, text, tick)) return;
   // The text ends at the first zero byte or at the datagram's end.
   int len = 0;
   while (len < n && len < kLineChars && g_pkt[len]) len++;
