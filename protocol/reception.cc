@@ -60,6 +60,19 @@ void showText(const serverRec* r, const char* text) {
   memcpy(g_logfn, saved, sizeof saved);
 }
 
+// A datagram that brings no log text: from no configured server (r null) or
+// too short. Returns 1 when its line was written, 0 when only counted.
+int reportDropped(serverRec* r, uint32_t tick) {
+  if (!r) {
+    if (!mayLog(kUnknownSender, tick)) return 0;
+    log("**Ignoring packet from %s - unknown source address / header\n", g_temp);
+  } else {
+    if (!mayLogAbout(r, &r->shortLines, kShortPacketKind, tick)) return 0;
+    log("**Ignoring short packet from %s [%s]\n", g_temp, reinterpret_cast<char*>(g_pkt));
+  }
+  return 1;
+}
+
 }  // namespace
 
 serverRec* matchSender(const sockaddr_in& from, const char* text, const unsigned char* challenge) {
@@ -76,7 +89,7 @@ serverRec* matchSender(const sockaddr_in& from, const char* text, const unsigned
   return nullptr;
 }
 
-void handleServerDatagram(const sockaddr_in& from, int n, uint32_t tick) {
+int handleServerDatagram(const sockaddr_in& from, int n, uint32_t tick) {
   // The text ends at the datagram's end, never in an earlier datagram's bytes,
   // and a short datagram's missing header bytes read as zero.
   g_pkt[n] = 0;
@@ -88,29 +101,19 @@ void handleServerDatagram(const sockaddr_in& from, int n, uint32_t tick) {
         h[1], h[2], h[3], h[4], h[5], h[6], h[7]);
   }
   serverRec* r = matchSender(from, g_temp, g_pkt);
-  if (!r) {
-    if (mayLog(kUnknownSender, tick)) {
-      log("**Ignoring packet from %s - unknown source address / header\n", g_temp);
-    }
-    return;
-  }
-  if (n < 8) {
-    if (mayLogAbout(r, &r->shortLines, kShortPacketKind, tick)) {
-      log("**Ignoring short packet from %s [%s]\n", g_temp, reinterpret_cast<char*>(g_pkt));
-    }
-    return;
-  }
+  if (!r || n < 8) return reportDropped(r, tick);
   if (memcmp(g_pkt + 4, r->header + kServerChallengeOffset, kChallengeSize) != 0) {
     takeNewChallenge(r, tick);
   }
   keystreamXor(r->rseed, g_pkt + 8, n - 8);
   makePrintable(g_pkt + 8, n - 8);
   showText(r, reinterpret_cast<char*>(g_pkt + 8));
+  return 1;
 }
 
 int processServerLogging(int sock, uint32_t tick) {
-  int taken = 0;
-  while (taken < kMaxDatagramsPerPass) {
+  int taken = 0, written = 0;
+  while (written < kMaxDatagramsPerPass && taken < kMaxTakenPerPass) {
     sockaddr_in from;
     int fromLen = sizeof from;
     memset(&from, 0, sizeof from);
@@ -118,7 +121,7 @@ int processServerLogging(int sock, uint32_t tick) {
                        reinterpret_cast<sockaddr*>(&from), &fromLen);
     if (n < 0) break;
     taken++;
-    if (n > 0) handleServerDatagram(from, n, tick);
+    if (n > 0) written += handleServerDatagram(from, n, tick);
   }
   return taken;
 }

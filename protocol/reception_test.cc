@@ -187,6 +187,25 @@ TEST_F(receptionTest, TakesEveryWaitingDatagramUpToTheBound) {
   EXPECT_LT(file.find("->line 0\n"), last) << "in order";
 }
 
+TEST_F(receptionTest, AFloodOfCountedDatagramsIsTakenInOnePass) {
+  udpPeer console, server, stranger;
+  ASSERT_TRUE(console.open());
+  ASSERT_TRUE(server.open());
+  ASSERT_TRUE(stranger.open());
+  trRcvbuf(console.sock.handle, 4 << 20);
+  addServer(server.address().c_str(), "l", "");
+  const int flood = 3000;  // far more than the lines a pass may write
+  for (int i = 0; i < flood; i++) stranger.sendTo(console.address(), "junk");
+  server.sendTo(console.address(), datagram("\0\0\0\0", std::string("good\0", 5), kDefaultSeed));
+  ASSERT_EQ(trSelect(console.sock.handle, 0, 3000), 1);
+  trNonblock(console.sock.handle);
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(processServerLogging(console.sock.handle, 1000), flood + 1);
+  std::string out = testing::internal::GetCapturedStdout();
+  EXPECT_EQ(lines(out, "**Ignoring packet from " + stranger.address()), 10);
+  EXPECT_EQ(lines(out, "->good"), 1);
+}
+
 TEST_F(receptionTest, ChangingChallengesAreAnsweredOnceASecondAndTheirLinesBounded) {
   udpPeer console, server;
   ASSERT_TRUE(console.open());
