@@ -39,7 +39,7 @@ bool mayLog(lineKind kind, uint32_t tick) {
   return allow(&g_lineLimits[kind], kKindText[kind], "", tick);
 }
 
-bool mayLogAbout(serverRec* r, lineLimit* l, const char* kind, uint32_t tick) {
+bool mayLogAbout(const serverRec* r, lineLimit* l, const char* kind, uint32_t tick) {
   return allow(l, kind, r->ipPort, tick);
 }
 

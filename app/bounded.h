@@ -22,7 +22,7 @@ extern const char kChallengeKind[];    // "Received Server Challenge from"
 // counted. Logs the summary of the kind's ended second first, if any.
 bool mayLog(lineKind kind, uint32_t tick);
 // The same for a kind about server r, counted in the record's own limit.
-bool mayLogAbout(serverRec* r, lineLimit* l, const char* kind, uint32_t tick);
+bool mayLogAbout(const serverRec* r, lineLimit* l, const char* kind, uint32_t tick);
 
 // Once a pass: logs the summary of every kind whose second is over, so that
 // it comes out even when the flood has stopped.
