@@ -1,15 +1,20 @@
 // Reading and writing the configuration tokens.
 #include "app/config.h"
 
+#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 
 #include "app/globals.h"
 #include "app/log.h"
-#include "runtime/bfc.h"
+#include "runtime/files.h"
 #include "runtime/text.h"
 
 namespace {
+
+// Longest piece written at once: one server's three lines (256 + 32 + 64
+// characters of values and their keywords).
+constexpr int kIniLineSize = 512;
 
 const char* skipBlanks(const char* p) {
   while (*p == ' ' || *p == '\t') p++;
@@ -37,6 +42,74 @@ bool parseTextKey(const char* p) {
     return true;
   }
   return false;
+}
+
+// The configuration is written to a new file beside the old one, which is
+// replaced only once the new one is whole on the disk.
+struct iniOut {
+  int fd;
+  bool ok;
+};
+
+void put(iniOut* out, const char* fmt, ...) __attribute__((format(printf, 2, 3)));
+void put(iniOut* out, const char* fmt, ...) {
+  char line[kIniLineSize];
+  va_list ap;
+  va_start(ap, fmt);
+  vtrf(line, sizeof line, fmt, ap);
+  va_end(ap);
+  for (size_t done = 0, len = strlen(line); out->ok && done < len;) {
+    int n = trFileWrite(out->fd, line + done, static_cast<unsigned>(len - done));
+    out->ok = n > 0;
+    done += out->ok ? static_cast<size_t>(n) : 0;
+  }
+}
+
+void putConfiguration(iniOut* out) {
+  put(out, "qzuconlog %s\n", g_logfn);
+  if (g_TCPlistenport) put(out, "TCPlistenPort=%ld\n", static_cast<long>(g_TCPlistenport));
+  if (g_UDPlistenport) put(out, "UDPlistenPort=%ld\n", static_cast<long>(g_UDPlistenport));
+  if (g_localusers == kLocalUsersAny) put(out, "localusers=any\n");
+  put(out, "myaddr=%s\n", g_myaddr);
+  put(out, ";List of Servers\n");
+  for (int i = 0; i < flServer.nodes(); i++) {
+    const serverRec* s = serverAt(i);
+    put(out, "server=%s\nlogin=%s\npassword=%s\n\n", s->address, s->login, s->password);
+  }
+}
+
+// Writes the configuration to a temporary file in name's folder and renames
+// it over name. A new file is private (it holds passwords in clear text); a
+// file that is replaced passes its permissions on. On any failure the
+// temporary file is removed and whatever was at name stays as it was.
+bool replaceIni(const char* name) {
+  char tmp[kNameChars + 8];
+  trf(tmp, sizeof tmp, "%s.XXXXXX", name);
+  int mode = trFileMode(name);
+  iniOut out = {trMakeTemp(tmp), true};
+  if (out.fd < 0) return false;
+  if (mode >= 0 && mode != 0600) out.ok = trFileChmod(out.fd, static_cast<unsigned>(mode)) == 0;
+  putConfiguration(&out);
+  out.ok = out.ok && trFileSync(out.fd) == 0;
+  out.ok = trFileClose(out.fd) == 0 && out.ok;
+  out.ok = out.ok && trRename(tmp, name) == 0;
+  if (!out.ok) trUnlink(tmp);
+  return out.ok;
+}
+
+// "owner" or "any", in any case, blanks around it allowed. Anything else
+// keeps the setting and prints the usage text, as an unknown token does.
+void parseLocalUsers(const char* value) {
+  char word[kNameChars + 1];
+  mystrzcpy(word, value, kNameChars);
+  strim(word, " \t");
+  if (startsWithNoCase(word, "owner") && strlen(word) == 5) {
+    g_localusers = kLocalUsersOwner;
+  } else if (startsWithNoCase(word, "any") && strlen(word) == 3) {
+    g_localusers = kLocalUsersAny;
+  } else {
+    showHelp();
+  }
 }
 
 }  // namespace
@@ -69,6 +142,8 @@ void parseInput(const char* token) {
     g_TCPlistenport = atoul(skipBlanks(p + 14));
   } else if (startsWithNoCase(p, "UDPlistenport=")) {
     g_UDPlistenport = atoul(skipBlanks(p + 14));
+  } else if (startsWithNoCase(p, "localusers=")) {
+    parseLocalUsers(p + 11);
   } else if (startsWithNoCase(p, "qzucondebug")) {
     g_debug = 1;
   } else if (startsWithNoCase(p, "qzuconwrite ")) {
@@ -84,22 +159,7 @@ void parseInput(const char* token) {
 void writeini(const char* name) {
   while (*name == ' ') name++;
   if (*name == 0) name = "qzucon.ini";
-  bfc file("wb", "%s", name);
-  file.setNewFileMode(0600);  // the file holds passwords in clear text
-  if (!file.open()) {
-    log("ERROR: Unable to write configuration file: %s\n", name);
-    return;
-  }
-  file.wrtf("qzuconlog %s\n", g_logfn);
-  if (g_TCPlistenport) file.wrtf("TCPlistenPort=%ld\n", static_cast<long>(g_TCPlistenport));
-  if (g_UDPlistenport) file.wrtf("UDPlistenPort=%ld\n", static_cast<long>(g_UDPlistenport));
-  file.wrtf("myaddr=%s\n", g_myaddr);
-  file.wrtf(";List of Servers\n");
-  for (int i = 0; i < flServer.nodes(); i++) {
-    const serverRec* s = serverAt(i);
-    file.wrtf("server=%s\nlogin=%s\npassword=%s\n\n", s->address, s->login, s->password);
-  }
-  if (file.close()) {
+  if (replaceIni(name)) {
     log("Configuration written to file: %s\n", name);
   } else {
     log("ERROR: Unable to write configuration file: %s\n", name);
@@ -116,6 +176,7 @@ void showHelp() {
       " qzuconlog [log filename]\n",
       " qzucondebug (to toggle debug mode)\n",
       " qzuconexit (to exit console)\n",
+      " localusers=[owner|any] (who may send local input)\n",
   };
   for (const char* line : kLines) fputs(line, stdout);
   fflush(stdout);

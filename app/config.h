@@ -13,8 +13,11 @@ void parseInput(const char* token);
 void commitPendingServer();
 
 // Writes the configuration to name (leading spaces skipped; "" means
-// "qzucon.ini"). A new file is created readable by its owner only, since it
-// holds passwords. Logs the outcome.
+// "qzucon.ini") through a temporary file in the same folder, flushed to disk
+// and renamed over the name: a failure leaves the old file as it was, and a
+// symbolic link at the name is replaced, not followed. A new file is readable
+// by its owner only, since it holds passwords; a replaced file's permissions
+// are kept. Logs the outcome.
 void writeini(const char* name);
 
 // The usage text, to standard output only.

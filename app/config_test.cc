@@ -1,8 +1,12 @@
 #include "app/config.h"
 
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <csignal>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <string>
 
@@ -19,6 +23,7 @@ std::string summary() {
   std::string s = std::string("inifn=") + g_inifn + " myaddr=" + g_myaddr + " logfn=" + g_logfn +
                   " tcp=" + std::to_string(g_TCPlistenport) +
                   " udp=" + std::to_string(g_UDPlistenport) + " debug=" + std::to_string(g_debug) +
+                  " localusers=" + (g_localusers == kLocalUsersAny ? "any" : "owner") +
                   " pending=" + g_tempServer.address + "|" + g_tempServer.login + "|" +
                   g_tempServer.password + " servers=" + std::to_string(flServer.nodes());
   return s;
@@ -30,7 +35,8 @@ TEST_F(configTest, TokenTable) {
     const char* expected;
     bool help;
   };
-  const std::string base = "inifn= myaddr= logfn=main.log tcp=0 udp=0 debug=0 pending=|| servers=0";
+  const std::string base =
+      "inifn= myaddr= logfn=main.log tcp=0 udp=0 debug=0 localusers=owner pending=|| servers=0";
   const row rows[] = {
       {"", "", false},
       {"   \t ", "", false},
@@ -49,6 +55,11 @@ TEST_F(configTest, TokenTable) {
       {"UDPlistenport=abc", "udp=0", false},
       {"UDPlistenport=7", "udp=7", false},
       {"qzucondebug", "debug=1", false},
+      {"localusers=any", "localusers=any", false},
+      {"LOCALUSERS= Any \t", "localusers=any", false},
+      {"localusers=owner", "", false},
+      {"localusers=anybody", "", true},
+      {"localusers=", "", true},
       {"QZUCONDEBUG extra", "debug=1", false},
       {"qzuconlog   my file.log \t", "logfn=my file.log", false},
       {"qzuconlog", "", true},
@@ -101,7 +112,7 @@ TEST_F(configTest, ServerCommitsAndDropsLogins) {
 }
 
 TEST_F(configTest, WriteiniRoundTrip) {
-  const char* tokens[] = {"qzuconlog  console.log ", "TCPlistenport=2001", "UDPlistenport=2002",
+  const char* tokens[] = {"qzuconlog  console.log ", "TCPlistenport=2001", "UDPlistenport=2002", "localusers=any",
                           "myaddr=127.0.0.1:24350", "server=127.0.0.1:28100", "login=admin",
                           "password=se cret%s", "server=host.example:1", "login=", "password=x"};
   for (const char* t : tokens) parseInput(t);
@@ -111,7 +122,7 @@ TEST_F(configTest, WriteiniRoundTrip) {
   std::string out = testing::internal::GetCapturedStdout();
   EXPECT_EQ(out, "Configuration written to file: saved.ini\n");
   EXPECT_EQ(readFile("saved.ini"),
-            "qzuconlog console.log\nTCPlistenPort=2001\nUDPlistenPort=2002\n"
+            "qzuconlog console.log\nTCPlistenPort=2001\nUDPlistenPort=2002\nlocalusers=any\n"
             "myaddr=127.0.0.1:24350\n;List of Servers\n"
             "server=127.0.0.1:28100\nlogin=admin\npassword=se cret%s\n\n"
             "server=host.example:1\nlogin=\npassword=x\n\n");
@@ -132,6 +143,7 @@ TEST_F(configTest, WriteiniRoundTrip) {
   EXPECT_STREQ(g_logfn, "console.log");
   EXPECT_EQ(g_TCPlistenport, 2001u);
   EXPECT_EQ(g_UDPlistenport, 2002u);
+  EXPECT_EQ(g_localusers, kLocalUsersAny);
   EXPECT_STREQ(g_myaddr, "127.0.0.1:24350");
   ASSERT_EQ(flServer.nodes(), 2);
   EXPECT_STREQ(serverAt(0)->password, "se cret%s");
@@ -158,6 +170,83 @@ TEST_F(configTest, WriteiniReportsAFileItCannotWrite) {
   writeini("no/such/folder/x.ini");
   EXPECT_EQ(testing::internal::GetCapturedStdout(),
             "ERROR: Unable to write configuration file: no/such/folder/x.ini\n");
+}
+
+// Names in the test's folder, to show that nothing is left behind.
+std::string folderNames() {
+  std::string names;
+  for (const auto& e : std::filesystem::directory_iterator(".")) {
+    names += e.path().filename().string() + " ";
+  }
+  return names;
+}
+
+TEST_F(configTest, WriteiniFailingMidwayLeavesTheOldFileWhole) {
+  const std::string old = "qzuconlog old.log\nmyaddr=127.0.0.1:1\n;List of Servers\n";
+  {
+    std::ofstream f("qzucon.ini", std::ios::binary);
+    f << old;
+  }
+  chmod("qzucon.ini", 0640);
+  // 41 servers make a file of more than 4096 bytes.
+  for (int i = 0; i < 41; i++) {
+    parseInput(("server=192.0.2." + std::to_string(i) + ":28100").c_str());
+    parseInput("login=admin");
+    parseInput(("password=" + std::string(64, 'a' + i % 26)).c_str());
+  }
+  commitPendingServer();
+  // Writes past 4096 bytes fail with EFBIG, as on a full disk.
+  struct rlimit saved, small;
+  ASSERT_EQ(0, getrlimit(RLIMIT_FSIZE, &saved));
+  small = saved;
+  small.rlim_cur = 4096;
+  void (*oldXfsz)(int) = signal(SIGXFSZ, SIG_IGN);
+  ASSERT_EQ(0, setrlimit(RLIMIT_FSIZE, &small));
+  testing::internal::CaptureStdout();
+  writeini("qzucon.ini");
+  std::string out = testing::internal::GetCapturedStdout();
+  setrlimit(RLIMIT_FSIZE, &saved);
+  signal(SIGXFSZ, oldXfsz);
+
+  EXPECT_EQ(out, "ERROR: Unable to write configuration file: qzucon.ini\n");
+  EXPECT_EQ(readFile("qzucon.ini"), old);
+  struct stat st;
+  ASSERT_EQ(stat("qzucon.ini", &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0640u);
+  EXPECT_EQ(folderNames().find("qzucon.ini."), std::string::npos) << "temporary file left behind";
+
+  // Without the limit the same configuration is written whole, mode kept.
+  testing::internal::CaptureStdout();
+  writeini("qzucon.ini");
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "Configuration written to file: qzucon.ini\n");
+  EXPECT_GT(readFile("qzucon.ini").size(), 4096u);
+  EXPECT_NE(std::string::npos, readFile("qzucon.ini").find("server=192.0.2.40:28100\n"));
+  ASSERT_EQ(stat("qzucon.ini", &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0640u);
+}
+
+TEST_F(configTest, WriteiniReplacesASymlinkInsteadOfFollowingIt) {
+  {
+    std::ofstream f("victim", std::ios::binary);
+    f << "not a configuration\n";
+  }
+  chmod("victim", 0644);
+  ASSERT_EQ(0, symlink("victim", "link.ini"));
+  ASSERT_EQ(0, symlink("nowhere/dangling", "dangling.ini"));
+  parseInput("password=secret");  // none of it may reach another file
+  testing::internal::CaptureStdout();
+  writeini("link.ini");
+  writeini("dangling.ini");
+  testing::internal::GetCapturedStdout();
+  EXPECT_EQ(readFile("victim"), "not a configuration\n");
+  for (const char* name : {"link.ini", "dangling.ini"}) {
+    SCOPED_TRACE(name);
+    struct stat st;
+    ASSERT_EQ(lstat(name, &st), 0);
+    EXPECT_TRUE(S_ISREG(st.st_mode));
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    EXPECT_EQ(readFile(name), "qzuconlog main.log\nmyaddr=\n;List of Servers\n");
+  }
 }
 
 TEST_F(configTest, MystrzcpySkipsLeadingBlanksOnly) {

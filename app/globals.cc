@@ -12,10 +12,12 @@ char g_logfn[267];
 char g_myaddr[kNameChars + 1];
 uint32_t g_TCPlistenport;
 uint32_t g_UDPlistenport;
+uint8_t g_localusers;
 uint8_t g_debug;
 uint8_t g_noscreenlog;
 volatile int32_t g_exit;
 serverRec g_tempServer;
+lineLimit g_lineLimits[kLineKinds];
 
 trsock g_sock;
 trsock g_TCPsock;
@@ -29,10 +31,12 @@ void resetAppGlobals() {
   g_myaddr[0] = 0;
   g_TCPlistenport = 0;
   g_UDPlistenport = 0;
+  g_localusers = kLocalUsersOwner;
   g_debug = 0;
   g_noscreenlog = 0;
   g_exit = 0;
   memset(&g_tempServer, 0, sizeof g_tempServer);
+  memset(g_lineLimits, 0, sizeof g_lineLimits);
   g_TCPsockActive.sClose();
   g_UDPsock.sClose();
   g_TCPsock.sClose();

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 
+#include "app/linekinds.h"
 #include "protocol/server.h"
 #include "runtime/flexar.h"
 #include "runtime/sock.h"
@@ -19,10 +20,16 @@ extern char g_logfn[267];
 extern char g_myaddr[kNameChars + 1];
 extern uint32_t g_TCPlistenport;
 extern uint32_t g_UDPlistenport;
+// Who may send local input: the console's own user and root (the default),
+// or every local process ("localusers=any").
+enum { kLocalUsersOwner = 0, kLocalUsersAny = 1 };
+extern uint8_t g_localusers;
 extern uint8_t g_debug;
 extern uint8_t g_noscreenlog;
 extern volatile int32_t g_exit;
 extern serverRec g_tempServer;  // the record being configured
+// Per-second bounds of the lines strangers can cause, by kind (app/bounded.h).
+extern lineLimit g_lineLimits[kLineKinds];
 
 // Declared in this order so that the server list dies before the sockets.
 extern trsock g_sock;            // the server socket

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "app/bounded.h"
 #include "app/globals.h"
 #include "app/log.h"
 #include "input/admin_input.h"
@@ -25,11 +26,12 @@ void onTerminate(int) {
   trDefaultTerminate();  // a second signal ends the program at once
 }
 
-// Opens one optional local input socket; it stays invalid when that fails,
-// and the operator is told why (most often another program holds the port).
+// Opens one optional local input socket, on loopback only: nobody elsewhere
+// has any business with it. It stays invalid when that fails, and the
+// operator is told why (most often another program holds the port).
 void openLocal(trsock* s, int type, uint32_t port) {
   s->handle = trSocket(type);
-  int failed = !s->valid() || trBind(s->handle, port, "") != 0 ||
+  int failed = !s->valid() || trBind(s->handle, port, "127.0.0.1") != 0 ||
                (type != 0 && trListen(s->handle, 3) != 0);
   if (failed) {
     int err = errno;
@@ -80,6 +82,7 @@ void drawClientChallenge(uint32_t seed) {
 
 void runPass(uint32_t tick, bool first) {
   if (first) armHeartbeats(tick);
+  flushBoundedLines(tick);
   processServerLogging(g_sock.handle, tick);
   processAdminInput(g_sock.handle, tick);
   checkHeartbeat(g_sock.handle, tick);

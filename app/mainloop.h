@@ -5,7 +5,7 @@
 #include <cstdint>
 
 // Draws the client challenge, opens the sockets, announces itself, runs passes
-// until g_exit is set (by "qzuconexit", Ctrl-C or SIGTERM), then sends every
+// until g_exit is set (by "qzuconexit", Ctrl-C, SIGTERM or SIGHUP), then sends every
 // server its exit notice and pauses one second. Logs its own failures.
 // False when the server socket could not be opened or bound (nothing ran).
 bool qzucon();

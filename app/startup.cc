@@ -10,6 +10,7 @@
 #include "app/log.h"
 #include "runtime/bfc.h"
 #include "runtime/host.h"
+#include "runtime/signals.h"
 #include "runtime/text.h"
 
 namespace {
@@ -76,6 +77,9 @@ int configure(int argc, char** argv) {
 }
 
 int appMain(int argc, char** argv) {
+  // A reader of standard output that goes away (`qzucon | head`) must cost
+  // the screen only: the files still get every line.
+  trIgnoreBrokenPipe();
   int status = configure(argc, argv);
   if (status != kExitOk) return status;
   trNetinit();

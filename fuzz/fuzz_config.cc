@@ -66,6 +66,7 @@ std::string readBack(const char* value, bool trimmed) {
 struct savedConfig {
   std::string logfn, myaddr;
   uint32_t tcp, udp;
+  uint8_t localusers;
   std::vector<std::string> servers;  // address, login, password of each
 
   // asWritten: as the file written from the globals will read back.
@@ -77,6 +78,7 @@ struct savedConfig {
     myaddr = value(g_myaddr);
     tcp = g_TCPlistenport;
     udp = g_UDPlistenport;
+    localusers = g_localusers;
     servers.clear();
     for (int i = 0; i < flServer.nodes(); i++) {
       const serverRec* s = serverAt(i);
@@ -84,13 +86,13 @@ struct savedConfig {
     }
   }
   void print(const char* title) const {
-    fprintf(stderr, "%s: log=[%s] myaddr=[%s] tcp=%u udp=%u\n", title, logfn.c_str(),
-            myaddr.c_str(), tcp, udp);
+    fprintf(stderr, "%s: log=[%s] myaddr=[%s] tcp=%u udp=%u localusers=%u\n", title,
+            logfn.c_str(), myaddr.c_str(), tcp, udp, unsigned(localusers));
     for (const std::string& s : servers) fprintf(stderr, "  server [%s]\n", s.c_str());
   }
   bool operator==(const savedConfig& o) const {
     return logfn == o.logfn && myaddr == o.myaddr && tcp == o.tcp && udp == o.udp &&
-           servers == o.servers;
+           localusers == o.localusers && servers == o.servers;
   }
 };
 

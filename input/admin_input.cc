@@ -3,9 +3,11 @@
 
 #include <cstring>
 
+#include "app/bounded.h"
 #include "app/globals.h"
 #include "app/log.h"
 #include "input/commands.h"
+#include "input/peer_owner.h"
 #include "runtime/sock.h"
 #include "runtime/keyboard.h"
 #include "runtime/text.h"
@@ -25,7 +27,7 @@ bool isLocalPeer(const char* addrText) { return strncmp(addrText, "127.0.0.1", 9
 namespace {
 
 // Admits a pending local connection when none is admitted.
-void admitConnection() {
+void admitConnection(uint32_t tick) {
   sockaddr_in peer;
   g_TCPsockActive.handle = trAcceptFrom(g_TCPsock.handle, reinterpret_cast<sockaddr*>(&peer));
   if (!g_TCPsockActive.valid()) return;
@@ -33,7 +35,11 @@ void admitConnection() {
   trAddrstr(reinterpret_cast<sockaddr*>(&peer), text);
   if (!isLocalPeer(text)) {
     g_TCPsockActive.sClose();
-    log("TCP Connection Request Denied from %s\n", text);
+    if (mayLog(kTcpDenied, tick)) log("TCP Connection Request Denied from %s\n", text);
+    return;
+  }
+  if (!admitLocalPeer(peer, g_TCPsockActive.handle, text, tick)) {
+    g_TCPsockActive.sClose();
     return;
   }
   // An idle local client must never hold up the loop.
@@ -41,14 +47,14 @@ void admitConnection() {
   log("TCP Listen Socket Opened for local Admin Input\n");
 }
 
-int tcpChar() {
-  if (!g_TCPsockActive.valid()) admitConnection();
+int tcpChar(uint32_t tick) {
+  if (!g_TCPsockActive.valid()) admitConnection(tick);
   if (!g_TCPsockActive.valid()) return 0;
   sockaddr_in other;
   int extra = trAcceptFrom(g_TCPsock.handle, reinterpret_cast<sockaddr*>(&other));
   if (extra != -1) {
     trClosesocket(extra);
-    log("TCP Local Connection Request Denied: TCP Socket already open\n");
+    if (mayLog(kTcpBusy, tick)) log("TCP Local Connection Request Denied: TCP Socket already open\n");
   }
   char c = 0;
   int n = trRecv(g_TCPsockActive.handle, &c, 1);
@@ -60,7 +66,7 @@ int tcpChar() {
   return 0;
 }
 
-void receiveUdpText() {
+void receiveUdpText(uint32_t tick) {
   sockaddr_in from;
   int fromLen = sizeof from;
   int n = trRecvfrom(g_UDPsock.handle, reinterpret_cast<char*>(g_pkt), kMaxDatagram,
@@ -68,7 +74,7 @@ void receiveUdpText() {
   if (n < 1) return;
   char text[kAddrTextSize];
   trAddrstr(reinterpret_cast<sockaddr*>(&from), text);
-  if (!isLocalPeer(text)) return;
+  if (!isLocalPeer(text) || !admitLocalPeer(from, -1, text, tick)) return;
   // The text ends at the first zero byte or at the datagram's end.
   int len = 0;
   while (len < n && len < kLineChars && g_pkt[len]) len++;
@@ -76,20 +82,20 @@ void receiveUdpText() {
   g_udpinput[len] = 0;
 }
 
-int udpChar() {
+int udpChar(uint32_t tick) {
   if (g_udpinput[0]) {
     int c = static_cast<unsigned char>(g_udpinput[0]);
     memmove(g_udpinput, g_udpinput + 1, strlen(g_udpinput));
     return c == 13 ? 0 : c;
   }
-  if (g_UDPsock.valid()) receiveUdpText();
+  if (g_UDPsock.valid()) receiveUdpText(tick);
   return 0;
 }
 
-int nextChar() {
+int nextChar(uint32_t tick) {
   int c = trGetkey(kKeyWaitMs) & 0xFF;
-  if (c == 0 && g_TCPsock.valid()) c = tcpChar();
-  if (c == 0) c = udpChar();
+  if (c == 0 && g_TCPsock.valid()) c = tcpChar(tick);
+  if (c == 0) c = udpChar(tick);
   return c;
 }
 
@@ -112,7 +118,7 @@ void feedAdminChar(int sock, uint32_t tick, int c) {
 
 void processAdminInput(int sock, uint32_t tick) {
   for (;;) {
-    int c = nextChar();
+    int c = nextChar(tick);
     if (c == 0) return;
     feedAdminChar(sock, tick, c);
   }

@@ -1,7 +1,8 @@
 // Administrator input: the keyboard, one local TCP connection and local UDP
 // datagrams feed one line buffer with simple editing; each finished line is
 // run by processInputLine. Only peers whose address text begins with
-// "127.0.0.1" are local.
+// "127.0.0.1" are local, and a local peer must also belong to the console's
+// user or to root (input/peer_owner.h) unless "localusers=any" is set.
 #ifndef QZUCON_INPUT_ADMIN_INPUT_H_
 #define QZUCON_INPUT_ADMIN_INPUT_H_
 

@@ -28,6 +28,12 @@ int scrambleCommand(const serverRec* r, int prefix) {
   return kHeaderSize + prefix + k + 1;
 }
 
+void answerNow(serverRec* r, uint32_t tick) {
+  markHeartbeatDue(r, tick);
+  r->lastAnswer = tick;
+  r->answerState = kAnswered;
+}
+
 }  // namespace
 
 int buildPacket(const serverRec* r, const char* command) {
@@ -48,6 +54,7 @@ void checkHeartbeat(int sock, uint32_t tick) {
   for (int i = 0; i < flServer.nodes(); i++) {
     serverRec* r = g_server = serverAt(i);
     checkSilence(r, tick);
+    if (r->answerState == kAnswerWaiting && tick - r->lastAnswer >= kAnswerGapMs) answerNow(r, tick);
     if (r->lastSend == 0 || static_cast<int32_t>(tick - r->lastSend) <= kHeartbeatMs) continue;
     if (g_debug) log("sending heartbeat ...\n");
     int len = buildPacket(r, nullptr);
@@ -61,6 +68,14 @@ void checkHeartbeat(int sock, uint32_t tick) {
 void markHeartbeatDue(serverRec* r, uint32_t tick) {
   r->lastSend = tick - (kHeartbeatMs + 1000);
   if (r->lastSend == 0) r->lastSend = tick - (kHeartbeatMs + 1001);
+}
+
+void answerChallenge(serverRec* r, uint32_t tick) {
+  if (r->answerState == kNoAnswerYet || tick - r->lastAnswer >= kAnswerGapMs) {
+    answerNow(r, tick);
+  } else {
+    r->answerState = kAnswerWaiting;
+  }
 }
 
 void armHeartbeats(uint32_t tick) {

@@ -11,6 +11,10 @@
 #include "protocol/server.h"
 
 constexpr int32_t kHeartbeatMs = 30000;
+constexpr uint32_t kAnswerGapMs = 1000;  // least time between two answers to a server
+
+// serverRec::answerState
+enum { kNoAnswerYet = 0, kAnswered = 1, kAnswerWaiting = 2 };
 
 // Builds r's packet in g_pkt with command (null for a heartbeat) and returns
 // its length. The command is taken literally, '%' included.
@@ -20,12 +24,18 @@ int buildPacket(const serverRec* r, const char* command);
 void sendCommand(int sock, uint32_t tick, serverRec* r, const char* line);
 
 // Sends a heartbeat to every server whose lastSend is set and more than
-// 30000 ms before tick (as a signed 32-bit difference).
+// 30000 ms before tick (as a signed 32-bit difference), and to every server
+// whose waiting answer is due (answerChallenge).
 void checkHeartbeat(int sock, uint32_t tick);
 
 // Makes r's heartbeat due at tick: lastSend becomes tick - 31000, never the
 // 0 that would stop its heartbeats.
 void markHeartbeatDue(serverRec* r, uint32_t tick);
+
+// A new challenge of r taken at tick is answered by a heartbeat: at once (in
+// this pass) when r got no answer in the last second, otherwise as soon as
+// that second is over, carrying the challenge r holds then.
+void answerChallenge(serverRec* r, uint32_t tick);
 
 // In the first pass: every server marked at start-up (lastSend 1) becomes due
 // whatever the clock reads.

@@ -3,6 +3,7 @@
 
 #include <cstring>
 
+#include "app/bounded.h"
 #include "app/globals.h"
 #include "app/log.h"
 #include "crypto/keystream.h"
@@ -29,10 +30,12 @@ bool challengeMatches(const serverRec* r, const unsigned char* challenge) {
 void takeNewChallenge(serverRec* r, uint32_t tick) {
   const unsigned char* was = r->header + kServerChallengeOffset;
   const unsigned char* now = g_pkt + 4;
-  log("Received Server Challenge from %s, was=%02x%02x%02x%02x, now=%02x%02x%02x%02x\n", g_temp,
-      was[0], was[1], was[2], was[3], now[0], now[1], now[2], now[3]);
+  if (mayLogAbout(r, &r->challengeLines, kChallengeKind, tick)) {
+    log("Received Server Challenge from %s, was=%02x%02x%02x%02x, now=%02x%02x%02x%02x\n", g_temp,
+        was[0], was[1], was[2], was[3], now[0], now[1], now[2], now[3]);
+  }
   memcpy(r->header + kServerChallengeOffset, now, kChallengeSize);
-  markHeartbeatDue(r, tick);  // the heartbeat of this pass answers the challenge
+  answerChallenge(r, tick);
   noteChallenge(r);
   r->rseed = keystreamSeedFor(r->password);
   authDigestFor(r->password, now, r->rseed, r->header + kAuthDigestOffset);
@@ -64,6 +67,19 @@ void showText(const serverRec* r, const char* text) {
   memcpy(g_logfn, saved, sizeof saved);
 }
 
+// A datagram that brings no log text: from no configured server (r null) or
+// too short. Returns 1 when its line was written, 0 when only counted.
+int reportDropped(serverRec* r, uint32_t tick) {
+  if (!r) {
+    if (!mayLog(kUnknownSender, tick)) return 0;
+    log("**Ignoring packet from %s - unknown source address / header\n", g_temp);
+  } else {
+    if (!mayLogAbout(r, &r->shortLines, kShortPacketKind, tick)) return 0;
+    log("**Ignoring short packet from %s [%s]\n", g_temp, reinterpret_cast<char*>(g_pkt));
+  }
+  return 1;
+}
+
 }  // namespace
 
 serverRec* matchSender(const sockaddr_in& from, const char* text, const unsigned char* challenge) {
@@ -80,7 +96,7 @@ serverRec* matchSender(const sockaddr_in& from, const char* text, const unsigned
   return nullptr;
 }
 
-void handleServerDatagram(const sockaddr_in& from, int n, uint32_t tick) {
+int handleServerDatagram(const sockaddr_in& from, int n, uint32_t tick) {
   // The text ends at the datagram's end, never in an earlier datagram's bytes,
   // and a short datagram's missing header bytes read as zero.
   g_pkt[n] = 0;
@@ -92,15 +108,8 @@ void handleServerDatagram(const sockaddr_in& from, int n, uint32_t tick) {
         h[1], h[2], h[3], h[4], h[5], h[6], h[7]);
   }
   serverRec* r = matchSender(from, g_temp, g_pkt);
-  if (!r) {
-    log("**Ignoring packet from %s - unknown source address / header\n", g_temp);
-    return;
-  }
-  noteHeard(r);
-  if (n < 8) {
-    log("**Ignoring short packet from %s [%s]\n", g_temp, reinterpret_cast<char*>(g_pkt));
-    return;
-  }
+  if (r) noteHeard(r);
+  if (!r || n < 8) return reportDropped(r, tick);
   if (memcmp(g_pkt + 4, r->header + kServerChallengeOffset, kChallengeSize) != 0) {
     takeNewChallenge(r, tick);
   }
@@ -108,11 +117,12 @@ void handleServerDatagram(const sockaddr_in& from, int n, uint32_t tick) {
   noteLine(r, tick, g_pkt + 8, textLength(g_pkt + 8, n - 8));
   makePrintable(g_pkt + 8, n - 8);
   showText(r, reinterpret_cast<char*>(g_pkt + 8));
+  return 1;
 }
 
 int processServerLogging(int sock, uint32_t tick) {
-  int taken = 0;
-  while (taken < kMaxDatagramsPerPass) {
+  int taken = 0, written = 0;
+  while (written < kMaxDatagramsPerPass && taken < kMaxTakenPerPass) {
     sockaddr_in from;
     int fromLen = sizeof from;
     memset(&from, 0, sizeof from);
@@ -120,7 +130,7 @@ int processServerLogging(int sock, uint32_t tick) {
                        reinterpret_cast<sockaddr*>(&from), &fromLen);
     if (n < 0) break;
     taken++;
-    if (n > 0) handleServerDatagram(from, n, tick);
+    if (n > 0) written += handleServerDatagram(from, n, tick);
   }
   return taken;
 }

@@ -10,16 +10,21 @@
 
 #include "protocol/server.h"
 
-// Datagrams taken per pass at most, so that a flood cannot starve the keyboard.
+// Datagrams taken per pass at most, so that a flood cannot starve the
+// keyboard: kMaxDatagramsPerPass that write a line, kMaxTakenPerPass in all.
+// A datagram whose line is only counted costs next to nothing, and a flood of
+// them must not fill the receive queue ahead of a server's lines.
 constexpr int kMaxDatagramsPerPass = 256;
+constexpr int kMaxTakenPerPass = 4096;
 
-// Takes every waiting datagram (up to kMaxDatagramsPerPass) from sock.
+// Takes every waiting datagram (within the bounds above) from sock.
 // Returns the number of datagrams taken.
 int processServerLogging(int sock, uint32_t tick);
 
 // Handles one datagram of n bytes (1..1500) already in g_pkt, from `from`.
-// Everything it reports goes through log.
-void handleServerDatagram(const sockaddr_in& from, int n, uint32_t tick);
+// Everything it reports goes through log. Returns 1 when it wrote a line, 0
+// when the datagram was only counted (app/bounded.h).
+int handleServerDatagram(const sockaddr_in& from, int n, uint32_t tick);
 
 // The record that sent a datagram from `from` (address text `text`) whose
 // first four bytes are `challenge`, or null. A configured address that equals

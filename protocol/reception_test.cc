@@ -5,7 +5,9 @@
 #include <cstring>
 #include <string>
 
+#include "app/bounded.h"
 #include "app/globals.h"
+#include "protocol/outbound.h"
 #include "support/coretest.h"
 #include "crypto/keystream.h"
 #include "runtime/keyboard.h"
@@ -20,6 +22,16 @@ sockaddr_in addr(const char* ip, int port) {
   a.sin_addr.s_addr = inet_addr(ip);
   a.sin_port = htons(static_cast<uint16_t>(port));
   return a;
+}
+
+// Lines of text that begin with prefix.
+int lines(const std::string& text, const std::string& prefix) {
+  int n = 0;
+  for (size_t at = 0; at < text.size(); at = text.find('\n', at) + 1) {
+    if (text.compare(at, prefix.size(), prefix) == 0) n++;
+    if (text.find('\n', at) == std::string::npos) break;
+  }
+  return n;
 }
 
 class receptionTest : public coreTest {
@@ -173,6 +185,57 @@ TEST_F(receptionTest, TakesEveryWaitingDatagramUpToTheBound) {
   size_t last = file.find("->line " + std::to_string(sent - 1) + "\n");
   EXPECT_NE(last, std::string::npos);
   EXPECT_LT(file.find("->line 0\n"), last) << "in order";
+}
+
+TEST_F(receptionTest, AFloodOfCountedDatagramsIsTakenInOnePass) {
+  udpPeer console, server, stranger;
+  ASSERT_TRUE(console.open());
+  ASSERT_TRUE(server.open());
+  ASSERT_TRUE(stranger.open());
+  trRcvbuf(console.sock.handle, 4 << 20);
+  addServer(server.address().c_str(), "l", "");
+  const int flood = 3000;  // far more than the lines a pass may write
+  for (int i = 0; i < flood; i++) stranger.sendTo(console.address(), "junk");
+  server.sendTo(console.address(), datagram("\0\0\0\0", std::string("good\0", 5), kDefaultSeed));
+  ASSERT_EQ(trSelect(console.sock.handle, 0, 3000), 1);
+  trNonblock(console.sock.handle);
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(processServerLogging(console.sock.handle, 1000), flood + 1);
+  std::string out = testing::internal::GetCapturedStdout();
+  EXPECT_EQ(lines(out, "**Ignoring packet from " + stranger.address()), 10);
+  EXPECT_EQ(lines(out, "->good"), 1);
+}
+
+TEST_F(receptionTest, ChangingChallengesAreAnsweredOnceASecondAndTheirLinesBounded) {
+  udpPeer console, server;
+  ASSERT_TRUE(console.open());
+  ASSERT_TRUE(server.open());
+  serverRec* r = addServer(server.address().c_str(), "admin", "secret");
+  sockaddr_in from = addr("127.0.0.1", server.port);
+  // Passes 50 ms apart for 2.5 s, each bringing a new challenge, in the
+  // order of a pass: summaries, reception, heartbeats.
+  const uint32_t t0 = 700000;
+  std::string screen, answered;
+  for (uint32_t tick = t0; tick <= t0 + 2500; tick += 50) {
+    testing::internal::CaptureStdout();
+    flushBoundedLines(tick);
+    screen += testing::internal::GetCapturedStdout();
+    uint32_t n = (tick - t0) / 50 + 1;
+    char challenge[4] = {1, 2, static_cast<char>(n >> 8), static_cast<char>(n)};
+    screen += deliver(from, datagram(challenge, std::string("x\0", 2), 12200485), tick);
+    checkHeartbeat(console.sock.handle, tick);
+    std::string hb = server.receive(tick == t0 || (tick - t0) % 1000 == 0 ? 3000 : 0);
+    if (!hb.empty()) answered += std::to_string(tick - t0) + ":" + std::to_string(hb[15]) + " ";
+  }
+  // The first answer at once, then one a second with the challenge of the
+  // pass it goes out in.
+  EXPECT_EQ(answered, "0:1 1000:21 2000:41 ");
+  EXPECT_EQ(r->lastSend, t0 + 2000);
+  EXPECT_EQ(lines(screen, "Received Server Challenge from " + server.address()), 30);
+  const std::string summary = "**10 more lines like \"Received Server Challenge from " +
+                              server.address() + "\" in the last second\n";
+  EXPECT_EQ(lines(screen, summary), 2) << screen;
+  EXPECT_EQ(lines(screen, "->x\n"), 51) << "every datagram's text is shown";
 }
 
 TEST_F(receptionTest, DebugLineShowsHeaderAsReceived) {

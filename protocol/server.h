@@ -8,6 +8,7 @@
 
 #include "protocol/health.h"
 #include "protocol/peer.h"
+#include "runtime/limit.h"
 
 // Header layout: every packet to a server opens with these 32 bytes.
 constexpr int kMagicOffset = 0;            // FF FF FF FF "QZ_U"
@@ -36,6 +37,14 @@ struct serverRec {
   // challenge from one server never garbles another's lines.
   uint32_t rseed;
   serverHealth health;  // what qzuconstatus and the link diagnostics report
+  // Whoever can send from this server's address can make these lines; they
+  // are bounded per second and server (app/bounded.h).
+  lineLimit shortLines;      // "**Ignoring short packet from ..."
+  lineLimit challengeLines;  // "Received Server Challenge from ..."
+  // A changed challenge is answered by a heartbeat at most once a second, so
+  // that forged challenges cannot make the console flood the server.
+  uint32_t lastAnswer;  // tick of the last answer
+  uint8_t answerState;  // kNoAnswerYet, kAnswered or kAnswerWaiting (outbound.h)
 };
 
 extern unsigned char g_HEADER[kHeaderSize];

@@ -1,8 +1,12 @@
-// The termination handlers: installed without restart, then back to default.
+// The termination handlers: installed without restart, then back to default;
+// SIGPIPE ignored.
 #include "runtime/signals.h"
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <cerrno>
 #include <csignal>
 
 namespace {
@@ -11,12 +15,12 @@ volatile sig_atomic_t g_caught = 0;
 void onSignal(int sig) { g_caught = sig; }
 
 TEST(TrOnTerminate, InstallsWithoutRestartAndRestoresDefault) {
-  struct sigaction oldInt, oldTerm;
-  sigaction(SIGINT, nullptr, &oldInt);
-  sigaction(SIGTERM, nullptr, &oldTerm);
+  const int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
+  struct sigaction old[3];
+  for (int i = 0; i < 3; i++) sigaction(kSignals[i], nullptr, &old[i]);
 
   ASSERT_EQ(0, trOnTerminate(onSignal));
-  for (int sig : {SIGINT, SIGTERM}) {
+  for (int sig : kSignals) {
     SCOPED_TRACE(sig);
     struct sigaction now;
     sigaction(sig, nullptr, &now);
@@ -28,14 +32,27 @@ TEST(TrOnTerminate, InstallsWithoutRestartAndRestoresDefault) {
     EXPECT_EQ(sig, g_caught);
   }
   trDefaultTerminate();
-  for (int sig : {SIGINT, SIGTERM}) {
+  for (int sig : kSignals) {
     struct sigaction now;
     sigaction(sig, nullptr, &now);
     EXPECT_EQ(SIG_DFL, now.sa_handler) << "signal " << sig;
   }
 
-  sigaction(SIGINT, &oldInt, nullptr);
-  sigaction(SIGTERM, &oldTerm, nullptr);
+  for (int i = 0; i < 3; i++) sigaction(kSignals[i], &old[i], nullptr);
+}
+
+TEST(TrIgnoreBrokenPipe, AWriteToAClosedPipeFailsInsteadOfKilling) {
+  struct sigaction old;
+  sigaction(SIGPIPE, nullptr, &old);
+  ASSERT_EQ(0, trIgnoreBrokenPipe());
+  int fds[2];
+  ASSERT_EQ(0, pipe(fds));
+  close(fds[0]);
+  errno = 0;
+  EXPECT_EQ(-1, write(fds[1], "x", 1));
+  EXPECT_EQ(EPIPE, errno);
+  close(fds[1]);
+  sigaction(SIGPIPE, &old, nullptr);
 }
 
 }  // namespace

@@ -114,9 +114,13 @@ void trsock::sClose() {
   handle = -1;
 }
 
+int trSockName(int h, sockaddr_in* out) {
+  socklen_t len = sizeof *out;
+  return getsockname(h, reinterpret_cast<sockaddr*>(out), &len);
+}
+
 int trSockPort(int h) {
   sockaddr_in a = {};
-  socklen_t len = sizeof a;
-  if (getsockname(h, reinterpret_cast<sockaddr*>(&a), &len) != 0) return -1;
+  if (trSockName(h, &a) != 0) return -1;
   return ntohs(a.sin_port);
 }

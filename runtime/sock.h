@@ -33,6 +33,8 @@ char* trAddrstr(const sockaddr* addr, char* out);
 void trClosesocket(int h);
 // The local port a socket is bound to, in host order; -1 on failure.
 int trSockPort(int h);
+// getsockname: the socket's own address into *out. 0 or -1.
+int trSockName(int h, sockaddr_in* out);
 // Asks for a receive queue of bytes (the kernel may clamp it). 0 or -1.
 int trRcvbuf(int h, int bytes);
 

@@ -189,6 +189,11 @@ void e2eTest::endInput(runProc* p) {
   p->io.in = -1;
 }
 
+void e2eTest::closeOutput(runProc* p) {
+  if (p->io.out >= 0) trClose(p->io.out);
+  p->io.out = -1;
+}
+
 void e2eTest::stop(runProc* p, int graceMs) {
   if (p->ended) return;
   trKill(p->pid, SIGTERM);
@@ -246,7 +251,8 @@ int e2eTest::tcpConnect(const char* bindIp, int port) {
 }
 
 bool e2eTest::udpSend(const char* bindIp, int port, const std::string& text) {
-  trsock s;
+  senders_.emplace_back(new trsock);
+  trsock& s = *senders_.back();
   s.handle = trSocket(0);
   if (!s.valid() || trBind(s.handle, 0, bindIp) != 0) return false;
   std::string dest = "127.0.0.1:" + std::to_string(port);

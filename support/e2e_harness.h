@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "runtime/sock.h"
 #include "support/proc.h"
 
 // One program started by the harness and what it has printed so far.
@@ -61,6 +62,9 @@ class e2eTest : public ::testing::Test {
   // then on. The console then stops waiting 50 ms for a key in every pass and
   // takes long local input at full speed.
   void endInput(runProc* p);
+  // Closes our end of the program's standard output, as a reader that goes
+  // away would (`qzucon | head -1`); what it prints from then on is lost.
+  void closeOutput(runProc* p);
   // Stops the program: SIGTERM, then SIGKILL after graceMs.
   void stop(runProc* p, int graceMs = 5000);
 
@@ -74,7 +78,9 @@ class e2eTest : public ::testing::Test {
   int freePort(int type);
   // Loopback clients, bound to bindIp so the console sees that peer.
   static int tcpConnect(const char* bindIp, int port);  // handle or -1
-  static bool udpSend(const char* bindIp, int port, const std::string& text);
+  // The console checks who owns a local sender's socket when it reads the
+  // datagram, so the sending socket stays open until the test ends.
+  bool udpSend(const char* bindIp, int port, const std::string& text);
 
   std::string dir_;
   int consolePort_ = 0;  // the console's own UDP port (myaddr)
@@ -88,6 +94,7 @@ class e2eTest : public ::testing::Test {
 
   std::vector<std::unique_ptr<runProc>> procs_;
   std::vector<int> reserved_;  // ports handed out, released until their user binds
+  std::vector<std::unique_ptr<trsock>> senders_;  // udpSend's sockets
 };
 
 // Number of times needle occurs in text.

@@ -140,7 +140,7 @@ TEST_F(consoleTest, CommandOverLocalTcp) {
 TEST_F(consoleTest, CommandOverLocalUdp) {
   int udpPort = 0;
   ASSERT_NO_FATAL_FAILURE(startWithLocalInput(0, &udpPort));
-  commandRoundTrip("via udp", [udpPort](const std::string& s) {
+  commandRoundTrip("via udp", [this, udpPort](const std::string& s) {
     return udpSend("127.0.0.1", udpPort, s);
   });
 }
@@ -161,6 +161,52 @@ TEST_F(consoleTest, RefusesPeersThatAreNotLocal) {
   ASSERT_TRUE(waitFor(console_, "server address: " + addr(server_) + "   login: admin\n")) << dump();
   EXPECT_EQ(std::string::npos, console_->out.find("Active Server")) << dump();
   EXPECT_EQ(std::string::npos, console_->out.find("TCP Listen Socket Opened")) << dump();
+}
+
+// A sender that closes its socket before the console has read its input
+// cannot be shown to be the console's user: under the default rule its input
+// is refused, under "localusers=any" it is taken as before. The console is
+// held stopped while the senders send and close, so that it reads late.
+TEST_F(consoleTest, LocalSendersThatAreGoneBeforeTheReadAreRefused) {
+  for (bool anyUser : {false, true}) {
+    SCOPED_TRACE(anyUser ? "localusers=any" : "default");
+    int tcpPort = freePort(1), udpPort = freePort(0);
+    std::vector<std::string> tokens = {"TCPlistenport=" + std::to_string(tcpPort),
+                                       "UDPlistenport=" + std::to_string(udpPort)};
+    if (anyUser) tokens.push_back("localusers=any");
+    ASSERT_NO_FATAL_FAILURE(startSession({"--rate", "0"}, tokens));
+    ASSERT_TRUE(waitFor(console_, "UDP plaintext input on port")) << dump();
+    endInput(console_);  // local input at full speed
+    ASSERT_EQ(0, trKill(console_->pid, SIGSTOP));
+    const std::string line = "qzuconactive " + addr(server_) + "\n";
+    trsock tcp, udp;
+    tcp.handle = tcpConnect("127.0.0.1", tcpPort);
+    ASSERT_TRUE(tcp.valid());
+    ASSERT_EQ(int(line.size()), trWrite(tcp.handle, line.data(), unsigned(line.size())));
+    std::string tcpPeer = "127.0.0.1:" + std::to_string(trSockPort(tcp.handle));
+    udp.handle = trSocket(0);
+    ASSERT_EQ(0, trBind(udp.handle, 0, "127.0.0.1"));
+    std::string udpPeer = "127.0.0.1:" + std::to_string(trSockPort(udp.handle));
+    std::string dest = "127.0.0.1:" + std::to_string(udpPort);
+    ASSERT_EQ(int(line.size()), trSendto(udp.handle, line.data(), unsigned(line.size()), dest.c_str()));
+    tcp.sClose();
+    udp.sClose();
+    ASSERT_EQ(0, trKill(console_->pid, SIGCONT));
+    if (anyUser) {
+      EXPECT_TRUE(waitFor(console_, "Active Server: " + addr(server_) + "\n", kStdout, 2)) << dump();
+      EXPECT_EQ(std::string::npos, console_->out.find("Refused")) << dump();
+    } else {
+      const std::string why = ": sender could not be verified\n";
+      EXPECT_TRUE(waitFor(console_, "**Refused local TCP input from " + tcpPeer + why)) << dump();
+      EXPECT_TRUE(waitFor(console_, "**Refused local UDP input from " + udpPeer + why)) << dump();
+      // The owner's sender that stays open is still heard, and nothing else was.
+      ASSERT_TRUE(udpSend("127.0.0.1", udpPort, "qzuconlist\n"));
+      EXPECT_TRUE(waitFor(console_, "server address: " + addr(server_))) << dump();
+      EXPECT_EQ(std::string::npos, console_->out.find("Active Server")) << dump();
+      EXPECT_EQ(std::string::npos, console_->out.find("TCP Listen Socket Opened")) << dump();
+    }
+    stop(console_);
+  }
 }
 
 TEST_F(consoleTest, TwoServersWithDifferentPasswordsBothReadable) {
@@ -196,12 +242,32 @@ TEST_F(consoleTest, ExitSendsNoticesToEveryServerAndEndsWithZero) {
   EXPECT_EQ(0, countOf(silent->err, "challenge console=")) << dump();
 }
 
-TEST_F(consoleTest, SigtermEndsLikeExit) {
-  ASSERT_NO_FATAL_FAILURE(startSession({"--rate", "2"}));
-  ASSERT_EQ(0, trKill(console_->pid, SIGTERM));
-  EXPECT_TRUE(waitFor(server_, "exit console=" + self() + " login=admin known=yes proven=yes",
-                      kStderr))
-      << dump();
+TEST_F(consoleTest, SigtermAndSighupEndLikeExit) {
+  for (int sig : {SIGTERM, SIGHUP}) {
+    SCOPED_TRACE(sig == SIGTERM ? "SIGTERM" : "SIGHUP");
+    ASSERT_NO_FATAL_FAILURE(startSession({"--rate", "2"}));
+    ASSERT_EQ(0, trKill(console_->pid, sig));
+    EXPECT_TRUE(waitFor(server_, "exit console=" + self() + " login=admin known=yes proven=yes",
+                        kStderr))
+        << dump();
+    ASSERT_TRUE(waitExit(console_)) << dump();
+    EXPECT_TRUE(procExited(console_->status) && procExitCode(console_->status) == 0) << dump();
+  }
+}
+
+TEST_F(consoleTest, KeepsRunningAndLoggingWhenItsOutputIsClosed) {
+  ASSERT_NO_FATAL_FAILURE(startSession({"--rate", "10"}));
+  std::string line = "->qzstandin " + addr(server_) + " line ";
+  ASSERT_TRUE(waitFor(console_, line + "1\n")) << dump();
+  closeOutput(console_);
+  // Every later line fails on the screen; the files must still get each one.
+  std::string file = "127_0_0_1_" + std::to_string(portOf(server_)) + ".log";
+  ASSERT_TRUE(waitForFile(file, "] " + line + "20\n")) << dump();
+  for (int n = 1; n <= 20; n++) {
+    EXPECT_EQ(1, countOf(readFile(file), "] " + line + std::to_string(n) + "\n")) << n;
+  }
+  ASSERT_TRUE(type(console_, "qzuconexit\n"));
+  EXPECT_TRUE(waitFor(server_, "exit console=" + self(), kStderr)) << dump();
   ASSERT_TRUE(waitExit(console_)) << dump();
   EXPECT_TRUE(procExited(console_->status) && procExitCode(console_->status) == 0) << dump();
 }

@@ -1,0 +1,38 @@
+// Descriptor-level file calls. Kept apart from bfc, which is stdio and opens
+// lazily: these are for writes that must reach the disk whole or not at all.
+#include "runtime/files.h"
+
+#include <fcntl.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+
+int trMakeTemp(char* templ) { return mkostemp(templ, O_CLOEXEC); }
+
+int trFileMode(const char* name) {
+  struct stat st;
+  if (lstat(name, &st) != 0 || !S_ISREG(st.st_mode)) return -1;
+  return static_cast<int>(st.st_mode & 07777);
+}
+
+int trFileChmod(int fd, unsigned mode) { return fchmod(fd, static_cast<mode_t>(mode)); }
+
+int trFileWrite(int fd, const char* data, unsigned len) {
+  return static_cast<int>(write(fd, data, len));
+}
+
+int trFileSync(int fd) { return fsync(fd); }
+
+int trFileClose(int fd) { return close(fd); }
+
+int trRename(const char* from, const char* to) { return rename(from, to); }
+
+int trUnlink(const char* name) { return unlink(name); }
+
+int trOpenRead(const char* name) { return open(name, O_RDONLY | O_CLOEXEC); }
+
+int trFileRead(int fd, char* buf, unsigned len) { return static_cast<int>(read(fd, buf, len)); }
+
+unsigned trUid() { return static_cast<unsigned>(geteuid()); }

@@ -1,0 +1,27 @@
+// Whole-file operations by descriptor, for what stdio cannot do safely:
+// creating a private temporary file, flushing it to disk and renaming it over
+// another, and reading kernel tables. Each function is one system call (or
+// two, where said) with its raw result; none of them logs or retries.
+#ifndef QZUCON_RUNTIME_FILES_H_
+#define QZUCON_RUNTIME_FILES_H_
+
+// Replaces the trailing "XXXXXX" of templ with a unique suffix and creates
+// that file, new, mode 0600, open for writing. Descriptor or -1 (errno kept).
+int trMakeTemp(char* templ);
+// Permission bits (07777) of the regular file at name, not following a
+// symbolic link; -1 when there is none or it is no regular file.
+int trFileMode(const char* name);
+int trFileChmod(int fd, unsigned mode);  // fchmod: 0 or -1
+int trFileWrite(int fd, const char* data, unsigned len);  // write: bytes or -1
+int trFileSync(int fd);                  // fsync: 0 or -1
+int trFileClose(int fd);                 // close: 0 or -1
+// rename: replaces whatever is at to (a symbolic link itself, never its
+// target). 0 or -1.
+int trRename(const char* from, const char* to);
+int trUnlink(const char* name);          // 0 or -1
+int trOpenRead(const char* name);        // descriptor or -1
+int trFileRead(int fd, char* buf, unsigned len);  // read: bytes, 0 at end, -1
+// The effective user id of this process: the owner of what it creates.
+unsigned trUid();
+
+#endif  // QZUCON_RUNTIME_FILES_H_
