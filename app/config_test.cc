@@ -12,7 +12,7 @@
 
 namespace {
 
-class configTest : public coreTest {};
+class ConfigTest : public coreTest {};
 
 // The effect each token has on the configuration, as a printable summary.
 std::string summary() {
@@ -24,7 +24,7 @@ std::string summary() {
   return s;
 }
 
-TEST_F(configTest, TokenTable) {
+TEST_F(ConfigTest, TokenTable) {
   struct row {
     const char* token;
     const char* expected;
@@ -78,7 +78,7 @@ TEST_F(configTest, TokenTable) {
   }
 }
 
-TEST_F(configTest, ServerCommitsAndDropsLogins) {
+TEST_F(ConfigTest, ServerCommitsAndDropsLogins) {
   const char* tokens[] = {"login=lost", "server=", "server=a:1", "login=one",
                           "password=pw1", "server=b:2", "login=two"};
   for (const char* t : tokens) parseInput(t);
@@ -100,7 +100,7 @@ TEST_F(configTest, ServerCommitsAndDropsLogins) {
   EXPECT_EQ(g_tempServer.address[0], 0);
 }
 
-TEST_F(configTest, WriteiniRoundTrip) {
+TEST_F(ConfigTest, WriteiniRoundTrip) {
   const char* tokens[] = {"qzuconlog  console.log ", "TCPlistenport=2001", "UDPlistenport=2002",
                           "myaddr=127.0.0.1:24350", "server=127.0.0.1:28100", "login=admin",
                           "password=se cret%s", "server=host.example:1", "login=", "password=x"};
@@ -138,7 +138,7 @@ TEST_F(configTest, WriteiniRoundTrip) {
   EXPECT_STREQ(serverAt(1)->address, "host.example:1");
 }
 
-TEST_F(configTest, WriteiniKeepsModeAndDefaultsName) {
+TEST_F(ConfigTest, WriteiniKeepsModeAndDefaultsName) {
   {
     std::ofstream f("qzucon.ini");
     f << "old\n";
@@ -153,14 +153,14 @@ TEST_F(configTest, WriteiniKeepsModeAndDefaultsName) {
   EXPECT_EQ(readFile("qzucon.ini"), "qzuconlog main.log\nmyaddr=\n;List of Servers\n");
 }
 
-TEST_F(configTest, WriteiniReportsAFileItCannotWrite) {
+TEST_F(ConfigTest, WriteiniReportsAFileItCannotWrite) {
   testing::internal::CaptureStdout();
   writeini("no/such/folder/x.ini");
   EXPECT_EQ(testing::internal::GetCapturedStdout(),
             "ERROR: Unable to write configuration file: no/such/folder/x.ini\n");
 }
 
-TEST_F(configTest, MystrzcpySkipsLeadingBlanksOnly) {
+TEST_F(ConfigTest, MystrzcpySkipsLeadingBlanksOnly) {
   char buf[8];
   EXPECT_STREQ(mystrzcpy(buf, " \t a b ", 7), "a b ");
   EXPECT_STREQ(mystrzcpy(buf, "abcdefghij", 7), "abcdefg");

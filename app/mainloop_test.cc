@@ -9,9 +9,9 @@
 
 namespace {
 
-class consoleTest : public coreTest {};
+class MainloopTest : public coreTest {};
 
-TEST_F(consoleTest, ClientChallengeNeverHoldsAZeroByte) {
+TEST_F(MainloopTest, ClientChallengeNeverHoldsAZeroByte) {
   for (uint32_t seed = 0; seed < 300; seed++) {
     initHeaderTemplate();
     drawClientChallenge(seed);
@@ -19,7 +19,7 @@ TEST_F(consoleTest, ClientChallengeNeverHoldsAZeroByte) {
   }
 }
 
-TEST_F(consoleTest, ExitNoticeToEveryServerInOrder) {
+TEST_F(MainloopTest, ExitNoticeToEveryServerInOrder) {
   udpPeer servers[3];
   for (udpPeer& s : servers) ASSERT_TRUE(s.open());
   udpPeer probe;

@@ -9,7 +9,7 @@
 
 namespace {
 
-class startupTest : public coreTest {
+class StartupTest : public coreTest {
  protected:
   // Runs the configuration step on these arguments; returns status and output.
   int run(std::vector<std::string> args, std::string* out) {
@@ -24,7 +24,7 @@ class startupTest : public coreTest {
   }
 };
 
-TEST_F(startupTest, ExitStatusesForBadConfigurations) {
+TEST_F(StartupTest, ExitStatusesForBadConfigurations) {
   struct row {
     std::vector<std::string> args;
     int status;
@@ -50,7 +50,7 @@ TEST_F(startupTest, ExitStatusesForBadConfigurations) {
   }
 }
 
-TEST_F(startupTest, ThreeServersSecondWithoutPort) {
+TEST_F(StartupTest, ThreeServersSecondWithoutPort) {
   std::string out;
   int status = run({"myaddr=127.0.0.1:1", "server=127.0.0.1:28100", "login=one", "password=p",
                     "server=127.0.0.1", "server=127.0.0.3:3"},
@@ -64,7 +64,7 @@ TEST_F(startupTest, ThreeServersSecondWithoutPort) {
   EXPECT_NE(readFile("qzucon.log").find("] **Missing Port in Server Address\n"), std::string::npos);
 }
 
-TEST_F(startupTest, ConfigFileAfterCommandLine) {
+TEST_F(StartupTest, ConfigFileAfterCommandLine) {
   {
     std::ofstream f("my.ini");
     // A 1500-character line arrives as 1023 characters and then 477.
@@ -92,7 +92,7 @@ TEST_F(startupTest, ConfigFileAfterCommandLine) {
             std::string::npos);
 }
 
-TEST_F(startupTest, UnresolvableHostLeavesIpEmpty) {
+TEST_F(StartupTest, UnresolvableHostLeavesIpEmpty) {
   serverRec* r = addServer("no-such-host.invalid:28100", "l", "");
   EXPECT_STREQ(r->ip, "");
   EXPECT_STREQ(r->ipPort, ":28100");

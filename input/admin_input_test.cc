@@ -9,7 +9,7 @@
 
 namespace {
 
-class adminInputTest : public coreTest {
+class AdminInputTest : public coreTest {
  protected:
   // Feeds bytes through line assembly; returns the finished lines, read back
   // from the log file where every line is written.
@@ -36,7 +36,7 @@ class adminInputTest : public coreTest {
   }
 };
 
-TEST_F(adminInputTest, LineAssembly) {
+TEST_F(AdminInputTest, LineAssembly) {
   struct row {
     std::string bytes;
     std::vector<std::string> lines;
@@ -60,7 +60,7 @@ TEST_F(adminInputTest, LineAssembly) {
   }
 }
 
-TEST(localPeer, OnlyTheFirstNineCharactersCount) {
+TEST(IsLocalPeer, OnlyTheFirstNineCharactersCount) {
   struct row {
     const char* text;
     bool local;

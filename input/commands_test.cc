@@ -10,7 +10,7 @@
 
 namespace {
 
-class commandsTest : public coreTest {
+class CommandsTest : public coreTest {
  protected:
   // Runs one line; returns what reached the screen.
   std::string run(const char* line) {
@@ -20,7 +20,7 @@ class commandsTest : public coreTest {
   }
 };
 
-TEST_F(commandsTest, ConsoleCommandTable) {
+TEST_F(CommandsTest, ConsoleCommandTable) {
   addServer("127.0.0.1:28100", "one", "");
   addServer("localhost:28200", "two", "");
   const std::string noActive = "ERROR: No active server, use 'qzuconactive ip:port'\n";
@@ -70,7 +70,7 @@ TEST_F(commandsTest, ConsoleCommandTable) {
   }
 }
 
-TEST_F(commandsTest, EveryLineGoesToTheLogFileOnly) {
+TEST_F(CommandsTest, EveryLineGoesToTheLogFileOnly) {
   run("qzuconexit");
   run("say 100%s");
   std::string file = readFile("main.log");
@@ -78,7 +78,7 @@ TEST_F(commandsTest, EveryLineGoesToTheLogFileOnly) {
   EXPECT_NE(file.find("] say 100%s\n"), std::string::npos) << file;
 }
 
-TEST_F(commandsTest, FailedChoiceClearsTheActiveServer) {
+TEST_F(CommandsTest, FailedChoiceClearsTheActiveServer) {
   addServer("127.0.0.1:28100", "one", "");
   run("qzuconactive 127.0.0.1:28100");
   ASSERT_NE(g_activeServer, nullptr);
@@ -86,7 +86,7 @@ TEST_F(commandsTest, FailedChoiceClearsTheActiveServer) {
   EXPECT_EQ(g_activeServer, nullptr);
 }
 
-TEST_F(commandsTest, RemoteCommandGoesToTheActiveServerOnly) {
+TEST_F(CommandsTest, RemoteCommandGoesToTheActiveServerOnly) {
   udpPeer a, b, console;
   ASSERT_TRUE(a.open() && b.open() && console.open());
   strzcpy(g_myaddr, "127.0.0.1:1", 256);
@@ -106,7 +106,7 @@ TEST_F(commandsTest, RemoteCommandGoesToTheActiveServerOnly) {
   EXPECT_EQ(b.receive(200), "");
 }
 
-TEST_F(commandsTest, QzuconwriteWritesTheNamedFile) {
+TEST_F(CommandsTest, QzuconwriteWritesTheNamedFile) {
   addServer("127.0.0.1:28100", "one", "pw");
   std::string out = run("qzuconwrite  out.ini");
   EXPECT_EQ(out, "Configuration written to file: out.ini\n");

@@ -7,7 +7,7 @@
 namespace {
 
 // Wire values computed independently of this code base.
-TEST(keys, PinnedProofAndSeed) {
+TEST(KeyDerivation, PinnedProofAndSeed) {
   EXPECT_EQ(keystreamSeedFor("secret"), 12200485u);
   const unsigned char challenge[4] = {0x12, 0x34, 0x56, 0x78};
   EXPECT_EQ(challengeSeed(challenge), 0x12345678u);

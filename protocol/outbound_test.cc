@@ -10,7 +10,7 @@
 
 namespace {
 
-class outboundTest : public coreTest {
+class OutboundTest : public coreTest {
  protected:
   void SetUp() override {
     coreTest::SetUp();
@@ -27,7 +27,7 @@ class outboundTest : public coreTest {
   udpPeer server_, console_;
 };
 
-TEST_F(outboundTest, CommandPacketLayout) {
+TEST_F(OutboundTest, CommandPacketLayout) {
   serverRec* r = addServer(server_.address().c_str(), "admin", "");
   const std::string prefix = "10.0.0.1:24350;admin;";
   struct row {
@@ -48,7 +48,7 @@ TEST_F(outboundTest, CommandPacketLayout) {
   EXPECT_EQ(static_cast<unsigned char>(server_.receive().back()), 0x27);
 }
 
-TEST_F(outboundTest, CommandUsesTheServersOwnSeedAndHeader) {
+TEST_F(OutboundTest, CommandUsesTheServersOwnSeedAndHeader) {
   serverRec* r = addServer(server_.address().c_str(), "admin", "secret");
   r->rseed = 12200485;
   memcpy(r->header + kServerChallengeOffset, "\x12\x34\x56\x78", 4);
@@ -58,7 +58,7 @@ TEST_F(outboundTest, CommandUsesTheServersOwnSeedAndHeader) {
   EXPECT_EQ(command(pkt, strlen("10.0.0.1:24350;admin;"), 12200485), std::string("say hi", 7));
 }
 
-TEST_F(outboundTest, HeartbeatTiming) {
+TEST_F(OutboundTest, HeartbeatTiming) {
   serverRec* r = addServer(server_.address().c_str(), "hb", "pw");
   struct row {
     uint32_t lastSend;
@@ -86,7 +86,7 @@ TEST_F(outboundTest, HeartbeatTiming) {
   }
 }
 
-TEST_F(outboundTest, FirstPassHeartbeatWhateverTheClock) {
+TEST_F(OutboundTest, FirstPassHeartbeatWhateverTheClock) {
   serverRec* withPw = addServer(server_.address().c_str(), "a", "pw");
   serverRec* without = addServer("127.0.0.1:9", "b", "");
   const uint32_t ticks[] = {0x80000001u, 31000u, 5u, 0xFFFFFFFFu};
@@ -100,14 +100,14 @@ TEST_F(outboundTest, FirstPassHeartbeatWhateverTheClock) {
   }
 }
 
-TEST_F(outboundTest, MarkedDueNeverStopsHeartbeats) {
+TEST_F(OutboundTest, MarkedDueNeverStopsHeartbeats) {
   serverRec* r = addServer(server_.address().c_str(), "a", "");
   markHeartbeatDue(r, 31000);
   EXPECT_NE(r->lastSend, 0u);
   EXPECT_GT(static_cast<int32_t>(31000 - r->lastSend), kHeartbeatMs);
 }
 
-TEST_F(outboundTest, DebugLinesAndExitNotice) {
+TEST_F(OutboundTest, DebugLinesAndExitNotice) {
   addServer(server_.address().c_str(), "admin", "");
   serverAt(0)->lastSend = 1;
   g_debug = 1;

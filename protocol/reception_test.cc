@@ -22,7 +22,7 @@ sockaddr_in addr(const char* ip, int port) {
   return a;
 }
 
-class receptionTest : public coreTest {
+class ReceptionTest : public coreTest {
  protected:
   // Puts a datagram into the packet buffer (over leftovers of a larger one)
   // and handles it; returns what reached the screen.
@@ -41,7 +41,7 @@ class receptionTest : public coreTest {
   }
 };
 
-TEST_F(receptionTest, UnknownSourcesAndShortDatagrams) {
+TEST_F(ReceptionTest, UnknownSourcesAndShortDatagrams) {
   addServer("127.0.0.1:28100", "admin", "secret");
   struct row {
     sockaddr_in from;
@@ -65,7 +65,7 @@ TEST_F(receptionTest, UnknownSourcesAndShortDatagrams) {
   EXPECT_EQ(serverAt(0)->rseed, kDefaultSeed) << "no challenge came";
 }
 
-TEST_F(receptionTest, NewChallengeDerivesProofAndSeed) {
+TEST_F(ReceptionTest, NewChallengeDerivesProofAndSeed) {
   serverRec* r = addServer("127.0.0.1:28100", "admin", "secret");
   const uint32_t derived = 12200485;  // "secret" with seed 3
   std::string out = deliver(addr("127.0.0.1", 28100),
@@ -92,7 +92,7 @@ TEST_F(receptionTest, NewChallengeDerivesProofAndSeed) {
   EXPECT_EQ(readFile("main.log").find("->hello"), std::string::npos);
 }
 
-TEST_F(receptionTest, TextIsMadePrintableAndEndsInsideTheDatagram) {
+TEST_F(ReceptionTest, TextIsMadePrintableAndEndsInsideTheDatagram) {
   addServer("127.0.0.1:28100", "admin", "");
   const sockaddr_in from = addr("127.0.0.1", 28100);
   struct row {
@@ -114,7 +114,7 @@ TEST_F(receptionTest, TextIsMadePrintableAndEndsInsideTheDatagram) {
       << "several lines form one entry";
 }
 
-TEST_F(receptionTest, EachServerKeepsItsOwnSeed) {
+TEST_F(ReceptionTest, EachServerKeepsItsOwnSeed) {
   serverRec* a = addServer("127.0.0.1:28100", "admin", "alpha");
   serverRec* b = addServer("127.0.0.1:28200", "admin", "beta");
   deliver(addr("127.0.0.1", 28100), datagram("\1\2\3\4", "x", 0));
@@ -127,7 +127,7 @@ TEST_F(receptionTest, EachServerKeepsItsOwnSeed) {
             "->from b\n");
 }
 
-TEST_F(receptionTest, ServersConfiguredInOtherFormsAreRecognised) {
+TEST_F(ReceptionTest, ServersConfiguredInOtherFormsAreRecognised) {
   addServer("localhost:28100", "byname", "");
   addServer("127.1:28200", "short", "");
   addServer("127.0.0.1:028300", "zero", "");
@@ -147,7 +147,7 @@ TEST_F(receptionTest, ServersConfiguredInOtherFormsAreRecognised) {
   }
 }
 
-TEST_F(receptionTest, TakesEveryWaitingDatagramUpToTheBound) {
+TEST_F(ReceptionTest, TakesEveryWaitingDatagramUpToTheBound) {
   udpPeer console, server;
   ASSERT_TRUE(console.open());
   ASSERT_TRUE(server.open());
@@ -175,7 +175,7 @@ TEST_F(receptionTest, TakesEveryWaitingDatagramUpToTheBound) {
   EXPECT_LT(file.find("->line 0\n"), last) << "in order";
 }
 
-TEST_F(receptionTest, DebugLineShowsHeaderAsReceived) {
+TEST_F(ReceptionTest, DebugLineShowsHeaderAsReceived) {
   addServer("127.0.0.1:28100", "admin", "");
   g_debug = 1;
   std::string out = deliver(addr("127.0.0.1", 9), std::string("\0\0\0\0\xab\xcd\xef\x01", 8));
@@ -183,7 +183,7 @@ TEST_F(receptionTest, DebugLineShowsHeaderAsReceived) {
             "received 8 bytes from 127.0.0.1:9 header=[00000000][abcdef01]\n");
 }
 
-TEST(serverLogName, FromIpPort) {
+TEST(ServerLogName, FromIpPort) {
   char out[267];
   serverLogName("192.0.2.10:28100", out, sizeof out);
   EXPECT_STREQ(out, "192_0_2_10_28100.log");

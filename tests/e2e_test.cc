@@ -14,7 +14,7 @@ std::string hexAfter(const std::string& text, const std::string& key) {
   return at == std::string::npos ? "" : text.substr(at + key.size(), 8);
 }
 
-class consoleTest : public e2eTest {
+class ConsoleTest : public e2eTest {
  protected:
   std::string self() const { return "127.0.0.1:" + std::to_string(consolePort_); }
   static std::string addr(const runProc* standin) {
@@ -63,7 +63,7 @@ class consoleTest : public e2eTest {
   runProc* console_ = nullptr;
 };
 
-TEST_F(consoleTest, AnnouncesItselfAfterTheStartupReport) {
+TEST_F(ConsoleTest, AnnouncesItselfAfterTheStartupReport) {
   ASSERT_NO_FATAL_FAILURE(startSession({"--rate", "0"}));
   ASSERT_TRUE(waitFor(console_, "\"qzuconexit\" exits.\n")) << dump();
   const std::string& out = console_->out;
@@ -79,7 +79,7 @@ TEST_F(consoleTest, AnnouncesItselfAfterTheStartupReport) {
   EXPECT_NE("00000000", hexAfter(out, "Client Challenge = "));
 }
 
-TEST_F(consoleTest, AnswersTheChallengeWithAProvenHeartbeat) {
+TEST_F(ConsoleTest, AnswersTheChallengeWithAProvenHeartbeat) {
   ASSERT_NO_FATAL_FAILURE(startSession({"--rate", "0"}));
   std::string challenge = hexAfter(server_->err, "challenge console=" + self() + " login=admin challenge=");
   ASSERT_EQ(8u, challenge.size()) << dump();
@@ -96,7 +96,7 @@ TEST_F(consoleTest, AnswersTheChallengeWithAProvenHeartbeat) {
   EXPECT_EQ(1, countOf(server_->err, "challenge console=")) << dump();
 }
 
-TEST_F(consoleTest, ShowsLogLinesAndKeepsThemInTheServersFile) {
+TEST_F(ConsoleTest, ShowsLogLinesAndKeepsThemInTheServersFile) {
   ASSERT_NO_FATAL_FAILURE(startSession({"--rate", "5", "--count", "3"}));
   std::string line = "->qzstandin " + addr(server_) + " line ";
   ASSERT_TRUE(waitFor(console_, line + "3\n")) << dump();
@@ -114,7 +114,7 @@ TEST_F(consoleTest, ShowsLogLinesAndKeepsThemInTheServersFile) {
   EXPECT_EQ(std::string::npos, mainLog.find(line)) << mainLog;
 }
 
-TEST_F(consoleTest, KeyboardCommandReachesTheServerAndItsEchoComesBack) {
+TEST_F(ConsoleTest, KeyboardCommandReachesTheServerAndItsEchoComesBack) {
   ASSERT_NO_FATAL_FAILURE(startSession({"--rate", "0"}));
   commandRoundTrip("show players 100%s", [this](const std::string& s) { return type(console_, s); });
   // Typed lines go to the log file, never to the screen.
@@ -122,7 +122,7 @@ TEST_F(consoleTest, KeyboardCommandReachesTheServerAndItsEchoComesBack) {
   EXPECT_NE(std::string::npos, readFile("qzucon.log").find("] show players 100%s\n"));
 }
 
-TEST_F(consoleTest, CommandOverLocalTcp) {
+TEST_F(ConsoleTest, CommandOverLocalTcp) {
   int tcpPort = 0;
   ASSERT_NO_FATAL_FAILURE(startWithLocalInput(1, &tcpPort));
   trsock client;
@@ -137,7 +137,7 @@ TEST_F(consoleTest, CommandOverLocalTcp) {
   EXPECT_TRUE(waitFor(console_, "TCP Listen Socket closed due to broken connection\n")) << dump();
 }
 
-TEST_F(consoleTest, CommandOverLocalUdp) {
+TEST_F(ConsoleTest, CommandOverLocalUdp) {
   int udpPort = 0;
   ASSERT_NO_FATAL_FAILURE(startWithLocalInput(0, &udpPort));
   commandRoundTrip("via udp", [udpPort](const std::string& s) {
@@ -145,7 +145,7 @@ TEST_F(consoleTest, CommandOverLocalUdp) {
   });
 }
 
-TEST_F(consoleTest, RefusesPeersThatAreNotLocal) {
+TEST_F(ConsoleTest, RefusesPeersThatAreNotLocal) {
   int tcpPort = freePort(1);
   int udpPort = freePort(0);
   ASSERT_NO_FATAL_FAILURE(startSession({"--rate", "0"}, {"TCPlistenport=" + std::to_string(tcpPort),
@@ -163,7 +163,7 @@ TEST_F(consoleTest, RefusesPeersThatAreNotLocal) {
   EXPECT_EQ(std::string::npos, console_->out.find("TCP Listen Socket Opened")) << dump();
 }
 
-TEST_F(consoleTest, TwoServersWithDifferentPasswordsBothReadable) {
+TEST_F(ConsoleTest, TwoServersWithDifferentPasswordsBothReadable) {
   runProc* a = startStandin("alpha", {"--rate", "4"});
   runProc* b = startStandin("bravo", {"--rate", "4"});
   ASSERT_TRUE(a && b) << dump();
@@ -178,7 +178,7 @@ TEST_F(consoleTest, TwoServersWithDifferentPasswordsBothReadable) {
   EXPECT_EQ(std::string::npos, console_->out.find('\xfa')) << dump();  // no garbled text
 }
 
-TEST_F(consoleTest, ExitSendsNoticesToEveryServerAndEndsWithZero) {
+TEST_F(ConsoleTest, ExitSendsNoticesToEveryServerAndEndsWithZero) {
   runProc* a = startStandin("alpha", {"--rate", "1"});
   runProc* b = startStandin("bravo", {"--rate", "1"});
   runProc* silent = startStandin("");  // no password: never contacted
@@ -196,7 +196,7 @@ TEST_F(consoleTest, ExitSendsNoticesToEveryServerAndEndsWithZero) {
   EXPECT_EQ(0, countOf(silent->err, "challenge console=")) << dump();
 }
 
-TEST_F(consoleTest, SigtermEndsLikeExit) {
+TEST_F(ConsoleTest, SigtermEndsLikeExit) {
   ASSERT_NO_FATAL_FAILURE(startSession({"--rate", "2"}));
   ASSERT_EQ(0, trKill(console_->pid, SIGTERM));
   EXPECT_TRUE(waitFor(server_, "exit console=" + self() + " login=admin known=yes proven=yes",
@@ -206,7 +206,7 @@ TEST_F(consoleTest, SigtermEndsLikeExit) {
   EXPECT_TRUE(procExited(console_->status) && procExitCode(console_->status) == 0) << dump();
 }
 
-TEST_F(consoleTest, WrongPasswordFailsTheProofAndGetsNoLines) {
+TEST_F(ConsoleTest, WrongPasswordFailsTheProofAndGetsNoLines) {
   server_ = startStandin("right", {"--rate", "5"});
   ASSERT_NE(nullptr, server_) << dump();
   console_ = startConsole(consoleTokens({server_}, {"wrong"}));
@@ -221,7 +221,7 @@ TEST_F(consoleTest, WrongPasswordFailsTheProofAndGetsNoLines) {
   EXPECT_EQ(std::string::npos, server_->err.find("sent-line")) << dump();
 }
 
-TEST_F(consoleTest, ServerConfiguredByHostName) {
+TEST_F(ConsoleTest, ServerConfiguredByHostName) {
   server_ = startStandin("secret", {"--rate", "5", "--count", "2"});
   ASSERT_NE(nullptr, server_) << dump();
   std::string byName = "localhost:" + std::to_string(portOf(server_));
@@ -234,7 +234,7 @@ TEST_F(consoleTest, ServerConfiguredByHostName) {
   EXPECT_TRUE(waitFor(console_, "->echo: status\n")) << dump();
 }
 
-TEST_F(consoleTest, LongConfigurationLineIsReadAsTwoTokens) {
+TEST_F(ConsoleTest, LongConfigurationLineIsReadAsTwoTokens) {
   // 1023 characters of login, then 477 of password: the password is its own
   // token only if the line is cut exactly there.
   std::string first = "login=" + std::string(1017, 'a');
@@ -252,7 +252,7 @@ TEST_F(consoleTest, LongConfigurationLineIsReadAsTwoTokens) {
   EXPECT_EQ(std::string::npos, console_->out.find("QZUCON Help")) << dump();
 }
 
-TEST_F(consoleTest, LoginBeforeItsServerIsLost) {
+TEST_F(ConsoleTest, LoginBeforeItsServerIsLost) {
   server_ = startStandin("pw", {"--rate", "0"});
   ASSERT_NE(nullptr, server_) << dump();
   console_ = startConsole({"myaddr=" + self(), "login=early", "server=" + addr(server_), "password=pw"});
@@ -263,7 +263,7 @@ TEST_F(consoleTest, LoginBeforeItsServerIsLost) {
   EXPECT_EQ(std::string::npos, server_->err.find("early")) << dump();
 }
 
-TEST_F(e2eTest, StartupConfigurationErrors) {
+TEST_F(ConsoleTest, StartupConfigurationErrors) {
   std::string me = "myaddr=127.0.0.1:" + std::to_string(consolePort_);
   struct Row {
     std::vector<std::string> tokens;

@@ -64,7 +64,7 @@ std::string unstamped(const std::string& file) {
   return out;
 }
 
-class hostileTest : public e2eTest {
+class HostileTest : public e2eTest {
  protected:
   void SetUp() override {
     ASSERT_NO_FATAL_FAILURE(e2eTest::SetUp());
@@ -174,7 +174,7 @@ class hostileTest : public e2eTest {
   size_t seen_ = 0;     // how much of the screen has been checked
 };
 
-TEST_F(hostileTest, MalformedDatagramsFromTheServerShowOnlyWhatTheyHold) {
+TEST_F(HostileTest, MalformedDatagramsFromTheServerShowOnlyWhatTheyHold) {
   ASSERT_NO_FATAL_FAILURE(start());
   const std::string full = pattern(kReceiveLimit - 8);  // as much text as is received
   const std::string shortOne = "**Ignoring short packet from " + serverAddr_ + " []\n";
@@ -214,7 +214,7 @@ TEST_F(hostileTest, MalformedDatagramsFromTheServerShowOnlyWhatTheyHold) {
   }
 }
 
-TEST_F(hostileTest, RandomBytesFromTheServer) {
+TEST_F(HostileTest, RandomBytesFromTheServer) {
   ASSERT_NO_FATAL_FAILURE(start());
   const std::string unknown =
       "**Ignoring packet from " + serverAddr_ + " - unknown source address / header\n";
@@ -240,7 +240,7 @@ TEST_F(hostileTest, RandomBytesFromTheServer) {
   }
 }
 
-TEST_F(hostileTest, FloodFromStrangersLosesNoGoodLine) {
+TEST_F(HostileTest, FloodFromStrangersLosesNoGoodLine) {
   ASSERT_NO_FATAL_FAILURE(start());
   // Strangers: another port on the server's host, and another host.
   trsock near, far;
@@ -300,7 +300,7 @@ TEST_F(hostileTest, FloodFromStrangersLosesNoGoodLine) {
   EXPECT_TRUE(waitFor(console_, "server address: " + serverAddr_ + "   login: admin\n")) << dump();
 }
 
-TEST_F(hostileTest, StalledAndForeignLocalPeersLeaveOtherInputWorking) {
+TEST_F(HostileTest, StalledAndForeignLocalPeersLeaveOtherInputWorking) {
   ASSERT_NO_FATAL_FAILURE(startWithLocalInput());
   // Strangers' input is dropped before it reaches the line buffer.
   trsock tcpStranger;
@@ -334,7 +334,7 @@ TEST_F(hostileTest, StalledAndForeignLocalPeersLeaveOtherInputWorking) {
   ASSERT_NO_FATAL_FAILURE(goodLinesThenCheck("closed"));
 }
 
-TEST_F(hostileTest, EndlessLocalInputIsCutIntoLines) {
+TEST_F(HostileTest, EndlessLocalInputIsCutIntoLines) {
   ASSERT_NO_FATAL_FAILURE(startWithLocalInput());
   endInput(console_);  // no 50 ms key wait per character
   trsock client;

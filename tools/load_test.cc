@@ -96,7 +96,7 @@ TEST(LineSplit, KeepsALongFollowIntact) {
 
 // ---- The tally ----
 
-class tallyTest : public ::testing::Test {
+class TallyTest : public ::testing::Test {
  protected:
   // Sends lines 1..n at 1000*seq us; every line seen gets the delay given.
   void sendAll(loadTally* t, long n) {
@@ -105,7 +105,7 @@ class tallyTest : public ::testing::Test {
   void see(loadTally* t, long seq, int64_t delayUs) { t->seen(seq, 1000 * seq, 1000 * seq + delayUs); }
 };
 
-TEST_F(tallyTest, CountsOutOfOrderLinesAgainstTheHighestSeen) {
+TEST_F(TallyTest, CountsOutOfOrderLinesAgainstTheHighestSeen) {
   struct row {
     std::vector<long> order;
     long reordered;
@@ -129,7 +129,7 @@ TEST_F(tallyTest, CountsOutOfOrderLinesAgainstTheHighestSeen) {
   }
 }
 
-TEST_F(tallyTest, KeepsDuplicatesAndOtherRunsOutOfTheFigures) {
+TEST_F(TallyTest, KeepsDuplicatesAndOtherRunsOutOfTheFigures) {
   loadTally t(3);
   t.sent(1, 1000);
   t.sent(2, 2000);  // 3 is never sent
@@ -149,7 +149,7 @@ TEST_F(tallyTest, KeepsDuplicatesAndOtherRunsOutOfTheFigures) {
   EXPECT_FALSE(t.complete());
 }
 
-TEST_F(tallyTest, CountsRefusedSendsAsSentAndLost) {
+TEST_F(TallyTest, CountsRefusedSendsAsSentAndLost) {
   loadTally t(3);
   t.sent(1, 1000);
   t.sendFailed(2);
@@ -163,7 +163,7 @@ TEST_F(tallyTest, CountsRefusedSendsAsSentAndLost) {
   EXPECT_EQ(1, r.lost);
 }
 
-TEST_F(tallyTest, DelaysAreSendToFile) {
+TEST_F(TallyTest, DelaysAreSendToFile) {
   loadTally t(100);
   sendAll(&t, 100);
   for (long seq = 1; seq <= 100; seq++) see(&t, 101 - seq, seq * 10);  // 10..1000 us

@@ -185,7 +185,7 @@ class recorder : public standinIo {
 };
 
 // The console's side of one session: what it would send and read.
-class standinEngineTest : public ::testing::Test {
+class StandinEngineTest : public ::testing::Test {
  protected:
   void SetUp() override {
     const char* argv[] = {"qzstandin", "--password", "secret", "--rate", "10"};
@@ -240,7 +240,7 @@ class standinEngineTest : public ::testing::Test {
   std::unique_ptr<standin> engine_;
 };
 
-TEST_F(standinEngineTest, ChallengeThenProofThenLines) {
+TEST_F(StandinEngineTest, ChallengeThenProofThenLines) {
   start();
   feed(packet(kZero, "secret", nullptr), 0);
   ASSERT_EQ(1u, io_.out.size());
@@ -271,7 +271,7 @@ TEST_F(standinEngineTest, ChallengeThenProofThenLines) {
   }
 }
 
-TEST_F(standinEngineTest, CommandsEchoedOnlyWhenProven) {
+TEST_F(StandinEngineTest, CommandsEchoedOnlyWhenProven) {
   start();
   feed(packet(kZero, "secret", "status"), 0);  // unknown: challenged, command ignored
   EXPECT_TRUE(io_.noted("ignored-command console=127.0.0.1:5000 login=admin reason=unproven text=status"));
@@ -284,7 +284,7 @@ TEST_F(standinEngineTest, CommandsEchoedOnlyWhenProven) {
   EXPECT_EQ("echo: who\tis here\n", textOf(io_.out[1], kSecretSeed));
 }
 
-TEST_F(standinEngineTest, WrongPasswordIsRechallengedAtMostOncePerSecond) {
+TEST_F(StandinEngineTest, WrongPasswordIsRechallengedAtMostOncePerSecond) {
   start();
   feed(packet(kZero, "wrong", nullptr), 0);
   bytes c(io_.out[0].data.begin() + 4, io_.out[0].data.begin() + 8);
@@ -299,7 +299,7 @@ TEST_F(standinEngineTest, WrongPasswordIsRechallengedAtMostOncePerSecond) {
   EXPECT_EQ(-1, engine_->tick(2000));
 }
 
-TEST_F(standinEngineTest, StaleHeaderWithdrawsProof) {
+TEST_F(StandinEngineTest, StaleHeaderWithdrawsProof) {
   start();
   handshake(0);
   engine_->tick(10);
@@ -311,7 +311,7 @@ TEST_F(standinEngineTest, StaleHeaderWithdrawsProof) {
   EXPECT_EQ(-1, engine_->tick(5000));  // no lines until proven again
 }
 
-TEST_F(standinEngineTest, ExitForgetsTheConsole) {
+TEST_F(StandinEngineTest, ExitForgetsTheConsole) {
   start();
   std::vector<unsigned char> c = handshake(0);
   feed(packet(c.data(), "secret", "qzuconexit"), 100);
@@ -325,7 +325,7 @@ TEST_F(standinEngineTest, ExitForgetsTheConsole) {
   EXPECT_FALSE(engine_->find("127.0.0.1:5000")->proven);
 }
 
-TEST_F(standinEngineTest, CountStopsTheLines) {
+TEST_F(StandinEngineTest, CountStopsTheLines) {
   opt_.count = 2;
   start();
   handshake(0);
@@ -334,7 +334,7 @@ TEST_F(standinEngineTest, CountStopsTheLines) {
   EXPECT_TRUE(io_.noted("count-reached console=127.0.0.1:5000 lines=2"));
 }
 
-TEST_F(standinEngineTest, LoginFilterAndQuiet) {
+TEST_F(StandinEngineTest, LoginFilterAndQuiet) {
   strcpy(opt_.login, "root");
   opt_.quiet = true;
   start();
@@ -349,7 +349,7 @@ TEST_F(standinEngineTest, LoginFilterAndQuiet) {
   EXPECT_FALSE(io_.noted("sent-line"));
 }
 
-TEST_F(standinEngineTest, ReplyFallsBackToSourceForUnusableAddress) {
+TEST_F(StandinEngineTest, ReplyFallsBackToSourceForUnusableAddress) {
   start();
   bytes p = packet(kZero, "secret", nullptr);
   const char name[] = "localhost:5000;admin;";
