@@ -6,6 +6,7 @@
 #include "app/globals.h"
 #include "support/coretest.h"
 #include "crypto/keystream.h"
+#include "protocol/keys.h"
 #include "runtime/text.h"
 
 namespace {
@@ -50,12 +51,12 @@ TEST_F(OutboundTest, CommandPacketLayout) {
 
 TEST_F(OutboundTest, CommandUsesTheServersOwnSeedAndHeader) {
   serverRec* r = addServer(server_.address().c_str(), "admin", "secret");
-  r->rseed = 12200485;
+  r->rseed = keystreamSeedFor("secret");
   memcpy(r->header + kServerChallengeOffset, "\x12\x34\x56\x78", 4);
   sendCommand(console_.sock.handle, 1, r, "say hi");
   std::string pkt = server_.receive();
   EXPECT_EQ(pkt.substr(12, 4), "\x12\x34\x56\x78");
-  EXPECT_EQ(command(pkt, strlen("10.0.0.1:24350;admin;"), 12200485), std::string("say hi", 7));
+  EXPECT_EQ(command(pkt, strlen("10.0.0.1:24350;admin;"), r->rseed), std::string("say hi", 7));
 }
 
 TEST_F(OutboundTest, HeartbeatTiming) {

@@ -8,6 +8,7 @@
 #include "app/globals.h"
 #include "support/coretest.h"
 #include "crypto/keystream.h"
+#include "protocol/keys.h"
 #include "runtime/keyboard.h"
 #include "runtime/text.h"
 
@@ -67,21 +68,23 @@ TEST_F(ReceptionTest, UnknownSourcesAndShortDatagrams) {
 
 TEST_F(ReceptionTest, NewChallengeDerivesProofAndSeed) {
   serverRec* r = addServer("127.0.0.1:28100", "admin", "secret");
-  const uint32_t derived = 12200485;  // "secret" with seed 3
+  const char challenge[] = "\x12\x34\x56\x78";
+  const uint32_t derived = keystreamSeedFor("secret");
   std::string out = deliver(addr("127.0.0.1", 28100),
-                            datagram("\x12\x34\x56\x78", std::string("hello\0", 6), derived), 50000);
+                            datagram(challenge, std::string("hello\0", 6), derived), 50000);
   EXPECT_EQ(out,
             "Received Server Challenge from 127.0.0.1:28100, was=00000000, now=12345678\n"
             "->hello\n");
   EXPECT_EQ(r->rseed, derived);
-  const unsigned char proof[16] = {0xcd, 0x78, 0x87, 0x81, 0x01, 0x18, 0xd2, 0x86,
-                                   0x52, 0x37, 0x54, 0xbb, 0x58, 0x6f, 0xa6, 0xc8};
+  // The proof answers this challenge and is scrambled with the new seed.
+  unsigned char proof[16];
+  authDigestFor("secret", reinterpret_cast<const unsigned char*>(challenge), derived, proof);
   EXPECT_EQ(memcmp(r->header + kAuthDigestOffset, proof, 16), 0);
-  EXPECT_EQ(memcmp(r->header + kServerChallengeOffset, "\x12\x34\x56\x78", 4), 0);
+  EXPECT_EQ(memcmp(r->header + kServerChallengeOffset, challenge, 4), 0);
   EXPECT_EQ(r->lastSend, 50000u - 31000u);
 
   // The same challenge again derives nothing and leaves the heartbeat alone.
-  out = deliver(addr("127.0.0.1", 28100), datagram("\x12\x34\x56\x78", "again\n", derived), 90000);
+  out = deliver(addr("127.0.0.1", 28100), datagram(challenge, "again\n", derived), 90000);
   EXPECT_EQ(out, "->again\n");
   EXPECT_EQ(r->lastSend, 50000u - 31000u);
   std::string file = readFile("127_0_0_1_28100.log");

@@ -1,7 +1,9 @@
 // The stand-in's wire functions against byte strings written out by hand,
 // its behaviour towards a console driven packet by packet, and its options.
-// The pinned vectors were computed outside this code base; they fix the
-// wire so that the console and the stand-in cannot drift apart together.
+// The default seed's keystream is pinned here, from outside this code base,
+// so that the console and the stand-in cannot drift apart together. A
+// password's seed, keystream and proof come from the key derivation both
+// share, whose own table pins them (protocol/keys_test.cc).
 #include "tools/standin.h"
 
 #include <gtest/gtest.h>
@@ -18,15 +20,29 @@ namespace {
 
 using bytes = std::vector<unsigned char>;
 
-// Keystream bytes 0..15 of the default seed and of "secret"'s seed.
+// Keystream bytes 0..15 of the default seed.
 const unsigned char kDefaultKs[16] = {0x27, 0x1d, 0x76, 0xf5, 0xff, 0x2a, 0xc4, 0xb6,
                                       0xc6, 0x73, 0x21, 0x53, 0x6c, 0x86, 0xbc, 0xf4};
-const unsigned char kSecretKs[16] = {0x46, 0xda, 0xd3, 0xbb, 0x20, 0xde, 0xb6, 0x03,
-                                     0x93, 0x29, 0x47, 0xd9, 0xa7, 0x17, 0x51, 0xfa};
-const uint32_t kSecretSeed = 12200485;
 const unsigned char kChallenge[4] = {0x12, 0x34, 0x56, 0x78};
-const unsigned char kSecretProof[16] = {0xcd, 0x78, 0x87, 0x81, 0x01, 0x18, 0xd2, 0x86,
-                                        0x52, 0x37, 0x54, 0xbb, 0x58, 0x6f, 0xa6, 0xc8};
+
+// The password "secret": its seed, that seed's keystream bytes 0..15 and the
+// proof that answers kChallenge.
+struct secretKeys {
+  uint32_t seed;
+  unsigned char ks[16];
+  unsigned char proof[16];
+};
+
+const secretKeys& secret() {
+  static const secretKeys keys = [] {
+    secretKeys k = {};
+    k.seed = keystreamSeedFor("secret");
+    keystreamXor(k.seed, k.ks, sizeof k.ks);
+    authDigestFor("secret", kChallenge, k.seed, k.proof);
+    return k;
+  }();
+  return keys;
+}
 
 std::string hex(const unsigned char* b, int n) {
   static const char d[] = "0123456789abcdef";
@@ -59,23 +75,16 @@ bytes scrambled(const char* text, const unsigned char* ks) {
 
 const unsigned char kZero[16] = {};
 
-TEST(WireVectors, PasswordSeedProofAndKeystream) {
-  EXPECT_EQ(kSecretSeed, keystreamSeedFor("secret"));
-  unsigned char proof[16];
-  authDigestFor("secret", kChallenge, kSecretSeed, proof);
-  EXPECT_EQ(hex(kSecretProof, 16), hex(proof, 16));
+TEST(WireVectors, DefaultSeedGivesThePinnedKeystream) {
   unsigned char ks[16] = {};
   keystreamXor(kStandinDefaultSeed, ks, sizeof ks);
-  EXPECT_EQ("271d76f5ff2ac4b6c67321536c86bcf4", hex(ks, 16));
-  memset(ks, 0, sizeof ks);
-  keystreamXor(kSecretSeed, ks, sizeof ks);
-  EXPECT_EQ(hex(kSecretKs, 16), hex(ks, 16));
+  EXPECT_EQ(hex(kDefaultKs, 16), hex(ks, 16));
 }
 
 TEST(ParseConsolePacket, KindsAndRejections) {
   bytes hb = consolePkt(kZero, kZero, "127.0.0.1:5000;admin;", {0});
   bytes cmdDefault = consolePkt(kZero, kZero, "127.0.0.1:5000;admin;", scrambled("ls -l", kDefaultKs));
-  bytes cmdSecret = consolePkt(kChallenge, kSecretProof, "127.0.0.1:5000;admin;", scrambled("st", kSecretKs));
+  bytes cmdSecret = consolePkt(kChallenge, secret().proof, "127.0.0.1:5000;admin;", scrambled("st", secret().ks));
   bytes emptyCmd = consolePkt(kZero, kZero, "a:1;;", scrambled("", kDefaultKs));
   bytes noNul = consolePkt(kZero, kZero, "a:1;b;", {'x' ^ 0x27, 'y' ^ 0x1d});
   bytes badMagic = hb;
@@ -120,7 +129,7 @@ TEST(ParseConsolePacket, KindsAndRejections) {
 }
 
 TEST(ParseConsolePacket, HeaderFieldsAndProof) {
-  bytes pkt = consolePkt(kChallenge, kSecretProof, "127.0.0.1:5000;admin;", {0});
+  bytes pkt = consolePkt(kChallenge, secret().proof, "127.0.0.1:5000;admin;", {0});
   pkt[8] = 0xA1;  // client challenge
   pkt[11] = 0xA4;
   consolePacket p;
@@ -143,14 +152,14 @@ TEST(BuildServerDatagram, LayoutScramblingAndCut) {
   EXPECT_EQ("0102030412345678", hex(out, 8));
   EXPECT_EQ(hex(scrambled("hi", kDefaultKs).data(), 3), hex(out + 8, 3));
 
-  n = buildServerDatagram(cc, kChallenge, kSecretSeed, "hello", out, 11);  // room for "he"
+  n = buildServerDatagram(cc, kChallenge, secret().seed, "hello", out, 11);  // room for "he"
   ASSERT_EQ(11, n);
-  EXPECT_EQ(hex(scrambled("he", kSecretKs).data(), 3), hex(out + 8, 3));
-  EXPECT_EQ(-1, buildServerDatagram(cc, kChallenge, kSecretSeed, "x", out, 8));
+  EXPECT_EQ(hex(scrambled("he", secret().ks).data(), 3), hex(out + 8, 3));
+  EXPECT_EQ(-1, buildServerDatagram(cc, kChallenge, secret().seed, "x", out, 8));
 
   std::string big(3000, 'z');
   EXPECT_EQ(kMaxDatagramSize,
-            buildServerDatagram(cc, kChallenge, kSecretSeed, big.c_str(), out, sizeof out));
+            buildServerDatagram(cc, kChallenge, secret().seed, big.c_str(), out, sizeof out));
 }
 
 TEST(PrintableCopy, ReplacesControlsAndCuts) {
@@ -249,7 +258,7 @@ TEST_F(StandinEngineTest, ChallengeThenProofThenLines) {
   EXPECT_EQ("c1000000", hex(ch.data.data(), 4));
   EXPECT_NE("00000000", hex(ch.data.data() + 4, 4));
   EXPECT_EQ("qzstandin 127.0.0.1:7000 welcome admin, challenge " + hex(ch.data.data() + 4, 4) + "\n",
-            textOf(ch, kSecretSeed));
+            textOf(ch, secret().seed));
   EXPECT_TRUE(io_.noted("challenge console=127.0.0.1:5000 login=admin challenge=" +
                         hex(ch.data.data() + 4, 4) + " reason=new"));
   EXPECT_EQ(-1, engine_->tick(5));  // nothing before the proof
@@ -267,7 +276,7 @@ TEST_F(StandinEngineTest, ChallengeThenProofThenLines) {
     SCOPED_TRACE("line " + std::to_string(i));
     EXPECT_EQ(hex(ch.data.data(), 8), hex(io_.out[i].data.data(), 8));  // same challenges
     EXPECT_EQ("qzstandin 127.0.0.1:7000 line " + std::to_string(i) + "\n",
-              textOf(io_.out[i], kSecretSeed));
+              textOf(io_.out[i], secret().seed));
   }
 }
 
@@ -281,7 +290,7 @@ TEST_F(StandinEngineTest, CommandsEchoedOnlyWhenProven) {
   EXPECT_TRUE(io_.noted("proof-ok"));
   EXPECT_TRUE(io_.noted("command console=127.0.0.1:5000 login=admin text=who?is here"));
   ASSERT_EQ(2u, io_.out.size());
-  EXPECT_EQ("echo: who\tis here\n", textOf(io_.out[1], kSecretSeed));
+  EXPECT_EQ("echo: who\tis here\n", textOf(io_.out[1], secret().seed));
 }
 
 TEST_F(StandinEngineTest, WrongPasswordIsRechallengedAtMostOncePerSecond) {
