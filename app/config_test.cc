@@ -58,23 +58,24 @@ TEST_F(ConfigTest, TokenTable) {
       {"qzuconactive 1.2.3.4:5", "", true},
       {"nonsense", "", true},
   };
-  for (size_t i = 0; i < sizeof rows / sizeof rows[0]; i++) {
+  for (const row& r : rows) {
+    SCOPED_TRACE(testing::PrintToString(r.token));
     resetAppGlobals();
     strzcpy(g_logfn, "main.log", 256);
     testing::internal::CaptureStdout();
-    parseInput(rows[i].token);
+    parseInput(r.token);
     std::string out = testing::internal::GetCapturedStdout();
     std::string got = summary();
     std::string want = base;
-    if (rows[i].expected[0]) {
-      std::string kv = rows[i].expected;
+    if (r.expected[0]) {
+      std::string kv = r.expected;
       std::string key = kv.substr(0, kv.find('=') + 1);
       size_t at = want.find(key);
       size_t end = key == "pending=" ? want.find(" servers") : want.find(' ', at);
       want.replace(at, end - at, kv);
     }
-    EXPECT_EQ(got, want) << "row " << i << ": " << rows[i].token;
-    EXPECT_EQ(out.find("QZUCON Help") != std::string::npos, rows[i].help) << "row " << i;
+    EXPECT_EQ(got, want);
+    EXPECT_EQ(out.find("QZUCON Help") != std::string::npos, r.help);
   }
 }
 

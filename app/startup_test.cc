@@ -39,14 +39,15 @@ TEST_F(StartupTest, ExitStatusesForBadConfigurations) {
       {{"myaddr=127.0.0.1:1", "login=x", "password=y"}, kExitNoServer,
        "ERROR: No Servers Configured\n"},
   };
-  for (size_t i = 0; i < sizeof rows / sizeof rows[0]; i++) {
+  for (const row& r : rows) {
+    SCOPED_TRACE(testing::PrintToString(r.args));
     resetAppGlobals();
     std::string out;
-    EXPECT_EQ(run(rows[i].args, &out), rows[i].status) << "row " << i;
+    EXPECT_EQ(run(r.args, &out), r.status);
     size_t help = out.find("QZUCON Help\n");
     std::string before = out.substr(0, help);
     std::string last = before.substr(before.rfind('\n', before.size() - 2) + 1);
-    EXPECT_EQ(last, rows[i].lastLine) << "row " << i << "\n" << out;
+    EXPECT_EQ(last, r.lastLine) << out;
   }
 }
 

@@ -51,12 +51,12 @@ TEST_F(AdminInputTest, LineAssembly) {
       {"partial", {}, "partial"},
       {std::string(300, 'x'), {std::string(256, 'x')}, std::string(44, 'x')},
   };
-  for (size_t i = 0; i < sizeof rows / sizeof rows[0]; i++) {
-    SCOPED_TRACE("row " + std::to_string(i));
+  for (const row& r : rows) {
+    SCOPED_TRACE(testing::PrintToString(r.bytes));
     resetInputGlobals();
     std::remove("main.log");
-    EXPECT_EQ(feed(rows[i].bytes), rows[i].lines);
-    EXPECT_EQ(std::string(g_input, g_ll), rows[i].pending);
+    EXPECT_EQ(feed(r.bytes), r.lines);
+    EXPECT_EQ(std::string(g_input, g_ll), r.pending);
   }
 }
 

@@ -55,18 +55,19 @@ TEST_F(CommandsTest, ConsoleCommandTable) {
       {"QZUCONLOG   my file.log \t", "", 0, 0, "my file.log", -1},
       {"qzuconlog", "", 0, 0, "", -1},
   };
-  for (size_t i = 0; i < sizeof rows / sizeof rows[0]; i++) {
+  for (const row& r : rows) {
+    SCOPED_TRACE(testing::PrintToString(r.line));
     g_exit = 0;
     g_debug = 0;
     g_activeServer = nullptr;
     strzcpy(g_logfn, "main.log", 256);
-    if (strcmp(rows[i].line, "QZUCONDEBUG") == 0) g_debug = 1;  // toggles back off
-    EXPECT_EQ(run(rows[i].line), rows[i].screen) << "row " << i << ": " << rows[i].line;
-    EXPECT_EQ(g_exit, rows[i].exitFlag) << "row " << i;
-    EXPECT_EQ(g_debug, rows[i].debug) << "row " << i;
-    EXPECT_STREQ(g_logfn, rows[i].logfn) << "row " << i;
-    serverRec* want = rows[i].active < 0 ? nullptr : serverAt(rows[i].active);
-    EXPECT_EQ(g_activeServer, want) << "row " << i;
+    if (strcmp(r.line, "QZUCONDEBUG") == 0) g_debug = 1;  // toggles back off
+    EXPECT_EQ(run(r.line), r.screen);
+    EXPECT_EQ(g_exit, r.exitFlag);
+    EXPECT_EQ(g_debug, r.debug);
+    EXPECT_STREQ(g_logfn, r.logfn);
+    serverRec* want = r.active < 0 ? nullptr : serverAt(r.active);
+    EXPECT_EQ(g_activeServer, want);
   }
 }
 

@@ -35,13 +35,14 @@ TEST_F(OutboundTest, CommandPacketLayout) {
     std::string line;
   };
   const row rows[] = {{"status"}, {"100% %s %n"}, {""}};
-  for (size_t i = 0; i < sizeof rows / sizeof rows[0]; i++) {
-    sendCommand(console_.sock.handle, 4242, r, rows[i].line.c_str());
+  for (const row& c : rows) {
+    SCOPED_TRACE(testing::PrintToString(c.line));
+    sendCommand(console_.sock.handle, 4242, r, c.line.c_str());
     std::string pkt = server_.receive();
-    ASSERT_EQ(pkt.size(), 32 + prefix.size() + rows[i].line.size() + 1) << "row " << i;
-    EXPECT_EQ(memcmp(pkt.data(), r->header, 32), 0) << "row " << i;
-    EXPECT_EQ(pkt.substr(32, prefix.size()), prefix) << "row " << i;
-    EXPECT_EQ(command(pkt, prefix.size(), kDefaultSeed), rows[i].line + '\0') << "row " << i;
+    ASSERT_EQ(pkt.size(), 32 + prefix.size() + c.line.size() + 1);
+    EXPECT_EQ(memcmp(pkt.data(), r->header, 32), 0);
+    EXPECT_EQ(pkt.substr(32, prefix.size()), prefix);
+    EXPECT_EQ(command(pkt, prefix.size(), kDefaultSeed), c.line + '\0');
     EXPECT_EQ(r->lastSend, 4242u);
   }
   // Enter alone sends one scrambled NUL: the first keystream byte of the seed.
@@ -75,14 +76,15 @@ TEST_F(OutboundTest, HeartbeatTiming) {
       {0xFFFFF000u, 0x00007600u, true},  // across the wrap, 34304 ms
       {100000, 90000, false},            // clock set back
   };
-  for (size_t i = 0; i < sizeof rows / sizeof rows[0]; i++) {
-    r->lastSend = rows[i].lastSend;
-    checkHeartbeat(console_.sock.handle, rows[i].tick);
-    std::string pkt = server_.receive(rows[i].sent ? 3000 : 100);
-    EXPECT_EQ(!pkt.empty(), rows[i].sent) << "row " << i;
-    EXPECT_EQ(r->lastSend, rows[i].sent ? rows[i].tick : rows[i].lastSend) << "row " << i;
-    if (rows[i].sent) {
-      EXPECT_EQ(pkt.substr(32), std::string("10.0.0.1:24350;hb;\0", 19)) << "row " << i;
+  for (const row& c : rows) {
+    SCOPED_TRACE("last send " + std::to_string(c.lastSend) + ", tick " + std::to_string(c.tick));
+    r->lastSend = c.lastSend;
+    checkHeartbeat(console_.sock.handle, c.tick);
+    std::string pkt = server_.receive(c.sent ? 3000 : 100);
+    EXPECT_EQ(!pkt.empty(), c.sent);
+    EXPECT_EQ(r->lastSend, c.sent ? c.tick : c.lastSend);
+    if (c.sent) {
+      EXPECT_EQ(pkt.substr(32), std::string("10.0.0.1:24350;hb;\0", 19));
     }
   }
 }

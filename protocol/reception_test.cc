@@ -45,23 +45,25 @@ class ReceptionTest : public coreTest {
 TEST_F(ReceptionTest, UnknownSourcesAndShortDatagrams) {
   addServer("127.0.0.1:28100", "admin", "secret");
   struct row {
+    const char* what;
     sockaddr_in from;
     std::string bytes;
     const char* screen;
   };
   const row rows[] = {
-      {addr("127.0.0.1", 28101), datagram("\0\0\0\0", "x", kDefaultSeed),
+      {"another port", addr("127.0.0.1", 28101), datagram("\0\0\0\0", "x", kDefaultSeed),
        "**Ignoring packet from 127.0.0.1:28101 - unknown source address / header\n"},
-      {addr("127.0.0.1", 28100), std::string("\1\0\0\0\0\0\0\0x", 9),
+      {"another client challenge", addr("127.0.0.1", 28100),
+       std::string("\1\0\0\0\0\0\0\0x", 9),
        "**Ignoring packet from 127.0.0.1:28100 - unknown source address / header\n"},
-      {addr("127.0.0.1", 28100), std::string(7, '\0'),
+      {"7 bytes", addr("127.0.0.1", 28100), std::string(7, '\0'),
        "**Ignoring short packet from 127.0.0.1:28100 []\n"},
-      {addr("127.0.0.1", 28100), std::string(1, '\0'),
+      {"1 byte", addr("127.0.0.1", 28100), std::string(1, '\0'),
        "**Ignoring short packet from 127.0.0.1:28100 []\n"},
-      {addr("127.0.0.1", 28100), std::string(8, '\0'), "->\n"},
+      {"8 bytes: header only", addr("127.0.0.1", 28100), std::string(8, '\0'), "->\n"},
   };
-  for (size_t i = 0; i < sizeof rows / sizeof rows[0]; i++) {
-    EXPECT_EQ(deliver(rows[i].from, rows[i].bytes), rows[i].screen) << "row " << i;
+  for (const row& r : rows) {
+    EXPECT_EQ(deliver(r.from, r.bytes), r.screen) << r.what;
   }
   EXPECT_EQ(serverAt(0)->rseed, kDefaultSeed) << "no challenge came";
 }
@@ -109,9 +111,9 @@ TEST_F(ReceptionTest, TextIsMadePrintableAndEndsInsideTheDatagram) {
       {std::string("cut\0rest", 8), "->cut\n"},
       {"", "->\n"},
   };
-  for (size_t i = 0; i < sizeof rows / sizeof rows[0]; i++) {
-    EXPECT_EQ(deliver(from, datagram("\0\0\0\0", rows[i].text, kDefaultSeed)), rows[i].screen)
-        << "row " << i;
+  for (const row& r : rows) {
+    EXPECT_EQ(deliver(from, datagram("\0\0\0\0", r.text, kDefaultSeed)), r.screen)
+        << testing::PrintToString(r.text);
   }
   EXPECT_NE(readFile("127_0_0_1_28100.log").find("] ->one\ntwo\n["), std::string::npos)
       << "several lines form one entry";

@@ -285,20 +285,20 @@ TEST_F(ConsoleTest, StartupConfigurationErrors) {
         "QZUCON Help\n"},
        "5003"},
   };
-  for (size_t i = 0; i < sizeof rows / sizeof rows[0]; i++) {
-    SCOPED_TRACE("row " + std::to_string(i));
-    runProc* c = startConsole(rows[i].tokens);
+  for (const Row& r : rows) {
+    SCOPED_TRACE(testing::PrintToString(r.tokens));
+    runProc* c = startConsole(r.tokens);
     ASSERT_NE(nullptr, c);
     ASSERT_TRUE(waitExit(c)) << dump();
     EXPECT_TRUE(procExited(c->status));
-    EXPECT_EQ(rows[i].status, procExitCode(c->status)) << c->out;
+    EXPECT_EQ(r.status, procExitCode(c->status)) << c->out;
     size_t at = 0;
-    for (const std::string& line : rows[i].lines) {
+    for (const std::string& line : r.lines) {
       size_t next = c->out.find(line, at);
       EXPECT_NE(std::string::npos, next) << "missing or out of order: " << line << c->out;
       if (next != std::string::npos) at = next + line.size();
     }
-    EXPECT_EQ(std::string::npos, c->out.find(rows[i].absent)) << c->out;
+    EXPECT_EQ(std::string::npos, c->out.find(r.absent)) << c->out;
     EXPECT_EQ(std::string::npos, c->out.find("Console active")) << c->out;
   }
 }

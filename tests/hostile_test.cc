@@ -207,7 +207,7 @@ TEST_F(HostileTest, MalformedDatagramsFromTheServerShowOnlyWhatTheyHold) {
   };
   ASSERT_EQ(1500u, logDatagram(full.substr(1)).size());
   for (size_t i = 0; i < sizeof rows / sizeof rows[0]; i++) {
-    SCOPED_TRACE(std::string("row ") + std::to_string(i) + ": " + rows[i].what);
+    SCOPED_TRACE(rows[i].what);
     for (const std::string& d : rows[i].datagrams) ASSERT_TRUE(fromServer(d));
     expectShown(rows[i].screen, rows[i].file);
     ASSERT_NO_FATAL_FAILURE(goodLinesThenCheck("row" + std::to_string(i)));

@@ -83,8 +83,10 @@ TEST(WireVectors, DefaultSeedGivesThePinnedKeystream) {
 
 TEST(ParseConsolePacket, KindsAndRejections) {
   bytes hb = consolePkt(kZero, kZero, "127.0.0.1:5000;admin;", {0});
-  bytes cmdDefault = consolePkt(kZero, kZero, "127.0.0.1:5000;admin;", scrambled("ls -l", kDefaultKs));
-  bytes cmdSecret = consolePkt(kChallenge, secret().proof, "127.0.0.1:5000;admin;", scrambled("st", secret().ks));
+  bytes cmdDefault =
+      consolePkt(kZero, kZero, "127.0.0.1:5000;admin;", scrambled("ls -l", kDefaultKs));
+  bytes cmdSecret = consolePkt(kChallenge, secret().proof, "127.0.0.1:5000;admin;",
+                               scrambled("st", secret().ks));
   bytes emptyCmd = consolePkt(kZero, kZero, "a:1;;", scrambled("", kDefaultKs));
   bytes noNul = consolePkt(kZero, kZero, "a:1;b;", {'x' ^ 0x27, 'y' ^ 0x1d});
   bytes badMagic = hb;
@@ -94,6 +96,7 @@ TEST(ParseConsolePacket, KindsAndRejections) {
   bytes maxLogin = consolePkt(kZero, kZero, ("a:1;" + std::string(32, 'L') + ";").c_str(), {0});
   bytes noTail = consolePkt(kZero, kZero, "a:1;b;", {});
   struct Row {
+    const char* what;
     const bytes* pkt;
     int n;
     int kind;
@@ -101,21 +104,22 @@ TEST(ParseConsolePacket, KindsAndRejections) {
     const char* login;
     const char* command;
   } rows[] = {
-      {&hb, -1, kPacketHeartbeat, "127.0.0.1:5000", "admin", ""},
-      {&cmdDefault, -1, kPacketCommand, "127.0.0.1:5000", "admin", "ls -l"},
-      {&cmdSecret, -1, kPacketCommand, "127.0.0.1:5000", "admin", "st"},
-      {&emptyCmd, -1, kPacketCommand, "a:1", "", ""},
-      {&noNul, -1, kPacketCommand, "a:1", "b", "xy"},
-      {&maxLogin, -1, kPacketHeartbeat, "a:1", nullptr, ""},
-      {&hb, 34, kPacketShort, nullptr, nullptr, nullptr},
-      {&badMagic, -1, kPacketMagic, nullptr, nullptr, nullptr},
-      {&oneSemi, -1, kPacketPrefix, nullptr, nullptr, nullptr},
-      {&longLogin, -1, kPacketPrefix, nullptr, nullptr, nullptr},
-      {&noTail, -1, kPacketNoText, nullptr, nullptr, nullptr},
+      {"heartbeat", &hb, -1, kPacketHeartbeat, "127.0.0.1:5000", "admin", ""},
+      {"command, default seed", &cmdDefault, -1, kPacketCommand, "127.0.0.1:5000", "admin",
+       "ls -l"},
+      {"command, password's seed", &cmdSecret, -1, kPacketCommand, "127.0.0.1:5000", "admin",
+       "st"},
+      {"empty command and login", &emptyCmd, -1, kPacketCommand, "a:1", "", ""},
+      {"command without NUL", &noNul, -1, kPacketCommand, "a:1", "b", "xy"},
+      {"32-character login", &maxLogin, -1, kPacketHeartbeat, "a:1", nullptr, ""},
+      {"34 bytes", &hb, 34, kPacketShort, nullptr, nullptr, nullptr},
+      {"wrong magic", &badMagic, -1, kPacketMagic, nullptr, nullptr, nullptr},
+      {"one ';'", &oneSemi, -1, kPacketPrefix, nullptr, nullptr, nullptr},
+      {"33-character login", &longLogin, -1, kPacketPrefix, nullptr, nullptr, nullptr},
+      {"nothing after the prefix", &noTail, -1, kPacketNoText, nullptr, nullptr, nullptr},
   };
-  for (size_t i = 0; i < sizeof rows / sizeof rows[0]; i++) {
-    const Row& r = rows[i];
-    SCOPED_TRACE("row " + std::to_string(i));
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.what);
     consolePacket p;
     int n = r.n >= 0 ? r.n : static_cast<int>(r.pkt->size());
     ASSERT_EQ(r.kind, parseConsolePacket(r.pkt->data(), n, "secret", &p));
@@ -390,21 +394,21 @@ TEST(ParseStandinArgs, OptionsAndErrors) {
       {{"--colour", "red"}, -1, 0, 0, 0},
       {{"extra"}, -1, 0, 0, 0},
   };
-  for (size_t i = 0; i < sizeof rows / sizeof rows[0]; i++) {
-    SCOPED_TRACE("row " + std::to_string(i));
+  for (const Row& r : rows) {
+    SCOPED_TRACE(testing::PrintToString(std::vector<std::string>(r.args.begin(), r.args.end())));
     std::vector<const char*> argv = {"qzstandin"};
-    argv.insert(argv.end(), rows[i].args.begin(), rows[i].args.end());
+    argv.insert(argv.end(), r.args.begin(), r.args.end());
     standinOptions o;
     char err[100];
-    ASSERT_EQ(rows[i].result, parseStandinArgs(int(argv.size()), argv.data(), &o, err, sizeof err));
-    if (rows[i].result < 0) {
+    ASSERT_EQ(r.result, parseStandinArgs(int(argv.size()), argv.data(), &o, err, sizeof err));
+    if (r.result < 0) {
       EXPECT_NE('\0', err[0]);
       continue;
     }
-    if (rows[i].result > 0) continue;
-    EXPECT_EQ(rows[i].port, o.port);
-    EXPECT_EQ(rows[i].intervalMs, o.intervalMs);
-    EXPECT_EQ(rows[i].count, o.count);
+    if (r.result > 0) continue;
+    EXPECT_EQ(r.port, o.port);
+    EXPECT_EQ(r.intervalMs, o.intervalMs);
+    EXPECT_EQ(r.count, o.count);
     EXPECT_STREQ("127.0.0.1", o.bind);
   }
   const char* argv[] = {"qzstandin", "--password=pw", "--bind", "127.0.0.5", "--quiet",
