@@ -235,11 +235,11 @@ TEST_F(ConsoleTest, ServerConfiguredByHostName) {
 }
 
 TEST_F(ConsoleTest, LongConfigurationLineIsReadAsTwoTokens) {
-  // 1023 characters of login, then 477 of password: the password is its own
-  // token only if the line is cut exactly there.
-  std::string first = "login=" + std::string(1017, 'a');
-  std::string second = "password=" + std::string(468, 'b');
-  ASSERT_EQ(1500u, (first + second).size());
+  // A 1500-character line: 1023 characters of login, then 477 of password.
+  // The password is its own token only if the line is cut exactly there.
+  std::string first = "login=", second = "password=";
+  first.resize(1023, 'a');
+  second.resize(477, 'b');
   server_ = startStandin(std::string(64, 'b'), {"--rate", "0"});  // the value cut to 64
   ASSERT_NE(nullptr, server_) << dump();
   ASSERT_TRUE(writeFile("qzucon.ini", "server=" + addr(server_) + "\n" + first + second + "\n"));
