@@ -23,6 +23,13 @@ sockaddr_in addr(const char* ip, int port) {
   return a;
 }
 
+// The receive queue the kernel granted a socket, in bytes.
+int queueBytes(int h) {
+  int bytes = 0;
+  socklen_t len = sizeof bytes;
+  return getsockopt(h, SOL_SOCKET, SO_RCVBUF, &bytes, &len) == 0 ? bytes : -1;
+}
+
 class ReceptionTest : public coreTest {
  protected:
   // Puts a datagram into the packet buffer (over leftovers of a larger one)
@@ -156,7 +163,12 @@ TEST_F(ReceptionTest, TakesEveryWaitingDatagramUpToTheBound) {
   udpPeer console, server;
   ASSERT_TRUE(console.open());
   ASSERT_TRUE(server.open());
-  trRcvbuf(console.sock.handle, 4 << 20);  // as the console asks for its server socket
+  // The bound shows only with more datagrams waiting than one pass takes,
+  // and the kernel's default queue holds about that many small ones. So ask
+  // for a larger queue, as the console does for its server socket; what the
+  // kernel grants decides how many of those sent below are queued (drops can
+  // only cut the tail), and everything queued must be taken, in order.
+  ASSERT_EQ(trRcvbuf(console.sock.handle, 4 << 20), 0);
   addServer(server.address().c_str(), "l", "");
   g_noscreenlog = 1;
   const int sent = kMaxDatagramsPerPass + 44;
@@ -166,18 +178,25 @@ TEST_F(ReceptionTest, TakesEveryWaitingDatagramUpToTheBound) {
   ASSERT_EQ(trSelect(console.sock.handle, 0, 3000), 1);
   trNonblock(console.sock.handle);
   int taken = 0;
-  for (int pass = 0; pass < 50 && taken < sent; pass++) {
+  for (int pass = 0; pass < 50; pass++) {
     int n = processServerLogging(console.sock.handle, 1000);
     EXPECT_LE(n, kMaxDatagramsPerPass);
     taken += n;
-    if (n == 0) trSelect(console.sock.handle, 0, 100);
+    if (n == 0 && trSelect(console.sock.handle, 0, 200) != 1) break;
   }
   g_noscreenlog = 0;
-  EXPECT_EQ(taken, sent);
+  EXPECT_EQ(console.receive(0), "") << "left waiting after " << taken;
   std::string file = readFile(std::string("127_0_0_1_") + std::to_string(server.port) + ".log");
-  size_t last = file.find("->line " + std::to_string(sent - 1) + "\n");
-  EXPECT_NE(last, std::string::npos);
-  EXPECT_LT(file.find("->line 0\n"), last) << "in order";
+  size_t at = 0;
+  for (int i = 0; i < taken && at != std::string::npos; i++) {
+    at = file.find("->line " + std::to_string(i) + "\n", at);
+  }
+  EXPECT_NE(at, std::string::npos) << "lines 0 to " << taken - 1 << " in order:\n" << file;
+  if (taken <= kMaxDatagramsPerPass) {
+    GTEST_SKIP() << "the kernel queued only " << taken << " of " << sent << " datagrams ("
+                 << queueBytes(console.sock.handle) << "-byte receive queue), not enough to"
+                 << " reach the bound of " << kMaxDatagramsPerPass << " a pass";
+  }
 }
 
 TEST_F(ReceptionTest, DebugLineShowsHeaderAsReceived) {
