@@ -40,9 +40,10 @@ TEST_F(ConfigTest, TokenTable) {
       {"ini=other.ini", "inifn=other.ini", false},
       {"server=1.2.3.4:5", "pending=1.2.3.4:5||", false},
       {"login=admin ", "pending=|admin |", false},
-      {"login=llllllllllllllllllllllllllllllllllllllll", "pending=|llllllllllllllllllllllllllllllll|",
-       false},
-      {"password=" "pppppppppppppppppppppppppppppppppppppppppppppppppppppppppppppppppppppp",
+      {"login=llllllllllllllllllllllllllllllllllllllll",
+       "pending=|llllllllllllllllllllllllllllllll|", false},
+      {"password="
+       "pppppppppppppppppppppppppppppppppppppppppppppppppppppppppppppppppppppp",
        "pending=||pppppppppppppppppppppppppppppppppppppppppppppppppppppppppppppppp", false},
       {"TCPlistenport=  \t2000", "tcp=2000", false},
       {"tcplistenPORT=2000x", "tcp=2000", false},

@@ -26,7 +26,8 @@ TEST_F(CommandsTest, ConsoleCommandTable) {
   const std::string noActive = "ERROR: No active server, use 'qzuconactive ip:port'\n";
   const std::string unknown = "Unknown Server Specified, Active Server: NULL\n";
   const std::string list =
-      "server address: 127.0.0.1:28100   login: one\nserver address: 127.0.0.1:28200   login: two\n";
+      "server address: 127.0.0.1:28100   login: one\n"
+      "server address: 127.0.0.1:28200   login: two\n";
   struct row {
     const char* line;
     std::string screen;

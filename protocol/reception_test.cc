@@ -112,7 +112,8 @@ TEST_F(ReceptionTest, TextIsMadePrintableAndEndsInsideTheDatagram) {
     std::string screen;
   };
   const row rows[] = {
-      {std::string("a\tb\rc\x1b" "d\x7f" "e\x80\xff" "f\n", 13), "->a\xfa" "b\xfa" "c\xfa" "d\xfa" "e\xfa\xfa" "f\n"},
+      {std::string("a\tb\rc\x1b" "d\x7f" "e\x80\xff" "f\n", 13),
+       "->a\xfa" "b\xfa" "c\xfa" "d\xfa" "e\xfa\xfa" "f\n"},
       {"one\ntwo\n", "->one\ntwo\n"},
       {"no line end", "->no line end\n"},
       {std::string("cut\0rest", 8), "->cut\n"},
@@ -173,7 +174,8 @@ TEST_F(ReceptionTest, TakesEveryWaitingDatagramUpToTheBound) {
   g_noscreenlog = 1;
   const int sent = kMaxDatagramsPerPass + 44;
   for (int i = 0; i < sent; i++) {
-    server.sendTo(console.address(), datagram("\0\0\0\0", "line " + std::to_string(i), kDefaultSeed));
+    server.sendTo(console.address(),
+                  datagram("\0\0\0\0", "line " + std::to_string(i), kDefaultSeed));
   }
   ASSERT_EQ(trSelect(console.sock.handle, 0, 3000), 1);
   trNonblock(console.sock.handle);

@@ -226,7 +226,8 @@ TEST(Tcp, AcceptReadAndPeerClose) {
   ASSERT_EQ(0, trListen(listener.handle, 3));
   ASSERT_EQ(1, trNonblock(listener.handle));
   sockaddr_in peer;
-  EXPECT_EQ(-1, trAcceptFrom(listener.handle, reinterpret_cast<sockaddr*>(&peer))) << "none pending";
+  EXPECT_EQ(-1, trAcceptFrom(listener.handle, reinterpret_cast<sockaddr*>(&peer)))
+      << "none pending";
 
   trsock client;
   client.handle = trSocket(1);
@@ -238,7 +239,8 @@ TEST(Tcp, AcceptReadAndPeerClose) {
   conn.handle = trAcceptFrom(listener.handle, reinterpret_cast<sockaddr*>(&peer));
   ASSERT_TRUE(conn.valid());
   char text[kAddrTextSize];
-  EXPECT_EQ(destText(boundPort(client.handle)), trAddrstr(reinterpret_cast<sockaddr*>(&peer), text));
+  EXPECT_EQ(destText(boundPort(client.handle)),
+            trAddrstr(reinterpret_cast<sockaddr*>(&peer), text));
 
   ASSERT_EQ(3, write(client.handle, "abc", 3));
   ASSERT_EQ(1, trSelect(conn.handle, 0, kWaitMs));

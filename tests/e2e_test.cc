@@ -53,8 +53,8 @@ class ConsoleTest : public e2eTest {
     ASSERT_TRUE(send("qzuconactive " + addr(server_) + "\n"));
     ASSERT_TRUE(waitFor(console_, "Active Server: " + addr(server_) + "\n")) << dump();
     ASSERT_TRUE(send(command + "\n"));
-    EXPECT_TRUE(waitFor(server_, "command console=" + self() + " login=admin text=" + command + "\n",
-                        kStderr))
+    EXPECT_TRUE(waitFor(
+        server_, "command console=" + self() + " login=admin text=" + command + "\n", kStderr))
         << dump();
     EXPECT_TRUE(waitFor(console_, "->echo: " + command + "\n")) << dump();
   }
@@ -81,7 +81,8 @@ TEST_F(ConsoleTest, AnnouncesItselfAfterTheStartupReport) {
 
 TEST_F(ConsoleTest, AnswersTheChallengeWithAProvenHeartbeat) {
   ASSERT_NO_FATAL_FAILURE(startSession({"--rate", "0"}));
-  std::string challenge = hexAfter(server_->err, "challenge console=" + self() + " login=admin challenge=");
+  std::string challenge =
+      hexAfter(server_->err, "challenge console=" + self() + " login=admin challenge=");
   ASSERT_EQ(8u, challenge.size()) << dump();
   EXPECT_TRUE(waitFor(console_, "Received Server Challenge from " + addr(server_) +
                                     ", was=00000000, now=" + challenge + "\n"))
@@ -116,7 +117,8 @@ TEST_F(ConsoleTest, ShowsLogLinesAndKeepsThemInTheServersFile) {
 
 TEST_F(ConsoleTest, KeyboardCommandReachesTheServerAndItsEchoComesBack) {
   ASSERT_NO_FATAL_FAILURE(startSession({"--rate", "0"}));
-  commandRoundTrip("show players 100%s", [this](const std::string& s) { return type(console_, s); });
+  commandRoundTrip("show players 100%s",
+                   [this](const std::string& s) { return type(console_, s); });
   // Typed lines go to the log file, never to the screen.
   EXPECT_EQ(1, countOf(console_->out, "show players")) << console_->out;
   EXPECT_NE(std::string::npos, readFile("qzucon.log").find("] show players 100%s\n"));
@@ -148,8 +150,9 @@ TEST_F(ConsoleTest, CommandOverLocalUdp) {
 TEST_F(ConsoleTest, RefusesPeersThatAreNotLocal) {
   int tcpPort = freePort(1);
   int udpPort = freePort(0);
-  ASSERT_NO_FATAL_FAILURE(startSession({"--rate", "0"}, {"TCPlistenport=" + std::to_string(tcpPort),
-                                                         "UDPlistenport=" + std::to_string(udpPort)}));
+  ASSERT_NO_FATAL_FAILURE(startSession(
+      {"--rate", "0"},
+      {"TCPlistenport=" + std::to_string(tcpPort), "UDPlistenport=" + std::to_string(udpPort)}));
   trsock stranger;
   stranger.handle = tcpConnect("127.0.0.2", tcpPort);
   ASSERT_TRUE(stranger.valid());
@@ -158,7 +161,8 @@ TEST_F(ConsoleTest, RefusesPeersThatAreNotLocal) {
   // Queued first, so it would have been taken in before the local line.
   ASSERT_TRUE(udpSend("127.0.0.2", udpPort, "qzuconactive " + addr(server_) + "\n"));
   ASSERT_TRUE(udpSend("127.0.0.1", udpPort, "qzuconlist\n"));
-  ASSERT_TRUE(waitFor(console_, "server address: " + addr(server_) + "   login: admin\n")) << dump();
+  ASSERT_TRUE(waitFor(console_, "server address: " + addr(server_) + "   login: admin\n"))
+      << dump();
   EXPECT_EQ(std::string::npos, console_->out.find("Active Server")) << dump();
   EXPECT_EQ(std::string::npos, console_->out.find("TCP Listen Socket Opened")) << dump();
 }
@@ -172,7 +176,8 @@ TEST_F(ConsoleTest, TwoServersWithDifferentPasswordsBothReadable) {
   for (runProc* s : {a, b}) {
     SCOPED_TRACE(addr(s));
     EXPECT_TRUE(waitFor(s, "proof-ok console=" + self(), kStderr)) << dump();
-    EXPECT_TRUE(waitFor(console_, "->qzstandin " + addr(s) + " welcome admin, challenge ")) << dump();
+    EXPECT_TRUE(waitFor(console_, "->qzstandin " + addr(s) + " welcome admin, challenge "))
+        << dump();
     EXPECT_TRUE(waitFor(console_, "->qzstandin " + addr(s) + " line 4\n")) << dump();
   }
   EXPECT_EQ(std::string::npos, console_->out.find('\xfa')) << dump();  // no garbled text
@@ -225,7 +230,8 @@ TEST_F(ConsoleTest, ServerConfiguredByHostName) {
   server_ = startStandin("secret", {"--rate", "5", "--count", "2"});
   ASSERT_NE(nullptr, server_) << dump();
   std::string byName = "localhost:" + std::to_string(portOf(server_));
-  console_ = startConsole({"myaddr=" + self(), "server=" + byName, "login=admin", "password=secret"});
+  console_ =
+      startConsole({"myaddr=" + self(), "server=" + byName, "login=admin", "password=secret"});
   ASSERT_NE(nullptr, console_);
   ASSERT_TRUE(waitFor(console_, "Server IP: 127.0.0.1\n")) << dump();
   EXPECT_TRUE(waitFor(console_, "->qzstandin " + addr(server_) + " line 2\n")) << dump();
@@ -255,7 +261,8 @@ TEST_F(ConsoleTest, LongConfigurationLineIsReadAsTwoTokens) {
 TEST_F(ConsoleTest, LoginBeforeItsServerIsLost) {
   server_ = startStandin("pw", {"--rate", "0"});
   ASSERT_NE(nullptr, server_) << dump();
-  console_ = startConsole({"myaddr=" + self(), "login=early", "server=" + addr(server_), "password=pw"});
+  console_ =
+      startConsole({"myaddr=" + self(), "login=early", "server=" + addr(server_), "password=pw"});
   ASSERT_NE(nullptr, console_);
   EXPECT_TRUE(waitFor(console_, "Login Name: \n")) << dump();
   EXPECT_TRUE(waitFor(server_, "proof-ok console=" + self() + " login= ", kStderr)) << dump();
@@ -276,7 +283,10 @@ TEST_F(ConsoleTest, StartupConfigurationErrors) {
        4,
        {"My Address: 127.0.0.1\n", "**Missing Port in My Address\n", "QZUCON Help\n"},
        "Resolving"},
-      {{"server=127.0.0.1:5001"}, 4, {"My Address: \n", "**Missing Port in My Address\n"}, "Resolving"},
+      {{"server=127.0.0.1:5001"},
+       4,
+       {"My Address: \n", "**Missing Port in My Address\n"},
+       "Resolving"},
       {{me, "server=127.0.0.1:5001", "login=one", "server=127.0.0.1", "login=two",
         "server=127.0.0.1:5003"},
        3,

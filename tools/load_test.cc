@@ -103,7 +103,9 @@ class TallyTest : public ::testing::Test {
   void sendAll(loadTally* t, long n) {
     for (long seq = 1; seq <= n; seq++) t->sent(seq, 1000 * seq);
   }
-  void see(loadTally* t, long seq, int64_t delayUs) { t->seen(seq, 1000 * seq, 1000 * seq + delayUs); }
+  void see(loadTally* t, long seq, int64_t delayUs) {
+    t->seen(seq, 1000 * seq, 1000 * seq + delayUs);
+  }
 };
 
 TEST_F(TallyTest, CountsOutOfOrderLinesAgainstTheHighestSeen) {

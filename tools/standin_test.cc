@@ -69,7 +69,9 @@ bytes consolePkt(const unsigned char sc[4], const unsigned char digest[16], cons
 // The text and its NUL XORed with the first keystream bytes given.
 bytes scrambled(const char* text, const unsigned char* ks) {
   bytes t;
-  for (size_t i = 0; i <= strlen(text); i++) t.push_back(static_cast<unsigned char>(text[i]) ^ ks[i]);
+  for (size_t i = 0; i <= strlen(text); i++) {
+    t.push_back(static_cast<unsigned char>(text[i]) ^ ks[i]);
+  }
   return t;
 }
 
@@ -261,8 +263,9 @@ TEST_F(StandinEngineTest, ChallengeThenProofThenLines) {
   EXPECT_EQ("127.0.0.1:5000", ch.dest);
   EXPECT_EQ("c1000000", hex(ch.data.data(), 4));
   EXPECT_NE("00000000", hex(ch.data.data() + 4, 4));
-  EXPECT_EQ("qzstandin 127.0.0.1:7000 welcome admin, challenge " + hex(ch.data.data() + 4, 4) + "\n",
-            textOf(ch, secret().seed));
+  EXPECT_EQ(
+      "qzstandin 127.0.0.1:7000 welcome admin, challenge " + hex(ch.data.data() + 4, 4) + "\n",
+      textOf(ch, secret().seed));
   EXPECT_TRUE(io_.noted("challenge console=127.0.0.1:5000 login=admin challenge=" +
                         hex(ch.data.data() + 4, 4) + " reason=new"));
   EXPECT_EQ(-1, engine_->tick(5));  // nothing before the proof
@@ -287,7 +290,8 @@ TEST_F(StandinEngineTest, ChallengeThenProofThenLines) {
 TEST_F(StandinEngineTest, CommandsEchoedOnlyWhenProven) {
   start();
   feed(packet(kZero, "secret", "status"), 0);  // unknown: challenged, command ignored
-  EXPECT_TRUE(io_.noted("ignored-command console=127.0.0.1:5000 login=admin reason=unproven text=status"));
+  EXPECT_TRUE(
+      io_.noted("ignored-command console=127.0.0.1:5000 login=admin reason=unproven text=status"));
   ASSERT_EQ(1u, io_.out.size());
   bytes c(io_.out[0].data.begin() + 4, io_.out[0].data.begin() + 8);
   feed(packet(c.data(), "secret", "who\tis here"), 30);
