@@ -210,11 +210,24 @@ TEST_F(ReceptionTest, DebugLineShowsHeaderAsReceived) {
 }
 
 TEST(ServerLogName, FromIpPort) {
-  char out[267];
-  serverLogName("192.0.2.10:28100", out, sizeof out);
-  EXPECT_STREQ(out, "192_0_2_10_28100.log");
-  serverLogName(":28100", out, sizeof out);
-  EXPECT_STREQ(out, "_28100.log");
+  struct row {
+    const char* ipPort;
+    int size;
+    const char* name;
+  };
+  const row rows[] = {
+      {"192.0.2.10:28100", 267, "192_0_2_10_28100.log"},
+      {":28100", 267, "_28100.log"},                // an unresolved host
+      {"192.0.2.10:28100", 12, "192_0_2.log"},      // cut before ".log"
+      {"192.0.2.10:28100", 5, ".log"},
+  };
+  for (const row& r : rows) {
+    char out[268];  // one more than the largest size, to see nothing is written there
+    memset(out, 'x', sizeof out);
+    serverLogName(r.ipPort, out, r.size);
+    EXPECT_STREQ(out, r.name) << r.ipPort << " into " << r.size << " bytes";
+    EXPECT_EQ(out[r.size], 'x') << "wrote past " << r.size << " bytes";
+  }
 }
 
 }  // namespace
