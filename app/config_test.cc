@@ -1,3 +1,5 @@
+// The configuration language token by token, how servers are committed, and
+// writeini: its text, its round trip through start-up, the new file's mode.
 #include "app/config.h"
 
 #include <sys/stat.h>

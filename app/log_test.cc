@@ -1,3 +1,5 @@
+// The message writer: stamped lines in the main log file, the same text on
+// the screen, unprintable bytes, the format limit and an unopenable file.
 #include "app/log.h"
 
 #include <cctype>

@@ -1,3 +1,5 @@
+// The main loop's own parts: the client challenge it draws, and the exit
+// notices it sends every configured server when it ends.
 #include "app/mainloop.h"
 
 #include <string>

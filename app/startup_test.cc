@@ -1,3 +1,5 @@
+// Program start: exit statuses of bad configurations, the start-up report,
+// the configuration file read after the command line, and address lookup.
 #include "app/startup.h"
 
 #include <fstream>

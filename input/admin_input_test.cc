@@ -1,3 +1,5 @@
+// Line assembly from input bytes (editing, line ends, the cut at 256
+// characters) and which peers count as local.
 #include "input/admin_input.h"
 
 #include <string>

@@ -1,3 +1,5 @@
+// The console's own commands and their effects, the log of every line, and
+// remote commands going to the active server only.
 #include "input/commands.h"
 
 #include <cstring>

@@ -1,3 +1,5 @@
+// Packets to the servers on loopback: command layout and scrambling, the
+// server's own seed and header, heartbeat timing and the exit notice.
 #include "protocol/outbound.h"
 
 #include <cstring>

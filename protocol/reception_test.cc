@@ -1,3 +1,6 @@
+// Datagrams from servers: who sent them, challenges and the keys derived
+// from them, the text shown and logged, how many are taken a pass, and the
+// per-server file name.
 #include "protocol/reception.h"
 
 #include <arpa/inet.h>
