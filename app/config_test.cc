@@ -1,3 +1,5 @@
+// The configuration language token by token, how servers are committed, and
+// writeini: its text, its round trip through start-up, the new file's mode.
 #include "app/config.h"
 
 #include <sys/resource.h>
@@ -16,7 +18,7 @@
 
 namespace {
 
-class configTest : public coreTest {};
+class ConfigTest : public coreTest {};
 
 // The effect each token has on the configuration, as a printable summary.
 std::string summary() {
@@ -29,7 +31,7 @@ std::string summary() {
   return s;
 }
 
-TEST_F(configTest, TokenTable) {
+TEST_F(ConfigTest, TokenTable) {
   struct row {
     const char* token;
     const char* expected;
@@ -46,9 +48,11 @@ TEST_F(configTest, TokenTable) {
       {"ini=other.ini", "inifn=other.ini", false},
       {"server=1.2.3.4:5", "pending=1.2.3.4:5||", false},
       {"login=admin ", "pending=|admin |", false},
-      {"login=llllllllllllllllllllllllllllllllllllllll", "pending=|llllllllllllllllllllllllllllllll|",
-       false},
-      {"password=" "pppppppppppppppppppppppppppppppppppppppppppppppppppppppppppppppppppppp",
+      {"login=\t a b ", "pending=|a b |", false},  // leading blanks and tabs only are skipped
+      {"login=llllllllllllllllllllllllllllllllllllllll",
+       "pending=|llllllllllllllllllllllllllllllll|", false},
+      {"password="
+       "pppppppppppppppppppppppppppppppppppppppppppppppppppppppppppppppppppppp",
        "pending=||pppppppppppppppppppppppppppppppppppppppppppppppppppppppppppppppp", false},
       {"TCPlistenport=  \t2000", "tcp=2000", false},
       {"tcplistenPORT=2000x", "tcp=2000", false},
@@ -69,27 +73,28 @@ TEST_F(configTest, TokenTable) {
       {"qzuconactive 1.2.3.4:5", "", true},
       {"nonsense", "", true},
   };
-  for (size_t i = 0; i < sizeof rows / sizeof rows[0]; i++) {
+  for (const row& r : rows) {
+    SCOPED_TRACE(testing::PrintToString(r.token));
     resetAppGlobals();
     strzcpy(g_logfn, "main.log", 256);
     testing::internal::CaptureStdout();
-    parseInput(rows[i].token);
+    parseInput(r.token);
     std::string out = testing::internal::GetCapturedStdout();
     std::string got = summary();
     std::string want = base;
-    if (rows[i].expected[0]) {
-      std::string kv = rows[i].expected;
+    if (r.expected[0]) {
+      std::string kv = r.expected;
       std::string key = kv.substr(0, kv.find('=') + 1);
       size_t at = want.find(key);
       size_t end = key == "pending=" ? want.find(" servers") : want.find(' ', at);
       want.replace(at, end - at, kv);
     }
-    EXPECT_EQ(got, want) << "row " << i << ": " << rows[i].token;
-    EXPECT_EQ(out.find("QZUCON Help") != std::string::npos, rows[i].help) << "row " << i;
+    EXPECT_EQ(got, want);
+    EXPECT_EQ(out.find("QZUCON Help") != std::string::npos, r.help);
   }
 }
 
-TEST_F(configTest, ServerCommitsAndDropsLogins) {
+TEST_F(ConfigTest, ServerCommitsAndDropsLogins) {
   const char* tokens[] = {"login=lost", "server=", "server=a:1", "login=one",
                           "password=pw1", "server=b:2", "login=two"};
   for (const char* t : tokens) parseInput(t);
@@ -111,8 +116,9 @@ TEST_F(configTest, ServerCommitsAndDropsLogins) {
   EXPECT_EQ(g_tempServer.address[0], 0);
 }
 
-TEST_F(configTest, WriteiniRoundTrip) {
-  const char* tokens[] = {"qzuconlog  console.log ", "TCPlistenport=2001", "UDPlistenport=2002", "localusers=any",
+TEST_F(ConfigTest, WriteiniRoundTrip) {
+  const char* tokens[] = {"qzuconlog  console.log ", "TCPlistenport=2001", "UDPlistenport=2002",
+                          "localusers=any",
                           "myaddr=127.0.0.1:24350", "server=127.0.0.1:28100", "login=admin",
                           "password=se cret%s", "server=host.example:1", "login=", "password=x"};
   for (const char* t : tokens) parseInput(t);
@@ -150,7 +156,7 @@ TEST_F(configTest, WriteiniRoundTrip) {
   EXPECT_STREQ(serverAt(1)->address, "host.example:1");
 }
 
-TEST_F(configTest, WriteiniKeepsModeAndDefaultsName) {
+TEST_F(ConfigTest, WriteiniKeepsModeAndDefaultsName) {
   {
     std::ofstream f("qzucon.ini");
     f << "old\n";
@@ -165,7 +171,7 @@ TEST_F(configTest, WriteiniKeepsModeAndDefaultsName) {
   EXPECT_EQ(readFile("qzucon.ini"), "qzuconlog main.log\nmyaddr=\n;List of Servers\n");
 }
 
-TEST_F(configTest, WriteiniReportsAFileItCannotWrite) {
+TEST_F(ConfigTest, WriteiniReportsAFileItCannotWrite) {
   testing::internal::CaptureStdout();
   writeini("no/such/folder/x.ini");
   EXPECT_EQ(testing::internal::GetCapturedStdout(),
@@ -181,7 +187,7 @@ std::string folderNames() {
   return names;
 }
 
-TEST_F(configTest, WriteiniFailingMidwayLeavesTheOldFileWhole) {
+TEST_F(ConfigTest, WriteiniFailingMidwayLeavesTheOldFileWhole) {
   const std::string old = "qzuconlog old.log\nmyaddr=127.0.0.1:1\n;List of Servers\n";
   {
     std::ofstream f("qzucon.ini", std::ios::binary);
@@ -225,7 +231,7 @@ TEST_F(configTest, WriteiniFailingMidwayLeavesTheOldFileWhole) {
   EXPECT_EQ(st.st_mode & 0777, 0640u);
 }
 
-TEST_F(configTest, WriteiniReplacesASymlinkInsteadOfFollowingIt) {
+TEST_F(ConfigTest, WriteiniReplacesASymlinkInsteadOfFollowingIt) {
   {
     std::ofstream f("victim", std::ios::binary);
     f << "not a configuration\n";
@@ -247,12 +253,6 @@ TEST_F(configTest, WriteiniReplacesASymlinkInsteadOfFollowingIt) {
     EXPECT_EQ(st.st_mode & 0777, 0600u);
     EXPECT_EQ(readFile(name), "qzuconlog main.log\nmyaddr=\n;List of Servers\n");
   }
-}
-
-TEST_F(configTest, MystrzcpySkipsLeadingBlanksOnly) {
-  char buf[8];
-  EXPECT_STREQ(mystrzcpy(buf, " \t a b ", 7), "a b ");
-  EXPECT_STREQ(mystrzcpy(buf, "abcdefghij", 7), "abcdefg");
 }
 
 }  // namespace

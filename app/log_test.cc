@@ -1,3 +1,5 @@
+// The message writer: stamped lines in the main log file, the same text on
+// the screen, unprintable bytes, the format limit and an unopenable file.
 #include "app/log.h"
 
 #include <cctype>
@@ -9,7 +11,7 @@
 
 namespace {
 
-class logTest : public coreTest {};
+class LogTest : public coreTest {};
 
 // True when text begins with a "[MM.DD.YYYY hh:mm:ss] " stamp of a real date.
 bool stamped(const std::string& text) {
@@ -23,7 +25,7 @@ bool stamped(const std::string& text) {
   return month >= 1 && month <= 12 && day >= 1 && day <= 31;
 }
 
-TEST_F(logTest, StampsFileLinesAndEchoesScreen) {
+TEST_F(LogTest, StampsFileLinesAndEchoesScreen) {
   testing::internal::CaptureStdout();
   log("value %d\n", 42);
   log("two\nlines\n");
@@ -36,7 +38,7 @@ TEST_F(logTest, StampsFileLinesAndEchoesScreen) {
   EXPECT_EQ(file.substr(2 * stamp + 9), "two\nlines\n") << "one stamp for a message of two lines";
 }
 
-TEST_F(logTest, FileGetsPrintableBytesScreenGetsThemUnchanged) {
+TEST_F(LogTest, FileGetsPrintableBytesScreenGetsThemUnchanged) {
   testing::internal::CaptureStdout();
   log("a\tb\x1b" "c\x7f\xe9\r\n");
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "a\tb\x1b" "c\x7f\xe9\r\n");
@@ -44,7 +46,7 @@ TEST_F(logTest, FileGetsPrintableBytesScreenGetsThemUnchanged) {
   EXPECT_EQ(file.substr(file.find("] ") + 2), "a\xfa" "b\xfa" "c\x7f\xfa\r\n");
 }
 
-TEST_F(logTest, FormatLimitAndMessageCut) {
+TEST_F(LogTest, FormatLimitAndMessageCut) {
   std::string at = std::string(2046, 'x') + "%d";    // 2048 characters: formatted
   std::string over = std::string(2047, 'y') + "%d";  // 2049 characters: taken literally
   std::string arg(5000, 'z');
@@ -62,7 +64,7 @@ TEST_F(logTest, FormatLimitAndMessageCut) {
   EXPECT_EQ(file.find(std::string(4097, 'z')), std::string::npos) << "cut to the buffer";
 }
 
-TEST_F(logTest, UnopenableFileStillEchoes) {
+TEST_F(LogTest, UnopenableFileStillEchoes) {
   strzcpy(g_logfn, "", 256);
   testing::internal::CaptureStdout();
   log("only on screen\n");

@@ -1,3 +1,5 @@
+// The main loop's own parts: the client challenge it draws, and the exit
+// notices it sends every configured server when it ends.
 #include "app/mainloop.h"
 
 #include <string>
@@ -9,9 +11,9 @@
 
 namespace {
 
-class consoleTest : public coreTest {};
+class MainloopTest : public coreTest {};
 
-TEST_F(consoleTest, ClientChallengeNeverHoldsAZeroByte) {
+TEST_F(MainloopTest, ClientChallengeNeverHoldsAZeroByte) {
   for (uint32_t seed = 0; seed < 300; seed++) {
     initHeaderTemplate();
     drawClientChallenge(seed);
@@ -19,7 +21,7 @@ TEST_F(consoleTest, ClientChallengeNeverHoldsAZeroByte) {
   }
 }
 
-TEST_F(consoleTest, ExitNoticeToEveryServerInOrder) {
+TEST_F(MainloopTest, ExitNoticeToEveryServerInOrder) {
   udpPeer servers[3];
   for (udpPeer& s : servers) ASSERT_TRUE(s.open());
   udpPeer probe;
@@ -33,15 +35,21 @@ TEST_F(consoleTest, ExitNoticeToEveryServerInOrder) {
     addServer(servers[i].address().c_str(), ("login" + std::to_string(i)).c_str(), passwords[i]);
   }
   g_exit = 1;  // as if "qzuconexit" had been run in the first pass
+  g_debug = 1;  // every packet sent is shown, in the order sent
   testing::internal::CaptureStdout();
   qzucon();
   std::string out = testing::internal::GetCapturedStdout();
   EXPECT_NE(out.find("**Console active. Client Challenge = "), std::string::npos) << out;
   EXPECT_EQ(out.find("Listening for"), std::string::npos) << "no local inputs configured";
+  size_t shown = 0;
   for (int i = 0; i < 3; i++) {
-    std::string pkt = servers[i].receive();
     std::string prefix = "127.0.0.1:" + std::to_string(myPort + 65536) + ";login" +
                          std::to_string(i) + ";";
+    size_t at = out.find("sending[" + prefix + "qzuconexit]\n");
+    ASSERT_NE(at, std::string::npos) << out;
+    EXPECT_GT(at, shown) << "server " << i << " out of order\n" << out;
+    shown = at;
+    std::string pkt = servers[i].receive();
     ASSERT_EQ(pkt.size(), 32 + prefix.size() + 11) << "server " << i;
     EXPECT_EQ(pkt.substr(32, prefix.size()), prefix) << "server " << i;
     std::string cmd = pkt.substr(32 + prefix.size());

@@ -1,3 +1,5 @@
+// Program start: exit statuses of bad configurations, the start-up report,
+// the configuration file read after the command line, and address lookup.
 #include "app/startup.h"
 
 #include <fstream>
@@ -6,10 +8,11 @@
 
 #include "app/globals.h"
 #include "support/coretest.h"
+#include "support/scopedenv.h"
 
 namespace {
 
-class startupTest : public coreTest {
+class StartupTest : public coreTest {
  protected:
   // Runs the configuration step on these arguments; returns status and output.
   int run(std::vector<std::string> args, std::string* out) {
@@ -24,7 +27,7 @@ class startupTest : public coreTest {
   }
 };
 
-TEST_F(startupTest, ExitStatusesForBadConfigurations) {
+TEST_F(StartupTest, ExitStatusesForBadConfigurations) {
   struct row {
     std::vector<std::string> args;
     int status;
@@ -39,18 +42,19 @@ TEST_F(startupTest, ExitStatusesForBadConfigurations) {
       {{"myaddr=127.0.0.1:1", "login=x", "password=y"}, kExitNoServer,
        "ERROR: No Servers Configured\n"},
   };
-  for (size_t i = 0; i < sizeof rows / sizeof rows[0]; i++) {
+  for (const row& r : rows) {
+    SCOPED_TRACE(testing::PrintToString(r.args));
     resetAppGlobals();
     std::string out;
-    EXPECT_EQ(run(rows[i].args, &out), rows[i].status) << "row " << i;
+    EXPECT_EQ(run(r.args, &out), r.status);
     size_t help = out.find("QZUCON Help\n");
     std::string before = out.substr(0, help);
     std::string last = before.substr(before.rfind('\n', before.size() - 2) + 1);
-    EXPECT_EQ(last, rows[i].lastLine) << "row " << i << "\n" << out;
+    EXPECT_EQ(last, r.lastLine) << out;
   }
 }
 
-TEST_F(startupTest, ThreeServersSecondWithoutPort) {
+TEST_F(StartupTest, ThreeServersSecondWithoutPort) {
   std::string out;
   int status = run({"myaddr=127.0.0.1:1", "server=127.0.0.1:28100", "login=one", "password=p",
                     "server=127.0.0.1", "server=127.0.0.3:3"},
@@ -64,7 +68,7 @@ TEST_F(startupTest, ThreeServersSecondWithoutPort) {
   EXPECT_NE(readFile("qzucon.log").find("] **Missing Port in Server Address\n"), std::string::npos);
 }
 
-TEST_F(startupTest, ConfigFileAfterCommandLine) {
+TEST_F(StartupTest, ConfigFileAfterCommandLine) {
   {
     std::ofstream f("my.ini");
     // A 1500-character line arrives as 1023 characters and then 477.
@@ -92,7 +96,8 @@ TEST_F(startupTest, ConfigFileAfterCommandLine) {
             std::string::npos);
 }
 
-TEST_F(startupTest, UnresolvableHostLeavesIpEmpty) {
+TEST_F(StartupTest, UnresolvableHostLeavesIpEmpty) {
+  quickResolver quick;  // the lookup must fail, quickly even without a name server
   serverRec* r = addServer("no-such-host.invalid:28100", "l", "");
   EXPECT_STREQ(r->ip, "");
   EXPECT_STREQ(r->ipPort, ":28100");

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <string>
 #include <vector>
 
 namespace {
@@ -63,13 +64,13 @@ TEST_F(MtTest, DrawsByNumber) {
       {3, 1, 2618579386u}, {3, 2, 2532467499u}, {3, 3, 4022061002u},
       {3, 4, 2350677303u}, {3, 5, 4145206073u},
   };
-  for (size_t i = 0; i < sizeof rows / sizeof rows[0]; i++) {
-    const row& r = rows[i];
+  for (const row& r : rows) {
     resetGenerator();
     if (r.seed != kUnseeded) sgenrand(static_cast<uint32_t>(r.seed));
     uint32_t v = 0;
     for (int k = 0; k < r.draw; k++) v = genrand();
-    EXPECT_EQ(v, r.value) << "row " << i;
+    EXPECT_EQ(v, r.value) << (r.seed == kUnseeded ? "unseeded" : "seed " + std::to_string(r.seed))
+                          << " draw " << r.draw;
   }
 }
 
@@ -127,8 +128,8 @@ TEST_F(MtTest, BulkXorMatchesModel) {
   const row rows[] = {{0, 0}, {0, 1}, {0, 16}, {0, 600}, {0, 623}, {0, 624},
                       {0, 625}, {0, 1501}, {5, 619}, {5, 620}, {623, 2},
                       {624, 1}, {700, 1300}};
-  for (size_t i = 0; i < sizeof rows / sizeof rows[0]; i++) {
-    const row& r = rows[i];
+  for (const row& r : rows) {
+    const std::string label = "skip " + std::to_string(r.skip) + " len " + std::to_string(r.len);
     model m;
     m.seed(12200485);
     sgenrand(12200485);
@@ -136,8 +137,8 @@ TEST_F(MtTest, BulkXorMatchesModel) {
     std::vector<unsigned char> got(r.len + 1, 0x5A), want(r.len + 1, 0x5A);
     genrandXorLowBytes(got.data(), r.len);
     for (size_t k = 0; k < r.len; k++) want[k] ^= static_cast<unsigned char>(m.draw());
-    EXPECT_EQ(got, want) << "row " << i;
-    expectStateIs(m, ("row " + std::to_string(i)).c_str());
+    EXPECT_EQ(got, want) << label;
+    expectStateIs(m, label.c_str());
   }
 }
 

@@ -40,7 +40,8 @@ void writeFile(const char* name, const std::string& bytes) {
 std::vector<std::string> commandLineTokens(const std::string& text) {
   std::vector<std::string> tokens;
   size_t start = 0;
-  for (size_t nul; tokens.size() < kMaxTokens && (nul = text.find('\0', start)) != std::string::npos;
+  for (size_t nul;
+       tokens.size() < kMaxTokens && (nul = text.find('\0', start)) != std::string::npos;
        start = nul + 1) {
     tokens.push_back(text.substr(start, nul - start));
   }

@@ -66,7 +66,9 @@ void fuzzInit(int* argc, char*** argv) {
   std::error_code ec;
   g_home = fs::current_path(ec).string();
   std::string tmpl = fs::absolute(fs::temp_directory_path(ec) / "qzfuzz.XXXXXX", ec).string();
-  if (ec || g_home.empty() || mkdtemp(tmpl.data()) == nullptr) fuzzFail("cannot make a scratch folder");
+  if (ec || g_home.empty() || mkdtemp(tmpl.data()) == nullptr) {
+    fuzzFail("cannot make a scratch folder");
+  }
   g_scratch = tmpl;
   atexit(removeScratch);
   if (!hasArtifactFlag(*argc, *argv)) addArtifactFlag(argc, argv);

@@ -1,3 +1,5 @@
+// Line assembly from input bytes (editing, line ends, the cut at 256
+// characters) and which peers count as local.
 #include "input/admin_input.h"
 
 #include <string>
@@ -9,7 +11,7 @@
 
 namespace {
 
-class adminInputTest : public coreTest {
+class AdminInputTest : public coreTest {
  protected:
   // Feeds bytes through line assembly; returns the finished lines, read back
   // from the log file where every line is written.
@@ -36,7 +38,7 @@ class adminInputTest : public coreTest {
   }
 };
 
-TEST_F(adminInputTest, LineAssembly) {
+TEST_F(AdminInputTest, LineAssembly) {
   struct row {
     std::string bytes;
     std::vector<std::string> lines;
@@ -51,16 +53,16 @@ TEST_F(adminInputTest, LineAssembly) {
       {"partial", {}, "partial"},
       {std::string(300, 'x'), {std::string(256, 'x')}, std::string(44, 'x')},
   };
-  for (size_t i = 0; i < sizeof rows / sizeof rows[0]; i++) {
-    SCOPED_TRACE("row " + std::to_string(i));
+  for (const row& r : rows) {
+    SCOPED_TRACE(testing::PrintToString(r.bytes));
     resetInputGlobals();
     std::remove("main.log");
-    EXPECT_EQ(feed(rows[i].bytes), rows[i].lines);
-    EXPECT_EQ(std::string(g_input, g_ll), rows[i].pending);
+    EXPECT_EQ(feed(r.bytes), r.lines);
+    EXPECT_EQ(std::string(g_input, g_ll), r.pending);
   }
 }
 
-TEST(localPeer, OnlyTheFirstNineCharactersCount) {
+TEST(IsLocalPeer, OnlyTheFirstNineCharactersCount) {
   struct row {
     const char* text;
     bool local;

@@ -1,3 +1,5 @@
+// The console's own commands and their effects, the log of every line, and
+// remote commands going to the active server only.
 #include "input/commands.h"
 
 #include <cstring>
@@ -10,7 +12,7 @@
 
 namespace {
 
-class commandsTest : public coreTest {
+class CommandsTest : public coreTest {
  protected:
   // Runs one line; returns what reached the screen.
   std::string run(const char* line) {
@@ -20,7 +22,7 @@ class commandsTest : public coreTest {
   }
 };
 
-TEST_F(commandsTest, ConsoleCommandTable) {
+TEST_F(CommandsTest, ConsoleCommandTable) {
   addServer("127.0.0.1:28100", "one", "");
   addServer("localhost:28200", "two", "");
   const std::string noActive = "ERROR: No active server, use 'qzuconactive ip:port'\n";
@@ -29,7 +31,8 @@ TEST_F(commandsTest, ConsoleCommandTable) {
       "status 127.0.0.1:28100: challenge not answered, last line never, lines 0, heartbeats 0\n"
       "status 127.0.0.1:28200: challenge not answered, last line never, lines 0, heartbeats 0\n";
   const std::string list =
-      "server address: 127.0.0.1:28100   login: one\nserver address: 127.0.0.1:28200   login: two\n";
+      "server address: 127.0.0.1:28100   login: one\n"
+      "server address: 127.0.0.1:28200   login: two\n";
   struct row {
     const char* line;
     std::string screen;
@@ -59,22 +62,23 @@ TEST_F(commandsTest, ConsoleCommandTable) {
       {"QZUCONLOG   my file.log \t", "", 0, 0, "my file.log", -1},
       {"qzuconlog", "", 0, 0, "", -1},
   };
-  for (size_t i = 0; i < sizeof rows / sizeof rows[0]; i++) {
+  for (const row& r : rows) {
+    SCOPED_TRACE(testing::PrintToString(r.line));
     g_exit = 0;
     g_debug = 0;
     g_activeServer = nullptr;
     strzcpy(g_logfn, "main.log", 256);
-    if (strcmp(rows[i].line, "QZUCONDEBUG") == 0) g_debug = 1;  // toggles back off
-    EXPECT_EQ(run(rows[i].line), rows[i].screen) << "row " << i << ": " << rows[i].line;
-    EXPECT_EQ(g_exit, rows[i].exitFlag) << "row " << i;
-    EXPECT_EQ(g_debug, rows[i].debug) << "row " << i;
-    EXPECT_STREQ(g_logfn, rows[i].logfn) << "row " << i;
-    serverRec* want = rows[i].active < 0 ? nullptr : serverAt(rows[i].active);
-    EXPECT_EQ(g_activeServer, want) << "row " << i;
+    if (strcmp(r.line, "QZUCONDEBUG") == 0) g_debug = 1;  // toggles back off
+    EXPECT_EQ(run(r.line), r.screen);
+    EXPECT_EQ(g_exit, r.exitFlag);
+    EXPECT_EQ(g_debug, r.debug);
+    EXPECT_STREQ(g_logfn, r.logfn);
+    serverRec* want = r.active < 0 ? nullptr : serverAt(r.active);
+    EXPECT_EQ(g_activeServer, want);
   }
 }
 
-TEST_F(commandsTest, EveryLineGoesToTheLogFileOnly) {
+TEST_F(CommandsTest, EveryLineGoesToTheLogFileOnly) {
   run("qzuconexit");
   run("say 100%s");
   std::string file = readFile("main.log");
@@ -82,7 +86,7 @@ TEST_F(commandsTest, EveryLineGoesToTheLogFileOnly) {
   EXPECT_NE(file.find("] say 100%s\n"), std::string::npos) << file;
 }
 
-TEST_F(commandsTest, FailedChoiceClearsTheActiveServer) {
+TEST_F(CommandsTest, FailedChoiceClearsTheActiveServer) {
   addServer("127.0.0.1:28100", "one", "");
   run("qzuconactive 127.0.0.1:28100");
   ASSERT_NE(g_activeServer, nullptr);
@@ -90,7 +94,7 @@ TEST_F(commandsTest, FailedChoiceClearsTheActiveServer) {
   EXPECT_EQ(g_activeServer, nullptr);
 }
 
-TEST_F(commandsTest, RemoteCommandGoesToTheActiveServerOnly) {
+TEST_F(CommandsTest, RemoteCommandGoesToTheActiveServerOnly) {
   udpPeer a, b, console;
   ASSERT_TRUE(a.open() && b.open() && console.open());
   strzcpy(g_myaddr, "127.0.0.1:1", 256);
@@ -110,7 +114,7 @@ TEST_F(commandsTest, RemoteCommandGoesToTheActiveServerOnly) {
   EXPECT_EQ(b.receive(200), "");
 }
 
-TEST_F(commandsTest, QzuconwriteWritesTheNamedFile) {
+TEST_F(CommandsTest, QzuconwriteWritesTheNamedFile) {
   addServer("127.0.0.1:28100", "one", "pw");
   std::string out = run("qzuconwrite  out.ini");
   EXPECT_EQ(out, "Configuration written to file: out.ini\n");

@@ -23,7 +23,7 @@ std::string line(const char* local, const char* remote, unsigned uid, unsigned l
 
 const uint32_t kLoopback = htonl(INADDR_LOOPBACK);
 
-TEST(parseSockLine, KernelLines) {
+TEST(ParseSockLine, KernelLines) {
   struct row {
     const char* label;
     std::string text;
@@ -61,7 +61,7 @@ TEST(parseSockLine, KernelLines) {
   }
 }
 
-TEST(judgeOwner, ByTheTables) {
+TEST(JudgeOwner, ByTheTables) {
   // The peer 127.0.0.1:46641 on the console's connection 127.0.0.1:8080, or
   // a UDP sender on 127.0.0.1:46641.
   const sockKey tcp = {kLoopback, 0xB631, true, kLoopback, 8080};

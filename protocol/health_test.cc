@@ -41,7 +41,7 @@ TEST(LooksScrambled, Texts) {
   for (const auto& r : rows) EXPECT_EQ(r.want, noise(r.text)) << r.label;
 }
 
-class healthTest : public coreTest {
+class HealthTest : public coreTest {
  protected:
   void SetUp() override {
     coreTest::SetUp();
@@ -66,7 +66,7 @@ class healthTest : public coreTest {
   serverRec* r_ = nullptr;
 };
 
-TEST_F(healthTest, MismatchIsReportedOncePerChallenge) {
+TEST_F(HealthTest, MismatchIsReportedOncePerChallenge) {
   const std::string bad = scrambledWithWrongKey("Map changed to harbour, 12 players online\n");
   const std::string report =
       "**Password mismatch for 127.0.0.1:28100: its text does not unscramble; check password= "
@@ -82,7 +82,7 @@ TEST_F(healthTest, MismatchIsReportedOncePerChallenge) {
   EXPECT_EQ(report, line(bad, 6000)) << "and may be reported again";
 }
 
-TEST_F(healthTest, SilenceIsReportedOnceThenTheFirstAnswer) {
+TEST_F(HealthTest, SilenceIsReportedOnceThenTheFirstAnswer) {
   const std::string report = "**No answer from 127.0.0.1:28100 after 10 s: server down, wrong "
                              "myaddr= or a firewall?\n";
   EXPECT_EQ("", silence(50000)) << "nothing sent yet";
@@ -98,7 +98,7 @@ TEST_F(healthTest, SilenceIsReportedOnceThenTheFirstAnswer) {
   EXPECT_EQ(std::string::npos, status(0).find("no answer"));
 }
 
-TEST_F(healthTest, AServerThatAnswersInTimeIsNeverReported) {
+TEST_F(HealthTest, AServerThatAnswersInTimeIsNeverReported) {
   noteSent(r_, 1000, true);
   testing::internal::CaptureStdout();
   noteHeard(r_);
@@ -106,7 +106,7 @@ TEST_F(healthTest, AServerThatAnswersInTimeIsNeverReported) {
   EXPECT_EQ("", testing::internal::GetCapturedStdout());
 }
 
-TEST_F(healthTest, StatusLine) {
+TEST_F(HealthTest, StatusLine) {
   const std::string head = "status 127.0.0.1:28100: challenge ";
   EXPECT_EQ(head + "not answered, last line never, lines 0, heartbeats 0\n", status(0));
   noteSent(r_, 100, true);

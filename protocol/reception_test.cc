@@ -1,3 +1,6 @@
+// Datagrams from servers: who sent them, challenges and the keys derived
+// from them, the text shown and logged, how many are taken a pass, and the
+// per-server file name.
 #include "protocol/reception.h"
 
 #include <arpa/inet.h>
@@ -10,6 +13,7 @@
 #include "protocol/outbound.h"
 #include "support/coretest.h"
 #include "crypto/keystream.h"
+#include "protocol/keys.h"
 #include "runtime/keyboard.h"
 #include "runtime/text.h"
 
@@ -34,7 +38,14 @@ int lines(const std::string& text, const std::string& prefix) {
   return n;
 }
 
-class receptionTest : public coreTest {
+// The receive queue the kernel granted a socket, in bytes.
+int queueBytes(int h) {
+  int bytes = 0;
+  socklen_t len = sizeof bytes;
+  return getsockopt(h, SOL_SOCKET, SO_RCVBUF, &bytes, &len) == 0 ? bytes : -1;
+}
+
+class ReceptionTest : public coreTest {
  protected:
   // Puts a datagram into the packet buffer (over leftovers of a larger one)
   // and handles it; returns what reached the screen.
@@ -53,47 +64,51 @@ class receptionTest : public coreTest {
   }
 };
 
-TEST_F(receptionTest, UnknownSourcesAndShortDatagrams) {
+TEST_F(ReceptionTest, UnknownSourcesAndShortDatagrams) {
   addServer("127.0.0.1:28100", "admin", "secret");
   struct row {
+    const char* what;
     sockaddr_in from;
     std::string bytes;
     const char* screen;
   };
   const row rows[] = {
-      {addr("127.0.0.1", 28101), datagram("\0\0\0\0", "x", kDefaultSeed),
+      {"another port", addr("127.0.0.1", 28101), datagram("\0\0\0\0", "x", kDefaultSeed),
        "**Ignoring packet from 127.0.0.1:28101 - unknown source address / header\n"},
-      {addr("127.0.0.1", 28100), std::string("\1\0\0\0\0\0\0\0x", 9),
+      {"another client challenge", addr("127.0.0.1", 28100),
+       std::string("\1\0\0\0\0\0\0\0x", 9),
        "**Ignoring packet from 127.0.0.1:28100 - unknown source address / header\n"},
-      {addr("127.0.0.1", 28100), std::string(7, '\0'),
+      {"7 bytes", addr("127.0.0.1", 28100), std::string(7, '\0'),
        "**Ignoring short packet from 127.0.0.1:28100 []\n"},
-      {addr("127.0.0.1", 28100), std::string(1, '\0'),
+      {"1 byte", addr("127.0.0.1", 28100), std::string(1, '\0'),
        "**Ignoring short packet from 127.0.0.1:28100 []\n"},
-      {addr("127.0.0.1", 28100), std::string(8, '\0'), "->\n"},
+      {"8 bytes: header only", addr("127.0.0.1", 28100), std::string(8, '\0'), "->\n"},
   };
-  for (size_t i = 0; i < sizeof rows / sizeof rows[0]; i++) {
-    EXPECT_EQ(deliver(rows[i].from, rows[i].bytes), rows[i].screen) << "row " << i;
+  for (const row& r : rows) {
+    EXPECT_EQ(deliver(r.from, r.bytes), r.screen) << r.what;
   }
   EXPECT_EQ(serverAt(0)->rseed, kDefaultSeed) << "no challenge came";
 }
 
-TEST_F(receptionTest, NewChallengeDerivesProofAndSeed) {
+TEST_F(ReceptionTest, NewChallengeDerivesProofAndSeed) {
   serverRec* r = addServer("127.0.0.1:28100", "admin", "secret");
-  const uint32_t derived = 12200485;  // "secret" with seed 3
+  const char challenge[] = "\x12\x34\x56\x78";
+  const uint32_t derived = keystreamSeedFor("secret");
   std::string out = deliver(addr("127.0.0.1", 28100),
-                            datagram("\x12\x34\x56\x78", std::string("hello\0", 6), derived), 50000);
+                            datagram(challenge, std::string("hello\0", 6), derived), 50000);
   EXPECT_EQ(out,
             "Received Server Challenge from 127.0.0.1:28100, was=00000000, now=12345678\n"
             "->hello\n");
   EXPECT_EQ(r->rseed, derived);
-  const unsigned char proof[16] = {0xcd, 0x78, 0x87, 0x81, 0x01, 0x18, 0xd2, 0x86,
-                                   0x52, 0x37, 0x54, 0xbb, 0x58, 0x6f, 0xa6, 0xc8};
+  // The proof answers this challenge and is scrambled with the new seed.
+  unsigned char proof[16];
+  authDigestFor("secret", reinterpret_cast<const unsigned char*>(challenge), derived, proof);
   EXPECT_EQ(memcmp(r->header + kAuthDigestOffset, proof, 16), 0);
-  EXPECT_EQ(memcmp(r->header + kServerChallengeOffset, "\x12\x34\x56\x78", 4), 0);
+  EXPECT_EQ(memcmp(r->header + kServerChallengeOffset, challenge, 4), 0);
   EXPECT_EQ(r->lastSend, 50000u - 31000u);
 
   // The same challenge again derives nothing and leaves the heartbeat alone.
-  out = deliver(addr("127.0.0.1", 28100), datagram("\x12\x34\x56\x78", "again\n", derived), 90000);
+  out = deliver(addr("127.0.0.1", 28100), datagram(challenge, "again\n", derived), 90000);
   EXPECT_EQ(out, "->again\n");
   EXPECT_EQ(r->lastSend, 50000u - 31000u);
   std::string file = readFile("127_0_0_1_28100.log");
@@ -104,7 +119,7 @@ TEST_F(receptionTest, NewChallengeDerivesProofAndSeed) {
   EXPECT_EQ(readFile("main.log").find("->hello"), std::string::npos);
 }
 
-TEST_F(receptionTest, TextIsMadePrintableAndEndsInsideTheDatagram) {
+TEST_F(ReceptionTest, TextIsMadePrintableAndEndsInsideTheDatagram) {
   addServer("127.0.0.1:28100", "admin", "");
   const sockaddr_in from = addr("127.0.0.1", 28100);
   struct row {
@@ -112,21 +127,22 @@ TEST_F(receptionTest, TextIsMadePrintableAndEndsInsideTheDatagram) {
     std::string screen;
   };
   const row rows[] = {
-      {std::string("a\tb\rc\x1b" "d\x7f" "e\x80\xff" "f\n", 13), "->a\xfa" "b\xfa" "c\xfa" "d\xfa" "e\xfa\xfa" "f\n"},
+      {std::string("a\tb\rc\x1b" "d\x7f" "e\x80\xff" "f\n", 13),
+       "->a\xfa" "b\xfa" "c\xfa" "d\xfa" "e\xfa\xfa" "f\n"},
       {"one\ntwo\n", "->one\ntwo\n"},
       {"no line end", "->no line end\n"},
       {std::string("cut\0rest", 8), "->cut\n"},
       {"", "->\n"},
   };
-  for (size_t i = 0; i < sizeof rows / sizeof rows[0]; i++) {
-    EXPECT_EQ(deliver(from, datagram("\0\0\0\0", rows[i].text, kDefaultSeed)), rows[i].screen)
-        << "row " << i;
+  for (const row& r : rows) {
+    EXPECT_EQ(deliver(from, datagram("\0\0\0\0", r.text, kDefaultSeed)), r.screen)
+        << testing::PrintToString(r.text);
   }
   EXPECT_NE(readFile("127_0_0_1_28100.log").find("] ->one\ntwo\n["), std::string::npos)
       << "several lines form one entry";
 }
 
-TEST_F(receptionTest, EachServerKeepsItsOwnSeed) {
+TEST_F(ReceptionTest, EachServerKeepsItsOwnSeed) {
   serverRec* a = addServer("127.0.0.1:28100", "admin", "alpha");
   serverRec* b = addServer("127.0.0.1:28200", "admin", "beta");
   deliver(addr("127.0.0.1", 28100), datagram("\1\2\3\4", "x", 0));
@@ -139,7 +155,7 @@ TEST_F(receptionTest, EachServerKeepsItsOwnSeed) {
             "->from b\n");
 }
 
-TEST_F(receptionTest, ServersConfiguredInOtherFormsAreRecognised) {
+TEST_F(ReceptionTest, ServersConfiguredInOtherFormsAreRecognised) {
   addServer("localhost:28100", "byname", "");
   addServer("127.1:28200", "short", "");
   addServer("127.0.0.1:028300", "zero", "");
@@ -159,35 +175,48 @@ TEST_F(receptionTest, ServersConfiguredInOtherFormsAreRecognised) {
   }
 }
 
-TEST_F(receptionTest, TakesEveryWaitingDatagramUpToTheBound) {
+TEST_F(ReceptionTest, TakesEveryWaitingDatagramUpToTheBound) {
   udpPeer console, server;
   ASSERT_TRUE(console.open());
   ASSERT_TRUE(server.open());
-  trRcvbuf(console.sock.handle, 4 << 20);  // as the console asks for its server socket
+  // The bound shows only with more datagrams waiting than one pass takes,
+  // and the kernel's default queue holds about that many small ones. So ask
+  // for a larger queue, as the console does for its server socket; what the
+  // kernel grants decides how many of those sent below are queued (drops can
+  // only cut the tail), and everything queued must be taken, in order.
+  ASSERT_EQ(trRcvbuf(console.sock.handle, 4 << 20), 0);
   addServer(server.address().c_str(), "l", "");
   g_noscreenlog = 1;
   const int sent = kMaxDatagramsPerPass + 44;
   for (int i = 0; i < sent; i++) {
-    server.sendTo(console.address(), datagram("\0\0\0\0", "line " + std::to_string(i), kDefaultSeed));
+    server.sendTo(console.address(),
+                  datagram("\0\0\0\0", "line " + std::to_string(i), kDefaultSeed));
   }
   ASSERT_EQ(trSelect(console.sock.handle, 0, 3000), 1);
   trNonblock(console.sock.handle);
   int taken = 0;
-  for (int pass = 0; pass < 50 && taken < sent; pass++) {
+  for (int pass = 0; pass < 50; pass++) {
     int n = processServerLogging(console.sock.handle, 1000);
     EXPECT_LE(n, kMaxDatagramsPerPass);
     taken += n;
-    if (n == 0) trSelect(console.sock.handle, 0, 100);
+    if (n == 0 && trSelect(console.sock.handle, 0, 200) != 1) break;
   }
   g_noscreenlog = 0;
-  EXPECT_EQ(taken, sent);
+  EXPECT_EQ(console.receive(0), "") << "left waiting after " << taken;
   std::string file = readFile(std::string("127_0_0_1_") + std::to_string(server.port) + ".log");
-  size_t last = file.find("->line " + std::to_string(sent - 1) + "\n");
-  EXPECT_NE(last, std::string::npos);
-  EXPECT_LT(file.find("->line 0\n"), last) << "in order";
+  size_t at = 0;
+  for (int i = 0; i < taken && at != std::string::npos; i++) {
+    at = file.find("->line " + std::to_string(i) + "\n", at);
+  }
+  EXPECT_NE(at, std::string::npos) << "lines 0 to " << taken - 1 << " in order:\n" << file;
+  if (taken <= kMaxDatagramsPerPass) {
+    GTEST_SKIP() << "the kernel queued only " << taken << " of " << sent << " datagrams ("
+                 << queueBytes(console.sock.handle) << "-byte receive queue), not enough to"
+                 << " reach the bound of " << kMaxDatagramsPerPass << " a pass";
+  }
 }
 
-TEST_F(receptionTest, AFloodOfCountedDatagramsIsTakenInOnePass) {
+TEST_F(ReceptionTest, AFloodOfCountedDatagramsIsTakenInOnePass) {
   udpPeer console, server, stranger;
   ASSERT_TRUE(console.open());
   ASSERT_TRUE(server.open());
@@ -206,7 +235,7 @@ TEST_F(receptionTest, AFloodOfCountedDatagramsIsTakenInOnePass) {
   EXPECT_EQ(lines(out, "->good"), 1);
 }
 
-TEST_F(receptionTest, ChangingChallengesAreAnsweredOnceASecondAndTheirLinesBounded) {
+TEST_F(ReceptionTest, ChangingChallengesAreAnsweredOnceASecondAndTheirLinesBounded) {
   udpPeer console, server;
   ASSERT_TRUE(console.open());
   ASSERT_TRUE(server.open());
@@ -238,7 +267,7 @@ TEST_F(receptionTest, ChangingChallengesAreAnsweredOnceASecondAndTheirLinesBound
   EXPECT_EQ(lines(screen, "->x\n"), 51) << "every datagram's text is shown";
 }
 
-TEST_F(receptionTest, DebugLineShowsHeaderAsReceived) {
+TEST_F(ReceptionTest, DebugLineShowsHeaderAsReceived) {
   addServer("127.0.0.1:28100", "admin", "");
   g_debug = 1;
   std::string out = deliver(addr("127.0.0.1", 9), std::string("\0\0\0\0\xab\xcd\xef\x01", 8));
@@ -246,12 +275,25 @@ TEST_F(receptionTest, DebugLineShowsHeaderAsReceived) {
             "received 8 bytes from 127.0.0.1:9 header=[00000000][abcdef01]\n");
 }
 
-TEST(serverLogName, FromIpPort) {
-  char out[267];
-  serverLogName("192.0.2.10:28100", out, sizeof out);
-  EXPECT_STREQ(out, "192_0_2_10_28100.log");
-  serverLogName(":28100", out, sizeof out);
-  EXPECT_STREQ(out, "_28100.log");
+TEST(ServerLogName, FromIpPort) {
+  struct row {
+    const char* ipPort;
+    int size;
+    const char* name;
+  };
+  const row rows[] = {
+      {"192.0.2.10:28100", 267, "192_0_2_10_28100.log"},
+      {":28100", 267, "_28100.log"},                // an unresolved host
+      {"192.0.2.10:28100", 12, "192_0_2.log"},      // cut before ".log"
+      {"192.0.2.10:28100", 5, ".log"},
+  };
+  for (const row& r : rows) {
+    char out[268];  // one more than the largest size, to see nothing is written there
+    memset(out, 'x', sizeof out);
+    serverLogName(r.ipPort, out, r.size);
+    EXPECT_STREQ(out, r.name) << r.ipPort << " into " << r.size << " bytes";
+    EXPECT_EQ(out[r.size], 'x') << "wrote past " << r.size << " bytes";
+  }
 }
 
 }  // namespace

@@ -1,10 +1,13 @@
-// The tick arithmetic on fixed dates, and GetTickCount against local time.
+// The tick arithmetic on fixed dates, GetTickCount against local time, and
+// sleeping.
 #include "runtime/clock.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <cstdlib>
+
+#include "support/scopedenv.h"
 
 namespace {
 
@@ -67,7 +70,11 @@ TEST(TickFromLocal, WrapKeepsSignedDifference) {
   EXPECT_GE(wraps, 7);
 }
 
+// 5 h 30 min east of UTC: a clock read as UTC would be far off.
+constexpr char kEastZone[] = "QZT-5:30";
+
 TEST(GetTickCount, AgreesWithLocalTime) {
+  tzSwap zone(kEastZone);
   struct tm before, after;
   ASSERT_EQ(1, trLocalNow(&before));
   uint32_t tick = GetTickCount();
@@ -81,15 +88,32 @@ TEST(GetTickCount, AgreesWithLocalTime) {
   EXPECT_LT(sinceBefore, 60000) << "far from local time";
 }
 
-TEST(TrLocalNow, NullIsRefused) { EXPECT_EQ(0, trLocalNow(nullptr)); }
+TEST(TrLocalNow, FollowsTheTimeZoneAndRefusesNull) {
+  struct tm utc, east;
+  {
+    tzSwap zone("UTC0");
+    ASSERT_EQ(1, trLocalNow(&utc));
+  }
+  {
+    tzSwap zone(kEastZone);
+    ASSERT_EQ(1, trLocalNow(&east));
+  }
+  // Minutes of the day apart, give or take a minute ending between the calls.
+  int apart = (east.tm_hour * 60 + east.tm_min - utc.tm_hour * 60 - utc.tm_min + 1440) % 1440;
+  EXPECT_GE(apart, 330);
+  EXPECT_LE(apart, 331);
+  EXPECT_EQ(0, trLocalNow(nullptr));
+}
 
 TEST(TrSleep, SleepsAtLeastTheTimeAsked) {
-  // Only lower bounds: an upper bound would fail on a loaded machine.
+  // The upper bound is seconds above the time asked: it catches a sleep in
+  // the wrong unit, never a slow machine.
   for (unsigned ms : {0u, 20u, 1100u}) {
     auto start = std::chrono::steady_clock::now();
     trSleep(ms);
     auto took = std::chrono::steady_clock::now() - start;
     EXPECT_GE(took, std::chrono::milliseconds(ms)) << ms << " ms";
+    EXPECT_LT(took, std::chrono::milliseconds(ms) + std::chrono::seconds(5)) << ms << " ms";
   }
 }
 

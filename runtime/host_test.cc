@@ -1,5 +1,7 @@
 // trGetip: numeric text kept as written, lookups and failures, each into a
-// separate buffer and in place.
+// separate buffer and in place. Names come from the hosts file (localhost)
+// or must fail (.invalid), so no answer from a name server is needed: on a
+// machine without one the failure is quick and just as much a failure.
 #include "runtime/host.h"
 
 #include <gtest/gtest.h>
@@ -7,9 +9,12 @@
 #include <cstring>
 #include <string>
 
+#include "support/scopedenv.h"
+
 namespace {
 
 TEST(TrGetip, ResolvesIntoSeparateOrSameBuffer) {
+  quickResolver quick;
   struct Row {
     const char* name;
     int result;
@@ -35,7 +40,5 @@ TEST(TrGetip, ResolvesIntoSeparateOrSameBuffer) {
     }
   }
 }
-
-TEST(TrNetinit, AlwaysSucceeds) { EXPECT_EQ(1, trNetinit()); }
 
 }  // namespace

@@ -21,7 +21,8 @@ constexpr auto kAtOnce = std::chrono::seconds(5);
 // input that was closed (as under some CI runners) is closed again.
 class stdinSwap {
  public:
-  explicit stdinSwap(int fd) : saved_(dup(STDIN_FILENO)), ok_(dup2(fd, STDIN_FILENO) == STDIN_FILENO) {}
+  explicit stdinSwap(int fd)
+      : saved_(dup(STDIN_FILENO)), ok_(dup2(fd, STDIN_FILENO) == STDIN_FILENO) {}
   ~stdinSwap() {
     if (saved_ >= 0) {
       dup2(saved_, STDIN_FILENO);

@@ -29,7 +29,12 @@ TEST(Trf, CutsToSizeAndReportsFullLength) {
   }
 }
 
-TEST(Trf, NoBufferOnlyMeasures) { EXPECT_EQ(3, trf(nullptr, 0, "%d", 123)); }
+TEST(Trf, NoBufferOrNoRoomOnlyMeasures) {
+  EXPECT_EQ(3, trf(nullptr, 0, "%d", 123));
+  char buf[4] = {'q', 'q', 'q', 'q'};
+  EXPECT_EQ(3, trf(buf, 0, "%d", 123));
+  EXPECT_EQ('q', buf[0]) << "size 0 has no room even for the terminator";
+}
 
 TEST(Traf, AppendsNeverBeyondSizeMinusTwo) {
   struct Row {

@@ -133,7 +133,8 @@ void e2eTest::pump(int timeoutMs) {
   }
   std::vector<int> handles, ready(fds.size() + 1, 0);
   for (int* fd : fds) handles.push_back(*fd);
-  if (trWaitReadable(handles.data(), static_cast<int>(handles.size()), timeoutMs, ready.data()) > 0) {
+  int n = static_cast<int>(handles.size());
+  if (trWaitReadable(handles.data(), n, timeoutMs, ready.data()) > 0) {
     for (size_t i = 0; i < fds.size(); i++) {
       if (ready[i]) appendFrom(fds[i], texts[i]);
     }

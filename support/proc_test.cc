@@ -12,11 +12,13 @@
 namespace {
 
 constexpr int kWaitMs = 10000;
+// What "at once" may take on a loaded machine: seconds, far below kWaitMs.
+constexpr int kAtOnceMs = 5000;
 
-// Reads fd to its end, waiting at most kWaitMs in all.
-std::string readAll(int fd) {
+// Reads fd to its end, waiting at most timeoutMs in all.
+std::string readAll(int fd, int timeoutMs = kWaitMs) {
   std::string s;
-  int64_t deadline = trNowMs() + kWaitMs;
+  int64_t deadline = trNowMs() + timeoutMs;
   while (trNowMs() < deadline) {
     int ready = 0;
     if (trWaitReadable(&fd, 1, 100, &ready) <= 0) continue;
@@ -67,12 +69,22 @@ TEST(TrSpawn, StdinPipeWorkingFolderAndDevNull) {
   EXPECT_EQ(0, procExitCode(waitEnd(pid)));
   closeAll(io);
 
-  // Without pipes the child reads /dev/null: cat ends at once with nothing.
+  // Without a pipe for its input the child reads /dev/null: cat ends at once
+  // with nothing, which the end of its output shows. A cat reading the
+  // caller's input instead fails here after a few seconds.
   const char* cat[] = {"/bin/cat", nullptr};
-  pid = trSpawn(cat, nullptr, 0, &io);
+  pid = trSpawn(cat, nullptr, kPipeOut, &io);
   ASSERT_GT(pid, 0);
-  EXPECT_EQ(-1, io.out);
-  EXPECT_EQ(0, procExitCode(waitEnd(pid)));
+  EXPECT_EQ(-1, io.in);
+  EXPECT_EQ(-1, io.err);
+  int64_t start = trNowMs();
+  EXPECT_EQ("", readAll(io.out, kAtOnceMs));
+  bool atOnce = trNowMs() - start < kAtOnceMs;
+  EXPECT_TRUE(atOnce) << "cat waited for input";
+  if (!atOnce) trKill(pid, SIGKILL);
+  int status = waitEnd(pid);
+  EXPECT_TRUE(procExited(status) && procExitCode(status) == 0);
+  closeAll(io);
 }
 
 TEST(TrSpawn, FailedStartsLeaveNothingOpen) {

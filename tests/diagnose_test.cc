@@ -13,7 +13,7 @@
 
 namespace {
 
-class diagnoseTest : public e2eTest {
+class DiagnoseTest : public e2eTest {
  protected:
   static std::string addr(const runProc* standin) {
     return "127.0.0.1:" + std::to_string(portOf(standin));
@@ -40,7 +40,7 @@ class portBlocker {
   int port_ = -1;
 };
 
-TEST_F(diagnoseTest, WrongPasswordIsNamedOncePerChallenge) {
+TEST_F(DiagnoseTest, WrongPasswordIsNamedOncePerChallenge) {
   runProc* server = startStandin("secret", {"--rate", "20"});
   ASSERT_NE(nullptr, server) << dump();
   runProc* console = startConsole(consoleTokens({server}, {"not-the-secret"}));
@@ -62,7 +62,7 @@ TEST_F(diagnoseTest, WrongPasswordIsNamedOncePerChallenge) {
   EXPECT_LE(countOf(console->out, mismatch), countOf(console->out, challenge)) << dump();
 }
 
-TEST_F(diagnoseTest, RightPasswordIsNeverCalledAMismatch) {
+TEST_F(DiagnoseTest, RightPasswordIsNeverCalledAMismatch) {
   runProc* server = startStandin("secret", {"--rate", "20"});
   ASSERT_NE(nullptr, server) << dump();
   runProc* console = startConsole(consoleTokens({server}, {"secret"}));
@@ -71,7 +71,7 @@ TEST_F(diagnoseTest, RightPasswordIsNeverCalledAMismatch) {
   EXPECT_EQ(0, countOf(console->out, "**Password mismatch")) << dump();
 }
 
-TEST_F(diagnoseTest, SilentServerIsReportedOnce) {
+TEST_F(DiagnoseTest, SilentServerIsReportedOnce) {
   int silent = freePort(0);  // nothing listens there
   std::string server = "127.0.0.1:" + std::to_string(silent);
   runProc* console = startConsole({"myaddr=127.0.0.1:" + std::to_string(consolePort_),
@@ -89,7 +89,7 @@ TEST_F(diagnoseTest, SilentServerIsReportedOnce) {
   EXPECT_EQ(1, countOf(console->out, "**No answer from")) << dump();
 }
 
-TEST_F(diagnoseTest, StatusShowsAnAnsweredServer) {
+TEST_F(DiagnoseTest, StatusShowsAnAnsweredServer) {
   runProc* server = startStandin("secret", {"--rate", "10"});
   ASSERT_NE(nullptr, server) << dump();
   runProc* console = startConsole(consoleTokens({server}, {"secret"}));
@@ -102,7 +102,7 @@ TEST_F(diagnoseTest, StatusShowsAnAnsweredServer) {
   EXPECT_EQ(0, countOf(console->out, "**No answer")) << dump();
 }
 
-TEST_F(diagnoseTest, BusyLocalPortIsNamed) {
+TEST_F(DiagnoseTest, BusyLocalPortIsNamed) {
   trsock holder;
   holder.handle = trSocket(1);
   ASSERT_EQ(0, trBind(holder.handle, 0, "127.0.0.1"));
@@ -120,7 +120,7 @@ TEST_F(diagnoseTest, BusyLocalPortIsNamed) {
   EXPECT_TRUE(waitFor(console, "\"qzuconexit\" exits.\n")) << dump();
 }
 
-TEST_F(diagnoseTest, UnbindableServerSocketExitsWithItsOwnStatus) {
+TEST_F(DiagnoseTest, UnbindableServerSocketExitsWithItsOwnStatus) {
   portBlocker blocker;
   ASSERT_GT(blocker.port(), 0);
   runProc* console = startConsole({"myaddr=127.0.0.1:" + std::to_string(blocker.port()),

@@ -14,7 +14,7 @@ std::string hexAfter(const std::string& text, const std::string& key) {
   return at == std::string::npos ? "" : text.substr(at + key.size(), 8);
 }
 
-class consoleTest : public e2eTest {
+class ConsoleTest : public e2eTest {
  protected:
   std::string self() const { return "127.0.0.1:" + std::to_string(consolePort_); }
   static std::string addr(const runProc* standin) {
@@ -53,8 +53,8 @@ class consoleTest : public e2eTest {
     ASSERT_TRUE(send("qzuconactive " + addr(server_) + "\n"));
     ASSERT_TRUE(waitFor(console_, "Active Server: " + addr(server_) + "\n")) << dump();
     ASSERT_TRUE(send(command + "\n"));
-    EXPECT_TRUE(waitFor(server_, "command console=" + self() + " login=admin text=" + command + "\n",
-                        kStderr))
+    EXPECT_TRUE(waitFor(
+        server_, "command console=" + self() + " login=admin text=" + command + "\n", kStderr))
         << dump();
     EXPECT_TRUE(waitFor(console_, "->echo: " + command + "\n")) << dump();
   }
@@ -63,7 +63,7 @@ class consoleTest : public e2eTest {
   runProc* console_ = nullptr;
 };
 
-TEST_F(consoleTest, AnnouncesItselfAfterTheStartupReport) {
+TEST_F(ConsoleTest, AnnouncesItselfAfterTheStartupReport) {
   ASSERT_NO_FATAL_FAILURE(startSession({"--rate", "0"}));
   ASSERT_TRUE(waitFor(console_, "\"qzuconexit\" exits.\n")) << dump();
   const std::string& out = console_->out;
@@ -79,9 +79,10 @@ TEST_F(consoleTest, AnnouncesItselfAfterTheStartupReport) {
   EXPECT_NE("00000000", hexAfter(out, "Client Challenge = "));
 }
 
-TEST_F(consoleTest, AnswersTheChallengeWithAProvenHeartbeat) {
+TEST_F(ConsoleTest, AnswersTheChallengeWithAProvenHeartbeat) {
   ASSERT_NO_FATAL_FAILURE(startSession({"--rate", "0"}));
-  std::string challenge = hexAfter(server_->err, "challenge console=" + self() + " login=admin challenge=");
+  std::string challenge =
+      hexAfter(server_->err, "challenge console=" + self() + " login=admin challenge=");
   ASSERT_EQ(8u, challenge.size()) << dump();
   EXPECT_TRUE(waitFor(console_, "Received Server Challenge from " + addr(server_) +
                                     ", was=00000000, now=" + challenge + "\n"))
@@ -96,7 +97,7 @@ TEST_F(consoleTest, AnswersTheChallengeWithAProvenHeartbeat) {
   EXPECT_EQ(1, countOf(server_->err, "challenge console=")) << dump();
 }
 
-TEST_F(consoleTest, ShowsLogLinesAndKeepsThemInTheServersFile) {
+TEST_F(ConsoleTest, ShowsLogLinesAndKeepsThemInTheServersFile) {
   ASSERT_NO_FATAL_FAILURE(startSession({"--rate", "5", "--count", "3"}));
   std::string line = "->qzstandin " + addr(server_) + " line ";
   ASSERT_TRUE(waitFor(console_, line + "3\n")) << dump();
@@ -114,15 +115,16 @@ TEST_F(consoleTest, ShowsLogLinesAndKeepsThemInTheServersFile) {
   EXPECT_EQ(std::string::npos, mainLog.find(line)) << mainLog;
 }
 
-TEST_F(consoleTest, KeyboardCommandReachesTheServerAndItsEchoComesBack) {
+TEST_F(ConsoleTest, KeyboardCommandReachesTheServerAndItsEchoComesBack) {
   ASSERT_NO_FATAL_FAILURE(startSession({"--rate", "0"}));
-  commandRoundTrip("show players 100%s", [this](const std::string& s) { return type(console_, s); });
+  commandRoundTrip("show players 100%s",
+                   [this](const std::string& s) { return type(console_, s); });
   // Typed lines go to the log file, never to the screen.
   EXPECT_EQ(1, countOf(console_->out, "show players")) << console_->out;
   EXPECT_NE(std::string::npos, readFile("qzucon.log").find("] show players 100%s\n"));
 }
 
-TEST_F(consoleTest, CommandOverLocalTcp) {
+TEST_F(ConsoleTest, CommandOverLocalTcp) {
   int tcpPort = 0;
   ASSERT_NO_FATAL_FAILURE(startWithLocalInput(1, &tcpPort));
   trsock client;
@@ -137,7 +139,7 @@ TEST_F(consoleTest, CommandOverLocalTcp) {
   EXPECT_TRUE(waitFor(console_, "TCP Listen Socket closed due to broken connection\n")) << dump();
 }
 
-TEST_F(consoleTest, CommandOverLocalUdp) {
+TEST_F(ConsoleTest, CommandOverLocalUdp) {
   int udpPort = 0;
   ASSERT_NO_FATAL_FAILURE(startWithLocalInput(0, &udpPort));
   commandRoundTrip("via udp", [this, udpPort](const std::string& s) {
@@ -145,11 +147,12 @@ TEST_F(consoleTest, CommandOverLocalUdp) {
   });
 }
 
-TEST_F(consoleTest, RefusesPeersThatAreNotLocal) {
+TEST_F(ConsoleTest, RefusesPeersThatAreNotLocal) {
   int tcpPort = freePort(1);
   int udpPort = freePort(0);
-  ASSERT_NO_FATAL_FAILURE(startSession({"--rate", "0"}, {"TCPlistenport=" + std::to_string(tcpPort),
-                                                         "UDPlistenport=" + std::to_string(udpPort)}));
+  ASSERT_NO_FATAL_FAILURE(startSession(
+      {"--rate", "0"},
+      {"TCPlistenport=" + std::to_string(tcpPort), "UDPlistenport=" + std::to_string(udpPort)}));
   trsock stranger;
   stranger.handle = tcpConnect("127.0.0.2", tcpPort);
   ASSERT_TRUE(stranger.valid());
@@ -158,7 +161,8 @@ TEST_F(consoleTest, RefusesPeersThatAreNotLocal) {
   // Queued first, so it would have been taken in before the local line.
   ASSERT_TRUE(udpSend("127.0.0.2", udpPort, "qzuconactive " + addr(server_) + "\n"));
   ASSERT_TRUE(udpSend("127.0.0.1", udpPort, "qzuconlist\n"));
-  ASSERT_TRUE(waitFor(console_, "server address: " + addr(server_) + "   login: admin\n")) << dump();
+  ASSERT_TRUE(waitFor(console_, "server address: " + addr(server_) + "   login: admin\n"))
+      << dump();
   EXPECT_EQ(std::string::npos, console_->out.find("Active Server")) << dump();
   EXPECT_EQ(std::string::npos, console_->out.find("TCP Listen Socket Opened")) << dump();
 }
@@ -167,7 +171,7 @@ TEST_F(consoleTest, RefusesPeersThatAreNotLocal) {
 // cannot be shown to be the console's user: under the default rule its input
 // is refused, under "localusers=any" it is taken as before. The console is
 // held stopped while the senders send and close, so that it reads late.
-TEST_F(consoleTest, LocalSendersThatAreGoneBeforeTheReadAreRefused) {
+TEST_F(ConsoleTest, LocalSendersThatAreGoneBeforeTheReadAreRefused) {
   for (bool anyUser : {false, true}) {
     SCOPED_TRACE(anyUser ? "localusers=any" : "default");
     int tcpPort = freePort(1), udpPort = freePort(0);
@@ -209,7 +213,7 @@ TEST_F(consoleTest, LocalSendersThatAreGoneBeforeTheReadAreRefused) {
   }
 }
 
-TEST_F(consoleTest, TwoServersWithDifferentPasswordsBothReadable) {
+TEST_F(ConsoleTest, TwoServersWithDifferentPasswordsBothReadable) {
   runProc* a = startStandin("alpha", {"--rate", "4"});
   runProc* b = startStandin("bravo", {"--rate", "4"});
   ASSERT_TRUE(a && b) << dump();
@@ -218,13 +222,14 @@ TEST_F(consoleTest, TwoServersWithDifferentPasswordsBothReadable) {
   for (runProc* s : {a, b}) {
     SCOPED_TRACE(addr(s));
     EXPECT_TRUE(waitFor(s, "proof-ok console=" + self(), kStderr)) << dump();
-    EXPECT_TRUE(waitFor(console_, "->qzstandin " + addr(s) + " welcome admin, challenge ")) << dump();
+    EXPECT_TRUE(waitFor(console_, "->qzstandin " + addr(s) + " welcome admin, challenge "))
+        << dump();
     EXPECT_TRUE(waitFor(console_, "->qzstandin " + addr(s) + " line 4\n")) << dump();
   }
   EXPECT_EQ(std::string::npos, console_->out.find('\xfa')) << dump();  // no garbled text
 }
 
-TEST_F(consoleTest, ExitSendsNoticesToEveryServerAndEndsWithZero) {
+TEST_F(ConsoleTest, ExitSendsNoticesToEveryServerAndEndsWithZero) {
   runProc* a = startStandin("alpha", {"--rate", "1"});
   runProc* b = startStandin("bravo", {"--rate", "1"});
   runProc* silent = startStandin("");  // no password: never contacted
@@ -242,7 +247,7 @@ TEST_F(consoleTest, ExitSendsNoticesToEveryServerAndEndsWithZero) {
   EXPECT_EQ(0, countOf(silent->err, "challenge console=")) << dump();
 }
 
-TEST_F(consoleTest, SigtermAndSighupEndLikeExit) {
+TEST_F(ConsoleTest, SigtermAndSighupEndLikeExit) {
   for (int sig : {SIGTERM, SIGHUP}) {
     SCOPED_TRACE(sig == SIGTERM ? "SIGTERM" : "SIGHUP");
     ASSERT_NO_FATAL_FAILURE(startSession({"--rate", "2"}));
@@ -255,7 +260,7 @@ TEST_F(consoleTest, SigtermAndSighupEndLikeExit) {
   }
 }
 
-TEST_F(consoleTest, KeepsRunningAndLoggingWhenItsOutputIsClosed) {
+TEST_F(ConsoleTest, KeepsRunningAndLoggingWhenItsOutputIsClosed) {
   ASSERT_NO_FATAL_FAILURE(startSession({"--rate", "10"}));
   std::string line = "->qzstandin " + addr(server_) + " line ";
   ASSERT_TRUE(waitFor(console_, line + "1\n")) << dump();
@@ -272,7 +277,7 @@ TEST_F(consoleTest, KeepsRunningAndLoggingWhenItsOutputIsClosed) {
   EXPECT_TRUE(procExited(console_->status) && procExitCode(console_->status) == 0) << dump();
 }
 
-TEST_F(consoleTest, WrongPasswordFailsTheProofAndGetsNoLines) {
+TEST_F(ConsoleTest, WrongPasswordFailsTheProofAndGetsNoLines) {
   server_ = startStandin("right", {"--rate", "5"});
   ASSERT_NE(nullptr, server_) << dump();
   console_ = startConsole(consoleTokens({server_}, {"wrong"}));
@@ -287,11 +292,12 @@ TEST_F(consoleTest, WrongPasswordFailsTheProofAndGetsNoLines) {
   EXPECT_EQ(std::string::npos, server_->err.find("sent-line")) << dump();
 }
 
-TEST_F(consoleTest, ServerConfiguredByHostName) {
+TEST_F(ConsoleTest, ServerConfiguredByHostName) {
   server_ = startStandin("secret", {"--rate", "5", "--count", "2"});
   ASSERT_NE(nullptr, server_) << dump();
   std::string byName = "localhost:" + std::to_string(portOf(server_));
-  console_ = startConsole({"myaddr=" + self(), "server=" + byName, "login=admin", "password=secret"});
+  console_ =
+      startConsole({"myaddr=" + self(), "server=" + byName, "login=admin", "password=secret"});
   ASSERT_NE(nullptr, console_);
   ASSERT_TRUE(waitFor(console_, "Server IP: 127.0.0.1\n")) << dump();
   EXPECT_TRUE(waitFor(console_, "->qzstandin " + addr(server_) + " line 2\n")) << dump();
@@ -300,12 +306,12 @@ TEST_F(consoleTest, ServerConfiguredByHostName) {
   EXPECT_TRUE(waitFor(console_, "->echo: status\n")) << dump();
 }
 
-TEST_F(consoleTest, LongConfigurationLineIsReadAsTwoTokens) {
-  // 1023 characters of login, then 477 of password: the password is its own
-  // token only if the line is cut exactly there.
-  std::string first = "login=" + std::string(1017, 'a');
-  std::string second = "password=" + std::string(468, 'b');
-  ASSERT_EQ(1500u, (first + second).size());
+TEST_F(ConsoleTest, LongConfigurationLineIsReadAsTwoTokens) {
+  // A 1500-character line: 1023 characters of login, then 477 of password.
+  // The password is its own token only if the line is cut exactly there.
+  std::string first = "login=", second = "password=";
+  first.resize(1023, 'a');
+  second.resize(477, 'b');
   server_ = startStandin(std::string(64, 'b'), {"--rate", "0"});  // the value cut to 64
   ASSERT_NE(nullptr, server_) << dump();
   ASSERT_TRUE(writeFile("qzucon.ini", "server=" + addr(server_) + "\n" + first + second + "\n"));
@@ -318,10 +324,11 @@ TEST_F(consoleTest, LongConfigurationLineIsReadAsTwoTokens) {
   EXPECT_EQ(std::string::npos, console_->out.find("QZUCON Help")) << dump();
 }
 
-TEST_F(consoleTest, LoginBeforeItsServerIsLost) {
+TEST_F(ConsoleTest, LoginBeforeItsServerIsLost) {
   server_ = startStandin("pw", {"--rate", "0"});
   ASSERT_NE(nullptr, server_) << dump();
-  console_ = startConsole({"myaddr=" + self(), "login=early", "server=" + addr(server_), "password=pw"});
+  console_ =
+      startConsole({"myaddr=" + self(), "login=early", "server=" + addr(server_), "password=pw"});
   ASSERT_NE(nullptr, console_);
   EXPECT_TRUE(waitFor(console_, "Login Name: \n")) << dump();
   EXPECT_TRUE(waitFor(server_, "proof-ok console=" + self() + " login= ", kStderr)) << dump();
@@ -329,7 +336,7 @@ TEST_F(consoleTest, LoginBeforeItsServerIsLost) {
   EXPECT_EQ(std::string::npos, server_->err.find("early")) << dump();
 }
 
-TEST_F(e2eTest, StartupConfigurationErrors) {
+TEST_F(ConsoleTest, StartupConfigurationErrors) {
   std::string me = "myaddr=127.0.0.1:" + std::to_string(consolePort_);
   struct Row {
     std::vector<std::string> tokens;
@@ -342,7 +349,10 @@ TEST_F(e2eTest, StartupConfigurationErrors) {
        4,
        {"My Address: 127.0.0.1\n", "**Missing Port in My Address\n", "QZUCON Help\n"},
        "Resolving"},
-      {{"server=127.0.0.1:5001"}, 4, {"My Address: \n", "**Missing Port in My Address\n"}, "Resolving"},
+      {{"server=127.0.0.1:5001"},
+       4,
+       {"My Address: \n", "**Missing Port in My Address\n"},
+       "Resolving"},
       {{me, "server=127.0.0.1:5001", "login=one", "server=127.0.0.1", "login=two",
         "server=127.0.0.1:5003"},
        3,
@@ -351,20 +361,20 @@ TEST_F(e2eTest, StartupConfigurationErrors) {
         "QZUCON Help\n"},
        "5003"},
   };
-  for (size_t i = 0; i < sizeof rows / sizeof rows[0]; i++) {
-    SCOPED_TRACE("row " + std::to_string(i));
-    runProc* c = startConsole(rows[i].tokens);
+  for (const Row& r : rows) {
+    SCOPED_TRACE(testing::PrintToString(r.tokens));
+    runProc* c = startConsole(r.tokens);
     ASSERT_NE(nullptr, c);
     ASSERT_TRUE(waitExit(c)) << dump();
     EXPECT_TRUE(procExited(c->status));
-    EXPECT_EQ(rows[i].status, procExitCode(c->status)) << c->out;
+    EXPECT_EQ(r.status, procExitCode(c->status)) << c->out;
     size_t at = 0;
-    for (const std::string& line : rows[i].lines) {
+    for (const std::string& line : r.lines) {
       size_t next = c->out.find(line, at);
       EXPECT_NE(std::string::npos, next) << "missing or out of order: " << line << c->out;
       if (next != std::string::npos) at = next + line.size();
     }
-    EXPECT_EQ(std::string::npos, c->out.find(rows[i].absent)) << c->out;
+    EXPECT_EQ(std::string::npos, c->out.find(r.absent)) << c->out;
     EXPECT_EQ(std::string::npos, c->out.find("Console active")) << c->out;
   }
 }

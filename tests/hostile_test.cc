@@ -69,7 +69,7 @@ const char kUnknownSummary[] =
     " more lines like \"Ignoring packet from ... - unknown source address / header\" in the "
     "last second\n";
 
-class hostileTest : public e2eTest {
+class HostileTest : public e2eTest {
  protected:
   void SetUp() override {
     ASSERT_NO_FATAL_FAILURE(e2eTest::SetUp());
@@ -215,7 +215,7 @@ class hostileTest : public e2eTest {
   int unknownSummed_ = 0;  // and those counted in summaries
 };
 
-TEST_F(hostileTest, MalformedDatagramsFromTheServerShowOnlyWhatTheyHold) {
+TEST_F(HostileTest, MalformedDatagramsFromTheServerShowOnlyWhatTheyHold) {
   ASSERT_NO_FATAL_FAILURE(start());
   const std::string full = pattern(kReceiveLimit - 8);  // as much text as is received
   const std::string shortOne = "**Ignoring short packet from " + serverAddr_ + " []\n";
@@ -245,7 +245,7 @@ TEST_F(hostileTest, MalformedDatagramsFromTheServerShowOnlyWhatTheyHold) {
   };
   ASSERT_EQ(1500u, logDatagram(full.substr(1)).size());
   for (size_t i = 0; i < sizeof rows / sizeof rows[0]; i++) {
-    SCOPED_TRACE(std::string("row ") + std::to_string(i) + ": " + rows[i].what);
+    SCOPED_TRACE(rows[i].what);
     for (const std::string& d : rows[i].datagrams) ASSERT_TRUE(fromServer(d));
     expectShown(rows[i].screen, rows[i].file);
     ASSERT_NO_FATAL_FAILURE(goodLinesThenCheck("row" + std::to_string(i)));
@@ -258,7 +258,7 @@ TEST_F(hostileTest, MalformedDatagramsFromTheServerShowOnlyWhatTheyHold) {
                                           " - unknown source address / header\n"));
 }
 
-TEST_F(hostileTest, RandomBytesFromTheServer) {
+TEST_F(HostileTest, RandomBytesFromTheServer) {
   ASSERT_NO_FATAL_FAILURE(start());
   std::mt19937 rng(77);
   for (int burst = 0; burst < 5; burst++) {
@@ -283,7 +283,7 @@ TEST_F(hostileTest, RandomBytesFromTheServer) {
   expectStrangersCounted();
 }
 
-TEST_F(hostileTest, FloodFromStrangersLosesNoGoodLineAndIsSummedUp) {
+TEST_F(HostileTest, FloodFromStrangersLosesNoGoodLineAndIsSummedUp) {
   ASSERT_NO_FATAL_FAILURE(start());
   // Strangers: another port on the server's host, and another host.
   trsock near, far;
@@ -326,7 +326,7 @@ TEST_F(hostileTest, FloodFromStrangersLosesNoGoodLineAndIsSummedUp) {
   EXPECT_TRUE(waitFor(console_, "server address: " + serverAddr_ + "   login: admin\n")) << dump();
 }
 
-TEST_F(hostileTest, StalledAndForeignLocalPeersLeaveOtherInputWorking) {
+TEST_F(HostileTest, StalledAndForeignLocalPeersLeaveOtherInputWorking) {
   ASSERT_NO_FATAL_FAILURE(startWithLocalInput());
   // Strangers' input is dropped before it reaches the line buffer.
   trsock tcpStranger;
@@ -360,7 +360,7 @@ TEST_F(hostileTest, StalledAndForeignLocalPeersLeaveOtherInputWorking) {
   ASSERT_NO_FATAL_FAILURE(goodLinesThenCheck("closed"));
 }
 
-TEST_F(hostileTest, EndlessLocalInputIsCutIntoLines) {
+TEST_F(HostileTest, EndlessLocalInputIsCutIntoLines) {
   ASSERT_NO_FATAL_FAILURE(startWithLocalInput());
   endInput(console_);  // no 50 ms key wait per character
   trsock client;

@@ -43,8 +43,9 @@ TEST(LoadLine, RejectsEverythingElse) {
   for (size_t i = 0; i < sizeof rows / sizeof rows[0]; i++) {
     long seq = -7;
     int64_t us = -7;
-    EXPECT_FALSE(parseLoadLine(rows[i], &seq, &us)) << "row " << i << ": " << rows[i];
-    EXPECT_EQ(-7, seq) << "row " << i;
+    SCOPED_TRACE(testing::PrintToString(rows[i]));
+    EXPECT_FALSE(parseLoadLine(rows[i], &seq, &us));
+    EXPECT_EQ(-7, seq);
   }
 }
 
@@ -73,7 +74,7 @@ TEST(LineSplit, HandsOutOnlyWholeLinesWhereverTheChunksBreak) {
       {{"no end"}, {}},
   };
   for (size_t i = 0; i < sizeof rows / sizeof rows[0]; i++) {
-    EXPECT_EQ(rows[i].lines, split(rows[i].chunks)) << "row " << i;
+    EXPECT_EQ(rows[i].lines, split(rows[i].chunks)) << testing::PrintToString(rows[i].chunks);
   }
 }
 
@@ -96,16 +97,18 @@ TEST(LineSplit, KeepsALongFollowIntact) {
 
 // ---- The tally ----
 
-class tallyTest : public ::testing::Test {
+class TallyTest : public ::testing::Test {
  protected:
   // Sends lines 1..n at 1000*seq us; every line seen gets the delay given.
   void sendAll(loadTally* t, long n) {
     for (long seq = 1; seq <= n; seq++) t->sent(seq, 1000 * seq);
   }
-  void see(loadTally* t, long seq, int64_t delayUs) { t->seen(seq, 1000 * seq, 1000 * seq + delayUs); }
+  void see(loadTally* t, long seq, int64_t delayUs) {
+    t->seen(seq, 1000 * seq, 1000 * seq + delayUs);
+  }
 };
 
-TEST_F(tallyTest, CountsOutOfOrderLinesAgainstTheHighestSeen) {
+TEST_F(TallyTest, CountsOutOfOrderLinesAgainstTheHighestSeen) {
   struct row {
     std::vector<long> order;
     long reordered;
@@ -118,18 +121,19 @@ TEST_F(tallyTest, CountsOutOfOrderLinesAgainstTheHighestSeen) {
       {{1, 2, 4, 5}, 0},     // a gap alone is a loss, not a reordering
   };
   for (size_t i = 0; i < sizeof rows / sizeof rows[0]; i++) {
+    SCOPED_TRACE("seen " + testing::PrintToString(rows[i].order));
     loadTally t(5);
     sendAll(&t, 5);
     for (long seq : rows[i].order) see(&t, seq, 100);
     loadResult r = t.result();
-    EXPECT_EQ(rows[i].reordered, r.reordered) << "row " << i;
-    EXPECT_EQ(long(rows[i].order.size()), r.arrived) << "row " << i;
-    EXPECT_EQ(5 - r.arrived, r.lost) << "row " << i;
-    EXPECT_EQ(r.lost == 0, t.complete()) << "row " << i;
+    EXPECT_EQ(rows[i].reordered, r.reordered);
+    EXPECT_EQ(long(rows[i].order.size()), r.arrived);
+    EXPECT_EQ(5 - r.arrived, r.lost);
+    EXPECT_EQ(r.lost == 0, t.complete());
   }
 }
 
-TEST_F(tallyTest, KeepsDuplicatesAndOtherRunsOutOfTheFigures) {
+TEST_F(TallyTest, KeepsDuplicatesAndOtherRunsOutOfTheFigures) {
   loadTally t(3);
   t.sent(1, 1000);
   t.sent(2, 2000);  // 3 is never sent
@@ -149,7 +153,7 @@ TEST_F(tallyTest, KeepsDuplicatesAndOtherRunsOutOfTheFigures) {
   EXPECT_FALSE(t.complete());
 }
 
-TEST_F(tallyTest, CountsRefusedSendsAsSentAndLost) {
+TEST_F(TallyTest, CountsRefusedSendsAsSentAndLost) {
   loadTally t(3);
   t.sent(1, 1000);
   t.sendFailed(2);
@@ -163,7 +167,7 @@ TEST_F(tallyTest, CountsRefusedSendsAsSentAndLost) {
   EXPECT_EQ(1, r.lost);
 }
 
-TEST_F(tallyTest, DelaysAreSendToFile) {
+TEST_F(TallyTest, DelaysAreSendToFile) {
   loadTally t(100);
   sendAll(&t, 100);
   for (long seq = 1; seq <= 100; seq++) see(&t, 101 - seq, seq * 10);  // 10..1000 us
@@ -197,7 +201,8 @@ TEST(NearestRank, PicksTheRankThatCoversThePercentage) {
       {{1, 2, 3}, 1, 1},
   };
   for (size_t i = 0; i < sizeof rows / sizeof rows[0]; i++) {
-    EXPECT_EQ(rows[i].want, nearestRank(&rows[i].values, rows[i].pct)) << "row " << i;
+    SCOPED_TRACE(std::to_string(rows[i].pct) + "% of " + testing::PrintToString(rows[i].values));
+    EXPECT_EQ(rows[i].want, nearestRank(&rows[i].values, rows[i].pct));
   }
 }
 
@@ -233,7 +238,7 @@ TEST(Snmp, ReadsTheUdpRcvbufErrorsColumn) {
       "UdpLite: RcvbufErrors\nUdpLite: 7\n",         // the other protocol only
   };
   for (size_t i = 0; i < sizeof missing / sizeof missing[0]; i++) {
-    EXPECT_EQ(-1, snmpRcvbufErrors(missing[i])) << "row " << i;
+    EXPECT_EQ(-1, snmpRcvbufErrors(missing[i])) << testing::PrintToString(missing[i]);
   }
 }
 
@@ -298,7 +303,8 @@ TEST(LoadArgs, ReadsValuesAndRefusesBadOnes) {
       {"/b/qzload", "count=5"},           {"/b/qzload", "--colour", "red"},
   };
   for (size_t i = 0; i < sizeof bad / sizeof bad[0]; i++) {
-    EXPECT_EQ(-1, parse(bad[i], &o)) << "row " << i;
+    std::vector<std::string> args(bad[i].begin(), bad[i].end());
+    EXPECT_EQ(-1, parse(bad[i], &o)) << testing::PrintToString(args);
   }
   EXPECT_EQ(1, parse({"/b/qzload", "--help"}, &o));
 }

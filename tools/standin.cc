@@ -201,7 +201,9 @@ void standin::checkProof(consoleSlot* c, const consolePacket& p, int64_t now) {
     notef(false, "proof-bad console=%s login=%s challenge=%08x", c->addr, c->login,
           challengeSeed(c->issued));
   }
-  if (c->proven) notef(false, "proof-lost console=%s login=%s reason=%s", c->addr, c->login, reason);
+  if (c->proven) {
+    notef(false, "proof-lost console=%s login=%s reason=%s", c->addr, c->login, reason);
+  }
   c->proven = false;
   if (now - c->challengedAt >= kRechallengeMs) challenge(c, reason, now);
 }

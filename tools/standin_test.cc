@@ -1,7 +1,9 @@
 // The stand-in's wire functions against byte strings written out by hand,
 // its behaviour towards a console driven packet by packet, and its options.
-// The pinned vectors were computed outside this code base; they fix the
-// wire so that the console and the stand-in cannot drift apart together.
+// The default seed's keystream is pinned here, from outside this code base,
+// so that the console and the stand-in cannot drift apart together. A
+// password's seed, keystream and proof come from the key derivation both
+// share, whose own table pins them (protocol/keys_test.cc).
 #include "tools/standin.h"
 
 #include <gtest/gtest.h>
@@ -18,15 +20,29 @@ namespace {
 
 using bytes = std::vector<unsigned char>;
 
-// Keystream bytes 0..15 of the default seed and of "secret"'s seed.
+// Keystream bytes 0..15 of the default seed.
 const unsigned char kDefaultKs[16] = {0x27, 0x1d, 0x76, 0xf5, 0xff, 0x2a, 0xc4, 0xb6,
                                       0xc6, 0x73, 0x21, 0x53, 0x6c, 0x86, 0xbc, 0xf4};
-const unsigned char kSecretKs[16] = {0x46, 0xda, 0xd3, 0xbb, 0x20, 0xde, 0xb6, 0x03,
-                                     0x93, 0x29, 0x47, 0xd9, 0xa7, 0x17, 0x51, 0xfa};
-const uint32_t kSecretSeed = 12200485;
 const unsigned char kChallenge[4] = {0x12, 0x34, 0x56, 0x78};
-const unsigned char kSecretProof[16] = {0xcd, 0x78, 0x87, 0x81, 0x01, 0x18, 0xd2, 0x86,
-                                        0x52, 0x37, 0x54, 0xbb, 0x58, 0x6f, 0xa6, 0xc8};
+
+// The password "secret": its seed, that seed's keystream bytes 0..15 and the
+// proof that answers kChallenge.
+struct secretKeys {
+  uint32_t seed;
+  unsigned char ks[16];
+  unsigned char proof[16];
+};
+
+const secretKeys& secret() {
+  static const secretKeys keys = [] {
+    secretKeys k = {};
+    k.seed = keystreamSeedFor("secret");
+    keystreamXor(k.seed, k.ks, sizeof k.ks);
+    authDigestFor("secret", kChallenge, k.seed, k.proof);
+    return k;
+  }();
+  return keys;
+}
 
 std::string hex(const unsigned char* b, int n) {
   static const char d[] = "0123456789abcdef";
@@ -53,29 +69,26 @@ bytes consolePkt(const unsigned char sc[4], const unsigned char digest[16], cons
 // The text and its NUL XORed with the first keystream bytes given.
 bytes scrambled(const char* text, const unsigned char* ks) {
   bytes t;
-  for (size_t i = 0; i <= strlen(text); i++) t.push_back(static_cast<unsigned char>(text[i]) ^ ks[i]);
+  for (size_t i = 0; i <= strlen(text); i++) {
+    t.push_back(static_cast<unsigned char>(text[i]) ^ ks[i]);
+  }
   return t;
 }
 
 const unsigned char kZero[16] = {};
 
-TEST(WireVectors, PasswordSeedProofAndKeystream) {
-  EXPECT_EQ(kSecretSeed, keystreamSeedFor("secret"));
-  unsigned char proof[16];
-  authDigestFor("secret", kChallenge, kSecretSeed, proof);
-  EXPECT_EQ(hex(kSecretProof, 16), hex(proof, 16));
+TEST(WireVectors, DefaultSeedGivesThePinnedKeystream) {
   unsigned char ks[16] = {};
   keystreamXor(kStandinDefaultSeed, ks, sizeof ks);
-  EXPECT_EQ("271d76f5ff2ac4b6c67321536c86bcf4", hex(ks, 16));
-  memset(ks, 0, sizeof ks);
-  keystreamXor(kSecretSeed, ks, sizeof ks);
-  EXPECT_EQ(hex(kSecretKs, 16), hex(ks, 16));
+  EXPECT_EQ(hex(kDefaultKs, 16), hex(ks, 16));
 }
 
 TEST(ParseConsolePacket, KindsAndRejections) {
   bytes hb = consolePkt(kZero, kZero, "127.0.0.1:5000;admin;", {0});
-  bytes cmdDefault = consolePkt(kZero, kZero, "127.0.0.1:5000;admin;", scrambled("ls -l", kDefaultKs));
-  bytes cmdSecret = consolePkt(kChallenge, kSecretProof, "127.0.0.1:5000;admin;", scrambled("st", kSecretKs));
+  bytes cmdDefault =
+      consolePkt(kZero, kZero, "127.0.0.1:5000;admin;", scrambled("ls -l", kDefaultKs));
+  bytes cmdSecret = consolePkt(kChallenge, secret().proof, "127.0.0.1:5000;admin;",
+                               scrambled("st", secret().ks));
   bytes emptyCmd = consolePkt(kZero, kZero, "a:1;;", scrambled("", kDefaultKs));
   bytes noNul = consolePkt(kZero, kZero, "a:1;b;", {'x' ^ 0x27, 'y' ^ 0x1d});
   bytes badMagic = hb;
@@ -85,6 +98,7 @@ TEST(ParseConsolePacket, KindsAndRejections) {
   bytes maxLogin = consolePkt(kZero, kZero, ("a:1;" + std::string(32, 'L') + ";").c_str(), {0});
   bytes noTail = consolePkt(kZero, kZero, "a:1;b;", {});
   struct Row {
+    const char* what;
     const bytes* pkt;
     int n;
     int kind;
@@ -92,21 +106,22 @@ TEST(ParseConsolePacket, KindsAndRejections) {
     const char* login;
     const char* command;
   } rows[] = {
-      {&hb, -1, kPacketHeartbeat, "127.0.0.1:5000", "admin", ""},
-      {&cmdDefault, -1, kPacketCommand, "127.0.0.1:5000", "admin", "ls -l"},
-      {&cmdSecret, -1, kPacketCommand, "127.0.0.1:5000", "admin", "st"},
-      {&emptyCmd, -1, kPacketCommand, "a:1", "", ""},
-      {&noNul, -1, kPacketCommand, "a:1", "b", "xy"},
-      {&maxLogin, -1, kPacketHeartbeat, "a:1", nullptr, ""},
-      {&hb, 34, kPacketShort, nullptr, nullptr, nullptr},
-      {&badMagic, -1, kPacketMagic, nullptr, nullptr, nullptr},
-      {&oneSemi, -1, kPacketPrefix, nullptr, nullptr, nullptr},
-      {&longLogin, -1, kPacketPrefix, nullptr, nullptr, nullptr},
-      {&noTail, -1, kPacketNoText, nullptr, nullptr, nullptr},
+      {"heartbeat", &hb, -1, kPacketHeartbeat, "127.0.0.1:5000", "admin", ""},
+      {"command, default seed", &cmdDefault, -1, kPacketCommand, "127.0.0.1:5000", "admin",
+       "ls -l"},
+      {"command, password's seed", &cmdSecret, -1, kPacketCommand, "127.0.0.1:5000", "admin",
+       "st"},
+      {"empty command and login", &emptyCmd, -1, kPacketCommand, "a:1", "", ""},
+      {"command without NUL", &noNul, -1, kPacketCommand, "a:1", "b", "xy"},
+      {"32-character login", &maxLogin, -1, kPacketHeartbeat, "a:1", nullptr, ""},
+      {"34 bytes", &hb, 34, kPacketShort, nullptr, nullptr, nullptr},
+      {"wrong magic", &badMagic, -1, kPacketMagic, nullptr, nullptr, nullptr},
+      {"one ';'", &oneSemi, -1, kPacketPrefix, nullptr, nullptr, nullptr},
+      {"33-character login", &longLogin, -1, kPacketPrefix, nullptr, nullptr, nullptr},
+      {"nothing after the prefix", &noTail, -1, kPacketNoText, nullptr, nullptr, nullptr},
   };
-  for (size_t i = 0; i < sizeof rows / sizeof rows[0]; i++) {
-    const Row& r = rows[i];
-    SCOPED_TRACE("row " + std::to_string(i));
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.what);
     consolePacket p;
     int n = r.n >= 0 ? r.n : static_cast<int>(r.pkt->size());
     ASSERT_EQ(r.kind, parseConsolePacket(r.pkt->data(), n, "secret", &p));
@@ -120,7 +135,7 @@ TEST(ParseConsolePacket, KindsAndRejections) {
 }
 
 TEST(ParseConsolePacket, HeaderFieldsAndProof) {
-  bytes pkt = consolePkt(kChallenge, kSecretProof, "127.0.0.1:5000;admin;", {0});
+  bytes pkt = consolePkt(kChallenge, secret().proof, "127.0.0.1:5000;admin;", {0});
   pkt[8] = 0xA1;  // client challenge
   pkt[11] = 0xA4;
   consolePacket p;
@@ -143,14 +158,14 @@ TEST(BuildServerDatagram, LayoutScramblingAndCut) {
   EXPECT_EQ("0102030412345678", hex(out, 8));
   EXPECT_EQ(hex(scrambled("hi", kDefaultKs).data(), 3), hex(out + 8, 3));
 
-  n = buildServerDatagram(cc, kChallenge, kSecretSeed, "hello", out, 11);  // room for "he"
+  n = buildServerDatagram(cc, kChallenge, secret().seed, "hello", out, 11);  // room for "he"
   ASSERT_EQ(11, n);
-  EXPECT_EQ(hex(scrambled("he", kSecretKs).data(), 3), hex(out + 8, 3));
-  EXPECT_EQ(-1, buildServerDatagram(cc, kChallenge, kSecretSeed, "x", out, 8));
+  EXPECT_EQ(hex(scrambled("he", secret().ks).data(), 3), hex(out + 8, 3));
+  EXPECT_EQ(-1, buildServerDatagram(cc, kChallenge, secret().seed, "x", out, 8));
 
   std::string big(3000, 'z');
   EXPECT_EQ(kMaxDatagramSize,
-            buildServerDatagram(cc, kChallenge, kSecretSeed, big.c_str(), out, sizeof out));
+            buildServerDatagram(cc, kChallenge, secret().seed, big.c_str(), out, sizeof out));
 }
 
 TEST(PrintableCopy, ReplacesControlsAndCuts) {
@@ -185,7 +200,7 @@ class recorder : public standinIo {
 };
 
 // The console's side of one session: what it would send and read.
-class standinEngineTest : public ::testing::Test {
+class StandinEngineTest : public ::testing::Test {
  protected:
   void SetUp() override {
     const char* argv[] = {"qzstandin", "--password", "secret", "--rate", "10"};
@@ -240,7 +255,7 @@ class standinEngineTest : public ::testing::Test {
   std::unique_ptr<standin> engine_;
 };
 
-TEST_F(standinEngineTest, ChallengeThenProofThenLines) {
+TEST_F(StandinEngineTest, ChallengeThenProofThenLines) {
   start();
   feed(packet(kZero, "secret", nullptr), 0);
   ASSERT_EQ(1u, io_.out.size());
@@ -248,8 +263,9 @@ TEST_F(standinEngineTest, ChallengeThenProofThenLines) {
   EXPECT_EQ("127.0.0.1:5000", ch.dest);
   EXPECT_EQ("c1000000", hex(ch.data.data(), 4));
   EXPECT_NE("00000000", hex(ch.data.data() + 4, 4));
-  EXPECT_EQ("qzstandin 127.0.0.1:7000 welcome admin, challenge " + hex(ch.data.data() + 4, 4) + "\n",
-            textOf(ch, kSecretSeed));
+  EXPECT_EQ(
+      "qzstandin 127.0.0.1:7000 welcome admin, challenge " + hex(ch.data.data() + 4, 4) + "\n",
+      textOf(ch, secret().seed));
   EXPECT_TRUE(io_.noted("challenge console=127.0.0.1:5000 login=admin challenge=" +
                         hex(ch.data.data() + 4, 4) + " reason=new"));
   EXPECT_EQ(-1, engine_->tick(5));  // nothing before the proof
@@ -267,24 +283,25 @@ TEST_F(standinEngineTest, ChallengeThenProofThenLines) {
     SCOPED_TRACE("line " + std::to_string(i));
     EXPECT_EQ(hex(ch.data.data(), 8), hex(io_.out[i].data.data(), 8));  // same challenges
     EXPECT_EQ("qzstandin 127.0.0.1:7000 line " + std::to_string(i) + "\n",
-              textOf(io_.out[i], kSecretSeed));
+              textOf(io_.out[i], secret().seed));
   }
 }
 
-TEST_F(standinEngineTest, CommandsEchoedOnlyWhenProven) {
+TEST_F(StandinEngineTest, CommandsEchoedOnlyWhenProven) {
   start();
   feed(packet(kZero, "secret", "status"), 0);  // unknown: challenged, command ignored
-  EXPECT_TRUE(io_.noted("ignored-command console=127.0.0.1:5000 login=admin reason=unproven text=status"));
+  EXPECT_TRUE(
+      io_.noted("ignored-command console=127.0.0.1:5000 login=admin reason=unproven text=status"));
   ASSERT_EQ(1u, io_.out.size());
   bytes c(io_.out[0].data.begin() + 4, io_.out[0].data.begin() + 8);
   feed(packet(c.data(), "secret", "who\tis here"), 30);
   EXPECT_TRUE(io_.noted("proof-ok"));
   EXPECT_TRUE(io_.noted("command console=127.0.0.1:5000 login=admin text=who?is here"));
   ASSERT_EQ(2u, io_.out.size());
-  EXPECT_EQ("echo: who\tis here\n", textOf(io_.out[1], kSecretSeed));
+  EXPECT_EQ("echo: who\tis here\n", textOf(io_.out[1], secret().seed));
 }
 
-TEST_F(standinEngineTest, WrongPasswordIsRechallengedAtMostOncePerSecond) {
+TEST_F(StandinEngineTest, WrongPasswordIsRechallengedAtMostOncePerSecond) {
   start();
   feed(packet(kZero, "wrong", nullptr), 0);
   bytes c(io_.out[0].data.begin() + 4, io_.out[0].data.begin() + 8);
@@ -299,7 +316,7 @@ TEST_F(standinEngineTest, WrongPasswordIsRechallengedAtMostOncePerSecond) {
   EXPECT_EQ(-1, engine_->tick(2000));
 }
 
-TEST_F(standinEngineTest, StaleHeaderWithdrawsProof) {
+TEST_F(StandinEngineTest, StaleHeaderWithdrawsProof) {
   start();
   handshake(0);
   engine_->tick(10);
@@ -311,7 +328,7 @@ TEST_F(standinEngineTest, StaleHeaderWithdrawsProof) {
   EXPECT_EQ(-1, engine_->tick(5000));  // no lines until proven again
 }
 
-TEST_F(standinEngineTest, ExitForgetsTheConsole) {
+TEST_F(StandinEngineTest, ExitForgetsTheConsole) {
   start();
   std::vector<unsigned char> c = handshake(0);
   feed(packet(c.data(), "secret", "qzuconexit"), 100);
@@ -325,7 +342,7 @@ TEST_F(standinEngineTest, ExitForgetsTheConsole) {
   EXPECT_FALSE(engine_->find("127.0.0.1:5000")->proven);
 }
 
-TEST_F(standinEngineTest, CountStopsTheLines) {
+TEST_F(StandinEngineTest, CountStopsTheLines) {
   opt_.count = 2;
   start();
   handshake(0);
@@ -334,7 +351,7 @@ TEST_F(standinEngineTest, CountStopsTheLines) {
   EXPECT_TRUE(io_.noted("count-reached console=127.0.0.1:5000 lines=2"));
 }
 
-TEST_F(standinEngineTest, LoginFilterAndQuiet) {
+TEST_F(StandinEngineTest, LoginFilterAndQuiet) {
   strcpy(opt_.login, "root");
   opt_.quiet = true;
   start();
@@ -349,7 +366,7 @@ TEST_F(standinEngineTest, LoginFilterAndQuiet) {
   EXPECT_FALSE(io_.noted("sent-line"));
 }
 
-TEST_F(standinEngineTest, ReplyFallsBackToSourceForUnusableAddress) {
+TEST_F(StandinEngineTest, ReplyFallsBackToSourceForUnusableAddress) {
   start();
   bytes p = packet(kZero, "secret", nullptr);
   const char name[] = "localhost:5000;admin;";
@@ -381,21 +398,21 @@ TEST(ParseStandinArgs, OptionsAndErrors) {
       {{"--colour", "red"}, -1, 0, 0, 0},
       {{"extra"}, -1, 0, 0, 0},
   };
-  for (size_t i = 0; i < sizeof rows / sizeof rows[0]; i++) {
-    SCOPED_TRACE("row " + std::to_string(i));
+  for (const Row& r : rows) {
+    SCOPED_TRACE(testing::PrintToString(std::vector<std::string>(r.args.begin(), r.args.end())));
     std::vector<const char*> argv = {"qzstandin"};
-    argv.insert(argv.end(), rows[i].args.begin(), rows[i].args.end());
+    argv.insert(argv.end(), r.args.begin(), r.args.end());
     standinOptions o;
     char err[100];
-    ASSERT_EQ(rows[i].result, parseStandinArgs(int(argv.size()), argv.data(), &o, err, sizeof err));
-    if (rows[i].result < 0) {
+    ASSERT_EQ(r.result, parseStandinArgs(int(argv.size()), argv.data(), &o, err, sizeof err));
+    if (r.result < 0) {
       EXPECT_NE('\0', err[0]);
       continue;
     }
-    if (rows[i].result > 0) continue;
-    EXPECT_EQ(rows[i].port, o.port);
-    EXPECT_EQ(rows[i].intervalMs, o.intervalMs);
-    EXPECT_EQ(rows[i].count, o.count);
+    if (r.result > 0) continue;
+    EXPECT_EQ(r.port, o.port);
+    EXPECT_EQ(r.intervalMs, o.intervalMs);
+    EXPECT_EQ(r.count, o.count);
     EXPECT_STREQ("127.0.0.1", o.bind);
   }
   const char* argv[] = {"qzstandin", "--password=pw", "--bind", "127.0.0.5", "--quiet",
