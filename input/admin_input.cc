@@ -86,8 +86,8 @@ int udpChar() {
   return 0;
 }
 
-int nextChar() {
-  int c = trGetkey(kKeyWaitMs) & 0xFF;
+int nextChar(int keyWaitMs) {
+  int c = trGetkey(keyWaitMs) & 0xFF;
   if (c == 0 && g_TCPsock.valid()) c = tcpChar();
   if (c == 0) c = udpChar();
   return c;
@@ -111,8 +111,11 @@ void feedAdminChar(int sock, uint32_t tick, int c) {
 }
 
 void processAdminInput(int sock, uint32_t tick) {
-  for (;;) {
-    int c = nextChar();
+  // Only the first look at the keyboard waits, and a call takes a bounded
+  // number of characters: a script typing without pause must not hold up
+  // reception and heartbeats. A partial line waits in g_input for the next call.
+  for (int taken = 0; taken < kCharsPerCall; taken++) {
+    int c = nextChar(taken == 0 ? kKeyWaitMs : 0);
     if (c == 0) return;
     feedAdminChar(sock, tick, c);
   }

@@ -1,5 +1,7 @@
 #include "input/admin_input.h"
 
+#include <unistd.h>
+
 #include <string>
 #include <vector>
 
@@ -58,6 +60,59 @@ TEST_F(adminInputTest, LineAssembly) {
     EXPECT_EQ(feed(rows[i].bytes), rows[i].lines);
     EXPECT_EQ(std::string(g_input, g_ll), rows[i].pending);
   }
+}
+
+// Standard input on a pipe for the lifetime of the object (the test writes
+// its other end); the previous standard input is put back afterwards.
+class pipedStdin {
+ public:
+  pipedStdin() {
+    ok_ = pipe(p_) == 0 && (saved_ = dup(STDIN_FILENO)) >= 0 && dup2(p_[0], STDIN_FILENO) == 0;
+  }
+  ~pipedStdin() {
+    if (saved_ >= 0) dup2(saved_, STDIN_FILENO), close(saved_);
+    endInput();
+    if (p_[0] >= 0) close(p_[0]);
+  }
+  bool ok() const { return ok_; }
+  bool write(const std::string& s) {
+    return ::write(p_[1], s.data(), s.size()) == static_cast<ssize_t>(s.size());
+  }
+  void endInput() {
+    if (p_[1] >= 0) close(p_[1]);
+    p_[1] = -1;
+  }
+
+ private:
+  int p_[2] = {-1, -1};
+  int saved_ = -1;
+  bool ok_ = false;
+};
+
+TEST_F(adminInputTest, CallStopsAtItsBoundAndTheNextCallGoesOnWithTheLine) {
+  pipedStdin keys;
+  ASSERT_TRUE(keys.ok());
+  // 4096 characters: a short line, fifteen lines cut at 256, and 155 of the
+  // next; the two characters behind the bound end that line in the next call.
+  std::string a(100, 'a'), b(3995, 'b');
+  ASSERT_EQ(a.size() + 1 + b.size(), size_t(kCharsPerCall));
+  ASSERT_TRUE(keys.write(a + "\n" + b + "c\n"));
+  g_noscreenlog = 1;
+  testing::internal::CaptureStdout();
+  processAdminInput(-1, 1);
+  std::vector<std::string> first = loggedLines();
+  int pending = g_ll;
+  processAdminInput(-1, 1);
+  testing::internal::GetCapturedStdout();
+  g_noscreenlog = 0;
+
+  std::vector<std::string> want = {a};
+  want.insert(want.end(), 15, std::string(256, 'b'));
+  EXPECT_EQ(first, want);
+  EXPECT_EQ(pending, 155);
+  want.push_back(std::string(155, 'b') + "c");
+  EXPECT_EQ(loggedLines(), want);
+  EXPECT_EQ(g_ll, 0);
 }
 
 TEST(localPeer, OnlyTheFirstNineCharactersCount) {
