@@ -1,5 +1,6 @@
 #include "input/admin_input.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <string>
@@ -7,6 +8,7 @@
 
 #include "app/globals.h"
 #include "support/coretest.h"
+#include "support/proc.h"
 #include "runtime/text.h"
 
 namespace {
@@ -62,36 +64,47 @@ TEST_F(adminInputTest, LineAssembly) {
   }
 }
 
-// Standard input on a pipe for the lifetime of the object (the test writes
-// its other end); the previous standard input is put back afterwards.
-class pipedStdin {
+// Standard input on fd for the lifetime of the object; the previous one is
+// put back afterwards.
+class stdinSwap {
  public:
-  pipedStdin() {
-    ok_ = pipe(p_) == 0 && (saved_ = dup(STDIN_FILENO)) >= 0 && dup2(p_[0], STDIN_FILENO) == 0;
+  explicit stdinSwap(int fd) : saved_(dup(STDIN_FILENO)) {
+    ok_ = saved_ >= 0 && dup2(fd, STDIN_FILENO) == STDIN_FILENO;
   }
-  ~pipedStdin() {
-    if (saved_ >= 0) dup2(saved_, STDIN_FILENO), close(saved_);
-    endInput();
-    if (p_[0] >= 0) close(p_[0]);
+  ~stdinSwap() {
+    if (saved_ < 0) return;
+    dup2(saved_, STDIN_FILENO);
+    close(saved_);
   }
   bool ok() const { return ok_; }
-  bool write(const std::string& s) {
-    return ::write(p_[1], s.data(), s.size()) == static_cast<ssize_t>(s.size());
-  }
-  void endInput() {
-    if (p_[1] >= 0) close(p_[1]);
-    p_[1] = -1;
-  }
 
  private:
-  int p_[2] = {-1, -1};
-  int saved_ = -1;
+  int saved_;
   bool ok_ = false;
 };
 
+// The two ends of a pipe, closed when the object dies.
+struct pipeEnds {
+  pipeEnds() { ok = pipe(fd) == 0; }
+  ~pipeEnds() {
+    for (int& f : fd) closeEnd(&f);
+  }
+  static void closeEnd(int* f) {
+    if (*f >= 0) close(*f);
+    *f = -1;
+  }
+  bool write(const std::string& s) const {
+    return ::write(fd[1], s.data(), s.size()) == static_cast<ssize_t>(s.size());
+  }
+  int fd[2] = {-1, -1};
+  bool ok = false;
+};
+
 TEST_F(adminInputTest, CallStopsAtItsBoundAndTheNextCallGoesOnWithTheLine) {
-  pipedStdin keys;
-  ASSERT_TRUE(keys.ok());
+  pipeEnds keys;
+  ASSERT_TRUE(keys.ok);
+  stdinSwap swap(keys.fd[0]);
+  ASSERT_TRUE(swap.ok());
   // 4096 characters: a short line, fifteen lines cut at 256, and 155 of the
   // next; the two characters behind the bound end that line in the next call.
   std::string a(100, 'a'), b(3995, 'b');
@@ -113,6 +126,39 @@ TEST_F(adminInputTest, CallStopsAtItsBoundAndTheNextCallGoesOnWithTheLine) {
   want.push_back(std::string(155, 'b') + "c");
   EXPECT_EQ(loggedLines(), want);
   EXPECT_EQ(g_ll, 0);
+}
+
+TEST_F(adminInputTest, StandardInputAtItsEndIsDroppedUnlessATerminal) {
+  struct row {
+    const char* label;
+    int fd;             // becomes standard input
+    bool dropped;
+  };
+  pipeEnds ended, idle;
+  ASSERT_TRUE(ended.ok && idle.ok);
+  pipeEnds::closeEnd(&ended.fd[1]);
+  int nullFd = open("/dev/null", O_RDONLY);
+  int master = -1, terminal = -1;
+  ASSERT_EQ(0, trOpenPty(&master, &terminal));
+  ASSERT_EQ(1, ::write(master, "\x04", 1));  // Ctrl-D: the terminal reads an end once
+  const row rows[] = {
+      {"pipe whose writer has gone", ended.fd[0], true},
+      {"/dev/null", nullFd, true},
+      {"idle pipe", idle.fd[0], false},
+      {"terminal after Ctrl-D", terminal, false},
+  };
+  for (const row& r : rows) {
+    SCOPED_TRACE(r.label);
+    resetInputGlobals();
+    stdinSwap swap(r.fd);
+    ASSERT_TRUE(swap.ok());
+    processAdminInput(-1, 1);
+    processAdminInput(-1, 1);
+    EXPECT_EQ(g_stdinEnded, r.dropped ? 1 : 0);
+  }
+  close(nullFd);
+  close(terminal);
+  close(master);
 }
 
 TEST(localPeer, OnlyTheFirstNineCharactersCount) {

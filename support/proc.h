@@ -15,6 +15,9 @@
 constexpr int kPipeIn = 1;
 constexpr int kPipeOut = 2;
 constexpr int kPipeErr = 4;
+// Standard input on a new pseudo-terminal instead of a pipe: the child sees a
+// terminal; io->in is the terminal's other (master) end.
+constexpr int kTermIn = 8;
 
 // The parent's ends of a child's pipes: in is written, out and err are read.
 // -1 for a stream that went to /dev/null.
@@ -26,11 +29,15 @@ struct trProcIo {
 
 // Starts argv[0] (a path; no PATH search) with the null-terminated argv, in
 // the working folder dir (null = the caller's), its standard streams on pipes
-// as pipes asks. The child gets the default SIGPIPE action and none of the
+// (or a terminal) as pipes asks. The child gets the default SIGPIPE action and none of the
 // caller's other pipes (all are close-on-exec). Returns the child's pid, or -1
 // when the pipes, the fork, the folder or the exec failed; io is then all -1
 // and nothing stays open.
 int trSpawn(const char* const* argv, const char* dir, int pipes, trProcIo* io);
+
+// A new pseudo-terminal in its default (line) mode: 0 with its master and
+// slave ends, both close-on-exec, or -1.
+int trOpenPty(int* master, int* slave);
 
 // read/write/close: bytes moved, 0 at end of stream, -1 on failure.
 int trRead(int fd, void* buf, unsigned len);
