@@ -8,9 +8,10 @@ constexpr int kLogMessageChars = 4096; // longer messages are cut
 // printf-style; the message carries its own "\n". Echoes the message unchanged
 // to standard output (unless g_noscreenlog), then appends it to the file named
 // by g_logfn behind a "[MM.DD.YYYY hh:mm:ss] " stamp, with every byte below 32
-// or above 127 other than CR and LF written as 0xFA. The file is opened and
-// closed for each call; when it cannot be opened the line is lost for the file
-// without a report.
+// or above 127 other than CR and LF written as 0xFA. The file is opened, the
+// entry written with one write and the file closed for each call, so a log
+// renamed away is followed by a new file at once. When the entry cannot be
+// written it is lost for the file without a report.
 void log(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
 
 // The byte replacement log applies to its file copy, in place, over len bytes.

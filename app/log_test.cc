@@ -1,6 +1,9 @@
 #include "app/log.h"
 
+#include <sys/stat.h>
+
 #include <cctype>
+#include <cstdio>
 #include <string>
 
 #include "app/globals.h"
@@ -60,6 +63,23 @@ TEST_F(logTest, FormatLimitAndMessageCut) {
   EXPECT_NE(file.find(std::string(2047, 'y') + "%d["), std::string::npos);
   EXPECT_NE(file.find("] " + std::string(4096, 'z')), std::string::npos);
   EXPECT_EQ(file.find(std::string(4097, 'z')), std::string::npos) << "cut to the buffer";
+}
+
+TEST_F(logTest, RenamedLogIsFollowedByANewFileMadeAsFopenWould) {
+  mode_t mask = umask(027);
+  g_noscreenlog = 1;
+  log("before\n");
+  int renamed = rename("main.log", "main.log.1");
+  log("after\n");
+  g_noscreenlog = 0;
+  umask(mask);
+  ASSERT_EQ(0, renamed);
+  struct stat st;
+  ASSERT_EQ(0, stat("main.log", &st));
+  EXPECT_EQ(st.st_mode & 0777, 0640u) << "0666 less the umask";
+  std::string old = readFile("main.log.1"), now = readFile("main.log");
+  EXPECT_EQ(old.substr(old.find("] ") + 2), "before\n");
+  EXPECT_EQ(now.substr(now.find("] ") + 2), "after\n");
 }
 
 TEST_F(logTest, UnopenableFileStillEchoes) {

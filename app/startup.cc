@@ -9,6 +9,7 @@
 #include "app/globals.h"
 #include "app/log.h"
 #include "runtime/bfc.h"
+#include "runtime/clock.h"
 #include "runtime/host.h"
 #include "runtime/text.h"
 
@@ -76,6 +77,7 @@ int configure(int argc, char** argv) {
 }
 
 int appMain(int argc, char** argv) {
+  trTzset();  // once: no log line or tick reads the zone file again
   int status = configure(argc, argv);
   if (status != kExitOk) return status;
   trNetinit();
