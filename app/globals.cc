@@ -16,6 +16,7 @@ uint8_t g_debug;
 uint8_t g_noscreenlog;
 volatile int32_t g_exit;
 serverRec g_tempServer;
+logfail g_logFailures;
 
 trsock g_sock;
 trsock g_TCPsock;
@@ -33,6 +34,7 @@ void resetAppGlobals() {
   g_noscreenlog = 0;
   g_exit = 0;
   memset(&g_tempServer, 0, sizeof g_tempServer);
+  g_logFailures.reset();
   g_TCPsockActive.sClose();
   g_UDPsock.sClose();
   g_TCPsock.sClose();

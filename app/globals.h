@@ -6,6 +6,7 @@
 
 #include <cstdint>
 
+#include "app/log.h"
 #include "protocol/server.h"
 #include "runtime/flexar.h"
 #include "runtime/sock.h"
@@ -23,6 +24,7 @@ extern uint8_t g_debug;
 extern uint8_t g_noscreenlog;
 extern volatile int32_t g_exit;
 extern serverRec g_tempServer;  // the record being configured
+extern logfail g_logFailures;   // log files that could not be written lately
 
 // Declared in this order so that the server list dies before the sockets.
 extern trsock g_sock;            // the server socket

@@ -1,6 +1,7 @@
 #include "app/log.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cctype>
 #include <cstdio>
@@ -87,6 +88,58 @@ TEST_F(logTest, UnopenableFileStillEchoes) {
   testing::internal::CaptureStdout();
   log("only on screen\n");
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "only on screen\n");
+}
+
+TEST(logfail, ReportsAFailingFileAtMostEveryFewSecondsAndItsRecoveryOnce) {
+  struct row {
+    const char* name;
+    bool written;
+    int64_t now;
+    logNote want;
+  };
+  const int64_t q = kLogQuietSecs;
+  const row rows[] = {
+      {"a.log", true, 100, kLogSayNothing},          // written: nothing to say
+      {"a.log", false, 100, kLogSayFailed},          // first failure
+      {"a.log", false, 100 + q - 1, kLogSayNothing}, // quiet window
+      {"b.log", false, 101, kLogSayFailed},          // each file on its own
+      {"a.log", false, 100 + q, kLogSayFailed},      // window over
+      {"b.log", false, 90, kLogSayFailed},           // clock set back: time gone by
+      {"a.log", true, 100 + q + 1, kLogSayWritten},  // recovery, once
+      {"a.log", true, 100 + q + 2, kLogSayNothing},
+      {"a.log", false, 100 + q + 3, kLogSayFailed},  // fails anew: reported at once
+      {"b.log", true, 200, kLogSayWritten},
+  };
+  logfail f;
+  for (const row& r : rows) {
+    EXPECT_EQ(f.note(r.name, r.written, r.now), r.want)
+        << r.name << (r.written ? " written" : " failed") << " at " << r.now;
+  }
+}
+
+TEST(logfail, ForgetsTheFileReportedLongestAgoWhenFull) {
+  logfail f;
+  for (int i = 0; i <= kLogFailFiles; i++) {
+    EXPECT_EQ(f.note(std::to_string(i).c_str(), false, i), kLogSayFailed) << i;
+  }
+  EXPECT_EQ(f.note("0", true, 100), kLogSayNothing) << "forgotten to make room";
+  EXPECT_EQ(f.note("1", true, 100), kLogSayWritten);
+  EXPECT_EQ(f.note(std::to_string(kLogFailFiles).c_str(), true, 100), kLogSayWritten);
+}
+
+TEST_F(logTest, FullDeviceIsReportedOnTheScreenAndSoIsItsEnd) {
+  ASSERT_EQ(0, symlink("/dev/full", "full.log"));
+  strzcpy(g_logfn, "full.log", 256);
+  testing::internal::CaptureStdout();
+  log("one\n");
+  ASSERT_EQ(0, unlink("full.log"));
+  log("three\n");
+  std::string out = testing::internal::GetCapturedStdout();
+  EXPECT_EQ(out,
+            "one\n**Cannot write log file full.log: No space left on device (further failures "
+            "for it are not reported for 5 s)\nthree\n**Log file full.log is written again\n");
+  std::string file = readFile("full.log");
+  EXPECT_EQ(file.substr(file.find("] ") + 2), "three\n");
 }
 
 }  // namespace
