@@ -8,6 +8,7 @@ unsigned char g_pkt[kPktSize];
 serverRec* g_server;
 serverRec* g_activeServer;
 char g_temp[257];
+srvindex g_senders;
 
 void initHeaderTemplate() {
   memset(g_HEADER, 0, sizeof g_HEADER);
@@ -20,4 +21,5 @@ void resetProtocolGlobals() {
   g_server = nullptr;
   g_activeServer = nullptr;
   g_temp[0] = 0;
+  g_senders.clear();
 }

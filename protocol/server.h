@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "protocol/peer.h"
+#include "protocol/senders.h"
 
 // Header layout: every packet to a server opens with these 32 bytes.
 constexpr int kMagicOffset = 0;            // FF FF FF FF "QZ_U"
@@ -41,6 +42,7 @@ extern unsigned char g_pkt[kPktSize];
 extern serverRec* g_server;        // cursor of every loop over flServer
 extern serverRec* g_activeServer;  // receives the administrator's commands
 extern char g_temp[257];           // source text of the last server datagram
+extern srvindex g_senders;         // flServer by sender address, for reception
 
 // Program-start state of the globals above.
 void resetProtocolGlobals();
