@@ -15,6 +15,7 @@
 #include <ctime>
 
 #include "runtime/keyboard.h"
+#include "runtime/sock.h"
 
 namespace {
 
@@ -130,6 +131,12 @@ int trWrite(int fd, const void* buf, unsigned len) {
 
 int trClose(int fd) { return close(fd); }
 
+int trConnect(int h, const char* dest) {
+  sockaddr_in to;
+  if (!trDestAddr(dest, &to)) return -1;
+  return connect(h, reinterpret_cast<const sockaddr*>(&to), sizeof to);
+}
+
 int trWaitpid(int pid, int* status, int noHang) {
   return waitpid(pid, status, noHang ? WNOHANG : 0);
 }
@@ -157,6 +164,8 @@ int64_t trNowUs() {
   clock_gettime(CLOCK_MONOTONIC, &ts);
   return static_cast<int64_t>(ts.tv_sec) * 1000000 + ts.tv_nsec / 1000;
 }
+
+long trClockTicks() { return sysconf(_SC_CLK_TCK); }
 
 bool procExited(int status) { return WIFEXITED(status); }
 int procExitCode(int status) { return WEXITSTATUS(status); }

@@ -44,6 +44,9 @@ int trRead(int fd, void* buf, unsigned len);
 int trWrite(int fd, const void* buf, unsigned len);
 int trClose(int fd);
 
+// connect on socket h to the address text dest ("a.b.c.d:port"): 0 or -1.
+int trConnect(int h, const char* dest);
+
 // waitpid: the pid when the child has ended (its raw status in *status),
 // 0 when noHang is set and it is still running, -1 on failure.
 int trWaitpid(int pid, int* status, int noHang);
@@ -65,6 +68,9 @@ int trIgnoreSigpipe();
 // clock, and not the console's tick).
 int64_t trNowUs();
 inline int64_t trNowMs() { return trNowUs() / 1000; }
+
+// Clock ticks a second, the unit of the CPU times in /proc/<pid>/stat.
+long trClockTicks();
 
 // Decoding a trWaitpid status. Pure.
 bool procExited(int status);    // ended through exit()
