@@ -28,6 +28,34 @@ int scrambleCommand(const serverRec* r, int prefix) {
   return kHeaderSize + prefix + k + 1;
 }
 
+bool heartbeatDue(const serverRec* r, uint32_t tick) {
+  return r->lastSend != 0 && static_cast<int32_t>(tick - r->lastSend) > kHeartbeatMs;
+}
+
+// How long from tick until r's heartbeat falls due: 0 when it is due, the
+// largest value when r has none.
+uint32_t quietFor(const serverRec* r, uint32_t tick) {
+  if (r->lastSend == 0) return UINT32_MAX;
+  return heartbeatDue(r, tick) ? 0 : r->lastSend + kHeartbeatMs + 1 - tick;
+}
+
+// After a walk: how long from tick on no heartbeat can fall due.
+void rememberQuiet(uint32_t tick) {
+  uint32_t quiet = UINT32_MAX;
+  for (int i = 0; i < flServer.nodes(); i++) {
+    uint32_t q = quietFor(serverAt(i), tick);
+    if (q < quiet) quiet = q;
+  }
+  g_hbQuiet = {true, tick, quiet, flServer.nodes()};
+}
+
+// True while what the last walk found still holds at tick: no heartbeat can
+// be due, so walking every record again would find nothing to send.
+bool quietAt(uint32_t tick) {
+  return g_hbQuiet.known && g_hbQuiet.servers == flServer.nodes() &&
+         tick - g_hbQuiet.from < g_hbQuiet.ms;
+}
+
 }  // namespace
 
 int buildPacket(const serverRec* r, const char* command) {
@@ -41,9 +69,13 @@ void sendCommand(int sock, uint32_t tick, serverRec* r, const char* line) {
   int len = buildPacket(r, line);
   trSendto(sock, reinterpret_cast<const char*>(g_pkt), len, r->ipPort);
   r->lastSend = tick;
+  heartbeatsChanged();
 }
 
 void checkHeartbeat(int sock, uint32_t tick) {
+  // A walk looks at every record, ten thousand of them in a large
+  // configuration; most passes need none.
+  if (quietAt(tick)) return;
   for (int i = 0; i < flServer.nodes(); i++) {
     serverRec* r = g_server = serverAt(i);
     if (r->lastSend == 0 || static_cast<int32_t>(tick - r->lastSend) <= kHeartbeatMs) continue;
@@ -53,11 +85,15 @@ void checkHeartbeat(int sock, uint32_t tick) {
     trSendto(sock, reinterpret_cast<const char*>(g_pkt), len, r->ipPort);
     r->lastSend = tick;
   }
+  rememberQuiet(tick);
 }
+
+void heartbeatsChanged() { g_hbQuiet.known = false; }
 
 void markHeartbeatDue(serverRec* r, uint32_t tick) {
   r->lastSend = tick - (kHeartbeatMs + 1000);
   if (r->lastSend == 0) r->lastSend = tick - (kHeartbeatMs + 1001);
+  heartbeatsChanged();
 }
 
 void armHeartbeats(uint32_t tick) {

@@ -9,6 +9,7 @@ serverRec* g_server;
 serverRec* g_activeServer;
 char g_temp[257];
 srvindex g_senders;
+heartbeatQuiet g_hbQuiet;
 
 void initHeaderTemplate() {
   memset(g_HEADER, 0, sizeof g_HEADER);
@@ -22,4 +23,5 @@ void resetProtocolGlobals() {
   g_activeServer = nullptr;
   g_temp[0] = 0;
   g_senders.clear();
+  g_hbQuiet = heartbeatQuiet{};
 }

@@ -44,6 +44,18 @@ extern serverRec* g_activeServer;  // receives the administrator's commands
 extern char g_temp[257];           // source text of the last server datagram
 extern srvindex g_senders;         // flServer by sender address, for reception
 
+// What the last heartbeat walk over flServer found: from tick `from` on, no
+// heartbeat falls due for `ms` ms - measured as the unsigned distance from
+// `from`, so a clock set back walks again - while the list holds `servers`
+// records. Any other change of a lastSend clears `known`.
+struct heartbeatQuiet {
+  bool known;
+  uint32_t from;
+  uint32_t ms;
+  int servers;
+};
+extern heartbeatQuiet g_hbQuiet;
+
 // Program-start state of the globals above.
 void resetProtocolGlobals();
 
