@@ -159,6 +159,13 @@ int trIgnoreSigpipe() {
   return sigaction(SIGPIPE, &sa, nullptr);
 }
 
+void trSleepUs(unsigned us) {
+  timespec ts;
+  ts.tv_sec = static_cast<time_t>(us / 1000000u);
+  ts.tv_nsec = static_cast<long>(us % 1000000u) * 1000L;
+  nanosleep(&ts, nullptr);
+}
+
 int64_t trNowUs() {
   timespec ts;
   clock_gettime(CLOCK_MONOTONIC, &ts);

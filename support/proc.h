@@ -64,6 +64,9 @@ int trWaitReadable(const int* fds, int n, int timeoutMs, int* ready);
 // ending the process. 0 or -1.
 int trIgnoreSigpipe();
 
+// Sleeps us microseconds (a signal may end it early).
+void trSleepUs(unsigned us);
+
 // Microseconds and milliseconds of one clock that never jumps (not the wall
 // clock, and not the console's tick).
 int64_t trNowUs();

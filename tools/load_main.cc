@@ -1,5 +1,5 @@
 // qzload: the rate runs and the idle run around the load tally. One thread
-// does everything in 1 ms steps: send the lines that are due, read what the
+// does everything in short steps: send the lines that are due, read what the
 // console has appended to its per-server log file, now and then sample the
 // console socket's queue, sleep. The scripted batch is load_script.cc.
 #include <cinttypes>
@@ -65,7 +65,7 @@ void run(runState* s, fileFollower* f, consoleProc* c) {
       sampleQueue(s);
       nextSampleMs = trNowMs() + kSampleMs;
     }
-    trSleep(1);
+    trSleepUs(kStepUs);
   }
   readArrivals(s, f);
 }

@@ -64,6 +64,10 @@ int openServerSocket(loadOptions* o);
 // cannot be read.
 bool readText(const char* path, char* out, int size);
 
+// Between two steps of a run: short, since a line is seen in the file only at
+// the next step, and that wait is part of every delay measured.
+constexpr unsigned kStepUs = 200;
+
 // The flow of numbered lines to the console.
 struct runState {
   // Lines from sock to the console of o, counted in tally.

@@ -60,7 +60,7 @@ void takeCommands(scriptRun* r) {
 
 // Lines out, arrivals in and commands back, for ms.
 void flowFor(scriptRun* r, int ms) {
-  for (int64_t end = trNowMs() + ms; trNowMs() < end; trSleep(1)) {
+  for (int64_t end = trNowMs() + ms; trNowMs() < end; trSleepUs(kStepUs)) {
     sendDue(r->s);
     readArrivals(r->s, r->f);
     takeCommands(r);
