@@ -18,6 +18,7 @@ uint8_t g_noscreenlog;
 volatile int32_t g_exit;
 serverRec g_tempServer;
 lineLimit g_lineLimits[kLineKinds];
+logfail g_logFailures;
 
 trsock g_sock;
 trsock g_TCPsock;
@@ -37,6 +38,7 @@ void resetAppGlobals() {
   g_exit = 0;
   memset(&g_tempServer, 0, sizeof g_tempServer);
   memset(g_lineLimits, 0, sizeof g_lineLimits);
+  g_logFailures.reset();
   g_TCPsockActive.sClose();
   g_UDPsock.sClose();
   g_TCPsock.sClose();

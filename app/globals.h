@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "app/linekinds.h"
+#include "app/log.h"
 #include "protocol/server.h"
 #include "runtime/flexar.h"
 #include "runtime/sock.h"
@@ -30,6 +31,7 @@ extern volatile int32_t g_exit;
 extern serverRec g_tempServer;  // the record being configured
 // Per-second bounds of the lines strangers can cause, by kind (app/bounded.h).
 extern lineLimit g_lineLimits[kLineKinds];
+extern logfail g_logFailures;   // log files that could not be written lately
 
 // Declared in this order so that the server list dies before the sockets.
 extern trsock g_sock;            // the server socket

@@ -2,18 +2,54 @@
 #ifndef QZUCON_APP_LOG_H_
 #define QZUCON_APP_LOG_H_
 
+#include <cstdint>
+
+#include "runtime/bfc.h"
+
 constexpr int kLogFormatLimit = 2048;  // longer formats are copied literally
 constexpr int kLogMessageChars = 4096; // longer messages are cut
 
 // printf-style; the message carries its own "\n". Echoes the message unchanged
 // to standard output (unless g_noscreenlog), then appends it to the file named
 // by g_logfn behind a "[MM.DD.YYYY hh:mm:ss] " stamp, with every byte below 32
-// or above 127 other than CR and LF written as 0xFA. The file is opened and
-// closed for each call; when it cannot be opened the line is lost for the file
-// without a report.
+// or above 127 other than CR and LF written as 0xFA. The file is opened, the
+// entry written with one write and the file closed for each call, so a log
+// renamed away is followed by a new file at once. When the entry cannot be
+// written, the screen says so (see logfail); an empty g_logfn is no file.
 void log(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
 
 // The byte replacement log applies to its file copy, in place, over len bytes.
 void makeLogSafe(char* text, int len);
+
+constexpr int kLogQuietSecs = 5;   // between two reports of one file failing
+constexpr int kLogFailFiles = 16;  // failing files remembered at once
+
+// What the screen is to hear about a log file after one write to it.
+enum logNote { kLogSayNothing, kLogSayFailed, kLogSayWritten };
+
+// The log files that could not be written lately, so that a full disk shows
+// on the screen without a line for every message it costs: a file's failure
+// is reported when it starts and then at most every kLogQuietSecs while it
+// lasts, and the first good write after it is reported once. Pure: the time
+// comes in as seconds. Beyond kLogFailFiles failing files the one reported
+// longest ago is forgotten.
+class logfail {
+ public:
+  logfail() { reset(); }
+  logNote note(const char* name, bool written, int64_t now);
+  void reset();
+
+ private:
+  struct entry {
+    char name[kFileNameChars + 1];
+    int64_t reported;  // when its failure was last reported
+    bool used;
+  };
+  entry* find(const char* name);
+  entry* slot();  // a free entry, else the one reported longest ago
+
+  entry files_[kLogFailFiles];
+  int used_;
+};
 
 #endif  // QZUCON_APP_LOG_H_

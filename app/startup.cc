@@ -9,6 +9,7 @@
 #include "app/globals.h"
 #include "app/log.h"
 #include "runtime/bfc.h"
+#include "runtime/clock.h"
 #include "runtime/host.h"
 #include "runtime/signals.h"
 #include "runtime/text.h"
@@ -80,6 +81,7 @@ int appMain(int argc, char** argv) {
   // A reader of standard output that goes away (`qzucon | head`) must cost
   // the screen only: the files still get every line.
   trIgnoreBrokenPipe();
+  trTzset();  // once: no log line or tick reads the zone file again
   int status = configure(argc, argv);
   if (status != kExitOk) return status;
   trNetinit();

@@ -15,11 +15,13 @@
 char g_input[kLineChars + 1];
 int32_t g_ll;
 char g_udpinput[kLineChars + 1];
+uint8_t g_stdinEnded;
 
 void resetInputGlobals() {
   g_input[0] = 0;
   g_ll = 0;
   g_udpinput[0] = 0;
+  g_stdinEnded = 0;
 }
 
 bool isLocalPeer(const char* addrText) { return strncmp(addrText, "127.0.0.1", 9) == 0; }
@@ -92,8 +94,35 @@ int udpChar(uint32_t tick) {
   return 0;
 }
 
-int nextChar(uint32_t tick) {
-  int c = trGetkey(kKeyWaitMs) & 0xFF;
+// One key when standard input has one waiting. A standard input that is no
+// terminal stays at its end once there, so it is dropped: every wait would
+// find it ready and the loop would spin. A terminal's Ctrl-D is no end.
+int keyChar(bool waiting) {
+  if (!waiting || g_stdinEnded) return 0;
+  char c = 0;
+  int n = trReadKey(&c);
+  if (n == 1) return static_cast<unsigned char>(c);
+  if (n == 0 && !trIsTerminal(trStdinFd())) g_stdinEnded = 1;
+  return 0;
+}
+
+bool keyWaiting() { return !g_stdinEnded && trSelect(trStdinFd(), 0, 0) == 1; }
+
+// The one wait of a pass: it ends as soon as a key or anything on one of the
+// console's sockets is waiting, so that what arrives is taken within the next
+// pass. True when standard input is ready.
+bool waitForInput(int sock, unsigned waitMs) {
+  enum { kKeys, kServer, kListener, kLocalTcp, kLocalUdp, kSources };
+  int fds[kSources] = {g_stdinEnded ? -1 : trStdinFd(), sock, g_TCPsock.handle,
+                       g_TCPsockActive.handle, g_UDPsock.handle};
+  int ready[kSources];
+  if (trWaitInput(fds, kSources, waitMs, ready) <= 0) return false;
+  if (ready[kKeys] & kFdInvalid) g_stdinEnded = 1;  // no standard input at all
+  return (ready[kKeys] & kFdReadable) != 0;
+}
+
+int nextChar(bool keyReady, uint32_t tick) {
+  int c = keyChar(keyReady);
   if (c == 0 && g_TCPsock.valid()) c = tcpChar(tick);
   if (c == 0) c = udpChar(tick);
   return c;
@@ -117,8 +146,14 @@ void feedAdminChar(int sock, uint32_t tick, int c) {
 }
 
 void processAdminInput(int sock, uint32_t tick) {
-  for (;;) {
-    int c = nextChar(tick);
+  // Only the first look waits, and a call takes a bounded number of
+  // characters: a script typing without pause must not hold up reception and
+  // heartbeats. A partial line waits in g_input for the next call. Text left
+  // from a local datagram is input already here: no reason to wait for more.
+  bool keyReady = waitForInput(sock, g_udpinput[0] ? 0 : kKeyWaitMs);
+  for (int taken = 0; taken < kCharsPerCall; taken++) {
+    if (taken > 0) keyReady = keyWaiting();
+    int c = nextChar(keyReady, tick);
     if (c == 0) return;
     feedAdminChar(sock, tick, c);
   }

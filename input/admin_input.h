@@ -10,16 +10,21 @@
 
 constexpr int kLineChars = 256;
 constexpr int kKeyWaitMs = 50;
+constexpr int kCharsPerCall = 4096;  // characters one processAdminInput call takes at most
 
 extern char g_input[kLineChars + 1];     // the line being assembled
 extern int32_t g_ll;                     // characters in g_input
 extern char g_udpinput[kLineChars + 1];  // unused text of the last local datagram
+extern uint8_t g_stdinEnded;             // standard input is at its end: no longer watched
 
 // Program-start state of the globals above.
 void resetInputGlobals();
 
-// Takes characters from the sources until none yields one; each finished line
-// goes to processInputLine with sock and tick.
+// Takes characters from the sources until none yields one or kCharsPerCall
+// are taken; each finished line goes to processInputLine with sock and tick.
+// Only the first look waits, at most kKeyWaitMs, and that wait also ends when
+// anything is waiting on sock or a local input socket. A standard input that
+// is no terminal is dropped from the waits once it reports its end.
 void processAdminInput(int sock, uint32_t tick);
 
 // Edits one character (non-zero) into the line; runs the line when it ends

@@ -2,11 +2,15 @@
 // characters) and which peers count as local.
 #include "input/admin_input.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <string>
 #include <vector>
 
 #include "app/globals.h"
 #include "support/coretest.h"
+#include "support/proc.h"
 #include "runtime/text.h"
 
 namespace {
@@ -60,6 +64,103 @@ TEST_F(AdminInputTest, LineAssembly) {
     EXPECT_EQ(feed(r.bytes), r.lines);
     EXPECT_EQ(std::string(g_input, g_ll), r.pending);
   }
+}
+
+// Standard input on fd for the lifetime of the object; the previous one is
+// put back afterwards.
+class stdinSwap {
+ public:
+  explicit stdinSwap(int fd) : saved_(dup(STDIN_FILENO)) {
+    ok_ = saved_ >= 0 && dup2(fd, STDIN_FILENO) == STDIN_FILENO;
+  }
+  ~stdinSwap() {
+    if (saved_ < 0) return;
+    dup2(saved_, STDIN_FILENO);
+    close(saved_);
+  }
+  bool ok() const { return ok_; }
+
+ private:
+  int saved_;
+  bool ok_ = false;
+};
+
+// The two ends of a pipe, closed when the object dies.
+struct pipeEnds {
+  pipeEnds() { ok = pipe(fd) == 0; }
+  ~pipeEnds() {
+    for (int& f : fd) closeEnd(&f);
+  }
+  static void closeEnd(int* f) {
+    if (*f >= 0) close(*f);
+    *f = -1;
+  }
+  bool write(const std::string& s) const {
+    return ::write(fd[1], s.data(), s.size()) == static_cast<ssize_t>(s.size());
+  }
+  int fd[2] = {-1, -1};
+  bool ok = false;
+};
+
+TEST_F(AdminInputTest, CallStopsAtItsBoundAndTheNextCallGoesOnWithTheLine) {
+  pipeEnds keys;
+  ASSERT_TRUE(keys.ok);
+  stdinSwap swap(keys.fd[0]);
+  ASSERT_TRUE(swap.ok());
+  // 4096 characters: a short line, fifteen lines cut at 256, and 155 of the
+  // next; the two characters behind the bound end that line in the next call.
+  std::string a(100, 'a'), b(3995, 'b');
+  ASSERT_EQ(a.size() + 1 + b.size(), size_t(kCharsPerCall));
+  ASSERT_TRUE(keys.write(a + "\n" + b + "c\n"));
+  g_noscreenlog = 1;
+  testing::internal::CaptureStdout();
+  processAdminInput(-1, 1);
+  std::vector<std::string> first = loggedLines();
+  int pending = g_ll;
+  processAdminInput(-1, 1);
+  testing::internal::GetCapturedStdout();
+  g_noscreenlog = 0;
+
+  std::vector<std::string> want = {a};
+  want.insert(want.end(), 15, std::string(256, 'b'));
+  EXPECT_EQ(first, want);
+  EXPECT_EQ(pending, 155);
+  want.push_back(std::string(155, 'b') + "c");
+  EXPECT_EQ(loggedLines(), want);
+  EXPECT_EQ(g_ll, 0);
+}
+
+TEST_F(AdminInputTest, StandardInputAtItsEndIsDroppedUnlessATerminal) {
+  struct row {
+    const char* label;
+    int fd;             // becomes standard input
+    bool dropped;
+  };
+  pipeEnds ended, idle;
+  ASSERT_TRUE(ended.ok && idle.ok);
+  pipeEnds::closeEnd(&ended.fd[1]);
+  int nullFd = open("/dev/null", O_RDONLY);
+  int master = -1, terminal = -1;
+  ASSERT_EQ(0, trOpenPty(&master, &terminal));
+  ASSERT_EQ(1, ::write(master, "\x04", 1));  // Ctrl-D: the terminal reads an end once
+  const row rows[] = {
+      {"pipe whose writer has gone", ended.fd[0], true},
+      {"/dev/null", nullFd, true},
+      {"idle pipe", idle.fd[0], false},
+      {"terminal after Ctrl-D", terminal, false},
+  };
+  for (const row& r : rows) {
+    SCOPED_TRACE(r.label);
+    resetInputGlobals();
+    stdinSwap swap(r.fd);
+    ASSERT_TRUE(swap.ok());
+    processAdminInput(-1, 1);
+    processAdminInput(-1, 1);
+    EXPECT_EQ(g_stdinEnded, r.dropped ? 1 : 0);
+  }
+  close(nullFd);
+  close(terminal);
+  close(master);
 }
 
 TEST(IsLocalPeer, OnlyTheFirstNineCharactersCount) {

@@ -72,12 +72,17 @@ void noteLine(serverRec* r, uint32_t tick, const unsigned char* text, int len) {
 }
 
 void checkSilence(serverRec* r, uint32_t tick) {
-  serverHealth& h = r->health;
-  if (!h.sent || h.heard || h.silenceLogged) return;
-  if (static_cast<int32_t>(tick - h.firstSend) < kSilenceMs) return;
-  h.silenceLogged = 1;
+  if (silenceCheckIn(r, tick) != 0) return;
+  r->health.silenceLogged = 1;
   log("**No answer from %s after %d s: server down, wrong myaddr= or a firewall?\n", r->ipPort,
       static_cast<int>(kSilenceMs / 1000));
+}
+
+uint32_t silenceCheckIn(const serverRec* r, uint32_t tick) {
+  const serverHealth& h = r->health;
+  if (!h.sent || h.heard || h.silenceLogged) return UINT32_MAX;
+  int32_t left = kSilenceMs - static_cast<int32_t>(tick - h.firstSend);
+  return left <= 0 ? 0 : static_cast<uint32_t>(left);
 }
 
 void statusLine(const serverRec* r, uint32_t tick, char* out, int size) {

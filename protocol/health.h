@@ -48,6 +48,9 @@ void noteHeard(serverRec* r);
 void noteLine(serverRec* r, uint32_t tick, const unsigned char* text, int len);
 // Logs once when r has been silent for kSilenceMs since the first packet.
 void checkSilence(serverRec* r, uint32_t tick);
+// How long from tick until checkSilence could have something to say about r:
+// 0 when now, the largest value when never (nothing sent, or heard, or said).
+uint32_t silenceCheckIn(const serverRec* r, uint32_t tick);
 
 // The "qzuconstatus" line for r, with its "\n", into out (size bytes).
 void statusLine(const serverRec* r, uint32_t tick, char* out, int size);

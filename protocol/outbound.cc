@@ -28,6 +28,50 @@ int scrambleCommand(const serverRec* r, int prefix) {
   return kHeaderSize + prefix + k + 1;
 }
 
+bool heartbeatDue(const serverRec* r, uint32_t tick) {
+  return r->lastSend != 0 && static_cast<int32_t>(tick - r->lastSend) > kHeartbeatMs;
+}
+
+// How long from tick until r's heartbeat falls due: 0 when it is due, the
+// largest value when r has none.
+uint32_t heartbeatIn(const serverRec* r, uint32_t tick) {
+  if (r->lastSend == 0) return UINT32_MAX;
+  return heartbeatDue(r, tick) ? 0 : r->lastSend + kHeartbeatMs + 1 - tick;
+}
+
+// The same for a held-back answer to a changed challenge.
+uint32_t answerIn(const serverRec* r, uint32_t tick) {
+  if (r->answerState != kAnswerWaiting) return UINT32_MAX;
+  uint32_t since = tick - r->lastAnswer;
+  return since >= kAnswerGapMs ? 0 : kAnswerGapMs - since;
+}
+
+// How long from tick on a walk would find nothing to do for r.
+uint32_t quietFor(const serverRec* r, uint32_t tick) {
+  uint32_t q = heartbeatIn(r, tick);
+  uint32_t a = answerIn(r, tick);
+  uint32_t s = silenceCheckIn(r, tick);
+  if (a < q) q = a;
+  return s < q ? s : q;
+}
+
+// After a walk: how long from tick on no heartbeat can fall due.
+void rememberQuiet(uint32_t tick) {
+  uint32_t quiet = UINT32_MAX;
+  for (int i = 0; i < flServer.nodes(); i++) {
+    uint32_t q = quietFor(serverAt(i), tick);
+    if (q < quiet) quiet = q;
+  }
+  g_hbQuiet = {true, tick, quiet, flServer.nodes()};
+}
+
+// True while what the last walk found still holds at tick: no heartbeat can
+// be due, so walking every record again would find nothing to send.
+bool quietAt(uint32_t tick) {
+  return g_hbQuiet.known && g_hbQuiet.servers == flServer.nodes() &&
+         tick - g_hbQuiet.from < g_hbQuiet.ms;
+}
+
 void answerNow(serverRec* r, uint32_t tick) {
   markHeartbeatDue(r, tick);
   r->lastAnswer = tick;
@@ -48,9 +92,13 @@ void sendCommand(int sock, uint32_t tick, serverRec* r, const char* line) {
   trSendto(sock, reinterpret_cast<const char*>(g_pkt), len, r->ipPort);
   r->lastSend = tick;
   noteSent(r, tick, false);
+  heartbeatsChanged();
 }
 
 void checkHeartbeat(int sock, uint32_t tick) {
+  // A walk looks at every record, ten thousand of them in a large
+  // configuration; most passes need none.
+  if (quietAt(tick)) return;
   for (int i = 0; i < flServer.nodes(); i++) {
     serverRec* r = g_server = serverAt(i);
     checkSilence(r, tick);
@@ -63,11 +111,15 @@ void checkHeartbeat(int sock, uint32_t tick) {
     r->lastSend = tick;
     noteSent(r, tick, true);
   }
+  rememberQuiet(tick);
 }
+
+void heartbeatsChanged() { g_hbQuiet.known = false; }
 
 void markHeartbeatDue(serverRec* r, uint32_t tick) {
   r->lastSend = tick - (kHeartbeatMs + 1000);
   if (r->lastSend == 0) r->lastSend = tick - (kHeartbeatMs + 1001);
+  heartbeatsChanged();
 }
 
 void answerChallenge(serverRec* r, uint32_t tick) {
@@ -75,6 +127,7 @@ void answerChallenge(serverRec* r, uint32_t tick) {
     answerNow(r, tick);
   } else {
     r->answerState = kAnswerWaiting;
+    heartbeatsChanged();  // a walk must send it when its second is over
   }
 }
 

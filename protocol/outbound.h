@@ -25,8 +25,13 @@ void sendCommand(int sock, uint32_t tick, serverRec* r, const char* line);
 
 // Sends a heartbeat to every server whose lastSend is set and more than
 // 30000 ms before tick (as a signed 32-bit difference), and to every server
-// whose waiting answer is due (answerChallenge).
+// whose waiting answer is due (answerChallenge). It walks the list only when
+// the last walk's g_hbQuiet allows that one may be due.
 void checkHeartbeat(int sock, uint32_t tick);
+
+// Forgets what the last heartbeat walk found. For code that writes a
+// record's lastSend itself; sendCommand and markHeartbeatDue call it.
+void heartbeatsChanged();
 
 // Makes r's heartbeat due at tick: lastSend becomes tick - 31000, never the
 // 0 that would stop its heartbeats.

@@ -81,6 +81,7 @@ TEST_F(OutboundTest, HeartbeatTiming) {
   for (const row& c : rows) {
     SCOPED_TRACE("last send " + std::to_string(c.lastSend) + ", tick " + std::to_string(c.tick));
     r->lastSend = c.lastSend;
+    heartbeatsChanged();  // written by hand, not through the protocol
     checkHeartbeat(console_.sock.handle, c.tick);
     std::string pkt = server_.receive(c.sent ? 3000 : 100);
     EXPECT_EQ(!pkt.empty(), c.sent);
@@ -104,6 +105,47 @@ TEST_F(OutboundTest, FirstPassHeartbeatWhateverTheClock) {
     EXPECT_FALSE(server_.receive().empty()) << "tick " << tick;
     EXPECT_EQ(withPw->lastSend, tick);
   }
+}
+
+// Passes that skip the walk must send exactly what a walk in every pass
+// would: the clock steps on, jumps back an hour, wraps; commands and
+// challenges move lastSend in between.
+TEST_F(OutboundTest, SkippedWalksNeverMissOrAddAHeartbeat) {
+  serverRec* recs[] = {addServer("127.0.0.1:9", "a", "pw"), addServer("127.0.0.1:9", "b", ""),
+                       addServer("127.0.0.1:9", "c", "pw")};
+  armHeartbeats(0xFFFF0000u);
+  uint32_t tick = 0xFFFF0000u, rnd = 12345;
+  int sent = 0;
+  for (int pass = 0; pass < 50000; pass++) {
+    rnd = rnd * 1103515245u + 12345u;
+    uint32_t r = rnd >> 8;
+    uint32_t toDue = UINT32_MAX;  // to the nearest heartbeat ahead: steps land on and beside it
+    for (serverRec* rec : recs) {
+      uint32_t d = rec->lastSend + kHeartbeatMs + 1 - tick;
+      if (rec->lastSend != 0 && static_cast<int32_t>(d) > 0 && d < toDue) toDue = d;
+    }
+    if (r % 1000 == 0) {
+      tick -= 3600000u;
+    } else if (r % 4 < 2 && toDue != UINT32_MAX) {
+      tick += toDue - r % 2;
+    } else {
+      tick += r % 7;
+    }
+    if (r % 997 == 0) sendCommand(-1, tick, recs[1], "x");
+    if (r % 1499 == 0) markHeartbeatDue(recs[r % 3], tick);
+    uint32_t before[3];
+    bool due[3];
+    for (int i = 0; i < 3; i++) {
+      before[i] = recs[i]->lastSend;
+      due[i] = before[i] != 0 && static_cast<int32_t>(tick - before[i]) > kHeartbeatMs;
+    }
+    checkHeartbeat(-1, tick);
+    for (int i = 0; i < 3; i++) {
+      ASSERT_EQ(recs[i]->lastSend, due[i] ? tick : before[i]) << "pass " << pass << " server " << i;
+      sent += due[i];
+    }
+  }
+  EXPECT_GT(sent, 1000) << "the sequence reaches heartbeats";
 }
 
 TEST_F(OutboundTest, DebugLinesAndExitNotice) {

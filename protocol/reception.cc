@@ -80,20 +80,49 @@ int reportDropped(serverRec* r, uint32_t tick) {
   return 1;
 }
 
-}  // namespace
+bool sendsAs(const serverRec* r, const char* text, const unsigned char* challenge) {
+  return strcmp(text, r->address) == 0 && challengeMatches(r, challenge);
+}
 
-serverRec* matchSender(const sockaddr_in& from, const char* text, const unsigned char* challenge) {
+bool sendsFrom(const serverRec* r, const sockaddr_in& from, const unsigned char* challenge) {
+  return sameDestination(r, from) && challengeMatches(r, challenge);
+}
+
+// The two walks over the list that the sender index stands in for; used when
+// the index cannot be built.
+serverRec* walkSenders(const sockaddr_in& from, const char* text, const unsigned char* challenge) {
   for (int i = 0; i < flServer.nodes(); i++) {
     g_server = serverAt(i);
-    if (strcmp(text, g_server->address) == 0 && challengeMatches(g_server, challenge)) return g_server;
+    if (sendsAs(g_server, text, challenge)) return g_server;
   }
   // A server configured by name or in another numeric form never sends from
   // its configured text; recognise it by where its packets go instead.
   for (int i = 0; i < flServer.nodes(); i++) {
     g_server = serverAt(i);
-    if (sameDestination(g_server, from) && challengeMatches(g_server, challenge)) return g_server;
+    if (sendsFrom(g_server, from, challenge)) return g_server;
   }
   return nullptr;
+}
+
+// The same two walks over the index's candidates: the position found, or -1.
+int indexedSender(const sockaddr_in& from, const char* text, const unsigned char* challenge) {
+  int i = g_senders.firstByText(text);
+  while (i >= 0 && !sendsAs(serverAt(i), text, challenge)) i = g_senders.nextByText(i);
+  if (i >= 0) return i;
+  i = g_senders.firstByDest(from);
+  while (i >= 0 && !sendsFrom(serverAt(i), from, challenge)) i = g_senders.nextByDest(i);
+  return i;
+}
+
+}  // namespace
+
+serverRec* matchSender(const sockaddr_in& from, const char* text, const unsigned char* challenge) {
+  int n = flServer.nodes();
+  if (!g_senders.ready(serverAt(0), n)) return walkSenders(from, text, challenge);
+  int i = indexedSender(from, text, challenge);
+  // g_server ends where the walks would leave it: on the match, else on the last record.
+  if (i >= 0 || n > 0) g_server = serverAt(i >= 0 ? i : n - 1);
+  return i >= 0 ? g_server : nullptr;
 }
 
 int handleServerDatagram(const sockaddr_in& from, int n, uint32_t tick) {

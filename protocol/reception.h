@@ -29,6 +29,8 @@ int handleServerDatagram(const sockaddr_in& from, int n, uint32_t tick);
 // The record that sent a datagram from `from` (address text `text`) whose
 // first four bytes are `challenge`, or null. A configured address that equals
 // the text wins; otherwise the first record whose send destination is `from`.
+// Found through g_senders, not a walk; g_server is left where the walk would
+// leave it (on the match, else on the last record).
 serverRec* matchSender(const sockaddr_in& from, const char* text, const unsigned char* challenge);
 
 #endif  // QZUCON_PROTOCOL_RECEPTION_H_

@@ -275,6 +275,58 @@ TEST_F(ReceptionTest, DebugLineShowsHeaderAsReceived) {
             "received 8 bytes from 127.0.0.1:9 header=[00000000][abcdef01]\n");
 }
 
+TEST_F(ReceptionTest, FirstRecordInListOrderWins) {
+  const char* const servers[] = {"localhost:28400", "127.0.0.1:28400", "127.0.0.1:28400",
+                                 "127.0.0.1:28500", "127.0.0.1:28500", "127.1:28600",
+                                 "localhost:28600"};
+  for (const char* s : servers) addServer(s, "l", "");
+  serverAt(3)->header[kClientChallengeOffset] = 1;  // a client challenge of 01000000
+  struct row {
+    const char* label;
+    int port;
+    unsigned char challenge;  // first byte of the datagram's client challenge
+    int want;                 // record position, -1 for none
+  };
+  const row rows[] = {
+      {"address text beats an earlier destination", 28400, 0, 1},
+      {"of two equal texts the first", 28400, 0, 1},
+      {"the first whose challenge holds", 28500, 1, 3},
+      {"passes over a record with another challenge", 28500, 0, 4},
+      {"by destination, the first in list order", 28600, 0, 5},
+      {"destination known, challenge not", 28600, 2, -1},
+      {"unknown port", 28999, 0, -1},
+  };
+  for (const row& r : rows) {
+    sockaddr_in from = addr("127.0.0.1", r.port);
+    char text[kAddrTextSize];
+    trAddrstr(reinterpret_cast<sockaddr*>(&from), text);
+    const unsigned char challenge[4] = {r.challenge, 0, 0, 0};
+    g_server = nullptr;
+    serverRec* got = matchSender(from, text, challenge);
+    EXPECT_EQ(got, r.want < 0 ? nullptr : serverAt(r.want)) << r.label;
+    EXPECT_EQ(g_server, serverAt(r.want < 0 ? 6 : r.want)) << r.label << ": as the walk leaves it";
+  }
+}
+
+TEST_F(ReceptionTest, TenThousandServersAreEachRecognised) {
+  const int n = 10000;
+  for (int i = 0; i < n; i++) addServer(("127.0.0.1:" + std::to_string(20000 + i)).c_str(), "l", "");
+  addServer("127.0.0.1:20000", "again", "");  // the first of its address wins
+  const unsigned char challenge[4] = {0, 0, 0, 0};
+  int wrong = 0;
+  for (int i = 0; i < n; i++) {
+    sockaddr_in from = addr("127.0.0.1", 20000 + i);
+    char text[kAddrTextSize];
+    trAddrstr(reinterpret_cast<sockaddr*>(&from), text);
+    if (matchSender(from, text, challenge) != serverAt(i)) wrong++;
+  }
+  EXPECT_EQ(wrong, 0);
+  EXPECT_EQ(deliver(addr("127.0.0.1", 20000 + n - 1), datagram("\0\0\0\0", "last", kDefaultSeed)),
+            "->last\n");
+  EXPECT_EQ(deliver(addr("127.0.0.1", 20000 + n), datagram("\0\0\0\0", "x", kDefaultSeed)),
+            "**Ignoring packet from 127.0.0.1:30000 - unknown source address / header\n");
+}
+
 TEST(ServerLogName, FromIpPort) {
   struct row {
     const char* ipPort;

@@ -8,6 +8,8 @@ unsigned char g_pkt[kPktSize];
 serverRec* g_server;
 serverRec* g_activeServer;
 char g_temp[257];
+srvindex g_senders;
+heartbeatQuiet g_hbQuiet;
 
 void initHeaderTemplate() {
   memset(g_HEADER, 0, sizeof g_HEADER);
@@ -20,4 +22,6 @@ void resetProtocolGlobals() {
   g_server = nullptr;
   g_activeServer = nullptr;
   g_temp[0] = 0;
+  g_senders.clear();
+  g_hbQuiet = heartbeatQuiet{};
 }

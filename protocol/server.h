@@ -8,6 +8,7 @@
 
 #include "protocol/health.h"
 #include "protocol/peer.h"
+#include "protocol/senders.h"
 #include "runtime/limit.h"
 
 // Header layout: every packet to a server opens with these 32 bytes.
@@ -52,6 +53,19 @@ extern unsigned char g_pkt[kPktSize];
 extern serverRec* g_server;        // cursor of every loop over flServer
 extern serverRec* g_activeServer;  // receives the administrator's commands
 extern char g_temp[257];           // source text of the last server datagram
+extern srvindex g_senders;         // flServer by sender address, for reception
+
+// What the last heartbeat walk over flServer found: from tick `from` on, no
+// heartbeat falls due for `ms` ms - measured as the unsigned distance from
+// `from`, so a clock set back walks again - while the list holds `servers`
+// records. Any other change of a lastSend clears `known`.
+struct heartbeatQuiet {
+  bool known;
+  uint32_t from;
+  uint32_t ms;
+  int servers;
+};
+extern heartbeatQuiet g_hbQuiet;
 
 // Program-start state of the globals above.
 void resetProtocolGlobals();

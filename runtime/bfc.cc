@@ -18,6 +18,12 @@ constexpr int kModeChars = 31;
 bool createsFile(const char* mode) { return mode[0] == 'w' || mode[0] == 'a'; }
 }  // namespace
 
+void fixFileName(char* name) {
+  for (char* p = name; *p != '\0'; ++p) {
+    if (*p == '\\') *p = '/';
+  }
+}
+
 bfc::bfc(const char* mode, const char* fmt, ...) : stream_(nullptr), newFileMode_(0) {
   name_[0] = '\0';
   strzcpy(mode_, mode != nullptr ? mode : "", kModeChars);
@@ -27,16 +33,10 @@ bfc::bfc(const char* mode, const char* fmt, ...) : stream_(nullptr), newFileMode
     vtrf(name_, sizeof(name_), fmt, ap);
     va_end(ap);
   }
-  fixFn();
+  fixFileName(name_);
 }
 
 bfc::~bfc() { close(); }
-
-void bfc::fixFn() {
-  for (char* p = name_; *p != '\0'; ++p) {
-    if (*p == '\\') *p = '/';
-  }
-}
 
 int bfc::open() {
   if (stream_ != nullptr) return 1;

@@ -6,6 +6,11 @@
 
 #include <cstdio>
 
+constexpr int kFileNameChars = 255;  // longest file name a bfc opens
+
+// Turns every '\' of name into '/', in place: the names a bfc opens.
+void fixFileName(char* name);
+
 class bfc {
  public:
   // The name is formatted from fmt (pass "%s" and a ready-made name to take it
@@ -36,9 +41,7 @@ class bfc {
   const char* name() const { return name_; }
 
  private:
-  void fixFn();
-
-  char name_[256];
+  char name_[kFileNameChars + 1];
   char mode_[32];
   FILE* stream_;
   unsigned newFileMode_;

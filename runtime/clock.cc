@@ -19,25 +19,23 @@ uint32_t tickFromLocal(const struct tm& t, long usec) {
 uint32_t GetTickCount() {
   timeval tv;
   gettimeofday(&tv, nullptr);
-  time_t now = tv.tv_sec;
   struct tm t;
-  memset(&t, 0, sizeof(t));
-  const struct tm* local = localtime(&now);
-  if (local != nullptr) t = *local;
+  trLocalTime(tv.tv_sec, &t);
   return tickFromLocal(t, static_cast<long>(tv.tv_usec));
 }
 
-int trLocalNow(struct tm* out) {
-  if (out == nullptr) return 0;
-  time_t now = time(nullptr);
-  const struct tm* local = localtime(&now);
-  if (local == nullptr) {
-    memset(out, 0, sizeof(*out));
-    return 0;
-  }
-  *out = *local;
-  return 1;
+void trTzset() { tzset(); }
+
+time_t trTime() { return time(nullptr); }
+
+int trLocalTime(time_t t, struct tm* out) {
+  // localtime would look at the zone file again on every call.
+  if (localtime_r(&t, out) != nullptr) return 1;
+  memset(out, 0, sizeof(*out));
+  return 0;
 }
+
+int trLocalNow(struct tm* out) { return out != nullptr ? trLocalTime(trTime(), out) : 0; }
 
 void trSleep(unsigned ms) {
   if (ms == 0) return;

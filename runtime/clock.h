@@ -14,8 +14,17 @@ uint32_t tickFromLocal(const struct tm& t, long usec);
 // The tick for the current local time.
 uint32_t GetTickCount();
 
-// Local broken-down time now (thread-unsafe localtime underneath). 1 on
-// success, 0 when the time cannot be converted (out is then zeroed).
+// Reads the time zone's rules now. Local times use what was read first (here
+// or at the first conversion) for the rest of the run, so no conversion looks
+// at the zone file again; a changed zone takes effect at the next start.
+void trTzset();
+
+// Seconds of the calendar time now.
+time_t trTime();
+// Local broken-down time of t (localtime_r underneath). 1 on success, 0 when
+// the time cannot be converted (out is then zeroed).
+int trLocalTime(time_t t, struct tm* out);
+// trLocalTime of the time now; 0 also for a null out.
 int trLocalNow(struct tm* out);
 
 // Sleeps ms milliseconds; 0 returns at once. An interrupted sleep is not

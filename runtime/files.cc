@@ -1,5 +1,6 @@
 // Descriptor-level file calls. Kept apart from bfc, which is stdio and opens
-// lazily: these are for writes that must reach the disk whole or not at all.
+// lazily: these are for writes that must reach the disk whole or not at all,
+// and for log entries that take one open, one write and one close.
 #include "runtime/files.h"
 
 #include <fcntl.h>
@@ -7,7 +8,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 int trMakeTemp(char* templ) { return mkostemp(templ, O_CLOEXEC); }
 
@@ -36,3 +39,11 @@ int trOpenRead(const char* name) { return open(name, O_RDONLY | O_CLOEXEC); }
 int trFileRead(int fd, char* buf, unsigned len) { return static_cast<int>(read(fd, buf, len)); }
 
 unsigned trUid() { return static_cast<unsigned>(geteuid()); }
+
+int trOpenAppend(const char* name) {
+  return open(name, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+}
+
+int trLastError() { return errno; }
+
+const char* trErrorText(int err) { return strerror(err); }

@@ -1,6 +1,7 @@
-// Whole-file operations by descriptor, for what stdio cannot do safely:
-// creating a private temporary file, flushing it to disk and renaming it over
-// another, and reading kernel tables. Each function is one system call (or
+// Files by descriptor, for what stdio cannot do safely or cheaply: appending
+// one entry to a log file opened for it, creating a private temporary file,
+// flushing it to disk and renaming it over another, and reading kernel
+// tables; and the system's text for a failure. Each function is one system call (or
 // two, where said) with its raw result; none of them logs or retries.
 #ifndef QZUCON_RUNTIME_FILES_H_
 #define QZUCON_RUNTIME_FILES_H_
@@ -23,5 +24,13 @@ int trOpenRead(const char* name);        // descriptor or -1
 int trFileRead(int fd, char* buf, unsigned len);  // read: bytes, 0 at end, -1
 // The effective user id of this process: the owner of what it creates.
 unsigned trUid();
+
+// Opens name for writing at its end, creating it (mode 0666 less the umask)
+// when it does not exist. The descriptor, or -1.
+int trOpenAppend(const char* name);
+// The error code of the last failed call in this thread.
+int trLastError();
+// The system's text for an error code; never null.
+const char* trErrorText(int err);
 
 #endif  // QZUCON_RUNTIME_FILES_H_

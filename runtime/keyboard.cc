@@ -1,9 +1,11 @@
 // Descriptor waits and keys from standard input.
 #include "runtime/keyboard.h"
 
+#include <poll.h>
 #include <sys/select.h>
 #include <unistd.h>
 
+#include <climits>
 #include <ctime>
 
 int trSelect(int fd, int mode, unsigned timeoutMs) {
@@ -23,8 +25,34 @@ int trSelect(int fd, int mode, unsigned timeoutMs) {
 int trGetkey(int timeoutMs) {
   unsigned wait = timeoutMs > 0 ? static_cast<unsigned>(timeoutMs) : 0u;
   if (trSelect(STDIN_FILENO, 0, wait) != 1) return 0;
-  // read, not getchar: a stdio buffer would hide pending bytes from select.
-  signed char c = 0;
-  if (read(STDIN_FILENO, &c, 1) != 1) return 0;
-  return c;
+  char c = 0;
+  if (trReadKey(&c) != 1) return 0;
+  return static_cast<signed char>(c);
+}
+
+int trStdinFd() { return STDIN_FILENO; }
+
+int trReadKey(char* c) {
+  // read, not getchar: a stdio buffer would hide pending bytes from the waits.
+  return static_cast<int>(read(STDIN_FILENO, c, 1));
+}
+
+int trIsTerminal(int fd) { return isatty(fd) ? 1 : 0; }
+
+int trWaitInput(const int* fds, int n, unsigned timeoutMs, int* ready) {
+  if (n < 0 || n > kMaxWaitInput) return -1;
+  pollfd p[kMaxWaitInput];
+  for (int i = 0; i < n; i++) {
+    p[i].fd = fds[i];  // poll skips negative descriptors
+    p[i].events = POLLIN;
+    p[i].revents = 0;
+  }
+  int wait = timeoutMs > static_cast<unsigned>(INT_MAX) ? INT_MAX : static_cast<int>(timeoutMs);
+  int r = poll(p, static_cast<nfds_t>(n), wait);
+  for (int i = 0; i < n; i++) {
+    short e = r > 0 ? p[i].revents : 0;
+    ready[i] = (e & (POLLIN | POLLHUP | POLLERR)) ? kFdReadable : 0;
+    if (e & POLLNVAL) ready[i] |= kFdInvalid;
+  }
+  return r;
 }

@@ -30,7 +30,7 @@ enum streamId { kStdout, kStderr };
 
 class e2eTest : public ::testing::Test {
  protected:
-  // Generous: the console takes one 50 ms pass per character of local input.
+  // Generous: machines running tests are often busy with other work.
   static constexpr int kWaitMs = 15000;
 
   void SetUp() override;
@@ -59,8 +59,8 @@ class e2eTest : public ::testing::Test {
   // Writes text to the program's standard input.
   bool type(runProc* p, const std::string& text);
   // Closes the program's standard input, so that it reads end of file from
-  // then on. The console then stops waiting 50 ms for a key in every pass and
-  // takes long local input at full speed.
+  // then on. The console then no longer watches it (an idle pipe it watches
+  // like an idle terminal).
   void endInput(runProc* p);
   // Closes our end of the program's standard output, as a reader that goes
   // away would (`qzucon | head -1`); what it prints from then on is lost.

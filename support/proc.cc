@@ -5,17 +5,19 @@
 #include "support/proc.h"
 
 #include <fcntl.h>
-#include <poll.h>
+#include <pty.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <csignal>
 #include <ctime>
 
-namespace {
+#include "runtime/keyboard.h"
+#include "runtime/sock.h"
 
-constexpr int kMaxWaitFds = 16;
+namespace {
 
 void closeIfOpen(int* fd) {
   if (*fd >= 0) close(*fd);
@@ -64,6 +66,13 @@ bool openPipe(int p[2], bool wanted) {
   return !wanted || pipe2(p, O_CLOEXEC) == 0;
 }
 
+// Standard input's pair: the child reads p[0], the parent writes p[1].
+bool openInput(int p[2], int pipes) {
+  if (!(pipes & kTermIn)) return openPipe(p, pipes & kPipeIn);
+  p[0] = p[1] = -1;
+  return trOpenPty(&p[1], &p[0]) == 0;
+}
+
 // Parent side, after the fork: 1 when the child reported a failed exec.
 bool childFailed(int report) {
   int e = 0;
@@ -80,7 +89,7 @@ int trSpawn(const char* const* argv, const char* dir, int pipes, trProcIo* io) {
   io->in = io->out = io->err = -1;
   if (argv == nullptr || argv[0] == nullptr) return -1;
   int in[2], out[2], err[2], report[2];
-  bool ok = openPipe(in, pipes & kPipeIn) && openPipe(out, pipes & kPipeOut) &&
+  bool ok = openInput(in, pipes) && openPipe(out, pipes & kPipeOut) &&
             openPipe(err, pipes & kPipeErr) && openPipe(report, true);
   int pid = ok ? fork() : -1;
   if (pid == 0) runChild(argv, dir, in[0], out[1], err[1], report[1]);
@@ -107,6 +116,13 @@ int trSpawn(const char* const* argv, const char* dir, int pipes, trProcIo* io) {
   return pid;
 }
 
+int trOpenPty(int* master, int* slave) {
+  if (openpty(master, slave, nullptr, nullptr, nullptr) != 0) return -1;
+  fcntl(*master, F_SETFD, FD_CLOEXEC);
+  fcntl(*slave, F_SETFD, FD_CLOEXEC);
+  return 0;
+}
+
 int trRead(int fd, void* buf, unsigned len) { return static_cast<int>(read(fd, buf, len)); }
 
 int trWrite(int fd, const void* buf, unsigned len) {
@@ -115,6 +131,12 @@ int trWrite(int fd, const void* buf, unsigned len) {
 
 int trClose(int fd) { return close(fd); }
 
+int trConnect(int h, const char* dest) {
+  sockaddr_in to;
+  if (!trDestAddr(dest, &to)) return -1;
+  return connect(h, reinterpret_cast<const sockaddr*>(&to), sizeof to);
+}
+
 int trWaitpid(int pid, int* status, int noHang) {
   return waitpid(pid, status, noHang ? WNOHANG : 0);
 }
@@ -122,15 +144,11 @@ int trWaitpid(int pid, int* status, int noHang) {
 int trKill(int pid, int sig) { return pid > 0 ? kill(pid, sig) : -1; }
 
 int trWaitReadable(const int* fds, int n, int timeoutMs, int* ready) {
-  if (n < 0 || n > kMaxWaitFds) return -1;
-  pollfd p[kMaxWaitFds];
-  for (int i = 0; i < n; i++) {
-    p[i].fd = fds[i];  // poll skips negative descriptors
-    p[i].events = POLLIN;
-    p[i].revents = 0;
-  }
-  int r = poll(p, static_cast<nfds_t>(n), timeoutMs);
-  for (int i = 0; i < n; i++) ready[i] = r > 0 && p[i].revents != 0 ? 1 : 0;
+  // The console's own wait, with anything it reports (a closed descriptor
+  // too) counted as ready.
+  unsigned wait = timeoutMs < 0 ? UINT_MAX : static_cast<unsigned>(timeoutMs);
+  int r = trWaitInput(fds, n, wait, ready);
+  for (int i = 0; r >= 0 && i < n; i++) ready[i] = ready[i] != 0 ? 1 : 0;
   return r;
 }
 
@@ -141,11 +159,20 @@ int trIgnoreSigpipe() {
   return sigaction(SIGPIPE, &sa, nullptr);
 }
 
+void trSleepUs(unsigned us) {
+  timespec ts;
+  ts.tv_sec = static_cast<time_t>(us / 1000000u);
+  ts.tv_nsec = static_cast<long>(us % 1000000u) * 1000L;
+  nanosleep(&ts, nullptr);
+}
+
 int64_t trNowUs() {
   timespec ts;
   clock_gettime(CLOCK_MONOTONIC, &ts);
   return static_cast<int64_t>(ts.tv_sec) * 1000000 + ts.tv_nsec / 1000;
 }
+
+long trClockTicks() { return sysconf(_SC_CLK_TCK); }
 
 bool procExited(int status) { return WIFEXITED(status); }
 int procExitCode(int status) { return WEXITSTATUS(status); }

@@ -15,6 +15,9 @@
 constexpr int kPipeIn = 1;
 constexpr int kPipeOut = 2;
 constexpr int kPipeErr = 4;
+// Standard input on a new pseudo-terminal instead of a pipe: the child sees a
+// terminal; io->in is the terminal's other (master) end.
+constexpr int kTermIn = 8;
 
 // The parent's ends of a child's pipes: in is written, out and err are read.
 // -1 for a stream that went to /dev/null.
@@ -26,16 +29,23 @@ struct trProcIo {
 
 // Starts argv[0] (a path; no PATH search) with the null-terminated argv, in
 // the working folder dir (null = the caller's), its standard streams on pipes
-// as pipes asks. The child gets the default SIGPIPE action and none of the
+// (or a terminal) as pipes asks. The child gets the default SIGPIPE action and none of the
 // caller's other pipes (all are close-on-exec). Returns the child's pid, or -1
 // when the pipes, the fork, the folder or the exec failed; io is then all -1
 // and nothing stays open.
 int trSpawn(const char* const* argv, const char* dir, int pipes, trProcIo* io);
 
+// A new pseudo-terminal in its default (line) mode: 0 with its master and
+// slave ends, both close-on-exec, or -1.
+int trOpenPty(int* master, int* slave);
+
 // read/write/close: bytes moved, 0 at end of stream, -1 on failure.
 int trRead(int fd, void* buf, unsigned len);
 int trWrite(int fd, const void* buf, unsigned len);
 int trClose(int fd);
+
+// connect on socket h to the address text dest ("a.b.c.d:port"): 0 or -1.
+int trConnect(int h, const char* dest);
 
 // waitpid: the pid when the child has ended (its raw status in *status),
 // 0 when noHang is set and it is still running, -1 on failure.
@@ -54,10 +64,16 @@ int trWaitReadable(const int* fds, int n, int timeoutMs, int* ready);
 // ending the process. 0 or -1.
 int trIgnoreSigpipe();
 
+// Sleeps us microseconds (a signal may end it early).
+void trSleepUs(unsigned us);
+
 // Microseconds and milliseconds of one clock that never jumps (not the wall
 // clock, and not the console's tick).
 int64_t trNowUs();
 inline int64_t trNowMs() { return trNowUs() / 1000; }
+
+// Clock ticks a second, the unit of the CPU times in /proc/<pid>/stat.
+long trClockTicks();
 
 // Decoding a trWaitpid status. Pure.
 bool procExited(int status);    // ended through exit()

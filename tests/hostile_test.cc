@@ -362,7 +362,7 @@ TEST_F(HostileTest, StalledAndForeignLocalPeersLeaveOtherInputWorking) {
 
 TEST_F(HostileTest, EndlessLocalInputIsCutIntoLines) {
   ASSERT_NO_FATAL_FAILURE(startWithLocalInput());
-  endInput(console_);  // no 50 ms key wait per character
+  endInput(console_);  // standard input at its end: the sockets alone are watched
   trsock client;
   client.handle = tcpConnect("127.0.0.1", tcpPort_);
   ASSERT_TRUE(client.valid());

@@ -49,6 +49,10 @@ const char* nextLine(const char* p) {
 
 }  // namespace
 
+const char* stdinModeName(int mode) {
+  return mode == kStdinTty ? "tty" : mode == kStdinPipe ? "pipe" : "eof";
+}
+
 int loadText(char* out, int size, long seq, int64_t sendUs) {
   return trf(out, size, "load %ld %" PRId64 "\n", seq, sendUs);
 }
@@ -158,6 +162,71 @@ int64_t nearestRank(std::vector<int64_t>* values, int pct) {
   size_t rank = (n * static_cast<size_t>(pct) + 99) / 100;  // ceil(pct% of n)
   if (rank < 1) rank = 1;
   return (*values)[rank - 1];
+}
+
+// ---- Scripted batches ----
+
+namespace {
+// Line i of a batch, len characters with its line end: "script <i> " and
+// letters. len must leave room for the prefix and the line end.
+std::string batchLine(int i, int len) {
+  std::string s = "script " + std::to_string(i + 1) + " ";
+  for (int k = 0; static_cast<int>(s.size()) < len - 1; k++) s += static_cast<char>('a' + k % 26);
+  return s + "\n";
+}
+}  // namespace
+
+bool batchCommands(int n, int bytes, std::vector<std::string>* out) {
+  out->clear();
+  if (n < 1) return false;
+  int base = bytes / n, longer = bytes % n;  // the first `longer` lines get one more
+  int prefix = static_cast<int>(batchLine(n - 1, 0).size());
+  if (base < prefix + 1 || base + (longer ? 1 : 0) > 256) return false;
+  for (int i = 0; i < n; i++) out->push_back(batchLine(i, base + (i < longer ? 1 : 0)));
+  return true;
+}
+
+int64_t longestGap(const std::vector<int64_t>& times, int64_t from, int64_t to) {
+  int64_t longest = 0, last = from;
+  for (int64_t t : times) {
+    if (t <= from || t >= to) continue;
+    longest = std::max(longest, t - last);
+    last = t;
+  }
+  return std::max(longest, to - last);
+}
+
+// ---- Process figures ----
+
+long long procCpuTicks(const char* statText) {
+  // "pid (comm) state ..." - comm may hold blanks and parentheses, so the
+  // fields are counted from the last ')'. utime and stime are fields 14 and
+  // 15, the 12th and 13th after it.
+  const char* p = strrchr(statText, ')');
+  if (p == nullptr) return -1;
+  p++;
+  char tok[32];
+  long long v[13];
+  for (int i = 0; i < 13; i++) {
+    if (!nextToken(&p, tok, sizeof tok)) return -1;
+    v[i] = strtoll(tok, nullptr, 10);
+  }
+  return v[11] + v[12];
+}
+
+long long straceCalls(const char* summary, const char* name) {
+  // "% time seconds usecs/call calls [errors] syscall": the errors column is
+  // blank for calls that never failed, so the name is the last token.
+  for (const char* line = summary; line != nullptr; line = nextLine(line)) {
+    const char* p = line;
+    char tok[6][40];
+    int n = 0;
+    while (n < 6 && nextToken(&p, tok[n], sizeof tok[n])) n++;
+    if (n >= 5 && strcmp(tok[n - 1], name) == 0 && tok[3][0] >= '0' && tok[3][0] <= '9') {
+      return strtoll(tok[3], nullptr, 10);
+    }
+  }
+  return -1;
 }
 
 // ---- Kernel counters ----

@@ -15,17 +15,35 @@
 constexpr int kLoadPathChars = 255;
 constexpr int kLoadLabelChars = 63;
 
+// Standard input of a console the tool starts.
+constexpr int kStdinEof = 0;   // /dev/null: at its end from the start (headless)
+constexpr int kStdinPipe = 1;  // a pipe kept open and idle
+constexpr int kStdinTty = 2;   // an idle terminal (a pseudo-terminal)
+// "eof", "pipe" or "tty".
+const char* stdinModeName(int mode);
+
+// The local input a scripted batch of commands goes through.
+constexpr int kScriptNone = 0;
+constexpr int kScriptTcp = 1;
+constexpr int kScriptUdp = 2;
+
 struct loadOptions {
   char console[kLoadPathChars + 1];  // program to start; empty with attach
   char dir[kLoadPathChars + 1];      // the console's folder; empty = a new scratch folder
   bool attach;                       // a console is already running; start none
   int serverPort;                    // the server address we send from; 0 = free port
   int consolePort;                   // the console's own port; 0 = free port (start only)
-  bool stdinPipe;                    // started console: stdin an idle pipe, else /dev/null
+  int stdinMode;                     // kStdin*: the started console's standard input
   double rate;                       // lines per second; 0 = as fast as possible
   long count;                        // lines to send
   int timeoutMs;                     // wait for stragglers after the last send
   char label[kLoadLabelChars + 1];   // names the case in the result row
+  int script;                        // kScript*: a batch of commands while lines flow
+  int commands;                      // commands in the batch
+  int batchBytes;                    // their bytes, line ends included
+  int idleSecs;                      // > 0: the console's CPU time while idle; no lines
+  int servers;                       // servers configured, ours the last of them
+  char strace[kLoadPathChars + 1];   // run the console under this strace program
 };
 
 // Parses argv[1..]. Returns 0 to run, 1 when --help was asked, -1 on a bad
@@ -96,6 +114,23 @@ int resultRow(char* out, int size, const char* label, const char* stdinMode, con
 // The nearest-rank percentile (pct 1..100) of values, which it sorts; -1 for
 // none. Median is pct 50: the lower middle of an even count.
 int64_t nearestRank(std::vector<int64_t>* values, int pct);
+
+// The commands of a scripted batch: n lines (each with its '\n') of `bytes`
+// bytes in all, none a console command, each at most 255 characters before
+// its line end and distinct. False (out empty) when the sizes cannot be met.
+bool batchCommands(int n, int bytes, std::vector<std::string>* out);
+
+// The longest stretch within [from, to] without one of the times (sorted
+// ascending): from and to count as ends of stretches too.
+int64_t longestGap(const std::vector<int64_t>& times, int64_t from, int64_t to);
+
+// utime + stime, in clock ticks, from the text of /proc/<pid>/stat; -1 when
+// the text does not have them.
+long long procCpuTicks(const char* statText);
+
+// The "calls" column of one system call's row (name "total" for the sum) in
+// the summary `strace -c` writes; -1 when there is no such row.
+long long straceCalls(const char* summary, const char* name);
 
 // The RcvbufErrors counter of the "Udp:" lines of /proc/net/snmp text; -1
 // when the text has no such counter.

@@ -23,8 +23,9 @@ const char kUsage[] =
     "  --count N         lines to send, default 1000.\n"
     "  --timeout-ms MS   how long to wait for missing lines after the last send,\n"
     "                    default 10000.\n"
-    "  --stdin eof|pipe  the started console's standard input: /dev/null (at end\n"
-    "                    of file, the default) or a pipe kept open and idle.\n"
+    "  --stdin eof|pipe|tty  the started console's standard input: /dev/null\n"
+    "                    (at end of file, the default), a pipe kept open and idle,\n"
+    "                    or an idle terminal (a pseudo-terminal).\n"
     "  --console PATH    the console program to start.\n"
     "  --dir DIR         the console's folder (it must exist); the log file is\n"
     "                    followed from its end at the start of the run.\n"
@@ -35,14 +36,29 @@ const char kUsage[] =
     "                    port --console-port and the server 127.0.0.1:<server-port>\n"
     "                    configured without a password. Both ports are needed.\n"
     "  --label TEXT      names the case in the result row.\n"
+    "  --script tcp|udp  a scripted batch: the console also takes local input over\n"
+    "                    TCP (one connection) or UDP (a datagram per command);\n"
+    "                    while lines flow at --rate (for as long as it takes;\n"
+    "                    --count does not apply), the tool makes itself the\n"
+    "                    active server, then sends the batch at once and reports\n"
+    "                    how long until every command reached it and the longest\n"
+    "                    time without a line reaching the file meanwhile.\n"
+    "  --commands N      commands in the batch, default 40.\n"
+    "  --batch-bytes N   their bytes, line ends included, default 989.\n"
+    "  --idle S          send nothing: the console's CPU time over S seconds idle.\n"
+    "  --servers N       configure N servers, ours the last, through a qzucon.ini\n"
+    "                    the tool writes in the folder; default 1 (command line).\n"
+    "  --strace PATH     run the console under this strace (-f -c) and report its\n"
+    "                    system calls per line that arrived.\n"
     "  --help            this text.\n"
     "\n"
     "Each datagram carries zero client and server challenges and the text\n"
     "\"load <n> <send time in us>\" scrambled with the default keystream seed.\n"
     "The result is one line \"qzload: result key=value ...\" and one table row\n"
     "\"| label | stdin | sent | arrived | lost | reordered | median | p99 | worst |\"\n"
-    "(delays in ms), with the kernel's UDP RcvbufErrors counter before and after\n"
-    "and the console socket's drop counter and deepest receive queue seen.\n"
+    "(delays in ms), with the kernel's UDP RcvbufErrors counter before and after,\n"
+    "the console socket's drop counter and deepest receive queue seen, and the\n"
+    "console's CPU time over the run (from /proc) per line that arrived.\n"
     "Exit status: 0 when every line arrived in order, 1 otherwise, 2 on a bad\n"
     "option, 3 when the run could not be set up.\n";
 
@@ -69,10 +85,13 @@ class loadArgs : public optionSink {
     if (strcmp(name, "rate") == 0) return readRate(v);
     if (strcmp(name, "count") == 0) return readLong(v, 1, kMaxCount, &o_->count);
     if (strcmp(name, "timeout-ms") == 0) return readPositiveInt(v, &o_->timeoutMs);
-    if (strcmp(name, "stdin") == 0) {
-      o_->stdinPipe = strcmp(v, "pipe") == 0;
-      return o_->stdinPipe || strcmp(v, "eof") == 0;
-    }
+    if (strcmp(name, "stdin") == 0) return readStdin(v);
+    if (strcmp(name, "script") == 0) return readScript(v);
+    if (strcmp(name, "commands") == 0) return readInt(v, 1, 256, &o_->commands);
+    if (strcmp(name, "batch-bytes") == 0) return readInt(v, 1, 65536, &o_->batchBytes);
+    if (strcmp(name, "idle") == 0) return readInt(v, 1, 86400, &o_->idleSecs);
+    if (strcmp(name, "servers") == 0) return readInt(v, 1, 100000, &o_->servers);
+    if (strcmp(name, "strace") == 0) return strzcpy(o_->strace, v, kLoadPathChars) != nullptr;
     if (strcmp(name, "server-port") == 0) return readPort(v, &o_->serverPort);
     if (strcmp(name, "console-port") == 0) return readPort(v, &o_->consolePort);
     if (strcmp(name, "console") == 0) return strzcpy(o_->console, v, kLoadPathChars) != nullptr;
@@ -83,6 +102,23 @@ class loadArgs : public optionSink {
 
  private:
   static constexpr long kMaxCount = 100000000L;
+
+  bool readStdin(const char* v) {
+    const char* const names[] = {"eof", "pipe", "tty"};
+    return readChoice(v, names, 3, &o_->stdinMode);
+  }
+  bool readScript(const char* v) {
+    const char* const names[] = {"", "tcp", "udp"};
+    return readChoice(v, names, 3, &o_->script) && o_->script != kScriptNone;
+  }
+  static bool readChoice(const char* v, const char* const* names, int n, int* out) {
+    for (int i = 0; i < n; i++) {
+      if (strcmp(v, names[i]) != 0) continue;
+      *out = i;
+      return true;
+    }
+    return false;
+  }
 
   bool readRate(const char* v) {
     char* end = nullptr;
@@ -105,6 +141,9 @@ void defaults(loadOptions* o, const char* argv0) {
   defaultConsole(argv0, o->console);
   o->count = 1000;
   o->timeoutMs = 10000;
+  o->commands = 40;
+  o->batchBytes = 989;
+  o->servers = 1;
 }
 
 // The combinations that cannot work; a reason, or null.
@@ -113,6 +152,11 @@ const char* badCombination(const loadOptions& o) {
     return "--attach needs --server-port, --console-port and --dir";
   }
   if (!o.attach && !o.console[0]) return "no console program: give --console";
+  if (o.attach && (o.script || o.idleSecs || o.servers > 1 || o.strace[0])) {
+    return "--script, --idle, --servers and --strace start the console: no --attach";
+  }
+  if (o.script && o.idleSecs) return "--script and --idle are two different runs";
+  if (o.script && o.rate <= 0) return "--script needs the lines' --rate";
   return nullptr;
 }
 

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -216,6 +217,78 @@ TEST(ResultRow, ShowsDelaysInMillisecondsAndADashForNone) {
   EXPECT_STREQ("| x | eof | 1000 | 998 | 2 | 1 | - | - | - |", row);
 }
 
+// ---- Scripted batches, gaps, process figures ----
+
+TEST(BatchCommands, MeetsCountAndBytesWithDistinctLinesOrRefuses) {
+  struct row {
+    int n, bytes;
+    bool ok;
+  } rows[] = {{40, 989, true}, {3, 40, true},   {1, 256, true},
+              {1, 257, false}, {40, 300, false}, {0, 10, false}};
+  for (const row& r : rows) {
+    SCOPED_TRACE(std::to_string(r.n) + " in " + std::to_string(r.bytes));
+    std::vector<std::string> b;
+    ASSERT_EQ(r.ok, batchCommands(r.n, r.bytes, &b));
+    if (!r.ok) {
+      EXPECT_TRUE(b.empty());
+      continue;
+    }
+    ASSERT_EQ(size_t(r.n), b.size());
+    size_t bytes = 0;
+    std::set<std::string> distinct(b.begin(), b.end());
+    for (const std::string& line : b) {
+      bytes += line.size();
+      EXPECT_EQ(line.size() - 1, line.find('\n')) << line;
+      EXPECT_LE(line.size(), 256u) << "a line of 256 characters would be cut";
+      EXPECT_NE(0, line.compare(0, 6, "qzucon")) << line;
+    }
+    EXPECT_EQ(size_t(r.bytes), bytes);
+    EXPECT_EQ(b.size(), distinct.size());
+  }
+}
+
+TEST(LongestGap, CountsTheWindowsEndsAsStretchEnds) {
+  struct row {
+    const char* label;
+    std::vector<int64_t> times;
+    int64_t from, to, want;
+  } rows[] = {
+      {"steady", {0, 50, 100, 150, 200}, 0, 200, 50},
+      {"a stall inside", {0, 50, 900, 950}, 0, 1000, 850},
+      {"nothing after the start", {0, 10}, 20, 500, 480},
+      {"nothing at all", {}, 0, 300, 300},
+      {"times outside ignored", {-500, 40, 80, 2000}, 0, 100, 40},
+  };
+  for (const row& r : rows) EXPECT_EQ(r.want, longestGap(r.times, r.from, r.to)) << r.label;
+}
+
+TEST(ProcStat, AddsUserAndSystemTime) {
+  EXPECT_EQ(123 + 45, procCpuTicks("4242 (qzucon) S 1 4242 4242 0 -1 4194560 310 0 0 0 123 45 0 0 "
+                                   "20 0 1 0 99 12345 678"));
+  EXPECT_EQ(7 + 8, procCpuTicks("9 (a (b) c) R 1 2 3 4 5 6 7 8 9 10 7 8 0 0"))
+      << "a name with blanks and parentheses";
+  EXPECT_EQ(-1, procCpuTicks("4242 (qzucon) S 1 2 3"));
+  EXPECT_EQ(-1, procCpuTicks(""));
+}
+
+TEST(StraceSummary, ReadsTheCallsColumn) {
+  const char summary[] =
+      "% time     seconds  usecs/call     calls    errors syscall\n"
+      "------ ----------- ----------- --------- --------- ----------------\n"
+      " 32.40    0.018372           4      4020           write\n"
+      " 18.25    0.010348           4      2460       460 recvfrom\n"
+      "  0.00    0.000000           0         1         1 access\n"
+      "------ ----------- ----------- --------- --------- ----------------\n"
+      "100.00    0.056700           5     10900       925 total\n";
+  EXPECT_EQ(4020, straceCalls(summary, "write"));
+  EXPECT_EQ(2460, straceCalls(summary, "recvfrom")) << "with an errors column";
+  EXPECT_EQ(1, straceCalls(summary, "access"));
+  EXPECT_EQ(10900, straceCalls(summary, "total"));
+  EXPECT_EQ(-1, straceCalls(summary, "openat"));
+  EXPECT_EQ(-1, straceCalls(summary, "syscall")) << "the heading is no row";
+  EXPECT_EQ(-1, straceCalls("", "total"));
+}
+
 // ---- Kernel counters ----
 
 const char kSnmp[] =
@@ -275,7 +348,11 @@ TEST(LoadArgs, DefaultsStartTheConsoleBesideTheTool) {
   ASSERT_EQ(0, parse({"/opt/q/bin/qzload"}, &o));
   EXPECT_STREQ("/opt/q/bin/qzucon", o.console);
   EXPECT_FALSE(o.attach);
-  EXPECT_FALSE(o.stdinPipe);
+  EXPECT_EQ(kStdinEof, o.stdinMode);
+  EXPECT_EQ(kScriptNone, o.script);
+  EXPECT_EQ(40, o.commands);
+  EXPECT_EQ(989, o.batchBytes);
+  EXPECT_EQ(1, o.servers);
   EXPECT_EQ(0, o.rate);
   EXPECT_EQ(1000, o.count);
   EXPECT_EQ(10000, o.timeoutMs);
@@ -293,12 +370,12 @@ TEST(LoadArgs, ReadsValuesAndRefusesBadOnes) {
                      &o));
   EXPECT_DOUBLE_EQ(12.5, o.rate);
   EXPECT_EQ(600, o.count);
-  EXPECT_TRUE(o.stdinPipe);
+  EXPECT_EQ(kStdinPipe, o.stdinMode);
   EXPECT_EQ(2500, o.timeoutMs);
   EXPECT_STREQ("rate 12.5", o.label);
   const std::vector<const char*> bad[] = {
       {"/b/qzload", "--rate", "-1"},      {"/b/qzload", "--rate", "fast"},
-      {"/b/qzload", "--count", "0"},      {"/b/qzload", "--stdin", "tty"},
+      {"/b/qzload", "--count", "0"},      {"/b/qzload", "--stdin", "term"},
       {"/b/qzload", "--server-port", "70000"}, {"/b/qzload", "--count"},
       {"/b/qzload", "count=5"},           {"/b/qzload", "--colour", "red"},
   };
@@ -307,6 +384,34 @@ TEST(LoadArgs, ReadsValuesAndRefusesBadOnes) {
     EXPECT_EQ(-1, parse(bad[i], &o)) << testing::PrintToString(args);
   }
   EXPECT_EQ(1, parse({"/b/qzload", "--help"}, &o));
+}
+
+TEST(LoadArgs, NewRunsAndTheirCombinations) {
+  loadOptions o;
+  ASSERT_EQ(0, parse({"/b/qzload", "--script", "udp", "--rate", "20", "--commands", "10",
+                      "--batch-bytes", "300", "--stdin", "tty", "--servers", "10000",
+                      "--strace", "/usr/bin/strace"},
+                     &o));
+  EXPECT_EQ(kScriptUdp, o.script);
+  EXPECT_EQ(10, o.commands);
+  EXPECT_EQ(300, o.batchBytes);
+  EXPECT_EQ(kStdinTty, o.stdinMode);
+  EXPECT_EQ(10000, o.servers);
+  EXPECT_STREQ("/usr/bin/strace", o.strace);
+  ASSERT_EQ(0, parse({"/b/qzload", "--idle", "60"}, &o));
+  EXPECT_EQ(60, o.idleSecs);
+  const std::vector<const char*> bad[] = {
+      {"/b/qzload", "--script", "tcp"},  // lines need a rate
+      {"/b/qzload", "--script", "pipe", "--rate", "20"},
+      {"/b/qzload", "--script", "tcp", "--rate", "20", "--idle", "5"},
+      {"/b/qzload", "--idle", "0"},
+      {"/b/qzload", "--servers", "0"},
+      {"qzload", "--attach", "--server-port", "5", "--console-port", "6", "--dir", "/d", "--idle",
+       "5"},
+  };
+  for (size_t i = 0; i < sizeof bad / sizeof bad[0]; i++) {
+    EXPECT_EQ(-1, parse(bad[i], &o)) << "row " << i;
+  }
 }
 
 TEST(LoadArgs, AttachingNeedsBothPortsAndTheFolder) {

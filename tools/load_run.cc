@@ -1,0 +1,281 @@
+// qzload's console process, followed files and line flow.
+#include "tools/load_run.h"
+
+#include <cinttypes>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+
+#include "protocol/peer.h"
+#include "runtime/clock.h"
+#include "runtime/text.h"
+#include "tools/standin.h"
+
+namespace {
+
+// For the console to announce itself: with ten thousand servers it first logs
+// fifty thousand start-up lines.
+constexpr int kStartWaitMs = 60000;
+constexpr int kStopWaitMs = 5000;  // for it to end after SIGTERM
+
+std::string inDir(const loadOptions& o, const char* name) {
+  return std::string(o.dir) + "/" + name;
+}
+
+// n servers: n-1 others first, on addresses where nothing answers, then ours.
+bool writeServerIni(const loadOptions& o) {
+  FILE* f = fopen(inDir(o, "qzucon.ini").c_str(), "w");
+  if (f == nullptr) return false;
+  for (int i = 0; i < o.servers - 1; i++) {
+    fprintf(f, "server=127.%d.%d.%d:9\nlogin=other\n", 2 + i / 62500, i / 250 % 250, 1 + i % 250);
+  }
+  fprintf(f, "server=127.0.0.1:%d\nlogin=load\n", o.serverPort);
+  return fclose(f) == 0;
+}
+
+std::vector<std::string> consoleArgs(const loadOptions& o, const std::vector<std::string>& extra) {
+  std::vector<std::string> a;
+  if (o.strace[0]) a = {o.strace, "-f", "-c", "-o", inDir(o, "strace.txt")};
+  a.push_back(o.console);
+  a.push_back("myaddr=127.0.0.1:" + std::to_string(o.consolePort));
+  if (o.servers <= 1) {
+    a.push_back("server=127.0.0.1:" + std::to_string(o.serverPort));
+    a.push_back("login=load");
+  }
+  a.insert(a.end(), extra.begin(), extra.end());
+  return a;
+}
+
+int stdinPipes(int mode) { return mode == kStdinTty ? kTermIn : mode == kStdinPipe ? kPipeIn : 0; }
+
+// The console strace started: the child of our child; -1 while there is none.
+int traceeOf(int pid) {
+  char path[64], text[64];
+  trf(path, sizeof path, "/proc/%d/task/%d/children", pid, pid);
+  int child = readText(path, text, sizeof text) ? atoi(text) : 0;
+  return child > 0 ? child : -1;
+}
+
+void findConsole(consoleProc* c) {
+  if (c->console < 0 && c->pid > 0) c->console = traceeOf(c->pid);
+}
+
+// A new folder under the temporary directory; false when none could be made.
+bool makeScratch(char* out) {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  fs::path base = fs::temp_directory_path(ec);
+  if (ec) base = "/tmp";
+  for (int i = 0; i < 100; i++) {
+    char name[64];
+    trf(name, sizeof name, "qzload.%" PRId64 ".%d", trNowUs() % 1000000000, i);
+    fs::path p = base / name;
+    if (fs::create_directory(p, ec) && !ec) {
+      strzcpy(out, p.c_str(), kLoadPathChars);
+      return true;
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
+bool readText(const char* path, char* out, int size) {
+  FILE* f = fopen(path, "rb");
+  if (f == nullptr) return false;
+  size_t n = fread(out, 1, static_cast<size_t>(size - 1), f);
+  out[n] = 0;
+  fclose(f);
+  return true;
+}
+
+// ---- fileFollower ----
+
+fileFollower::~fileFollower() {
+  if (f_) fclose(f_);
+}
+
+void fileFollower::follow(const std::string& path) {
+  path_ = path;
+  f_ = fopen(path.c_str(), "rb");
+  if (f_) fseek(f_, 0, SEEK_END);
+}
+
+void fileFollower::poll(std::string* out) {
+  if (f_ == nullptr && (f_ = fopen(path_.c_str(), "rb")) == nullptr) return;
+  clearerr(f_);  // the writer may have appended since we met the end
+  char buf[8192];
+  size_t n;
+  while ((n = fread(buf, 1, sizeof buf, f_)) > 0) out->append(buf, n);
+}
+
+void fileFollower::poll(lineSplit* out) {
+  std::string text;
+  poll(&text);
+  out->add(text.data(), text.size());
+}
+
+// ---- The console ----
+
+bool startConsole(const loadOptions& o, const std::vector<std::string>& extraTokens,
+                  consoleProc* c) {
+  if (o.servers > 1 && !writeServerIni(o)) {
+    fprintf(stderr, "qzload: error cannot write %s/qzucon.ini\n", o.dir);
+    return false;
+  }
+  std::vector<std::string> args = consoleArgs(o, extraTokens);
+  std::vector<const char*> argv;
+  for (const std::string& a : args) argv.push_back(a.c_str());
+  argv.push_back(nullptr);
+  c->mainLog.follow(inDir(o, "qzucon.log"));
+  c->pid = trSpawn(argv.data(), o.dir, stdinPipes(o.stdinMode), &c->io);
+  if (c->pid < 0) {
+    fprintf(stderr, "qzload: error cannot start %s\n", argv[0]);
+    return false;
+  }
+  if (!o.strace[0]) c->console = c->pid;
+  if (waitMainLog(c, "**Console active", kStartWaitMs)) return true;
+  fprintf(stderr, "qzload: error the console did not announce itself; see %s/qzucon.log\n", o.dir);
+  return false;
+}
+
+bool waitMainLog(consoleProc* c, const char* needle, int timeoutMs) {
+  for (int64_t end = trNowMs() + timeoutMs;; trSleep(10)) {
+    findConsole(c);
+    c->mainLog.poll(&c->mainText);
+    if (c->mainText.find(needle) != std::string::npos) return true;
+    if (!consoleRunning(c) || trNowMs() >= end) return false;
+  }
+}
+
+bool consoleRunning(consoleProc* c) {
+  int status = 0;
+  if (c->pid < 0 || trWaitpid(c->pid, &status, 1) != c->pid) return c->pid >= 0;
+  c->pid = -1;
+  return false;
+}
+
+double consoleCpuMs(const consoleProc& c) {
+  if (c.console <= 0) return -1;
+  char path[64], text[1024];
+  trf(path, sizeof path, "/proc/%d/stat", c.console);
+  long long ticks = readText(path, text, sizeof text) ? procCpuTicks(text) : -1;
+  return ticks < 0 ? -1 : static_cast<double>(ticks) * 1000.0 / static_cast<double>(trClockTicks());
+}
+
+void stopConsole(consoleProc* c) {
+  findConsole(c);
+  if (c->pid > 0) {
+    // The console itself: a strace around it would only let go of it.
+    trKill(c->console > 0 ? c->console : c->pid, SIGTERM);
+    int status = 0;
+    int64_t end = trNowMs() + kStopWaitMs;
+    while (trWaitpid(c->pid, &status, 1) == 0 && trNowMs() < end) trSleep(10);
+    if (trWaitpid(c->pid, &status, 1) == 0) {
+      if (c->console > 0 && c->console != c->pid) trKill(c->console, SIGKILL);
+      trKill(c->pid, SIGKILL);
+      trWaitpid(c->pid, &status, 0);
+    }
+    c->pid = -1;
+  }
+  if (c->io.in >= 0) trClose(c->io.in);
+  c->io.in = -1;
+}
+
+bool idleWhileRunning(consoleProc* c, int ms) {
+  for (int64_t end = trNowMs() + ms; trNowMs() < end; trSleep(10)) {
+    if (!consoleRunning(c)) return false;
+  }
+  return true;
+}
+
+// ---- Set-up ----
+
+int freePort(int type) {
+  trsock s;
+  s.handle = trSocket(type);
+  if (!s.valid() || trBind(s.handle, 0, "127.0.0.1") != 0) return -1;
+  return trSockPort(s.handle);
+}
+
+bool prepare(loadOptions* o) {
+  std::error_code ec;
+  std::filesystem::path console = std::filesystem::absolute(o->console, ec);
+  if (!ec) strzcpy(o->console, console.c_str(), kLoadPathChars);
+  if (!o->dir[0] && !makeScratch(o->dir)) {
+    fprintf(stderr, "qzload: error cannot make a scratch folder\n");
+    return false;
+  }
+  if (o->consolePort == 0) o->consolePort = freePort(0);
+  if (o->consolePort <= 0) fprintf(stderr, "qzload: error no free port\n");
+  return o->consolePort > 0;
+}
+
+int openServerSocket(loadOptions* o) {
+  int h = trSocket(0);
+  if (h < 0 || trBind(h, static_cast<unsigned>(o->serverPort), "127.0.0.1") != 0) {
+    fprintf(stderr, "qzload: error cannot bind 127.0.0.1:%d\n", o->serverPort);
+    if (h >= 0) trClosesocket(h);
+    return -1;
+  }
+  o->serverPort = trSockPort(h);
+  return h;
+}
+
+// ---- The line flow ----
+
+runState::runState(const loadOptions* opts, int socket, loadTally* t)
+    : o(opts), sock(socket), tally(t), startUs(trNowUs()) {
+  trf(dest, sizeof dest, "127.0.0.1:%d", o->consolePort);
+}
+
+namespace {
+
+void sendLine(runState* s, long seq) {
+  static const unsigned char kZero[4] = {0, 0, 0, 0};
+  char text[64];
+  unsigned char pkt[128];
+  int64_t us = trNowUs() - s->startUs;
+  loadText(text, sizeof text, seq, us);
+  int len = buildServerDatagram(kZero, kZero, kStandinDefaultSeed, text, pkt, sizeof pkt);
+  if (trSendto(s->sock, reinterpret_cast<const char*>(pkt), static_cast<unsigned>(len), s->dest) ==
+      len) {
+    s->tally->sent(seq, us);
+  } else {
+    s->tally->sendFailed(seq);
+  }
+  s->lastSendUs = us;
+}
+
+}  // namespace
+
+void sendDue(runState* s) {
+  const loadOptions& o = *s->o;
+  int64_t elapsed = trNowUs() - s->startUs;
+  while (s->next <= o.count &&
+         (o.rate <= 0 || static_cast<double>(s->next - 1) * 1e6 / o.rate <= elapsed)) {
+    sendLine(s, s->next++);
+  }
+}
+
+void readArrivals(runState* s, fileFollower* f) {
+  f->poll(&s->lines);
+  int64_t us = trNowUs() - s->startUs;
+  std::string line;
+  while (s->lines.take(&line)) {
+    long seq = 0;
+    int64_t named = 0;
+    if (!parseLoadLine(line.c_str(), &seq, &named)) continue;
+    s->tally->seen(seq, named, us);
+    s->arrivals.push_back(us);
+  }
+}
+
+void followServerFile(const loadOptions& o, fileFollower* f) {
+  char server[kAddrTextSize];
+  char fileName[kAddrTextSize + 5];
+  trf(server, sizeof server, "127.0.0.1:%d", o.serverPort);
+  serverLogName(server, fileName, sizeof fileName);
+  f->follow(inDir(o, fileName));
+}

@@ -1,0 +1,101 @@
+// qzload's process side, shared by its kinds of run: the console it starts
+// (standard input, extra configuration, a server list in an ini file, strace
+// around it), its CPU time, files followed as they grow, and the flow of
+// numbered log lines to the console and back out of its per-server file.
+#ifndef QZUCON_TOOLS_LOAD_RUN_H_
+#define QZUCON_TOOLS_LOAD_RUN_H_
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "runtime/sock.h"
+#include "support/proc.h"
+#include "tools/load.h"
+
+// Follows a file from where it ended when follow() was called (or from its
+// start when it did not exist yet) and hands its new bytes out.
+class fileFollower {
+ public:
+  ~fileFollower();
+  void follow(const std::string& path);
+  // Appends what was written since the last call to out.
+  void poll(std::string* out);
+  void poll(lineSplit* out);
+
+ private:
+  std::string path_;
+  FILE* f_ = nullptr;
+};
+
+struct consoleProc {
+  int pid = -1;      // our child: the console, or the strace running it
+  int console = -1;  // the console itself, once known
+  trProcIo io = {-1, -1, -1};
+  fileFollower mainLog;
+  std::string mainText;  // the console's main log as far as read
+};
+
+// Starts the console as the options ask, with extraTokens after its own
+// configuration, and waits until it has announced itself. False (with a note
+// on stderr) when it does not start or ends early.
+bool startConsole(const loadOptions& o, const std::vector<std::string>& extraTokens,
+                  consoleProc* c);
+// Waits up to timeoutMs until the console's main log holds needle.
+bool waitMainLog(consoleProc* c, const char* needle, int timeoutMs);
+bool consoleRunning(consoleProc* c);
+// The console's CPU time so far (user and system), ms; -1 when unreadable.
+double consoleCpuMs(const consoleProc& c);
+// SIGTERM, then SIGKILL when it does not end within a few seconds.
+void stopConsole(consoleProc* c);
+// Sleeps ms in small steps; false as soon as the console has ended.
+bool idleWhileRunning(consoleProc* c, int ms);
+
+// A free port on loopback right now (type 0 UDP, 1 TCP); -1 when none.
+int freePort(int type);
+// Ports and folder for a console we start; false (with a note) on failure.
+bool prepare(loadOptions* o);
+// The server socket we send from, bound to 127.0.0.1:serverPort (a free port
+// when 0, written back). The handle or -1.
+int openServerSocket(loadOptions* o);
+
+// Reads a whole (small) file into out, cut to size-1 bytes; false when it
+// cannot be read.
+bool readText(const char* path, char* out, int size);
+
+// Between two steps of a run: short, since a line is seen in the file only at
+// the next step, and that wait is part of every delay measured.
+constexpr unsigned kStepUs = 200;
+
+// The flow of numbered lines to the console.
+struct runState {
+  // Lines from sock to the console of o, counted in tally.
+  runState(const loadOptions* opts, int socket, loadTally* t);
+
+  const loadOptions* o;
+  int sock;
+  char dest[kAddrTextSize];  // the console
+  loadTally* tally;
+  lineSplit lines;
+  std::vector<int64_t> arrivals;  // when each line was seen, us from the start
+  int64_t startUs;
+  long next = 1;  // the next line to send
+  int64_t lastSendUs = 0;
+  long peakRx = 0;  // deepest queue seen on the console's socket
+  bool sawSocket = false;
+};
+
+// Sends every line whose time has come: line n is due (n-1)/rate seconds
+// after the start, all at once for rate 0.
+void sendDue(runState* s);
+// Takes the lines the console has written to its per-server file since.
+void readArrivals(runState* s, fileFollower* f);
+// Follows the per-server file of our server in the console's folder.
+void followServerFile(const loadOptions& o, fileFollower* f);
+
+// The scripted batch (--script): runs it against a started console and
+// reports; the tool's exit status.
+int runScript(loadOptions* o, int sock);
+
+#endif  // QZUCON_TOOLS_LOAD_RUN_H_
