@@ -129,8 +129,9 @@ void reportSyscalls(const loadOptions& o, long arrived) {
     fprintf(stderr, "qzload: error no system call summary in %s\n", path.c_str());
     return;
   }
-  const char* const names[] = {"total", "recvfrom", "write", "openat", "close",
-                               "poll", "select", "clock_nanosleep", "newfstatat", "lseek"};
+  const char* const names[] = {"total",   "recvfrom", "write",           "openat",
+                               "close",   "poll",     "pselect6",        "clock_nanosleep",
+                               "newfstatat", "lseek"};
   printf("qzload: syscalls lines=%ld", arrived);
   for (const char* n : names) {
     long long calls = straceCalls(text, n);

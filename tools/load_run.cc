@@ -49,16 +49,31 @@ std::vector<std::string> consoleArgs(const loadOptions& o, const std::vector<std
 
 int stdinPipes(int mode) { return mode == kStdinTty ? kTermIn : mode == kStdinPipe ? kPipeIn : 0; }
 
-// The console strace started: the child of our child; -1 while there is none.
-int traceeOf(int pid) {
-  char path[64], text[64];
+// True when process pid runs program (its first argument names it).
+bool runs(int pid, const char* program) {
+  char path[64], text[kLoadPathChars + 1];
+  trf(path, sizeof path, "/proc/%d/cmdline", pid);
+  return readText(path, text, sizeof text) && strcmp(text, program) == 0;
+}
+
+// The console strace started: the child of our child that runs it (strace
+// forks short-lived children of its own at start); -1 while there is none.
+int traceeOf(int pid, const char* program) {
+  char path[64], text[256];
   trf(path, sizeof path, "/proc/%d/task/%d/children", pid, pid);
-  int child = readText(path, text, sizeof text) ? atoi(text) : 0;
-  return child > 0 ? child : -1;
+  if (!readText(path, text, sizeof text)) return -1;
+  for (char* p = text; *p;) {
+    char* end = nullptr;
+    long child = strtol(p, &end, 10);
+    if (end == p) break;
+    if (child > 0 && runs(static_cast<int>(child), program)) return static_cast<int>(child);
+    p = end;
+  }
+  return -1;
 }
 
 void findConsole(consoleProc* c) {
-  if (c->console < 0 && c->pid > 0) c->console = traceeOf(c->pid);
+  if (c->console < 0 && c->pid > 0) c->console = traceeOf(c->pid, c->program.c_str());
 }
 
 // A new folder under the temporary directory; false when none could be made.
@@ -134,6 +149,7 @@ bool startConsole(const loadOptions& o, const std::vector<std::string>& extraTok
     fprintf(stderr, "qzload: error cannot start %s\n", argv[0]);
     return false;
   }
+  c->program = o.console;
   if (!o.strace[0]) c->console = c->pid;
   if (waitMainLog(c, "**Console active", kStartWaitMs)) return true;
   fprintf(stderr, "qzload: error the console did not announce itself; see %s/qzucon.log\n", o.dir);

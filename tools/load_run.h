@@ -32,6 +32,7 @@ class fileFollower {
 struct consoleProc {
   int pid = -1;      // our child: the console, or the strace running it
   int console = -1;  // the console itself, once known
+  std::string program;  // its path
   trProcIo io = {-1, -1, -1};
   fileFollower mainLog;
   std::string mainText;  // the console's main log as far as read
