@@ -81,8 +81,9 @@ void checkSilence(serverRec* r, uint32_t tick) {
 uint32_t silenceCheckIn(const serverRec* r, uint32_t tick) {
   const serverHealth& h = r->health;
   if (!h.sent || h.heard || h.silenceLogged) return UINT32_MAX;
-  int32_t left = kSilenceMs - static_cast<int32_t>(tick - h.firstSend);
-  return left <= 0 ? 0 : static_cast<uint32_t>(left);
+  // In 64 bits: a clock set far back makes the difference hugely negative.
+  int64_t left = int64_t(kSilenceMs) - static_cast<int32_t>(tick - h.firstSend);
+  return left <= 0 ? 0 : left > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(left);
 }
 
 void statusLine(const serverRec* r, uint32_t tick, char* out, int size) {

@@ -90,12 +90,21 @@ TEST_F(HealthTest, SilenceIsReportedOnceThenTheFirstAnswer) {
   EXPECT_EQ("", silence(0xFFFFF000u + 9999u));
   EXPECT_EQ(report, silence(0xFFFFF000u + 10000u));
   EXPECT_EQ("", silence(0xFFFFF000u + 60000u)) << "once";
+  EXPECT_EQ(UINT32_MAX, silenceCheckIn(r_, 0x7FFFF000u)) << "nothing left to say";
   EXPECT_EQ(status(0).substr(status(0).size() - 12), ", no answer\n");
   testing::internal::CaptureStdout();
   noteHeard(r_);
   noteHeard(r_);
   EXPECT_EQ("**First answer from 127.0.0.1:28100\n", testing::internal::GetCapturedStdout());
   EXPECT_EQ(std::string::npos, status(0).find("no answer"));
+}
+
+TEST_F(HealthTest, SilenceDeadlineSurvivesAClockSetFarBack) {
+  noteSent(r_, 0x80000004u, true);
+  EXPECT_EQ(10000u, silenceCheckIn(r_, 0x80000004u));
+  EXPECT_EQ(1u, silenceCheckIn(r_, 0x80000004u + 9999u));
+  EXPECT_GT(silenceCheckIn(r_, 4u), 10000u) << "half the tick range back: not yet due";
+  EXPECT_EQ("", silence(4u));
 }
 
 TEST_F(HealthTest, AServerThatAnswersInTimeIsNeverReported) {
