@@ -56,7 +56,8 @@ int tcpChar(uint32_t tick) {
   int extra = trAcceptFrom(g_TCPsock.handle, reinterpret_cast<sockaddr*>(&other));
   if (extra != -1) {
     trClosesocket(extra);
-    if (mayLog(kTcpBusy, tick)) log("TCP Local Connection Request Denied: TCP Socket already open\n");
+    if (mayLog(kTcpBusy, tick))
+      log("TCP Local Connection Request Denied: TCP Socket already open\n");
   }
   char c = 0;
   int n = trRecv(g_TCPsockActive.handle, &c, 1);

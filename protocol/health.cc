@@ -96,7 +96,7 @@ void statusLine(const serverRec* r, uint32_t tick, char* out, int size) {
     trf(last, sizeof last, "%ld s ago", static_cast<long>(ago < 0 ? 0 : ago / 1000));
   }
   trf(out, size, "status %s: challenge %s, last line %s, lines %lu, heartbeats %lu%s%s\n",
-      r->ipPort, h.answered ? "answered" : "not answered", last, static_cast<unsigned long>(h.lines),
-      static_cast<unsigned long>(h.heartbeats), h.mismatch ? ", password mismatch" : "",
-      h.silenceLogged && !h.heard ? ", no answer" : "");
+      r->ipPort, h.answered ? "answered" : "not answered", last,
+      static_cast<unsigned long>(h.lines), static_cast<unsigned long>(h.heartbeats),
+      h.mismatch ? ", password mismatch" : "", h.silenceLogged && !h.heard ? ", no answer" : "");
 }

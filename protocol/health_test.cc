@@ -28,14 +28,16 @@ TEST(LooksScrambled, Texts) {
   } rows[] = {
       {"plain log line", "Player joined: admin (slot 3)\n", false},
       {"tabs and CR LF", "a\tb\tc\td\r\n", false},
-      {"UTF-8 letters", "\xd0\x9f\xd1\x80\xd0\xb8\xd0\xb2\xd0\xb5\xd1\x82 \xe4\xb8\x96\xe7\x95\x8c", false},
+      {"UTF-8 letters", "\xd0\x9f\xd1\x80\xd0\xb8\xd0\xb2\xd0\xb5\xd1\x82 \xe4\xb8\x96\xe7\x95\x8c",
+       false},
       {"7 control bytes: too short to judge", std::string("\x01\x02\x03\x04\x05\x06\x07"), false},
       {"8 control bytes", std::string("\x01\x02\x03\x04\x05\x06\x07\x08"), true},
       {"a quarter is not more than a quarter", std::string("abcdef\x01\x02"), false},
       {"three in eight", std::string("abcde\x01\x02\x03"), true},
       {"Latin-1 name in a line", "Player M\xfcller joined the game\n", false},
       {"lone continuation bytes", std::string("\x80\x81\x82\x83\x84\x85xyz"), true},
-      {"wrong key, long line", scrambledWithWrongKey("Map changed to harbour, 12 players online\n"), true},
+      {"wrong key, long line", scrambledWithWrongKey("Map changed to harbour, 12 players online\n"),
+       true},
       {"wrong key, short line", scrambledWithWrongKey("Round 4 started on dunes\n"), true},
   };
   for (const auto& r : rows) EXPECT_EQ(r.want, noise(r.text)) << r.label;

@@ -102,7 +102,8 @@ void checkHeartbeat(int sock, uint32_t tick) {
   for (int i = 0; i < flServer.nodes(); i++) {
     serverRec* r = g_server = serverAt(i);
     checkSilence(r, tick);
-    if (r->answerState == kAnswerWaiting && tick - r->lastAnswer >= kAnswerGapMs) answerNow(r, tick);
+    if (r->answerState == kAnswerWaiting && tick - r->lastAnswer >= kAnswerGapMs)
+      answerNow(r, tick);
     if (r->lastSend == 0 || static_cast<int32_t>(tick - r->lastSend) <= kHeartbeatMs) continue;
     if (g_debug) log("sending heartbeat ...\n");
     int len = buildPacket(r, nullptr);

@@ -310,7 +310,8 @@ TEST_F(ReceptionTest, FirstRecordInListOrderWins) {
 
 TEST_F(ReceptionTest, TenThousandServersAreEachRecognised) {
   const int n = 10000;
-  for (int i = 0; i < n; i++) addServer(("127.0.0.1:" + std::to_string(20000 + i)).c_str(), "l", "");
+  for (int i = 0; i < n; i++)
+    addServer(("127.0.0.1:" + std::to_string(20000 + i)).c_str(), "l", "");
   addServer("127.0.0.1:20000", "again", "");  // the first of its address wins
   const unsigned char challenge[4] = {0, 0, 0, 0};
   int wrong = 0;

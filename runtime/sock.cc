@@ -90,7 +90,8 @@ int trDestAddr(const char* dest, sockaddr_in* out) {
 int trSendto(int h, const char* data, unsigned len, const char* dest) {
   sockaddr_in a;
   if (!trDestAddr(dest, &a)) return 0;
-  return static_cast<int>(sendto(h, data, len, 0, reinterpret_cast<const sockaddr*>(&a), sizeof(a)));
+  return static_cast<int>(
+      sendto(h, data, len, 0, reinterpret_cast<const sockaddr*>(&a), sizeof(a)));
 }
 
 char* trAddrstr(const sockaddr* addr, char* out) {
@@ -107,7 +108,9 @@ char* trAddrstr(const sockaddr* addr, char* out) {
 
 void trClosesocket(int h) { close(h); }
 
-int trRcvbuf(int h, int bytes) { return setsockopt(h, SOL_SOCKET, SO_RCVBUF, &bytes, sizeof(bytes)); }
+int trRcvbuf(int h, int bytes) {
+  return setsockopt(h, SOL_SOCKET, SO_RCVBUF, &bytes, sizeof(bytes));
+}
 
 void trsock::sClose() {
   if (handle != -1) trClosesocket(handle);

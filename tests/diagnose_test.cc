@@ -127,8 +127,8 @@ TEST_F(DiagnoseTest, UnbindableServerSocketExitsWithItsOwnStatus) {
                                    "server=127.0.0.1:9", "login=admin", "password=pw"});
   ASSERT_NE(nullptr, console);
   ASSERT_TRUE(waitExit(console)) << dump();
-  EXPECT_NE(std::string::npos,
-            console->out.find("ERROR: Unable to bind to UDP port " + std::to_string(blocker.port())))
+  EXPECT_NE(std::string::npos, console->out.find("ERROR: Unable to bind to UDP port " +
+                                                 std::to_string(blocker.port())))
       << dump();
   ASSERT_TRUE(procExited(console->status)) << dump();
   EXPECT_EQ(5, procExitCode(console->status)) << dump();

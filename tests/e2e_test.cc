@@ -192,12 +192,14 @@ TEST_F(ConsoleTest, LocalSendersThatAreGoneBeforeTheReadAreRefused) {
     ASSERT_EQ(0, trBind(udp.handle, 0, "127.0.0.1"));
     std::string udpPeer = "127.0.0.1:" + std::to_string(trSockPort(udp.handle));
     std::string dest = "127.0.0.1:" + std::to_string(udpPort);
-    ASSERT_EQ(int(line.size()), trSendto(udp.handle, line.data(), unsigned(line.size()), dest.c_str()));
+    ASSERT_EQ(int(line.size()),
+              trSendto(udp.handle, line.data(), unsigned(line.size()), dest.c_str()));
     tcp.sClose();
     udp.sClose();
     ASSERT_EQ(0, trKill(console_->pid, SIGCONT));
     if (anyUser) {
-      EXPECT_TRUE(waitFor(console_, "Active Server: " + addr(server_) + "\n", kStdout, 2)) << dump();
+      EXPECT_TRUE(waitFor(console_, "Active Server: " + addr(server_) + "\n", kStdout, 2))
+          << dump();
       EXPECT_EQ(std::string::npos, console_->out.find("Refused")) << dump();
     } else {
       const std::string why = ": sender could not be verified\n";

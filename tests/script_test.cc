@@ -139,8 +139,8 @@ TEST_F(e2eTest, LongLocalStreamDoesNotHoldUpReceptionOrHeartbeats) {
   std::string text = "mid-stream\n";
   keystreamXor(keystreamSeedFor(""), &text[0], text.size());
   std::string datagram = std::string(4, '\0') + std::string(challenge, challenge + 4) + text;
-  ASSERT_EQ(int(datagram.size()), trSendto(server.handle, datagram.data(), unsigned(datagram.size()),
-                                           consoleAddr.c_str()));
+  ASSERT_EQ(int(datagram.size()), trSendto(server.handle, datagram.data(),
+                                           unsigned(datagram.size()), consoleAddr.c_str()));
   std::string all = joined(commands(100, 20000, "stream"));
   ASSERT_EQ(int(all.size()), trWrite(client.handle, all.data(), unsigned(all.size())));
 

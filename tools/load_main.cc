@@ -125,7 +125,8 @@ void report(const runState& s, const counters& before, const counters& after, in
 void reportSyscalls(const loadOptions& o, long arrived) {
   static char text[kProcTextSize];
   std::string path = std::string(o.dir) + "/strace.txt";
-  if (arrived <= 0 || !readText(path.c_str(), text, sizeof text) || straceCalls(text, "total") < 0) {
+  if (arrived <= 0 || !readText(path.c_str(), text, sizeof text) ||
+      straceCalls(text, "total") < 0) {
     fprintf(stderr, "qzload: error no system call summary in %s\n", path.c_str());
     return;
   }
@@ -135,7 +136,8 @@ void reportSyscalls(const loadOptions& o, long arrived) {
   printf("qzload: syscalls lines=%ld", arrived);
   for (const char* n : names) {
     long long calls = straceCalls(text, n);
-    printf(" %s=%.3f", n, calls < 0 ? 0.0 : static_cast<double>(calls) / static_cast<double>(arrived));
+    double perLine = calls < 0 ? 0.0 : static_cast<double>(calls) / static_cast<double>(arrived);
+    printf(" %s=%.3f", n, perLine);
   }
   printf("\n");
   fflush(stdout);

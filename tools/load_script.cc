@@ -160,7 +160,8 @@ int runScript(loadOptions* o, int sock) {
   r.localPort = freePort(tcp ? 1 : 0);
   std::string token = (tcp ? "TCPlistenport=" : "UDPlistenport=") + std::to_string(r.localPort);
   // Lines for as long as the batch may take, and then some.
-  o->count = static_cast<long>(o->rate * (kActiveWaitMs + kWarmMs + kBatchWaitMs + kWindowMs) / 1000);
+  o->count =
+      static_cast<long>(o->rate * (kActiveWaitMs + kWarmMs + kBatchWaitMs + kWindowMs) / 1000);
   consoleProc c;
   fileFollower f;
   loadTally tally(o->count);
