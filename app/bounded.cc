@@ -33,6 +33,28 @@ bool allow(lineLimit* l, const char* kind, const char* who, uint32_t tick) {
   return ok;
 }
 
+// Notes a server's limit whose second is running: it will need a summary.
+void noteServerLimit(const lineLimit* l) {
+  if (!l->running) return;
+  if (!g_serverLimitsRunning || static_cast<int32_t>(l->start - g_serverLimitsStart) < 0) {
+    g_serverLimitsStart = l->start;
+  }
+  g_serverLimitsRunning = true;
+}
+
+// As limitFlush decides: nothing to sum up before the earliest second ends.
+void flushServerLimits(uint32_t tick) {
+  if (!g_serverLimitsRunning || tick - g_serverLimitsStart < kLimitSecondMs) return;
+  g_serverLimitsRunning = false;
+  for (int i = 0; i < flServer.nodes(); i++) {
+    serverRec* r = serverAt(i);
+    sumUp(limitFlush(&r->shortLines, tick), kShortPacketKind, r->ipPort);
+    sumUp(limitFlush(&r->challengeLines, tick), kChallengeKind, r->ipPort);
+    noteServerLimit(&r->shortLines);
+    noteServerLimit(&r->challengeLines);
+  }
+}
+
 }  // namespace
 
 bool mayLog(lineKind kind, uint32_t tick) {
@@ -40,14 +62,12 @@ bool mayLog(lineKind kind, uint32_t tick) {
 }
 
 bool mayLogAbout(const serverRec* r, lineLimit* l, const char* kind, uint32_t tick) {
-  return allow(l, kind, r->ipPort, tick);
+  bool ok = allow(l, kind, r->ipPort, tick);
+  noteServerLimit(l);
+  return ok;
 }
 
 void flushBoundedLines(uint32_t tick) {
   for (int k = 0; k < kLineKinds; k++) sumUp(limitFlush(&g_lineLimits[k], tick), kKindText[k], "");
-  for (int i = 0; i < flServer.nodes(); i++) {
-    serverRec* r = serverAt(i);
-    sumUp(limitFlush(&r->shortLines, tick), kShortPacketKind, r->ipPort);
-    sumUp(limitFlush(&r->challengeLines, tick), kChallengeKind, r->ipPort);
-  }
+  flushServerLimits(tick);
 }

@@ -18,6 +18,8 @@ uint8_t g_noscreenlog;
 volatile int32_t g_exit;
 serverRec g_tempServer;
 lineLimit g_lineLimits[kLineKinds];
+bool g_serverLimitsRunning;
+uint32_t g_serverLimitsStart;
 logfail g_logFailures;
 
 trsock g_sock;
@@ -38,6 +40,8 @@ void resetAppGlobals() {
   g_exit = 0;
   memset(&g_tempServer, 0, sizeof g_tempServer);
   memset(g_lineLimits, 0, sizeof g_lineLimits);
+  g_serverLimitsRunning = false;
+  g_serverLimitsStart = 0;
   g_logFailures.reset();
   g_TCPsockActive.sClose();
   g_UDPsock.sClose();

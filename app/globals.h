@@ -31,6 +31,11 @@ extern volatile int32_t g_exit;
 extern serverRec g_tempServer;  // the record being configured
 // Per-second bounds of the lines strangers can cause, by kind (app/bounded.h).
 extern lineLimit g_lineLimits[kLineKinds];
+// Whether some server's own limit has a second running, and the tick at
+// which the earliest of them began: until its second is over a pass need not
+// walk the records (ten thousand in a large configuration) to sum them up.
+extern bool g_serverLimitsRunning;
+extern uint32_t g_serverLimitsStart;
 extern logfail g_logFailures;   // log files that could not be written lately
 
 // Declared in this order so that the server list dies before the sockets.
