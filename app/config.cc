@@ -1,6 +1,8 @@
 // Reading and writing the configuration tokens.
 #include "app/config.h"
 
+#include <strings.h>
+
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -103,9 +105,9 @@ void parseLocalUsers(const char* value) {
   char word[kNameChars + 1];
   mystrzcpy(word, value, kNameChars);
   strim(word, " \t");
-  if (startsWithNoCase(word, "owner") && strlen(word) == 5) {
+  if (strcasecmp(word, "owner") == 0) {
     g_localusers = kLocalUsersOwner;
-  } else if (startsWithNoCase(word, "any") && strlen(word) == 3) {
+  } else if (strcasecmp(word, "any") == 0) {
     g_localusers = kLocalUsersAny;
   } else {
     showHelp();
@@ -176,7 +178,6 @@ void showHelp() {
       " qzuconlog [log filename]\n",
       " qzucondebug (to toggle debug mode)\n",
       " qzuconexit (to exit console)\n",
-      " localusers=[owner|any] (who may send local input)\n",
   };
   for (const char* line : kLines) fputs(line, stdout);
   fflush(stdout);

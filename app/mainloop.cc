@@ -1,7 +1,6 @@
 // The console main loop: sockets, announcement, passes, exit notices.
 #include "app/mainloop.h"
 
-#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 
@@ -12,6 +11,7 @@
 #include "protocol/outbound.h"
 #include "protocol/reception.h"
 #include "runtime/clock.h"
+#include "runtime/files.h"
 #include "runtime/sock.h"
 #include "runtime/signals.h"
 #include "runtime/text.h"
@@ -34,10 +34,10 @@ void openLocal(trsock* s, int type, uint32_t port) {
   int failed = !s->valid() || trBind(s->handle, port, "127.0.0.1") != 0 ||
                (type != 0 && trListen(s->handle, 3) != 0);
   if (failed) {
-    int err = errno;
+    int err = trLastError();
     s->sClose();
     log("ERROR: Unable to open local %s input on port %lu: %s\n", type != 0 ? "TCP" : "UDP",
-        static_cast<unsigned long>(port & 0xFFFF), strerror(err));
+        static_cast<unsigned long>(port & 0xFFFF), trErrorText(err));
     return;
   }
   trNonblock(s->handle);

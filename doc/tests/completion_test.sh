@@ -11,12 +11,13 @@ touch site.ini other.conf
 
 # replies <line>: what the registered completion answers at the line's end.
 replies() {
-  local line=$1 spec fn
+  local line=$1 registered fn
   # By the program's path first, then by its name, as bash looks it up.
   local cmd=${line%% *}
-  spec=$(complete -p "$cmd" 2>/dev/null) || spec=$(complete -p "${cmd##*/}" 2>/dev/null) ||
+  registered=$(complete -p "$cmd" 2>/dev/null) ||
+    registered=$(complete -p "${cmd##*/}" 2>/dev/null) ||
     return 1
-  fn=${spec#*-F }
+  fn=${registered#*-F }
   fn=${fn%% *}
   COMP_LINE=$line
   COMP_POINT=${#line}
