@@ -47,8 +47,8 @@ TEST(LineTraits, WhereTheNulIs) {
       {"NUL inside", bytes("say\0hi\n", 7), 1},
   };
   for (const auto& r : rows) {
-    lineTraits t = traitsOf(reinterpret_cast<const unsigned char*>(r.body.data()),
-                            int(r.body.size()));
+    lineTraits t =
+        traitsOf(reinterpret_cast<const unsigned char*>(r.body.data()), int(r.body.size()));
     EXPECT_EQ(r.nulAstray, t.nulAstray) << r.label;
   }
   lineTraits t = traitsOf(reinterpret_cast<const unsigned char*>("\x01\t\x1b\x7f\x80\xff\r\n"), 8);
@@ -61,34 +61,46 @@ TEST(LineTraits, WhereTheNulIs) {
 // leaves out the NUL after its text; those that only the NUL tells from noise
 // (controls and high bits at once) are marked.
 TEST(LooksScrambled, RealTextIsNeverNoise) {
-  bytes colour = "\x01Red\x02 team \x03scored\x04 a point \x05" "for \x06" "Blue\x07 \x08now\n";
+  bytes colour =
+      "\x01Red\x02 team \x03scored\x04 a point \x05"
+      "for \x06"
+      "Blue\x07 \x08now\n";
   struct {
     const char* label;
     bytes text;
     bool onlyTheNulTells;
   } rows[] = {
-      {"UTF-8 Cyrillic", "\xd0\x98\xd0\xb3\xd1\x80\xd0\xbe\xd0\xba \xd0\x98\xd0\xb2\xd0\xb0\xd0\xbd "
-                        "\xd0\xb2\xd0\xbe\xd1\x88\xd1\x91\xd0\xbb \xd0\xb2 \xd0\xb8\xd0\xb3\xd1\x80\xd1\x83\n",
+      {"UTF-8 Cyrillic",
+       "\xd0\x98\xd0\xb3\xd1\x80\xd0\xbe\xd0\xba \xd0\x98\xd0\xb2\xd0\xb0\xd0\xbd "
+       "\xd0\xb2\xd0\xbe\xd1\x88\xd1\x91\xd0\xbb \xd0\xb2 \xd0\xb8\xd0\xb3\xd1\x80\xd1\x83\n",
        false},
-      {"UTF-8 Greek and CJK", "\xce\xa0\xce\xb1\xce\xaf\xce\xba\xcf\x84\xce\xb7\xcf\x82 "
-                             "\xe7\x8e\xa9\xe5\xae\xb6\xe5\x8a\xa0\xe5\x85\xa5 map 3\n",
+      {"UTF-8 Greek and CJK",
+       "\xce\xa0\xce\xb1\xce\xaf\xce\xba\xcf\x84\xce\xb7\xcf\x82 "
+       "\xe7\x8e\xa9\xe5\xae\xb6\xe5\x8a\xa0\xe5\x85\xa5 map 3\n",
        false},
       {"UTF-8 emoji", "gg \xf0\x9f\x8e\x89\xf0\x9f\x8e\x89 well played\n", false},
-      {"CP1251", "\xc8\xe3\xf0\xee\xea \xc8\xe2\xe0\xed \xe2\xee\xf8\xb8\xeb \xe2 \xe8\xe3\xf0\xf3 (3/16)\n",
+      {"CP1251",
+       "\xc8\xe3\xf0\xee\xea \xc8\xe2\xe0\xed \xe2\xee\xf8\xb8\xeb \xe2 \xe8\xe3\xf0\xf3 (3/16)\n",
        false},
-      {"Latin-1", "Spieler M\xfcller hat \xfc" "ber 9000 Punkte, \xe7" "a va tr\xe8s bien\n", false},
+      {"Latin-1",
+       "Spieler M\xfcller hat \xfc"
+       "ber 9000 Punkte, \xe7"
+       "a va tr\xe8s bien\n",
+       false},
       {"GBK", "\xcd\xe6\xbc\xd2\xbc\xd3\xc8\xeb\xc1\xcb\xd3\xce\xcf\xb7 [3/16]\n", false},
       {"engine colour bytes", colour, false},
       {"ANSI colour sequences", "\x1b[31mERROR\x1b[0m \x1b[1;33mmap\x1b[0m failed to load\r\n",
        false},
-      {"colour bytes in CP1251 chat", "\x01\xc8\xe2\xe0\xed\x02: \x03\xef\xf0\xe8\xe2\xe5\xf2\x04 "
-                                     "\x05\xe2\xf1\xe5\xec\x06\n",
+      {"colour bytes in CP1251 chat",
+       "\x01\xc8\xe2\xe0\xed\x02: \x03\xef\xf0\xe8\xe2\xe5\xf2\x04 "
+       "\x05\xe2\xf1\xe5\xec\x06\n",
        true},
       {"digits", "1234567890123456789012345678901234567890", false},
       {"1 byte", "x", false},
       {"1,400 bytes", bytes(1399, 'a') + "\n", false},
       {"status dump", "slots 16 \x01\x02\x03\x04 flags \x7f\x7f\x10\x11 ping 35 48 62\n", false},
-      {"status dump, high bytes", "stat\x80\x81\x82\x83\xf0\xf1\xf2 ok\x01\x02\x03\x04\x7f\n", true},
+      {"status dump, high bytes", "stat\x80\x81\x82\x83\xf0\xf1\xf2 ok\x01\x02\x03\x04\x7f\n",
+       true},
   };
   for (const auto& r : rows) {
     for (bool withNul : {true, false}) {
@@ -196,8 +208,9 @@ TEST_F(HealthTest, MismatchIsReportedOncePerChallenge) {
 }
 
 TEST_F(HealthTest, SilenceIsReportedOnceThenTheFirstAnswer) {
-  const std::string report = "**No answer from 127.0.0.1:28100 after 10 s: server down, wrong "
-                             "myaddr= or a firewall?\n";
+  const std::string report =
+      "**No answer from 127.0.0.1:28100 after 10 s: server down, wrong "
+      "myaddr= or a firewall?\n";
   EXPECT_EQ("", silence(50000)) << "nothing sent yet";
   noteSent(r_, 0xFFFFF000u, true);  // the first packet, just before the tick wraps
   EXPECT_EQ("", silence(0xFFFFF000u + 9999u));
