@@ -4,7 +4,9 @@
 // usual; the rest are counted and summed up in one line when that second is
 // over:
 //   **<n> more lines like "<kind>" in the last second
-// so that a flood costs a line a second instead of a line a datagram.
+// so that a flood costs a line a second instead of a line a datagram. The
+// times given here are the pass's monotonic ms, so a clock change neither
+// ends a second early nor holds its summary back.
 #ifndef QZUCON_APP_BOUNDED_H_
 #define QZUCON_APP_BOUNDED_H_
 

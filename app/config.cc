@@ -9,6 +9,7 @@
 
 #include "app/globals.h"
 #include "app/log.h"
+#include "runtime/bfc.h"
 #include "runtime/files.h"
 #include "runtime/text.h"
 
@@ -161,7 +162,12 @@ void parseInput(const char* token) {
 void writeini(const char* name) {
   while (*name == ' ') name++;
   if (*name == 0) name = "qzucon.ini";
-  if (replaceIni(name)) {
+  // The name a bfc would open: cut to its length, backslashes read as
+  // slashes. The temporary file then lies beside the file it replaces.
+  char fixed[kFileNameChars + 1];
+  strzcpy(fixed, name, kFileNameChars);
+  fixFileName(fixed);
+  if (replaceIni(fixed)) {
     log("Configuration written to file: %s\n", name);
   } else {
     log("ERROR: Unable to write configuration file: %s\n", name);

@@ -178,6 +178,19 @@ TEST_F(ConfigTest, WriteiniReportsAFileItCannotWrite) {
             "ERROR: Unable to write configuration file: no/such/folder/x.ini\n");
 }
 
+TEST_F(ConfigTest, WriteiniTurnsBackslashesIntoSlashes) {
+  ASSERT_EQ(0, mkdir("cfg", 0700));
+  testing::internal::CaptureStdout();
+  writeini("cfg\\w.ini");
+  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+            "Configuration written to file: cfg\\w.ini\n");
+  EXPECT_EQ(readFile("cfg/w.ini"), "qzuconlog main.log\nmyaddr=\n;List of Servers\n");
+  EXPECT_FALSE(std::filesystem::exists("cfg\\w.ini"));
+  EXPECT_EQ(1, std::distance(std::filesystem::directory_iterator("cfg"),
+                              std::filesystem::directory_iterator()))
+      << "the temporary file went into cfg/ and was renamed there";
+}
+
 // Names in the test's folder, to show that nothing is left behind.
 std::string folderNames() {
   std::string names;

@@ -80,12 +80,12 @@ void drawClientChallenge(uint32_t seed) {
   }
 }
 
-void runPass(uint32_t tick, bool first) {
+void runPass(uint32_t tick, uint32_t mono, bool first) {
   if (first) armHeartbeats(tick);
-  flushBoundedLines(tick);
-  processServerLogging(g_sock.handle, tick);
-  processAdminInput(g_sock.handle, tick);
-  checkHeartbeat(g_sock.handle, tick);
+  flushBoundedLines(mono);
+  processServerLogging(g_sock.handle, tick, mono);
+  processAdminInput(g_sock.handle, tick, mono);
+  checkHeartbeat(g_sock.handle, tick, mono);
 }
 
 bool qzucon() {
@@ -97,7 +97,7 @@ bool qzucon() {
   announce();
   for (bool first = true; !g_exit; first = false) {
     trSleep(1);
-    runPass(GetTickCount(), first);
+    runPass(GetTickCount(), trMonoMs(), first);
   }
   sendExitNotices(g_sock.handle);
   trSleep(1000);

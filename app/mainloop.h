@@ -10,8 +10,10 @@
 // False when the server socket could not be opened or bound (nothing ran).
 bool qzucon();
 
-// One pass of the loop with the given tick; first marks the first pass.
-void runPass(uint32_t tick, bool first);
+// One pass of the loop with the given tick (heartbeat periods, packets) and
+// monotonic ms (every other measure of elapsed time); first marks the first
+// pass.
+void runPass(uint32_t tick, uint32_t mono, bool first);
 
 // Fills zero bytes 8..11 of g_HEADER from rand() seeded with seed.
 void drawClientChallenge(uint32_t seed);

@@ -10,6 +10,7 @@
 #include "app/log.h"
 #include "runtime/bfc.h"
 #include "runtime/clock.h"
+#include "runtime/files.h"
 #include "runtime/host.h"
 #include "runtime/signals.h"
 #include "runtime/text.h"
@@ -18,9 +19,17 @@ namespace {
 
 constexpr int kIniLine = 1024;  // 1023 characters a read; longer lines split
 
-void readConfigFile(bfc* ini) {
+// Reads the configuration file; returns 0, or the error that kept a file
+// that exists from being opened. A missing file is no error: the command line
+// may hold the whole configuration.
+int readConfigFile(bfc* ini) {
+  if (!ini->open()) {
+    int err = trLastError();
+    return trNoSuchFile(err) ? 0 : err;
+  }
   char line[kIniLine];
   while (ini->rdln(line, kIniLine, 1)) parseInput(line);
+  return 0;
 }
 
 }  // namespace
@@ -52,12 +61,17 @@ int configure(int argc, char** argv) {
   commitPendingServer();
   if (!g_inifn[0]) strzcpy(g_inifn, "qzucon.ini", kNameChars);
   bfc ini("rb", "%s", g_inifn);
-  readConfigFile(&ini);
+  int iniError = readConfigFile(&ini);
   commitPendingServer();
   if (!g_logfn[0]) strzcpy(g_logfn, "qzucon.log", kNameChars);
 
   log("QZUCON - Quazel UDP Console Applet v%s\n", kVersion);
   log("Copyright (c) 2026 the qzucon developers\n\n");
+  // Said after the banner so that it reaches the log file as well; a service
+  // whose user cannot read its file learns why it has no servers.
+  if (iniError != 0) {
+    log("ERROR: Unable to read configuration file %s: %s\n", ini.name(), trErrorText(iniError));
+  }
   if (flServer.nodes() == 0) {
     log("ERROR: No Servers Configured\n");
     g_exit = 1;

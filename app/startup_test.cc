@@ -2,6 +2,9 @@
 // the configuration file read after the command line, and address lookup.
 #include "app/startup.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <fstream>
 #include <string>
 #include <vector>
@@ -94,6 +97,40 @@ TEST_F(StartupTest, ConfigFileAfterCommandLine) {
   EXPECT_STREQ(g_logfn, "cfg.log");
   EXPECT_NE(readFile("cfg.log").find("] QZUCON - Quazel UDP Console Applet v" QZUCON_VERSION "\n"),
             std::string::npos);
+}
+
+// A file that is there but cannot be opened is named with the reason just
+// before the missing servers it explains; a missing file says nothing.
+TEST_F(StartupTest, UnreadableConfigFileIsNamed) {
+  ASSERT_EQ(0, symlink("loop.ini", "loop.ini"));  // unopenable even for root
+  {
+    std::ofstream f("locked.ini");
+    f << "server=127.0.0.1:1\n";
+  }
+  chmod("locked.ini", 0);
+  struct row {
+    std::vector<std::string> args;
+    const char* error;  // the line before "ERROR: No Servers Configured", or ""
+  };
+  const row rows[] = {
+      {{"ini=loop.ini"},
+       "ERROR: Unable to read configuration file loop.ini: Too many levels of symbolic links\n"},
+      {{"ini=locked.ini"}, "ERROR: Unable to read configuration file locked.ini: "
+                           "Permission denied\n"},
+      {{"ini=missing.ini"}, ""},
+      {{}, ""},  // the default qzucon.ini, which is not there
+  };
+  for (const row& r : rows) {
+    SCOPED_TRACE(testing::PrintToString(r.args));
+    if (geteuid() == 0 && r.args.size() == 1 && r.args[0] == "ini=locked.ini") continue;
+    resetAppGlobals();
+    std::string out;
+    EXPECT_EQ(run(r.args, &out), kExitNoServer);
+    std::string want = "v" QZUCON_VERSION "\nCopyright (c) 2026 the qzucon developers\n\n" +
+                       std::string(r.error) + "ERROR: No Servers Configured\n";
+    EXPECT_NE(std::string::npos, out.find(want)) << out;
+    EXPECT_EQ(r.error[0] != 0, out.find("ERROR: Unable to read") != std::string::npos) << out;
+  }
 }
 
 TEST_F(StartupTest, UnresolvableHostLeavesIpEmpty) {

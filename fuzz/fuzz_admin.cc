@@ -66,7 +66,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string text = fuzzLocalText(data, size);
   for (char ch : text) {
     int c = static_cast<unsigned char>(ch);
-    if (c != 0) feedAdminChar(-1, kTick, c);  // the sources never hand on a zero
+    if (c != 0) feedAdminChar(-1, kTick, kTick, c);  // the sources never hand on a zero
   }
   checkAfter();
   return 0;

@@ -68,7 +68,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   memset(g_pkt, 'J', sizeof g_pkt);
   memcpy(g_pkt, data + 1, n);
 
-  handleServerDatagram(source(choice), n, tick);
+  handleServerDatagram(source(choice), n, tick, tick);
   checkAfter(choice);
   return 0;
 }

@@ -28,8 +28,9 @@ bool isLocalPeer(const char* addrText) { return strncmp(addrText, "127.0.0.1", 9
 
 namespace {
 
-// Admits a pending local connection when none is admitted.
-void admitConnection(uint32_t tick) {
+// Admits a pending local connection when none is admitted. mono (monotonic
+// ms) bounds the refusal lines, here and below.
+void admitConnection(uint32_t mono) {
   sockaddr_in peer;
   g_TCPsockActive.handle = trAcceptFrom(g_TCPsock.handle, reinterpret_cast<sockaddr*>(&peer));
   if (!g_TCPsockActive.valid()) return;
@@ -37,10 +38,10 @@ void admitConnection(uint32_t tick) {
   trAddrstr(reinterpret_cast<sockaddr*>(&peer), text);
   if (!isLocalPeer(text)) {
     g_TCPsockActive.sClose();
-    if (mayLog(kTcpDenied, tick)) log("TCP Connection Request Denied from %s\n", text);
+    if (mayLog(kTcpDenied, mono)) log("TCP Connection Request Denied from %s\n", text);
     return;
   }
-  if (!admitLocalPeer(peer, g_TCPsockActive.handle, text, tick)) {
+  if (!admitLocalPeer(peer, g_TCPsockActive.handle, text, mono)) {
     g_TCPsockActive.sClose();
     return;
   }
@@ -49,14 +50,14 @@ void admitConnection(uint32_t tick) {
   log("TCP Listen Socket Opened for local Admin Input\n");
 }
 
-int tcpChar(uint32_t tick) {
-  if (!g_TCPsockActive.valid()) admitConnection(tick);
+int tcpChar(uint32_t mono) {
+  if (!g_TCPsockActive.valid()) admitConnection(mono);
   if (!g_TCPsockActive.valid()) return 0;
   sockaddr_in other;
   int extra = trAcceptFrom(g_TCPsock.handle, reinterpret_cast<sockaddr*>(&other));
   if (extra != -1) {
     trClosesocket(extra);
-    if (mayLog(kTcpBusy, tick))
+    if (mayLog(kTcpBusy, mono))
       log("TCP Local Connection Request Denied: TCP Socket already open\n");
   }
   char c = 0;
@@ -69,7 +70,7 @@ int tcpChar(uint32_t tick) {
   return 0;
 }
 
-void receiveUdpText(uint32_t tick) {
+void receiveUdpText(uint32_t mono) {
   sockaddr_in from;
   int fromLen = sizeof from;
   int n = trRecvfrom(g_UDPsock.handle, reinterpret_cast<char*>(g_pkt), kMaxDatagram,
@@ -77,7 +78,7 @@ void receiveUdpText(uint32_t tick) {
   if (n < 1) return;
   char text[kAddrTextSize];
   trAddrstr(reinterpret_cast<sockaddr*>(&from), text);
-  if (!isLocalPeer(text) || !admitLocalPeer(from, -1, text, tick)) return;
+  if (!isLocalPeer(text) || !admitLocalPeer(from, -1, text, mono)) return;
   // The text ends at the first zero byte or at the datagram's end.
   int len = 0;
   while (len < n && len < kLineChars && g_pkt[len]) len++;
@@ -85,13 +86,13 @@ void receiveUdpText(uint32_t tick) {
   g_udpinput[len] = 0;
 }
 
-int udpChar(uint32_t tick) {
+int udpChar(uint32_t mono) {
   if (g_udpinput[0]) {
     int c = static_cast<unsigned char>(g_udpinput[0]);
     memmove(g_udpinput, g_udpinput + 1, strlen(g_udpinput));
     return c == 13 ? 0 : c;
   }
-  if (g_UDPsock.valid()) receiveUdpText(tick);
+  if (g_UDPsock.valid()) receiveUdpText(mono);
   return 0;
 }
 
@@ -122,16 +123,16 @@ bool waitForInput(int sock, unsigned waitMs) {
   return (ready[kKeys] & kFdReadable) != 0;
 }
 
-int nextChar(bool keyReady, uint32_t tick) {
+int nextChar(bool keyReady, uint32_t mono) {
   int c = keyChar(keyReady);
-  if (c == 0 && g_TCPsock.valid()) c = tcpChar(tick);
-  if (c == 0) c = udpChar(tick);
+  if (c == 0 && g_TCPsock.valid()) c = tcpChar(mono);
+  if (c == 0) c = udpChar(mono);
   return c;
 }
 
 }  // namespace
 
-void feedAdminChar(int sock, uint32_t tick, int c) {
+void feedAdminChar(int sock, uint32_t tick, uint32_t mono, int c) {
   if (c == 13) c = 10;
   if (c == 8) {
     if (g_ll > 0) g_input[--g_ll] = 0;
@@ -140,13 +141,13 @@ void feedAdminChar(int sock, uint32_t tick, int c) {
   }
   if (c == 10 || g_ll >= kLineChars) {
     g_input[g_ll] = 0;
-    processInputLine(sock, tick, g_input);
+    processInputLine(sock, tick, mono, g_input);
     g_ll = 0;
     g_input[0] = 0;
   }
 }
 
-void processAdminInput(int sock, uint32_t tick) {
+void processAdminInput(int sock, uint32_t tick, uint32_t mono) {
   // Only the first look waits, and a call takes a bounded number of
   // characters: a script typing without pause must not hold up reception and
   // heartbeats. A partial line waits in g_input for the next call. Text left
@@ -154,8 +155,8 @@ void processAdminInput(int sock, uint32_t tick) {
   bool keyReady = waitForInput(sock, g_udpinput[0] ? 0 : kKeyWaitMs);
   for (int taken = 0; taken < kCharsPerCall; taken++) {
     if (taken > 0) keyReady = keyWaiting();
-    int c = nextChar(keyReady, tick);
+    int c = nextChar(keyReady, mono);
     if (c == 0) return;
-    feedAdminChar(sock, tick, c);
+    feedAdminChar(sock, tick, mono, c);
   }
 }

@@ -21,15 +21,16 @@ extern uint8_t g_stdinEnded;             // standard input is at its end: no lon
 void resetInputGlobals();
 
 // Takes characters from the sources until none yields one or kCharsPerCall
-// are taken; each finished line goes to processInputLine with sock and tick.
+// are taken; each finished line goes to processInputLine with sock, tick and
+// mono (the pass's monotonic ms, which also bounds the refusal lines).
 // Only the first look waits, at most kKeyWaitMs, and that wait also ends when
 // anything is waiting on sock or a local input socket. A standard input that
 // is no terminal is dropped from the waits once it reports its end.
-void processAdminInput(int sock, uint32_t tick);
+void processAdminInput(int sock, uint32_t tick, uint32_t mono);
 
 // Edits one character (non-zero) into the line; runs the line when it ends
 // (line feed, carriage return, or 256 characters).
-void feedAdminChar(int sock, uint32_t tick, int c);
+void feedAdminChar(int sock, uint32_t tick, uint32_t mono, int c);
 
 // True when an address text names a local peer.
 bool isLocalPeer(const char* addrText);

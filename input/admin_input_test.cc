@@ -22,7 +22,7 @@ class AdminInputTest : public coreTest {
   std::vector<std::string> feed(const std::string& bytes) {
     g_noscreenlog = 1;
     testing::internal::CaptureStdout();
-    for (char c : bytes) feedAdminChar(-1, 1, static_cast<unsigned char>(c));
+    for (char c : bytes) feedAdminChar(-1, 1, 1, static_cast<unsigned char>(c));
     testing::internal::GetCapturedStdout();
     g_noscreenlog = 0;
     return loggedLines();
@@ -114,10 +114,10 @@ TEST_F(AdminInputTest, CallStopsAtItsBoundAndTheNextCallGoesOnWithTheLine) {
   ASSERT_TRUE(keys.write(a + "\n" + b + "c\n"));
   g_noscreenlog = 1;
   testing::internal::CaptureStdout();
-  processAdminInput(-1, 1);
+  processAdminInput(-1, 1, 1);
   std::vector<std::string> first = loggedLines();
   int pending = g_ll;
-  processAdminInput(-1, 1);
+  processAdminInput(-1, 1, 1);
   testing::internal::GetCapturedStdout();
   g_noscreenlog = 0;
 
@@ -154,8 +154,8 @@ TEST_F(AdminInputTest, StandardInputAtItsEndIsDroppedUnlessATerminal) {
     resetInputGlobals();
     stdinSwap swap(r.fd);
     ASSERT_TRUE(swap.ok());
-    processAdminInput(-1, 1);
-    processAdminInput(-1, 1);
+    processAdminInput(-1, 1, 1);
+    processAdminInput(-1, 1, 1);
     EXPECT_EQ(g_stdinEnded, r.dropped ? 1 : 0);
   }
   close(nullFd);

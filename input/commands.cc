@@ -19,11 +19,11 @@ void listServers() {
   }
 }
 
-void showStatus(uint32_t tick) {
+void showStatus(uint32_t mono) {
   for (int i = 0; i < flServer.nodes(); i++) {
     g_server = serverAt(i);
     char line[512];
-    statusLine(g_server, tick, line, sizeof line);
+    statusLine(g_server, mono, line, sizeof line);
     log("%s", line);
   }
 }
@@ -53,7 +53,7 @@ serverRec* findServer(const char* arg) {
   return nullptr;
 }
 
-void processInputLine(int sock, uint32_t tick, const char* line) {
+void processInputLine(int sock, uint32_t tick, uint32_t mono, const char* line) {
   g_noscreenlog = 1;
   log("%s\n", line);
   g_noscreenlog = 0;
@@ -71,10 +71,10 @@ void processInputLine(int sock, uint32_t tick, const char* line) {
   } else if (startsWithNoCase(line, "qzuconactive")) {
     chooseActive(line + 12);
   } else if (startsWithNoCase(line, "qzuconstatus")) {
-    showStatus(tick);
+    showStatus(mono);
   } else if (!g_activeServer) {
     log("ERROR: No active server, use 'qzuconactive ip:port'\n");
   } else {
-    sendCommand(sock, tick, g_activeServer, line);
+    sendCommand(sock, tick, mono, g_activeServer, line);
   }
 }

@@ -8,7 +8,9 @@
 
 // Runs one finished line (at most 256 characters, without its line feed).
 // The line is first written to the log file only, never echoed on screen.
-void processInputLine(int sock, uint32_t tick, const char* line);
+// tick is the pass's tick (a command stores it in lastSend), mono its
+// monotonic ms (trMonoMs), by which "qzuconstatus" tells how long ago.
+void processInputLine(int sock, uint32_t tick, uint32_t mono, const char* line);
 
 // The server "qzuconactive" chooses for arg: the first whose configured address
 // equals it, else the first whose resolved ipPort equals it; null when none.

@@ -17,7 +17,7 @@ class CommandsTest : public coreTest {
   // Runs one line; returns what reached the screen.
   std::string run(const char* line) {
     testing::internal::CaptureStdout();
-    processInputLine(-1, 777, line);
+    processInputLine(-1, 777, 777, line);
     return testing::internal::GetCapturedStdout();
   }
 };
@@ -103,7 +103,7 @@ TEST_F(CommandsTest, RemoteCommandGoesToTheActiveServerOnly) {
   rb->lastSend = 5;
   run((std::string("qzuconactive ") + a.address()).c_str());
   testing::internal::CaptureStdout();
-  processInputLine(console.sock.handle, 9000, "status now");
+  processInputLine(console.sock.handle, 9000, 9000, "status now");
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "") << "a remote command is not echoed";
   std::string pkt = a.receive();
   std::string text = pkt.substr(32 + strlen("127.0.0.1:1;a;"));

@@ -65,7 +65,7 @@ void lookupPeerOwner(const sockKey& key, sockOwner* owner);
 // Whether local input from peer (text: its address text) is let in under the
 // localusers= setting. conn is the accepted TCP connection (its local end is
 // the console's end of the pair), or -1 for a UDP datagram. Logs a refusal,
-// bounded per second, with tick.
+// bounded per second of tick (the pass's monotonic ms).
 bool admitLocalPeer(const sockaddr_in& peer, int conn, const char* text, uint32_t tick);
 
 #endif  // QZUCON_INPUT_PEER_OWNER_H_

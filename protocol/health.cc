@@ -7,41 +7,57 @@
 
 namespace {
 
-// Length of a well-formed UTF-8 sequence starting at p (at most n bytes), or
-// 0 when the bytes there are not one.
-int utf8Length(const unsigned char* p, int n) {
-  int len = p[0] >= 0xF0 && p[0] <= 0xF4 ? 4 : p[0] >= 0xE0 ? 3 : p[0] >= 0xC2 ? 2 : 0;
-  if (len == 0 || len > n || p[0] > 0xF4) return 0;
-  for (int i = 1; i < len; i++) {
-    if ((p[i] & 0xC0) != 0x80) return 0;
-  }
-  return len;
-}
-
-bool plainByte(unsigned char c) {
-  return (c >= 0x20 && c < 0x7F) || c == '\t' || c == '\n' || c == '\r';
+// Controls that no text of any encoding uses between its words: the C0 range
+// less tab, LF, CR and ESC (colour sequences), and DEL. A wrong key makes
+// about one byte in nine one of these.
+bool strayControl(unsigned char c) {
+  return (c < 0x20 && c != '\t' && c != '\n' && c != '\r' && c != 0x1B) || c == 0x7F;
 }
 
 }  // namespace
 
-bool looksScrambled(const unsigned char* text, int len) {
-  if (len < kNoiseMinBytes) return false;
-  int noise = 0;
-  int chars = 0;
-  for (int i = 0; i < len; chars++) {
-    int step = plainByte(text[i]) ? 1 : utf8Length(text + i, len - i);
-    if (step == 0) {
-      noise++;
-      step = 1;
-    }
-    i += step;
+bool passwordMismatch(const serverRec* r) { return r->health.mismatch != 0; }
+
+bool noAnswer(const serverRec* r) { return r->health.silenceLogged && !r->health.heard; }
+
+lineTraits traitsOf(const unsigned char* body, int len) {
+  // The NULs that end the body are the text's end; any other is a control.
+  int end = len;
+  while (end > 0 && body[end - 1] == 0) end--;
+  lineTraits t = {static_cast<uint16_t>(len), 0, 0, end == len};
+  for (int i = 0; i < end; i++) {
+    t.controls += strayControl(body[i]);
+    t.high += body[i] >> 7;
+    if (body[i] == 0) t.nulAstray = 1;  // text goes on after it
   }
-  return noise * 4 > chars;
+  return t;
 }
 
-void noteSent(serverRec* r, uint32_t tick, bool heartbeat) {
+bool looksScrambled(const lineTraits* lines, int n) {
+  int bytes = 0, controls = 0, high = 0, astray = 0;
+  for (int i = 0; i < n; i++) {
+    bytes += lines[i].bytes;
+    controls += lines[i].controls;
+    high += lines[i].high;
+    astray += lines[i].nulAstray;
+  }
+  return n >= kNoiseLines && astray * 3 >= n * 2 && high * 6 >= bytes && high * 6 <= bytes * 5 &&
+         controls >= 1;
+}
+
+bool judgeBody(noiseWindow* w, const unsigned char* body, int len) {
+  if (len < kNoiseMinBytes) return false;
+  if (w->count == kNoiseLines) {
+    for (int i = 1; i < kNoiseLines; i++) w->line[i - 1] = w->line[i];
+    w->count--;
+  }
+  w->line[w->count++] = traitsOf(body, len);
+  return looksScrambled(w->line, w->count);
+}
+
+void noteSent(serverRec* r, uint32_t mono, bool heartbeat) {
   serverHealth& h = r->health;
-  if (!h.sent) h.firstSend = tick;
+  if (!h.sent) h.firstSend = mono;
   h.sent = 1;
   if (heartbeat) h.heartbeats++;
   if (h.challenged) h.answered = 1;
@@ -59,44 +75,44 @@ void noteHeard(serverRec* r) {
   h.heard = 1;
 }
 
-void noteLine(serverRec* r, uint32_t tick, const unsigned char* text, int len) {
+void noteLine(serverRec* r, uint32_t mono, const unsigned char* body, int len) {
   serverHealth& h = r->health;
   h.lines++;
-  h.lastLine = tick;
+  h.lastLine = mono;
   // Before any challenge both sides use the default seed, so noise then
   // says nothing about the password.
-  if (!h.challenged || h.mismatch || !looksScrambled(text, len)) return;
+  if (!h.challenged || !judgeBody(&h.noise, body, len) || h.mismatch) return;
   h.mismatch = 1;
   log("**Password mismatch for %s: its text does not unscramble; check password= for this "
       "server\n", r->ipPort);
 }
 
-void checkSilence(serverRec* r, uint32_t tick) {
-  if (silenceCheckIn(r, tick) != 0) return;
+void checkSilence(serverRec* r, uint32_t mono) {
+  if (silenceCheckIn(r, mono) != 0) return;
   r->health.silenceLogged = 1;
   log("**No answer from %s after %d s: server down, wrong myaddr= or a firewall?\n", r->ipPort,
       static_cast<int>(kSilenceMs / 1000));
 }
 
-uint32_t silenceCheckIn(const serverRec* r, uint32_t tick) {
+uint32_t silenceCheckIn(const serverRec* r, uint32_t mono) {
   const serverHealth& h = r->health;
   if (!h.sent || h.heard || h.silenceLogged) return UINT32_MAX;
-  // In 64 bits: a clock set far back makes the difference hugely negative.
-  int64_t left = int64_t(kSilenceMs) - static_cast<int32_t>(tick - h.firstSend);
+  // In 64 bits: a time before the first send makes the difference hugely negative.
+  int64_t left = int64_t(kSilenceMs) - static_cast<int32_t>(mono - h.firstSend);
   return left <= 0 ? 0 : left > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(left);
 }
 
-void statusLine(const serverRec* r, uint32_t tick, char* out, int size) {
+void statusLine(const serverRec* r, uint32_t mono, char* out, int size) {
   const serverHealth& h = r->health;
   char last[32];
   if (h.lines == 0) {
     strzcpy(last, "never", sizeof last - 1);
   } else {
-    int32_t ago = static_cast<int32_t>(tick - h.lastLine);
+    int32_t ago = static_cast<int32_t>(mono - h.lastLine);
     trf(last, sizeof last, "%ld s ago", static_cast<long>(ago < 0 ? 0 : ago / 1000));
   }
   trf(out, size, "status %s: challenge %s, last line %s, lines %lu, heartbeats %lu%s%s\n",
       r->ipPort, h.answered ? "answered" : "not answered", last,
       static_cast<unsigned long>(h.lines), static_cast<unsigned long>(h.heartbeats),
-      h.mismatch ? ", password mismatch" : "", h.silenceLogged && !h.heard ? ", no answer" : "");
+      passwordMismatch(r) ? ", password mismatch" : "", noAnswer(r) ? ", no answer" : "");
 }

@@ -1,8 +1,10 @@
 // What the console can tell about each server's link beyond showing its
 // lines: whether it answers at all, whether its text unscrambles (a wrong
 // password shows as noise), and the counts behind "qzuconstatus". The state
-// is plain bytes inside each server record; the functions take the tick so
-// tests drive them with chosen numbers.
+// is plain bytes inside each server record. Every time here is monotonic
+// milliseconds (trMonoMs), never the tick: a clock set forward or back must
+// not make a server look silent or fresh. The functions take that time as an
+// argument so tests drive them with chosen numbers.
 #ifndef QZUCON_PROTOCOL_HEALTH_H_
 #define QZUCON_PROTOCOL_HEALTH_H_
 
@@ -11,48 +13,91 @@
 // A server that has sent nothing this long after our first packet to it is
 // reported once.
 constexpr int32_t kSilenceMs = 10000;
-// Texts shorter than this say too little to call them noise.
-constexpr int kNoiseMinBytes = 8;
+
+// The password check looks at datagram bodies of at least kNoiseMinBytes
+// bytes (shorter ones say too little) and judges the last kNoiseLines of them
+// together.
+constexpr int kNoiseMinBytes = 16;
+constexpr int kNoiseLines = 3;
+
+// What one unscrambled datagram body (the bytes behind the 8-byte header:
+// text, its NUL and whatever follows) shows about the key it was unscrambled
+// with.
+struct lineTraits {
+  uint16_t bytes;     // the whole body
+  uint16_t controls;  // C0 controls other than tab, LF, CR and ESC (NULs
+                      // that do not end the body included); DEL
+  uint16_t high;      // bytes with the high bit set
+  uint8_t nulAstray;  // the body does not end with its text's NUL (NULs only after it)
+};
+
+// The last kNoiseLines judged bodies, oldest first.
+struct noiseWindow {
+  lineTraits line[kNoiseLines];
+  uint8_t count;
+};
 
 struct serverHealth {
-  uint32_t firstSend;  // tick of the first packet to the server
-  uint32_t lastLine;   // tick of its last shown line
+  uint32_t firstSend;  // monotonic ms of the first packet to the server
+  uint32_t lastLine;   // monotonic ms of its last shown line
   uint32_t lines;      // lines shown
   uint32_t heartbeats; // heartbeats sent
   uint8_t sent;        // a packet has gone to it
   uint8_t heard;       // it has sent a datagram we recognised
   uint8_t challenged;  // it has sent a challenge
   uint8_t answered;    // a packet carrying its current challenge has gone out
-  uint8_t mismatch;    // its text under the current challenge is noise
+  uint8_t mismatch;    // reported as a wrong password since its last challenge
   uint8_t silenceLogged;
+  noiseWindow noise;   // bodies since its first challenge
 };
 
 struct serverRec;
 
-// True when a text of at least kNoiseMinBytes bytes has more than a quarter
-// of its characters that are neither printable ASCII, tab, CR, LF, nor a
-// well-formed UTF-8 sequence. Text unscrambled with the wrong key has about
-// three in five such bytes; a server's own lines almost none, even with a
-// stray byte of another code page in a player's name. Pure.
-bool looksScrambled(const unsigned char* text, int len);
+// The two states a script may ask about (qzuconstatus shows both):
+// r's text has been reported as noise since its last challenge;
+bool passwordMismatch(const serverRec* r);
+// r was reported silent and has sent nothing recognisable since.
+bool noAnswer(const serverRec* r);
+
+// The traits of one body of len bytes. Pure.
+lineTraits traitsOf(const unsigned char* body, int len);
+
+// True when these n bodies together look unscrambled with a wrong key. Noise
+// has traits that no text has at once: about one byte in nine a control
+// (counted in lineTraits), about half with the high bit, and the NUL the
+// server ends its text with not at the body's end. Text in a code page or
+// GBK has the high bits but no controls; engine colour bytes have controls
+// but no high bits; a server's text always ends with its NUL. So this needs
+// all three, over kNoiseLines bodies: the NUL astray in two of three, the
+// high bits between a sixth and five sixths, and a control at least. The
+// keystream starts afresh in every body, so short bodies show much the same
+// bytes of it again; the bounds are that wide for this. Pure.
+bool looksScrambled(const lineTraits* lines, int n);
+
+// Adds a body to w when it is long enough to judge; true when w is then full
+// and looksScrambled holds for it.
+bool judgeBody(noiseWindow* w, const unsigned char* body, int len);
 
 // After a packet to r has left (a heartbeat when heartbeat is set).
-void noteSent(serverRec* r, uint32_t tick, bool heartbeat);
+void noteSent(serverRec* r, uint32_t mono, bool heartbeat);
 // When r has sent a new challenge.
 void noteChallenge(serverRec* r);
 // When a datagram from r has been recognised; logs "**First answer from ..."
 // when its silence had been reported.
 void noteHeard(serverRec* r);
-// When a text of len bytes from r is about to be shown (still as received
-// after unscrambling); logs the password mismatch once per challenge.
-void noteLine(serverRec* r, uint32_t tick, const unsigned char* text, int len);
+// When the body of a datagram from r (len bytes behind the header, just
+// unscrambled, before anything is made printable) is about to be shown at
+// monotonic time mono; logs the password mismatch once per challenge. The
+// keystream depends on the password only, so the bodies of earlier
+// challenges count as well.
+void noteLine(serverRec* r, uint32_t mono, const unsigned char* body, int len);
 // Logs once when r has been silent for kSilenceMs since the first packet.
-void checkSilence(serverRec* r, uint32_t tick);
-// How long from tick until checkSilence could have something to say about r:
+void checkSilence(serverRec* r, uint32_t mono);
+// How long from mono until checkSilence could have something to say about r:
 // 0 when now, the largest value when never (nothing sent, or heard, or said).
-uint32_t silenceCheckIn(const serverRec* r, uint32_t tick);
+uint32_t silenceCheckIn(const serverRec* r, uint32_t mono);
 
-// The "qzuconstatus" line for r, with its "\n", into out (size bytes).
-void statusLine(const serverRec* r, uint32_t tick, char* out, int size);
+// The "qzuconstatus" line for r at mono, with its "\n", into out (size bytes).
+void statusLine(const serverRec* r, uint32_t mono, char* out, int size);
 
 #endif  // QZUCON_PROTOCOL_HEALTH_H_

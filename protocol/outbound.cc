@@ -39,42 +39,43 @@ uint32_t heartbeatIn(const serverRec* r, uint32_t tick) {
   return heartbeatDue(r, tick) ? 0 : r->lastSend + kHeartbeatMs + 1 - tick;
 }
 
-// The same for a held-back answer to a changed challenge.
-uint32_t answerIn(const serverRec* r, uint32_t tick) {
+// The same, in monotonic time, for a held-back answer to a changed challenge.
+uint32_t answerIn(const serverRec* r, uint32_t mono) {
   if (r->answerState != kAnswerWaiting) return UINT32_MAX;
-  uint32_t since = tick - r->lastAnswer;
+  uint32_t since = mono - r->lastAnswer;
   return since >= kAnswerGapMs ? 0 : kAnswerGapMs - since;
 }
 
-// How long from tick on a walk would find nothing to do for r.
-uint32_t quietFor(const serverRec* r, uint32_t tick) {
-  uint32_t q = heartbeatIn(r, tick);
-  uint32_t a = answerIn(r, tick);
-  uint32_t s = silenceCheckIn(r, tick);
-  if (a < q) q = a;
-  return s < q ? s : q;
+// How long from mono on a walk would find no answer or silence to handle for r.
+uint32_t monoQuietFor(const serverRec* r, uint32_t mono) {
+  uint32_t a = answerIn(r, mono);
+  uint32_t s = silenceCheckIn(r, mono);
+  return s < a ? s : a;
 }
 
-// After a walk: how long from tick on no heartbeat can fall due.
-void rememberQuiet(uint32_t tick) {
-  uint32_t quiet = UINT32_MAX;
+// After a walk: how long from tick on no heartbeat can fall due, and from
+// mono on no answer or silence report.
+void rememberQuiet(uint32_t tick, uint32_t mono) {
+  uint32_t quiet = UINT32_MAX, monoQuiet = UINT32_MAX;
   for (int i = 0; i < flServer.nodes(); i++) {
-    uint32_t q = quietFor(serverAt(i), tick);
+    uint32_t q = heartbeatIn(serverAt(i), tick);
+    uint32_t m = monoQuietFor(serverAt(i), mono);
     if (q < quiet) quiet = q;
+    if (m < monoQuiet) monoQuiet = m;
   }
-  g_hbQuiet = {true, tick, quiet, flServer.nodes()};
+  g_hbQuiet = {true, tick, quiet, mono, monoQuiet, flServer.nodes()};
 }
 
-// True while what the last walk found still holds at tick: no heartbeat can
-// be due, so walking every record again would find nothing to send.
-bool quietAt(uint32_t tick) {
+// True while what the last walk found still holds: nothing can be due, so
+// walking every record again would find nothing to send.
+bool quietAt(uint32_t tick, uint32_t mono) {
   return g_hbQuiet.known && g_hbQuiet.servers == flServer.nodes() &&
-         tick - g_hbQuiet.from < g_hbQuiet.ms;
+         tick - g_hbQuiet.from < g_hbQuiet.ms && mono - g_hbQuiet.monoFrom < g_hbQuiet.monoMs;
 }
 
-void answerNow(serverRec* r, uint32_t tick) {
+void answerNow(serverRec* r, uint32_t tick, uint32_t mono) {
   markHeartbeatDue(r, tick);
-  r->lastAnswer = tick;
+  r->lastAnswer = mono;
   r->answerState = kAnswered;
 }
 
@@ -87,32 +88,32 @@ int buildPacket(const serverRec* r, const char* command) {
   return scrambleCommand(r, prefix);
 }
 
-void sendCommand(int sock, uint32_t tick, serverRec* r, const char* line) {
+void sendCommand(int sock, uint32_t tick, uint32_t mono, serverRec* r, const char* line) {
   int len = buildPacket(r, line);
   trSendto(sock, reinterpret_cast<const char*>(g_pkt), len, r->ipPort);
   r->lastSend = tick;
-  noteSent(r, tick, false);
+  noteSent(r, mono, false);
   heartbeatsChanged();
 }
 
-void checkHeartbeat(int sock, uint32_t tick) {
+void checkHeartbeat(int sock, uint32_t tick, uint32_t mono) {
   // A walk looks at every record, ten thousand of them in a large
   // configuration; most passes need none.
-  if (quietAt(tick)) return;
+  if (quietAt(tick, mono)) return;
   for (int i = 0; i < flServer.nodes(); i++) {
     serverRec* r = g_server = serverAt(i);
-    checkSilence(r, tick);
-    if (r->answerState == kAnswerWaiting && tick - r->lastAnswer >= kAnswerGapMs)
-      answerNow(r, tick);
+    checkSilence(r, mono);
+    if (r->answerState == kAnswerWaiting && mono - r->lastAnswer >= kAnswerGapMs)
+      answerNow(r, tick, mono);
     if (r->lastSend == 0 || static_cast<int32_t>(tick - r->lastSend) <= kHeartbeatMs) continue;
     if (g_debug) log("sending heartbeat ...\n");
     int len = buildPacket(r, nullptr);
     if (g_debug) log("sending[%s] to %s\n", textArea(), r->ipPort);
     trSendto(sock, reinterpret_cast<const char*>(g_pkt), len, r->ipPort);
     r->lastSend = tick;
-    noteSent(r, tick, true);
+    noteSent(r, mono, true);
   }
-  rememberQuiet(tick);
+  rememberQuiet(tick, mono);
 }
 
 void heartbeatsChanged() { g_hbQuiet.known = false; }
@@ -123,9 +124,9 @@ void markHeartbeatDue(serverRec* r, uint32_t tick) {
   heartbeatsChanged();
 }
 
-void answerChallenge(serverRec* r, uint32_t tick) {
-  if (r->answerState == kNoAnswerYet || tick - r->lastAnswer >= kAnswerGapMs) {
-    answerNow(r, tick);
+void answerChallenge(serverRec* r, uint32_t tick, uint32_t mono) {
+  if (r->answerState == kNoAnswerYet || mono - r->lastAnswer >= kAnswerGapMs) {
+    answerNow(r, tick, mono);
   } else {
     r->answerState = kAnswerWaiting;
     heartbeatsChanged();  // a walk must send it when its second is over

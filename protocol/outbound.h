@@ -20,14 +20,16 @@ enum { kNoAnswerYet = 0, kAnswered = 1, kAnswerWaiting = 2 };
 // its length. The command is taken literally, '%' included.
 int buildPacket(const serverRec* r, const char* command);
 
-// Sends line to r as a command packet and stores tick in r's lastSend.
-void sendCommand(int sock, uint32_t tick, serverRec* r, const char* line);
+// Sends line to r as a command packet and stores tick in r's lastSend; mono
+// (monotonic ms, trMonoMs) goes to r's health.
+void sendCommand(int sock, uint32_t tick, uint32_t mono, serverRec* r, const char* line);
 
 // Sends a heartbeat to every server whose lastSend is set and more than
 // 30000 ms before tick (as a signed 32-bit difference), and to every server
-// whose waiting answer is due (answerChallenge). It walks the list only when
-// the last walk's g_hbQuiet allows that one may be due.
-void checkHeartbeat(int sock, uint32_t tick);
+// whose waiting answer is due (answerChallenge, in monotonic time mono), and
+// reports silent servers (checkSilence). It walks the list only when the last
+// walk's g_hbQuiet allows that one may be due.
+void checkHeartbeat(int sock, uint32_t tick, uint32_t mono);
 
 // Forgets what the last heartbeat walk found. For code that writes a
 // record's lastSend itself; sendCommand and markHeartbeatDue call it.
@@ -39,8 +41,10 @@ void markHeartbeatDue(serverRec* r, uint32_t tick);
 
 // A new challenge of r taken at tick is answered by a heartbeat: at once (in
 // this pass) when r got no answer in the last second, otherwise as soon as
-// that second is over, carrying the challenge r holds then.
-void answerChallenge(serverRec* r, uint32_t tick);
+// that second is over, carrying the challenge r holds then. The second is
+// measured in monotonic time (mono), so no clock change can hold an answer
+// back or let a flood of them through.
+void answerChallenge(serverRec* r, uint32_t tick, uint32_t mono);
 
 // In the first pass: every server marked at start-up (lastSend 1) becomes due
 // whatever the clock reads.

@@ -39,7 +39,7 @@ TEST_F(OutboundTest, CommandPacketLayout) {
   const row rows[] = {{"status"}, {"100% %s %n"}, {""}};
   for (const row& c : rows) {
     SCOPED_TRACE(testing::PrintToString(c.line));
-    sendCommand(console_.sock.handle, 4242, r, c.line.c_str());
+    sendCommand(console_.sock.handle, 4242, 4242, r, c.line.c_str());
     std::string pkt = server_.receive();
     ASSERT_EQ(pkt.size(), 32 + prefix.size() + c.line.size() + 1);
     EXPECT_EQ(memcmp(pkt.data(), r->header, 32), 0);
@@ -48,7 +48,7 @@ TEST_F(OutboundTest, CommandPacketLayout) {
     EXPECT_EQ(r->lastSend, 4242u);
   }
   // Enter alone sends one scrambled NUL: the first keystream byte of the seed.
-  sendCommand(console_.sock.handle, 1, r, "");
+  sendCommand(console_.sock.handle, 1, 1, r, "");
   EXPECT_EQ(static_cast<unsigned char>(server_.receive().back()), 0x27);
 }
 
@@ -56,7 +56,7 @@ TEST_F(OutboundTest, CommandUsesTheServersOwnSeedAndHeader) {
   serverRec* r = addServer(server_.address().c_str(), "admin", "secret");
   r->rseed = keystreamSeedFor("secret");
   memcpy(r->header + kServerChallengeOffset, "\x12\x34\x56\x78", 4);
-  sendCommand(console_.sock.handle, 1, r, "say hi");
+  sendCommand(console_.sock.handle, 1, 1, r, "say hi");
   std::string pkt = server_.receive();
   EXPECT_EQ(pkt.substr(12, 4), "\x12\x34\x56\x78");
   EXPECT_EQ(command(pkt, strlen("10.0.0.1:24350;admin;"), r->rseed), std::string("say hi", 7));
@@ -82,7 +82,7 @@ TEST_F(OutboundTest, HeartbeatTiming) {
     SCOPED_TRACE("last send " + std::to_string(c.lastSend) + ", tick " + std::to_string(c.tick));
     r->lastSend = c.lastSend;
     heartbeatsChanged();  // written by hand, not through the protocol
-    checkHeartbeat(console_.sock.handle, c.tick);
+    checkHeartbeat(console_.sock.handle, c.tick, c.tick);
     std::string pkt = server_.receive(c.sent ? 3000 : 100);
     EXPECT_EQ(!pkt.empty(), c.sent);
     EXPECT_EQ(r->lastSend, c.sent ? c.tick : c.lastSend);
@@ -101,7 +101,7 @@ TEST_F(OutboundTest, FirstPassHeartbeatWhateverTheClock) {
     withPw->lastSend = 1;
     armHeartbeats(tick);
     EXPECT_EQ(without->lastSend, 0u) << "tick " << tick;
-    checkHeartbeat(console_.sock.handle, tick);
+    checkHeartbeat(console_.sock.handle, tick, tick);
     EXPECT_FALSE(server_.receive().empty()) << "tick " << tick;
     EXPECT_EQ(withPw->lastSend, tick);
   }
@@ -114,7 +114,7 @@ TEST_F(OutboundTest, SkippedWalksNeverMissOrAddAHeartbeat) {
   serverRec* recs[] = {addServer("127.0.0.1:9", "a", "pw"), addServer("127.0.0.1:9", "b", ""),
                        addServer("127.0.0.1:9", "c", "pw")};
   armHeartbeats(0xFFFF0000u);
-  uint32_t tick = 0xFFFF0000u, rnd = 12345;
+  uint32_t tick = 0xFFFF0000u, mono = 5000, rnd = 12345;
   int sent = 0;
   for (int pass = 0; pass < 50000; pass++) {
     rnd = rnd * 1103515245u + 12345u;
@@ -124,14 +124,17 @@ TEST_F(OutboundTest, SkippedWalksNeverMissOrAddAHeartbeat) {
       uint32_t d = rec->lastSend + kHeartbeatMs + 1 - tick;
       if (rec->lastSend != 0 && static_cast<int32_t>(d) > 0 && d < toDue) toDue = d;
     }
+    // The monotonic clock steps with the tick but never jumps back.
+    uint32_t step = r % 7;
     if (r % 1000 == 0) {
       tick -= 3600000u;
+      step = 0;
     } else if (r % 4 < 2 && toDue != UINT32_MAX) {
-      tick += toDue - r % 2;
-    } else {
-      tick += r % 7;
+      step = toDue - r % 2;
     }
-    if (r % 997 == 0) sendCommand(-1, tick, recs[1], "x");
+    tick += step;
+    mono += step;
+    if (r % 997 == 0) sendCommand(-1, tick, mono, recs[1], "x");
     if (r % 1499 == 0) markHeartbeatDue(recs[r % 3], tick);
     uint32_t before[3];
     bool due[3];
@@ -139,7 +142,7 @@ TEST_F(OutboundTest, SkippedWalksNeverMissOrAddAHeartbeat) {
       before[i] = recs[i]->lastSend;
       due[i] = before[i] != 0 && static_cast<int32_t>(tick - before[i]) > kHeartbeatMs;
     }
-    checkHeartbeat(-1, tick);
+    checkHeartbeat(-1, tick, mono);
     for (int i = 0; i < 3; i++) {
       ASSERT_EQ(recs[i]->lastSend, due[i] ? tick : before[i]) << "pass " << pass << " server " << i;
       sent += due[i];
@@ -148,12 +151,40 @@ TEST_F(OutboundTest, SkippedWalksNeverMissOrAddAHeartbeat) {
   EXPECT_GT(sent, 1000) << "the sequence reaches heartbeats";
 }
 
+// Heartbeats follow the tick, with its jumps; how long a server has been
+// silent, and the second between two answers, follow the monotonic clock.
+TEST_F(OutboundTest, ClockJumpsMoveNoHealthTimer) {
+  serverRec* r = addServer(server_.address().c_str(), "a", "pw");
+  const uint32_t tick = 5000000, hour = 3600000;
+  armHeartbeats(tick);
+  testing::internal::CaptureStdout();
+  checkHeartbeat(console_.sock.handle, tick, 70000);  // the first heartbeat
+  checkHeartbeat(console_.sock.handle, tick + hour + 2000, 72000);  // clocks go forward
+  EXPECT_EQ(r->lastSend, tick + hour + 2000) << "the tick decides heartbeats";
+  checkHeartbeat(console_.sock.handle, tick - hour, 79999);  // and back again
+  std::string early = testing::internal::GetCapturedStdout();
+  EXPECT_EQ(std::string::npos, early.find("No answer")) << early;
+  testing::internal::CaptureStdout();
+  checkHeartbeat(console_.sock.handle, tick - hour + 1, 80000);
+  EXPECT_NE(std::string::npos, testing::internal::GetCapturedStdout().find("**No answer from"))
+      << "10 s after the first packet, by the monotonic clock";
+
+  answerChallenge(r, tick, 100000);
+  EXPECT_EQ(r->answerState, kAnswered);
+  answerChallenge(r, tick - hour, 100500);
+  EXPECT_EQ(r->answerState, kAnswerWaiting) << "a clock set back opens no second early";
+  checkHeartbeat(console_.sock.handle, tick - hour, 100999);
+  EXPECT_EQ(r->answerState, kAnswerWaiting);
+  checkHeartbeat(console_.sock.handle, tick - hour, 101000);
+  EXPECT_EQ(r->answerState, kAnswered);
+}
+
 TEST_F(OutboundTest, DebugLinesAndExitNotice) {
   addServer(server_.address().c_str(), "admin", "");
   serverAt(0)->lastSend = 1;
   g_debug = 1;
   testing::internal::CaptureStdout();
-  checkHeartbeat(console_.sock.handle, 40000);
+  checkHeartbeat(console_.sock.handle, 40000, 40000);
   sendExitNotices(console_.sock.handle);
   EXPECT_EQ(testing::internal::GetCapturedStdout(),
             "sending heartbeat ...\nsending[10.0.0.1:24350;admin;] to " + server_.address() +

@@ -27,15 +27,15 @@ bool challengeMatches(const serverRec* r, const unsigned char* challenge) {
   return memcmp(challenge, r->header + kClientChallengeOffset, kChallengeSize) == 0;
 }
 
-void takeNewChallenge(serverRec* r, uint32_t tick) {
+void takeNewChallenge(serverRec* r, uint32_t tick, uint32_t mono) {
   const unsigned char* was = r->header + kServerChallengeOffset;
   const unsigned char* now = g_pkt + 4;
-  if (mayLogAbout(r, &r->challengeLines, kChallengeKind, tick)) {
+  if (mayLogAbout(r, &r->challengeLines, kChallengeKind, mono)) {
     log("Received Server Challenge from %s, was=%02x%02x%02x%02x, now=%02x%02x%02x%02x\n", g_temp,
         was[0], was[1], was[2], was[3], now[0], now[1], now[2], now[3]);
   }
   memcpy(r->header + kServerChallengeOffset, now, kChallengeSize);
-  answerChallenge(r, tick);
+  answerChallenge(r, tick, mono);
   noteChallenge(r);
   r->rseed = keystreamSeedFor(r->password);
   authDigestFor(r->password, now, r->rseed, r->header + kAuthDigestOffset);
@@ -46,12 +46,6 @@ void makePrintable(unsigned char* text, int len) {
     unsigned char c = text[i];
     if (c != 0 && c != '\n' && (c < 0x20 || c > 0x7E)) text[i] = kUnprintable;
   }
-}
-
-// The shown text: up to its first NUL, or the datagram's end.
-int textLength(const unsigned char* text, int len) {
-  const void* nul = memchr(text, 0, static_cast<size_t>(len));
-  return nul ? static_cast<int>(static_cast<const unsigned char*>(nul) - text) : len;
 }
 
 void showText(const serverRec* r, const char* text) {
@@ -69,12 +63,12 @@ void showText(const serverRec* r, const char* text) {
 
 // A datagram that brings no log text: from no configured server (r null) or
 // too short. Returns 1 when its line was written, 0 when only counted.
-int reportDropped(serverRec* r, uint32_t tick) {
+int reportDropped(serverRec* r, uint32_t mono) {
   if (!r) {
-    if (!mayLog(kUnknownSender, tick)) return 0;
+    if (!mayLog(kUnknownSender, mono)) return 0;
     log("**Ignoring packet from %s - unknown source address / header\n", g_temp);
   } else {
-    if (!mayLogAbout(r, &r->shortLines, kShortPacketKind, tick)) return 0;
+    if (!mayLogAbout(r, &r->shortLines, kShortPacketKind, mono)) return 0;
     log("**Ignoring short packet from %s [%s]\n", g_temp, reinterpret_cast<char*>(g_pkt));
   }
   return 1;
@@ -125,7 +119,7 @@ serverRec* matchSender(const sockaddr_in& from, const char* text, const unsigned
   return i >= 0 ? g_server : nullptr;
 }
 
-int handleServerDatagram(const sockaddr_in& from, int n, uint32_t tick) {
+int handleServerDatagram(const sockaddr_in& from, int n, uint32_t tick, uint32_t mono) {
   // The text ends at the datagram's end, never in an earlier datagram's bytes,
   // and a short datagram's missing header bytes read as zero.
   g_pkt[n] = 0;
@@ -138,18 +132,18 @@ int handleServerDatagram(const sockaddr_in& from, int n, uint32_t tick) {
   }
   serverRec* r = matchSender(from, g_temp, g_pkt);
   if (r) noteHeard(r);
-  if (!r || n < 8) return reportDropped(r, tick);
+  if (!r || n < 8) return reportDropped(r, mono);
   if (memcmp(g_pkt + 4, r->header + kServerChallengeOffset, kChallengeSize) != 0) {
-    takeNewChallenge(r, tick);
+    takeNewChallenge(r, tick, mono);
   }
   keystreamXor(r->rseed, g_pkt + 8, n - 8);
-  noteLine(r, tick, g_pkt + 8, textLength(g_pkt + 8, n - 8));
+  noteLine(r, mono, g_pkt + 8, n - 8);
   makePrintable(g_pkt + 8, n - 8);
   showText(r, reinterpret_cast<char*>(g_pkt + 8));
   return 1;
 }
 
-int processServerLogging(int sock, uint32_t tick) {
+int processServerLogging(int sock, uint32_t tick, uint32_t mono) {
   int taken = 0, written = 0;
   while (written < kMaxDatagramsPerPass && taken < kMaxTakenPerPass) {
     sockaddr_in from;
@@ -159,7 +153,7 @@ int processServerLogging(int sock, uint32_t tick) {
                        reinterpret_cast<sockaddr*>(&from), &fromLen);
     if (n < 0) break;
     taken++;
-    if (n > 0) written += handleServerDatagram(from, n, tick);
+    if (n > 0) written += handleServerDatagram(from, n, tick, mono);
   }
   return taken;
 }

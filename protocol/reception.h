@@ -17,14 +17,17 @@
 constexpr int kMaxDatagramsPerPass = 256;
 constexpr int kMaxTakenPerPass = 4096;
 
-// Takes every waiting datagram (within the bounds above) from sock.
-// Returns the number of datagrams taken.
-int processServerLogging(int sock, uint32_t tick);
+// Takes every waiting datagram (within the bounds above) from sock. tick is
+// the pass's tick (a new challenge makes a heartbeat due by it); mono its
+// monotonic ms (trMonoMs), for everything that measures time: the bounds on
+// lines, the answer gap, the link health. Returns the number of datagrams
+// taken.
+int processServerLogging(int sock, uint32_t tick, uint32_t mono);
 
 // Handles one datagram of n bytes (1..1500) already in g_pkt, from `from`.
 // Everything it reports goes through log. Returns 1 when it wrote a line, 0
 // when the datagram was only counted (app/bounded.h).
-int handleServerDatagram(const sockaddr_in& from, int n, uint32_t tick);
+int handleServerDatagram(const sockaddr_in& from, int n, uint32_t tick, uint32_t mono);
 
 // The record that sent a datagram from `from` (address text `text`) whose
 // first four bytes are `challenge`, or null. A configured address that equals

@@ -53,7 +53,7 @@ class ReceptionTest : public coreTest {
     memset(g_pkt, 'J', kMaxDatagram);
     memcpy(g_pkt, bytes.data(), bytes.size());
     testing::internal::CaptureStdout();
-    handleServerDatagram(from, static_cast<int>(bytes.size()), tick);
+    handleServerDatagram(from, static_cast<int>(bytes.size()), tick, tick);
     return testing::internal::GetCapturedStdout();
   }
   // A datagram: client challenge zero, the given server challenge, and the
@@ -196,7 +196,7 @@ TEST_F(ReceptionTest, TakesEveryWaitingDatagramUpToTheBound) {
   trNonblock(console.sock.handle);
   int taken = 0;
   for (int pass = 0; pass < 50; pass++) {
-    int n = processServerLogging(console.sock.handle, 1000);
+    int n = processServerLogging(console.sock.handle, 1000, 1000);
     EXPECT_LE(n, kMaxDatagramsPerPass);
     taken += n;
     if (n == 0 && trSelect(console.sock.handle, 0, 200) != 1) break;
@@ -229,7 +229,7 @@ TEST_F(ReceptionTest, AFloodOfCountedDatagramsIsTakenInOnePass) {
   ASSERT_EQ(trSelect(console.sock.handle, 0, 3000), 1);
   trNonblock(console.sock.handle);
   testing::internal::CaptureStdout();
-  EXPECT_EQ(processServerLogging(console.sock.handle, 1000), flood + 1);
+  EXPECT_EQ(processServerLogging(console.sock.handle, 1000, 1000), flood + 1);
   std::string out = testing::internal::GetCapturedStdout();
   EXPECT_EQ(lines(out, "**Ignoring packet from " + stranger.address()), 10);
   EXPECT_EQ(lines(out, "->good"), 1);
@@ -252,7 +252,7 @@ TEST_F(ReceptionTest, ChangingChallengesAreAnsweredOnceASecondAndTheirLinesBound
     uint32_t n = (tick - t0) / 50 + 1;
     char challenge[4] = {1, 2, static_cast<char>(n >> 8), static_cast<char>(n)};
     screen += deliver(from, datagram(challenge, std::string("x\0", 2), 12200485), tick);
-    checkHeartbeat(console.sock.handle, tick);
+    checkHeartbeat(console.sock.handle, tick, tick);
     std::string hb = server.receive(tick == t0 || (tick - t0) % 1000 == 0 ? 3000 : 0);
     if (!hb.empty()) answered += std::to_string(tick - t0) + ":" + std::to_string(hb[15]) + " ";
   }

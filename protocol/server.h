@@ -44,7 +44,7 @@ struct serverRec {
   lineLimit challengeLines;  // "Received Server Challenge from ..."
   // A changed challenge is answered by a heartbeat at most once a second, so
   // that forged challenges cannot make the console flood the server.
-  uint32_t lastAnswer;  // tick of the last answer
+  uint32_t lastAnswer;  // monotonic ms of the last answer
   uint8_t answerState;  // kNoAnswerYet, kAnswered or kAnswerWaiting (outbound.h)
 };
 
@@ -57,12 +57,15 @@ extern srvindex g_senders;         // flServer by sender address, for reception
 
 // What the last heartbeat walk over flServer found: from tick `from` on, no
 // heartbeat falls due for `ms` ms - measured as the unsigned distance from
-// `from`, so a clock set back walks again - while the list holds `servers`
+// `from`, so a clock set back walks again - and from monotonic `monoFrom` on
+// no answer or silence report for `monoMs` ms, while the list holds `servers`
 // records. Any other change of a lastSend clears `known`.
 struct heartbeatQuiet {
   bool known;
   uint32_t from;
   uint32_t ms;
+  uint32_t monoFrom;
+  uint32_t monoMs;
   int servers;
 };
 extern heartbeatQuiet g_hbQuiet;

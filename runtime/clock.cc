@@ -24,6 +24,13 @@ uint32_t GetTickCount() {
   return tickFromLocal(t, static_cast<long>(tv.tv_usec));
 }
 
+uint32_t trMonoMs() {
+  timespec ts;
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<uint32_t>(static_cast<uint64_t>(ts.tv_sec) * 1000u +
+                               static_cast<uint64_t>(ts.tv_nsec) / 1000000u);
+}
+
 void trTzset() { tzset(); }
 
 time_t trTime() { return time(nullptr); }

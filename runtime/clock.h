@@ -1,5 +1,6 @@
-// The millisecond tick, local time and sleeping. It counts every year as 366 days and wraps modulo
-// 2^32; compare two ticks by their difference taken as int32_t.
+// The millisecond tick, the monotonic milliseconds, local time and sleeping.
+// The tick counts every year as 366 days and wraps modulo 2^32; compare two
+// ticks by their difference taken as int32_t.
 #ifndef QZUCON_RUNTIME_CLOCK_H_
 #define QZUCON_RUNTIME_CLOCK_H_
 
@@ -13,6 +14,11 @@ uint32_t tickFromLocal(const struct tm& t, long usec);
 
 // The tick for the current local time.
 uint32_t GetTickCount();
+
+// Milliseconds of the monotonic clock, wrapping modulo 2^32 (compare two by
+// their difference as int32_t). Unlike the tick it never jumps with the
+// calendar, daylight saving or the year, so it measures how long things take.
+uint32_t trMonoMs();
 
 // Reads the time zone's rules now. Local times use what was read first (here
 // or at the first conversion) for the rest of the run, so no conversion looks

@@ -47,3 +47,5 @@ int trOpenAppend(const char* name) {
 int trLastError() { return errno; }
 
 const char* trErrorText(int err) { return strerror(err); }
+
+bool trNoSuchFile(int err) { return err == ENOENT || err == ENOTDIR; }

@@ -32,5 +32,8 @@ int trOpenAppend(const char* name);
 int trLastError();
 // The system's text for an error code; never null.
 const char* trErrorText(int err);
+// True when err says that a name leads to no file at all (as opposed to a
+// file that exists but cannot be opened). Pure.
+bool trNoSuchFile(int err);
 
 #endif  // QZUCON_RUNTIME_FILES_H_

@@ -22,6 +22,7 @@ want=(
   share/doc/qzucon/examples/qzucon@.service
   share/doc/qzucon/examples/qzucon.logrotate
   share/doc/qzucon/examples/qzucon-oneshot
+  share/doc/qzucon/examples/qzucon-service-setup
   share/bash-completion/completions/qzucon
   share/bash-completion/completions/qzstandin
   share/bash-completion/completions/qzload

@@ -1,0 +1,104 @@
+#!/bin/bash
+# The service guide as far as a machine without a running systemd allows:
+# qzucon-service-setup makes a (temporary) service user and the configuration
+# folder; that user reads its file through the folder's group and runs the
+# console headless in the unit's working folder against a stand-in, as the
+# unit would start it. With the folder root's alone, as an older guide had
+# it, the console names the file and the reason and exits with status 2.
+# Finally systemd-analyze verify reads the unit with what it needs: the
+# program and its man page where it looks.
+# Needs root (it adds a user and removes it again); skipped otherwise.
+# Usage: service_test.sh <qzucon> <qzstandin> <examples folder> <qzucon.1>
+console=$1
+standin=$2
+examples=$3
+manpage=$4
+if [ "$(id -u)" != 0 ]; then
+  echo "skipped: needs root to add and remove a temporary service user"
+  exit 77
+fi
+for tool in useradd userdel setpriv; do
+  command -v "$tool" >/dev/null || { echo "skipped: no $tool"; exit 77; }
+done
+. "$(dirname "$0")/lib.sh"
+
+# A user of this run only, removed with its group however the test ends.
+user=qzt$$
+# finish first: it stops the consoles that still run as that user.
+trap 'finish; userdel "$user" 2>/dev/null; groupdel "$user" 2>/dev/null
+      trap - EXIT; exit $((failures > 0))' EXIT
+chmod 0711 "$scratch"  # the service user passes through to its folders
+
+start_standin server pw-site --rate 5 || { fail "the stand-in starts"; exit; }
+my=$(free_port) udp=$(free_port)
+mkdir "$scratch/setup"
+cp "$examples/qzucon-service-setup" "$examples/qzucon@.service" "$scratch/setup/"
+cat >"$scratch/setup/site.ini" <<INI
+qzuconlog qzucon.log
+UDPlistenPort=$udp
+myaddr=127.0.0.1:$my
+;List of Servers
+server=127.0.0.1:$standin_port
+login=admin
+password=pw-site
+INI
+
+export QZUCON_USER=$user QZUCON_ETC=$scratch/etc QZUCON_UNITS=$scratch/units
+(cd "$scratch/setup" && sh ./qzucon-service-setup site) >"$scratch/setup.out" 2>&1
+check "the setup runs" [ $? -eq 0 ]
+check "the service user exists" id -u "$user" >/dev/null
+check "the folder is root's, open to the group" \
+  [ "$(stat -c '%U %G %a' "$scratch/etc")" = "root $user 750" ]
+check "the file is the user's alone" \
+  [ "$(stat -c '%U %G %a' "$scratch/etc/site.ini")" = "$user $user 600" ]
+
+# What LogsDirectory= and the unit's other lines give the console.
+work=$scratch/log/site
+mkdir -p "$work"
+chown "$user:$user" "$work"
+chmod 0700 "$work"
+# as_service: the console as the unit starts it; the subshell becomes it.
+as_service() {
+  cd "$work" && umask 0077 &&
+    exec setpriv --reuid="$user" --regid="$user" --init-groups \
+      "$console" ini="$scratch/etc/site.ini" </dev/null >>"$scratch/service.out" 2>&1
+}
+(as_service) &
+service=$!
+pids+=("$service")
+check "it opens its local input" \
+  wait_for "$work/qzucon.log" "Listening for localhost UDP plaintext input on port $udp." 30
+check "the server's challenge comes" wait_for "$work/qzucon.log" "Received Server Challenge" 30
+log=$work/$(server_log "$standin_port")
+check "the server's lines arrive" wait_for "$log" "->qzstandin 127.0.0.1:$standin_port line" 30
+exec 4>"/dev/udp/127.0.0.1/$udp"
+printf 'qzuconactive 127.0.0.1:%s\nstatus\n' "$standin_port" >&4
+sleep 1
+exec 4>&-
+check "a command reaches the server" wait_for "$log" "->echo: status" 30
+check "the log files are the user's alone" \
+  [ "$(stat -c '%U %a' "$work/qzucon.log")" = "$user 600" ]
+check "no password mismatch" [ "$(count_of "$work/qzucon.log" "Password mismatch")" -eq 0 ]
+stop_pid "$service"
+
+# The folder as root's alone: the console says why it has no servers.
+chgrp root "$scratch/etc"
+(as_service)
+status=$?
+check "an unreadable file: exit status 2 (was $status)" [ "$status" -eq 2 ]
+check "an unreadable file is named with the reason" grep -qF \
+  "ERROR: Unable to read configuration file $scratch/etc/site.ini: Permission denied" \
+  "$work/qzucon.log"
+
+if command -v systemd-analyze >/dev/null; then
+  # verify looks for the program in systemd's own search path and runs man
+  # for the Documentation= page: pin the one built here and show it the page.
+  mkdir -p "$scratch/man/man1"
+  cp "$manpage" "$scratch/man/man1/"
+  mkdir -p "$scratch/units"
+  sed "s|^ExecStart=qzucon |ExecStart=$console |" "$examples/qzucon@.service" \
+    >"$scratch/units/qzucon@site.service"
+  MANPATH=$scratch/man systemd-analyze verify "$scratch/units/qzucon@site.service" \
+    >"$scratch/verify.out" 2>&1
+  check "systemd-analyze verify accepts the unit" [ $? -eq 0 ]
+fi
