@@ -16,12 +16,16 @@ char g_input[kLineChars + 1];
 int32_t g_ll;
 char g_udpinput[kLineChars + 1];
 uint8_t g_stdinEnded;
+refusedPeers g_refusedPeers;
+uint8_t g_diagState[2];
 
 void resetInputGlobals() {
   g_input[0] = 0;
   g_ll = 0;
   g_udpinput[0] = 0;
   g_stdinEnded = 0;
+  g_refusedPeers.reset();
+  g_diagState[0] = g_diagState[1] = kDiagUntried;
 }
 
 bool isLocalPeer(const char* addrText) { return strncmp(addrText, "127.0.0.1", 9) == 0; }
@@ -40,7 +44,7 @@ void admitConnection(uint32_t tick) {
     if (mayLog(kTcpDenied, tick)) log("TCP Connection Request Denied from %s\n", text);
     return;
   }
-  if (!admitLocalPeer(peer, g_TCPsockActive.handle, text, tick)) {
+  if (!admitLocalPeer(peer, g_TCPsockActive.handle, true, text, tick)) {
     g_TCPsockActive.sClose();
     return;
   }
@@ -77,7 +81,7 @@ void receiveUdpText(uint32_t tick) {
   if (n < 1) return;
   char text[kAddrTextSize];
   trAddrstr(reinterpret_cast<sockaddr*>(&from), text);
-  if (!isLocalPeer(text) || !admitLocalPeer(from, -1, text, tick)) return;
+  if (!isLocalPeer(text) || !admitLocalPeer(from, g_UDPsock.handle, false, text, tick)) return;
   // The text ends at the first zero byte or at the datagram's end.
   int len = 0;
   while (len < n && len < kLineChars && g_pkt[len]) len++;
