@@ -8,8 +8,10 @@
 #include "app/mainloop.h"
 #include "app/globals.h"
 #include "app/log.h"
+#include "input/admin_input.h"
 #include "runtime/bfc.h"
 #include "runtime/clock.h"
+#include "runtime/files.h"
 #include "runtime/host.h"
 #include "runtime/signals.h"
 #include "runtime/text.h"
@@ -21,6 +23,21 @@ constexpr int kIniLine = 1024;  // 1023 characters a read; longer lines split
 void readConfigFile(bfc* ini) {
   char line[kIniLine];
   while (ini->rdln(line, kIniLine, 1)) parseInput(line);
+}
+
+// A launcher may start the console with descriptor 0, 1 or 2 closed; the
+// first socket would take that number, and keys would be read from the
+// network or the screen written to it. Each closed one is opened on
+// /dev/null before anything else is opened. True when standard input was
+// open: keys come from no other.
+bool openStandardDescriptors() {
+  bool stdinGiven = trFdOpen(0) != 0;
+  for (int fd = 0; fd <= 2; fd++) {
+    if (trFdOpen(fd) || trOpenNullAt(fd) == fd) continue;
+    log("ERROR: Unable to open /dev/null as descriptor %d: %s\n", fd,
+        trErrorText(trLastError()));
+  }
+  return stdinGiven;
 }
 
 }  // namespace
@@ -78,6 +95,7 @@ int configure(int argc, char** argv) {
 }
 
 int appMain(int argc, char** argv) {
+  if (!openStandardDescriptors()) g_stdinEnded = 1;
   // A reader of standard output that goes away (`qzucon | head`) must cost
   // the screen only: the files still get every line.
   trIgnoreBrokenPipe();
