@@ -73,20 +73,30 @@ int tcpChar(uint32_t tick) {
   return 0;
 }
 
+// Reads datagrams until one is let in. Refused ones are dropped here, up to
+// kDatagramsPerCall of them: a flood from strangers would otherwise cost a
+// pass a datagram, and the owner's datagram behind it would wait until its
+// sender had given up.
 void receiveUdpText(uint32_t tick) {
-  sockaddr_in from;
-  int fromLen = sizeof from;
-  int n = trRecvfrom(g_UDPsock.handle, reinterpret_cast<char*>(g_pkt), kMaxDatagram,
-                     reinterpret_cast<sockaddr*>(&from), &fromLen);
-  if (n < 1) return;
-  char text[kAddrTextSize];
-  trAddrstr(reinterpret_cast<sockaddr*>(&from), text);
-  if (!isLocalPeer(text) || !admitLocalPeer(from, g_UDPsock.handle, false, text, tick)) return;
-  // The text ends at the first zero byte or at the datagram's end.
-  int len = 0;
-  while (len < n && len < kLineChars && g_pkt[len]) len++;
-  memcpy(g_udpinput, g_pkt, len);
-  g_udpinput[len] = 0;
+  for (int i = 0; i < kDatagramsPerCall; i++) {
+    sockaddr_in from;
+    int fromLen = sizeof from;
+    int n = trRecvfrom(g_UDPsock.handle, reinterpret_cast<char*>(g_pkt), kMaxDatagram,
+                       reinterpret_cast<sockaddr*>(&from), &fromLen);
+    if (n < 0) return;
+    char text[kAddrTextSize];
+    trAddrstr(reinterpret_cast<sockaddr*>(&from), text);
+    if (n == 0 || !isLocalPeer(text) ||
+        !admitLocalPeer(from, g_UDPsock.handle, false, text, tick)) {
+      continue;
+    }
+    // The text ends at the first zero byte or at the datagram's end.
+    int len = 0;
+    while (len < n && len < kLineChars && g_pkt[len]) len++;
+    memcpy(g_udpinput, g_pkt, len);
+    g_udpinput[len] = 0;
+    return;
+  }
 }
 
 int udpChar(uint32_t tick) {

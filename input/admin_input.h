@@ -13,6 +13,7 @@
 constexpr int kLineChars = 256;
 constexpr int kKeyWaitMs = 50;
 constexpr int kCharsPerCall = 4096;  // characters one processAdminInput call takes at most
+constexpr int kDatagramsPerCall = 4096;  // local datagrams one look takes while refusing them
 
 extern char g_input[kLineChars + 1];     // the line being assembled
 extern int32_t g_ll;                     // characters in g_input

@@ -268,13 +268,13 @@ bool admitLocalPeer(const sockaddr_in& peer, int self, bool tcp, const char* tex
                     uint32_t tick) {
   if (g_localusers == kLocalUsersAny) return true;
   sockKey key = {peer.sin_addr.s_addr, ntohs(peer.sin_port), tcp, 0, 0};
-  sockaddr_in end = {};
-  if (trSockName(self, &end) == 0) {
-    key.remoteIp = end.sin_addr.s_addr;
-    key.remotePort = ntohs(end.sin_port);
-  }
   peerVerdict v = kPeerOtherUser;
   if (!g_refusedPeers.has(key, tick)) {
+    sockaddr_in end = {};
+    if (trSockName(self, &end) == 0) {
+      key.remoteIp = end.sin_addr.s_addr;
+      key.remotePort = ntohs(end.sin_port);
+    }
     sockOwner owner;
     lookupPeerOwner(key, &owner);
     v = judgeOwner(owner, trUid());
