@@ -44,7 +44,7 @@ void admitConnection(uint32_t tick) {
     if (mayLog(kTcpDenied, tick)) log("TCP Connection Request Denied from %s\n", text);
     return;
   }
-  if (!admitLocalPeer(peer, g_TCPsockActive.handle, true, text, tick)) {
+  if (!admitLocalPeer(peer, g_TCPsockActive.handle, true, tick)) {
     g_TCPsockActive.sClose();
     return;
   }
@@ -84,12 +84,10 @@ void receiveUdpText(uint32_t tick) {
     int n = trRecvfrom(g_UDPsock.handle, reinterpret_cast<char*>(g_pkt), kMaxDatagram,
                        reinterpret_cast<sockaddr*>(&from), &fromLen);
     if (n < 0) return;
+    if (n == 0 || refusedLately(from, false, tick)) continue;
     char text[kAddrTextSize];
     trAddrstr(reinterpret_cast<sockaddr*>(&from), text);
-    if (n == 0 || !isLocalPeer(text) ||
-        !admitLocalPeer(from, g_UDPsock.handle, false, text, tick)) {
-      continue;
-    }
+    if (!isLocalPeer(text) || !admitLocalPeer(from, g_UDPsock.handle, false, tick)) continue;
     // The text ends at the first zero byte or at the datagram's end.
     int len = 0;
     while (len < n && len < kLineChars && g_pkt[len]) len++;

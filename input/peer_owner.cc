@@ -144,12 +144,20 @@ bool sameKey(const refusedPeers::entry& e, const sockKey& k) {
 // Tick arithmetic that survives the tick's wrap.
 bool before(uint32_t tick, uint32_t until) { return static_cast<int32_t>(until - tick) > 0; }
 
-void logRefusal(bool tcp, peerVerdict v, const char* text, uint32_t tick) {
+// The address text is made only for a line that is logged: a flood from a
+// refused port is counted, not formatted.
+void logRefusal(bool tcp, peerVerdict v, const sockaddr_in& peer, uint32_t tick) {
   lineKind kind = tcp ? (v == kPeerOtherUser ? kTcpOtherUser : kTcpUnverified)
                       : (v == kPeerOtherUser ? kUdpOtherUser : kUdpUnverified);
   if (!mayLog(kind, tick)) return;
+  char text[kAddrTextSize];
+  trAddrstr(reinterpret_cast<const sockaddr*>(&peer), text);
   log("**Refused local %s input from %s: %s\n", tcp ? "TCP" : "UDP", text,
       v == kPeerOtherUser ? "another user" : "sender could not be verified");
+}
+
+sockKey keyOf(const sockaddr_in& peer, bool tcp) {
+  return {peer.sin_addr.s_addr, ntohs(peer.sin_port), tcp, 0, 0};
 }
 
 }  // namespace
@@ -264,22 +272,25 @@ void refusedPeers::add(const sockKey& key, uint32_t tick) {
 
 void refusedPeers::reset() { memset(slot, 0, sizeof slot); }
 
-bool admitLocalPeer(const sockaddr_in& peer, int self, bool tcp, const char* text,
-                    uint32_t tick) {
+bool refusedLately(const sockaddr_in& peer, bool tcp, uint32_t tick) {
+  if (g_localusers == kLocalUsersAny || !g_refusedPeers.has(keyOf(peer, tcp), tick)) return false;
+  logRefusal(tcp, kPeerOtherUser, peer, tick);
+  return true;
+}
+
+bool admitLocalPeer(const sockaddr_in& peer, int self, bool tcp, uint32_t tick) {
   if (g_localusers == kLocalUsersAny) return true;
-  sockKey key = {peer.sin_addr.s_addr, ntohs(peer.sin_port), tcp, 0, 0};
-  peerVerdict v = kPeerOtherUser;
-  if (!g_refusedPeers.has(key, tick)) {
-    sockaddr_in end = {};
-    if (trSockName(self, &end) == 0) {
-      key.remoteIp = end.sin_addr.s_addr;
-      key.remotePort = ntohs(end.sin_port);
-    }
-    sockOwner owner;
-    lookupPeerOwner(key, &owner);
-    v = judgeOwner(owner, trUid());
-    if (v == kPeerOtherUser) g_refusedPeers.add(key, tick);
+  if (refusedLately(peer, tcp, tick)) return false;
+  sockKey key = keyOf(peer, tcp);
+  sockaddr_in end = {};
+  if (trSockName(self, &end) == 0) {
+    key.remoteIp = end.sin_addr.s_addr;
+    key.remotePort = ntohs(end.sin_port);
   }
-  if (v != kPeerAccepted) logRefusal(key.tcp, v, text, tick);
+  sockOwner owner;
+  lookupPeerOwner(key, &owner);
+  peerVerdict v = judgeOwner(owner, trUid());
+  if (v == kPeerOtherUser) g_refusedPeers.add(key, tick);
+  if (v != kPeerAccepted) logRefusal(tcp, v, peer, tick);
   return v == kPeerAccepted;
 }

@@ -106,11 +106,14 @@ struct refusedPeers {
   void reset();
 };
 
-// Whether local input from peer (text: its address text) is let in under the
-// localusers= setting. self is the console's end: the accepted connection for
-// TCP, the input socket for UDP. Logs a refusal, bounded per second, with
-// tick.
-bool admitLocalPeer(const sockaddr_in& peer, int self, bool tcp, const char* text,
-                    uint32_t tick);
+// True when peer was refused as another user's within the last second; the
+// refusal is then logged again (bounded). No system call, and no address text
+// unless a line is logged: a flood from a refused port is cheap.
+bool refusedLately(const sockaddr_in& peer, bool tcp, uint32_t tick);
+
+// Whether local input from peer is let in under the localusers= setting.
+// self is the console's end: the accepted connection for TCP, the input
+// socket for UDP. Logs a refusal, bounded per second, with tick.
+bool admitLocalPeer(const sockaddr_in& peer, int self, bool tcp, uint32_t tick);
 
 #endif  // QZUCON_INPUT_PEER_OWNER_H_
