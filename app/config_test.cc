@@ -267,8 +267,7 @@ TEST_F(ConfigTest, WriteiniOverAnotherUsersFileIsPrivate) {
   parseInput("password=secret");
   testing::internal::CaptureStdout();
   writeini("planted.ini");
-  EXPECT_EQ(testing::internal::GetCapturedStdout(),
-            "Configuration written to file: planted.ini\n");
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "Configuration written to file: planted.ini\n");
   struct stat st;
   ASSERT_EQ(lstat("planted.ini", &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0600u);

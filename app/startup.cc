@@ -34,8 +34,7 @@ bool openStandardDescriptors() {
   bool stdinGiven = trFdOpen(0) != 0;
   for (int fd = 0; fd <= 2; fd++) {
     if (trFdOpen(fd) || trOpenNullAt(fd) == fd) continue;
-    log("ERROR: Unable to open /dev/null as descriptor %d: %s\n", fd,
-        trErrorText(trLastError()));
+    log("ERROR: Unable to open /dev/null as descriptor %d: %s\n", fd, trErrorText(trLastError()));
   }
   return stdinGiven;
 }

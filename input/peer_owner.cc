@@ -109,9 +109,8 @@ diagAnswer askKernel(const sockKey& key, sockOwner* owner) {
   char req[kDiagRequestSize];
   int len = diagRequest(key, kDiagSeq, req);
   alignas(nlmsghdr) char reply[kDiagReplySize];
-  int n = trDiagAsk(h, req, static_cast<unsigned>(len)) == len
-              ? trDiagReply(h, reply, sizeof reply)
-              : -1;
+  int n = trDiagAsk(h, req, static_cast<unsigned>(len)) == len ? trDiagReply(h, reply, sizeof reply)
+                                                               : -1;
   trClosesocket(h);
   return n > 0 ? parseDiagReply(reply, n, kDiagSeq, owner) : kDiagRefused;
 }

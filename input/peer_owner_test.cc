@@ -4,6 +4,7 @@
 #include "input/peer_owner.h"
 
 #include <arpa/inet.h>
+#include <gtest/gtest.h>
 #include <linux/filter.h>
 #include <linux/inet_diag.h>
 #include <linux/netlink.h>
@@ -14,8 +15,6 @@
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <cerrno>
 #include <cstddef>

@@ -340,12 +340,13 @@ TEST_F(ConsoleTest, NobodyBindsTheConsolesPorts) {
   tokens.push_back("UDPlistenport=" + std::to_string(udpPort));
   second = startConsole(tokens);
   ASSERT_NE(nullptr, second);
-  EXPECT_TRUE(waitFor(second, "ERROR: Unable to open local UDP input on port " +
-                                  std::to_string(udpPort) + ": "))
+  EXPECT_TRUE(waitFor(
+      second, "ERROR: Unable to open local UDP input on port " + std::to_string(udpPort) + ": "))
       << dump();
   stop(second);
   // The first console still has its input.
-  commandRoundTrip("status", [&](const std::string& s) { return udpSend("127.0.0.1", udpPort, s); });
+  commandRoundTrip("status",
+                   [&](const std::string& s) { return udpSend("127.0.0.1", udpPort, s); });
 }
 
 TEST_F(ConsoleTest, KeepsRunningAndLoggingWhenItsOutputIsClosed) {
