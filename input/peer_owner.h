@@ -93,7 +93,7 @@ void lookupPeerOwner(const sockKey& key, sockOwner* owner);
 // gives up its oldest entry, so more ports than there are entries only cost
 // more lookups.
 struct refusedPeers {
-  static constexpr int kSets = 1024, kWays = 4;
+  static constexpr int kSets = 4096, kWays = 4;
   struct entry {
     uint32_t ip, until;
     uint16_t port;

@@ -194,15 +194,17 @@ TEST(RefusedPeers, RememberedForASecond) {
   EXPECT_FALSE(peers.has(udp, t + 1000));
   EXPECT_FALSE(peers.has(tcp, t));
   EXPECT_FALSE(peers.has(other, t));
-  // More peers than entries: the newest are remembered.
-  for (uint32_t port = 1; port <= 8192; port++) {
-    peers.add({kLoopback, static_cast<uint16_t>(port), false, 0, 0}, t + port / 8);
+  // Every port within half a second, four times more than there are
+  // entries: the newest are remembered, the oldest have given way.
+  auto key = [&](uint32_t port) { return sockKey{kLoopback, uint16_t(port), false, 0, 0}; };
+  for (uint32_t port = 1; port <= 65535; port++) peers.add(key(port), t + port / 128);
+  int newest = 0, oldest = 0;
+  for (uint32_t port = 1; port <= 1024; port++) {
+    oldest += peers.has(key(port), t + 512) ? 1 : 0;
+    newest += peers.has(key(65536 - port), t + 512) ? 1 : 0;
   }
-  int kept = 0;
-  for (uint32_t port = 8192 - 1023; port <= 8192; port++) {
-    kept += peers.has({kLoopback, static_cast<uint16_t>(port), false, 0, 0}, t + 1024) ? 1 : 0;
-  }
-  EXPECT_EQ(1024, kept);
+  EXPECT_EQ(1024, newest);
+  EXPECT_GT(64, oldest);
 }
 
 // Real sockets of this process, looked up as the console looks up a peer.
