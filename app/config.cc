@@ -83,12 +83,17 @@ void putConfiguration(iniOut* out) {
 
 // Writes the configuration to a temporary file in name's folder and renames
 // it over name. A new file is private (it holds passwords in clear text); a
-// file that is replaced passes its permissions on. On any failure the
-// temporary file is removed and whatever was at name stays as it was.
+// file of the console's own user that is replaced passes its permissions on.
+// Anyone else's file says nothing about who may read the passwords (another
+// user may have planted it, readable by all, in a shared folder). On any
+// failure the temporary file is removed and whatever was at name stays as it
+// was.
 bool replaceIni(const char* name) {
   char tmp[kNameChars + 8];
   trf(tmp, sizeof tmp, "%s.XXXXXX", name);
-  int mode = trFileMode(name);
+  unsigned owner = 0;
+  int mode = trFileMode(name, &owner);
+  if (owner != trUid()) mode = -1;
   iniOut out = {trMakeTemp(tmp), true};
   if (out.fd < 0) return false;
   if (mode >= 0 && mode != 0600) out.ok = trFileChmod(out.fd, static_cast<unsigned>(mode)) == 0;

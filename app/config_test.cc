@@ -268,4 +268,23 @@ TEST_F(ConfigTest, WriteiniReplacesASymlinkInsteadOfFollowingIt) {
   }
 }
 
+// A file another user planted at the name, readable by all, must not make
+// the passwords readable by all.
+TEST_F(ConfigTest, WriteiniOverAnotherUsersFileIsPrivate) {
+  {
+    std::ofstream f("planted.ini", std::ios::binary);
+    f << "planted\n";
+  }
+  chmod("planted.ini", 0644);
+  if (chown("planted.ini", 65534, 65534) != 0) GTEST_SKIP() << "only root can hand a file over";
+  parseInput("password=secret");
+  testing::internal::CaptureStdout();
+  writeini("planted.ini");
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "Configuration written to file: planted.ini\n");
+  struct stat st;
+  ASSERT_EQ(lstat("planted.ini", &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  EXPECT_EQ(st.st_uid, geteuid());
+}
+
 }  // namespace

@@ -18,8 +18,9 @@
 
 namespace {
 
-// A busy server outruns the kernel's default queue between two passes.
-constexpr int kServerRcvbuf = 4 << 20;
+// A busy server outruns the kernel's default queue between two passes, and a
+// burst on the local UDP input must not crowd out the owner's datagram.
+constexpr int kRcvbuf = 4 << 20;
 
 void onTerminate(int) {
   g_exit = 1;
@@ -28,9 +29,11 @@ void onTerminate(int) {
 
 // Opens one optional local input socket, on loopback only: nobody elsewhere
 // has any business with it. It stays invalid when that fails, and the
-// operator is told why (most often another program holds the port).
+// operator is told why (most often another program holds the port). Only the
+// listener reuses its address, for a restart while old connections linger.
 void openLocal(trsock* s, int type, uint32_t port) {
   s->handle = trSocket(type);
+  if (s->valid() && type != 0) trReuseAddr(s->handle);
   int failed = !s->valid() || trBind(s->handle, port, "127.0.0.1") != 0 ||
                (type != 0 && trListen(s->handle, 3) != 0);
   if (failed) {
@@ -41,6 +44,7 @@ void openLocal(trsock* s, int type, uint32_t port) {
     return;
   }
   trNonblock(s->handle);
+  if (type == 0) trRcvbuf(s->handle, kRcvbuf);
 }
 
 bool openServerSocket() {
@@ -55,7 +59,7 @@ bool openServerSocket() {
     return false;
   }
   trNonblock(g_sock.handle);
-  trRcvbuf(g_sock.handle, kServerRcvbuf);
+  trRcvbuf(g_sock.handle, kRcvbuf);
   return true;
 }
 

@@ -8,6 +8,7 @@
 #include "app/mainloop.h"
 #include "app/globals.h"
 #include "app/log.h"
+#include "input/admin_input.h"
 #include "runtime/bfc.h"
 #include "runtime/clock.h"
 #include "runtime/files.h"
@@ -30,6 +31,20 @@ int readConfigFile(bfc* ini) {
   char line[kIniLine];
   while (ini->rdln(line, kIniLine, 1)) parseInput(line);
   return 0;
+}
+
+// A launcher may start the console with descriptor 0, 1 or 2 closed; the
+// first socket would take that number, and keys would be read from the
+// network or the screen written to it. Each closed one is opened on
+// /dev/null before anything else is opened. True when standard input was
+// open: keys come from no other.
+bool openStandardDescriptors() {
+  bool stdinGiven = trFdOpen(0) != 0;
+  for (int fd = 0; fd <= 2; fd++) {
+    if (trFdOpen(fd) || trOpenNullAt(fd) == fd) continue;
+    log("ERROR: Unable to open /dev/null as descriptor %d: %s\n", fd, trErrorText(trLastError()));
+  }
+  return stdinGiven;
 }
 
 }  // namespace
@@ -92,6 +107,7 @@ int configure(int argc, char** argv) {
 }
 
 int appMain(int argc, char** argv) {
+  if (!openStandardDescriptors()) g_stdinEnded = 1;
   // A reader of standard output that goes away (`qzucon | head`) must cost
   // the screen only: the files still get every line.
   trIgnoreBrokenPipe();

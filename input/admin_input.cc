@@ -16,12 +16,16 @@ char g_input[kLineChars + 1];
 int32_t g_ll;
 char g_udpinput[kLineChars + 1];
 uint8_t g_stdinEnded;
+refusedPeers g_refusedPeers;
+uint8_t g_diagState[2];
 
 void resetInputGlobals() {
   g_input[0] = 0;
   g_ll = 0;
   g_udpinput[0] = 0;
   g_stdinEnded = 0;
+  g_refusedPeers.reset();
+  g_diagState[0] = g_diagState[1] = kDiagUntried;
 }
 
 bool isLocalPeer(const char* addrText) { return strncmp(addrText, "127.0.0.1", 9) == 0; }
@@ -41,7 +45,7 @@ void admitConnection(uint32_t mono) {
     if (mayLog(kTcpDenied, mono)) log("TCP Connection Request Denied from %s\n", text);
     return;
   }
-  if (!admitLocalPeer(peer, g_TCPsockActive.handle, text, mono)) {
+  if (!admitLocalPeer(peer, g_TCPsockActive.handle, true, mono)) {
     g_TCPsockActive.sClose();
     return;
   }
@@ -70,20 +74,28 @@ int tcpChar(uint32_t mono) {
   return 0;
 }
 
+// Reads datagrams until one is let in. Refused ones are dropped here, up to
+// kDatagramsPerCall of them: a flood from strangers would otherwise cost a
+// pass a datagram, and the owner's datagram behind it would wait until its
+// sender had given up.
 void receiveUdpText(uint32_t mono) {
-  sockaddr_in from;
-  int fromLen = sizeof from;
-  int n = trRecvfrom(g_UDPsock.handle, reinterpret_cast<char*>(g_pkt), kMaxDatagram,
-                     reinterpret_cast<sockaddr*>(&from), &fromLen);
-  if (n < 1) return;
-  char text[kAddrTextSize];
-  trAddrstr(reinterpret_cast<sockaddr*>(&from), text);
-  if (!isLocalPeer(text) || !admitLocalPeer(from, -1, text, mono)) return;
-  // The text ends at the first zero byte or at the datagram's end.
-  int len = 0;
-  while (len < n && len < kLineChars && g_pkt[len]) len++;
-  memcpy(g_udpinput, g_pkt, len);
-  g_udpinput[len] = 0;
+  for (int i = 0; i < kDatagramsPerCall; i++) {
+    sockaddr_in from;
+    int fromLen = sizeof from;
+    int n = trRecvfrom(g_UDPsock.handle, reinterpret_cast<char*>(g_pkt), kMaxDatagram,
+                       reinterpret_cast<sockaddr*>(&from), &fromLen);
+    if (n < 0) return;
+    if (n == 0 || refusedLately(from, false, mono)) continue;
+    char text[kAddrTextSize];
+    trAddrstr(reinterpret_cast<sockaddr*>(&from), text);
+    if (!isLocalPeer(text) || !admitLocalPeer(from, g_UDPsock.handle, false, mono)) continue;
+    // The text ends at the first zero byte or at the datagram's end.
+    int len = 0;
+    while (len < n && len < kLineChars && g_pkt[len]) len++;
+    memcpy(g_udpinput, g_pkt, len);
+    g_udpinput[len] = 0;
+    return;
+  }
 }
 
 int udpChar(uint32_t mono) {

@@ -8,14 +8,19 @@
 
 #include <cstdint>
 
+#include "input/peer_owner.h"
+
 constexpr int kLineChars = 256;
 constexpr int kKeyWaitMs = 50;
 constexpr int kCharsPerCall = 4096;  // characters one processAdminInput call takes at most
+constexpr int kDatagramsPerCall = 4096;  // local datagrams one look takes while refusing them
 
 extern char g_input[kLineChars + 1];     // the line being assembled
 extern int32_t g_ll;                     // characters in g_input
 extern char g_udpinput[kLineChars + 1];  // unused text of the last local datagram
 extern uint8_t g_stdinEnded;             // standard input is at its end: no longer watched
+extern refusedPeers g_refusedPeers;      // local peers refused lately as another user's
+extern uint8_t g_diagState[2];           // diagState of the socket diagnostics: UDP, TCP
 
 // Program-start state of the globals above.
 void resetInputGlobals();

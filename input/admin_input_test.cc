@@ -11,6 +11,7 @@
 #include "app/globals.h"
 #include "support/coretest.h"
 #include "support/proc.h"
+#include "runtime/sock.h"
 #include "runtime/text.h"
 
 namespace {
@@ -161,6 +162,29 @@ TEST_F(AdminInputTest, StandardInputAtItsEndIsDroppedUnlessATerminal) {
   close(nullFd);
   close(terminal);
   close(master);
+}
+
+// Refused datagrams ahead of the owner's in the queue are dropped within the
+// same call: at one a call, a flood would keep the owner's line waiting until
+// its sender had closed its socket (and so could no longer be verified).
+TEST_F(AdminInputTest, RefusedDatagramsDoNotHoldUpTheOwnersLine) {
+  g_UDPsock.handle = trSocket(0);
+  ASSERT_EQ(0, trBind(g_UDPsock.handle, 0, "127.0.0.1"));
+  ASSERT_EQ(0, trRcvbuf(g_UDPsock.handle, 1 << 20));
+  trNonblock(g_UDPsock.handle);
+  std::string dest = "127.0.0.1:" + std::to_string(trSockPort(g_UDPsock.handle));
+  trsock stranger, owner;
+  stranger.handle = trSocket(0);
+  owner.handle = trSocket(0);
+  ASSERT_EQ(0, trBind(stranger.handle, 0, "127.0.0.2"));  // no local peer
+  ASSERT_EQ(0, trBind(owner.handle, 0, "127.0.0.1"));
+  for (int i = 0; i < 200; i++) ASSERT_EQ(5, trSendto(stranger.handle, "junk\n", 5, dest.c_str()));
+  ASSERT_EQ(6, trSendto(owner.handle, "owner\n", 6, dest.c_str()));
+  g_noscreenlog = 1;
+  processAdminInput(-1, 1, 1);  // reads the datagram let in
+  processAdminInput(-1, 1, 1);  // runs its line
+  g_noscreenlog = 0;
+  EXPECT_EQ(loggedLines(), std::vector<std::string>{"owner"});
 }
 
 TEST(IsLocalPeer, OnlyTheFirstNineCharactersCount) {

@@ -2,7 +2,11 @@
 #include "input/peer_owner.h"
 
 #include <arpa/inet.h>
+#include <linux/inet_diag.h>
+#include <linux/netlink.h>
+#include <linux/sock_diag.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -10,14 +14,28 @@
 #include "app/bounded.h"
 #include "app/globals.h"
 #include "app/log.h"
+#include "input/admin_input.h"
 #include "runtime/files.h"
 #include "runtime/sock.h"
+#include "runtime/sockdiag.h"
 
 namespace {
 
 // Read size for the tables; a line is about 150 characters (IPv6: 180).
 constexpr int kTableChunk = 8192;
 constexpr int kHexAddrChars = 32;
+// One socket's reply: its message and the few attributes the kernel adds.
+constexpr int kDiagReplySize = 4096;
+constexpr uint32_t kRememberMs = 1000;
+// Each lookup has a netlink socket of its own, so no earlier reply can wait
+// in it: one number does.
+constexpr uint32_t kDiagSeq = 1;
+
+struct diagRequestMsg {
+  nlmsghdr head;
+  inet_diag_req_v2 req;
+};
+static_assert(sizeof(diagRequestMsg) == kDiagRequestSize, "netlink request layout");
 
 // One 32-bit word of a table address, as the kernel prints it.
 uint32_t hexWord(const char* hex) {
@@ -82,12 +100,63 @@ void scanTableFile(const char* name, const sockKey& key, sockOwner* owner) {
   trFileClose(fd);
 }
 
-void logRefusal(bool tcp, peerVerdict v, const char* text, uint32_t tick) {
+// The same pair seen from the console's end: a socket that surely exists.
+sockKey consoleEnd(const sockKey& k) { return {k.remoteIp, k.remotePort, k.tcp, k.ip, k.port}; }
+
+diagAnswer askKernel(const sockKey& key, sockOwner* owner) {
+  int h = trDiagOpen();
+  if (h < 0) return kDiagRefused;
+  char req[kDiagRequestSize];
+  int len = diagRequest(key, kDiagSeq, req);
+  alignas(nlmsghdr) char reply[kDiagReplySize];
+  int n = trDiagAsk(h, req, static_cast<unsigned>(len)) == len ? trDiagReply(h, reply, sizeof reply)
+                                                               : -1;
+  trClosesocket(h);
+  return n > 0 ? parseDiagReply(reply, n, kDiagSeq, owner) : kDiagRefused;
+}
+
+// Asks the kernel's diagnostics while they are not known to be missing, and
+// learns on first use whether they are.
+diagAnswer askDiagnostics(const sockKey& key, sockOwner* owner) {
+  uint8_t* state = &g_diagState[key.tcp ? 1 : 0];
+  if (*state == kDiagUnavailable) return kDiagRefused;
+  diagAnswer a = askKernel(key, owner);
+  if (*state == kDiagUntried) {
+    sockOwner self = {};
+    if (a == kDiagNoSocket && askKernel(consoleEnd(key), &self) != kDiagFound) a = kDiagRefused;
+    *state = a == kDiagRefused ? kDiagUnavailable : kDiagWorks;
+  }
+  return a;
+}
+
+// The slot set of a peer: ports spread it, the address (mostly 127.0.0.1)
+// hardly at all.
+int refusedSet(const sockKey& k) {
+  uint32_t h = (k.ip * 2654435761u) ^ k.port ^ (k.tcp ? 0x8000u : 0u);
+  return static_cast<int>(h % refusedPeers::kSets);
+}
+
+bool sameKey(const refusedPeers::entry& e, const sockKey& k) {
+  return e.used && e.ip == k.ip && e.port == k.port && e.tcp == k.tcp;
+}
+
+// Tick arithmetic that survives the tick's wrap.
+bool before(uint32_t tick, uint32_t until) { return static_cast<int32_t>(until - tick) > 0; }
+
+// The address text is made only for a line that is logged: a flood from a
+// refused port is counted, not formatted.
+void logRefusal(bool tcp, peerVerdict v, const sockaddr_in& peer, uint32_t tick) {
   lineKind kind = tcp ? (v == kPeerOtherUser ? kTcpOtherUser : kTcpUnverified)
                       : (v == kPeerOtherUser ? kUdpOtherUser : kUdpUnverified);
   if (!mayLog(kind, tick)) return;
+  char text[kAddrTextSize];
+  trAddrstr(reinterpret_cast<const sockaddr*>(&peer), text);
   log("**Refused local %s input from %s: %s\n", tcp ? "TCP" : "UDP", text,
       v == kPeerOtherUser ? "another user" : "sender could not be verified");
+}
+
+sockKey keyOf(const sockaddr_in& peer, bool tcp) {
+  return {peer.sin_addr.s_addr, ntohs(peer.sin_port), tcp, 0, 0};
 }
 
 }  // namespace
@@ -126,23 +195,101 @@ peerVerdict judgeOwner(const sockOwner& owner, uint32_t myUid) {
   return owner.uid == myUid || owner.uid == 0 ? kPeerAccepted : kPeerOtherUser;
 }
 
+int diagRequest(const sockKey& key, uint32_t seq, void* out) {
+  diagRequestMsg m = {};
+  m.head.nlmsg_len = sizeof m;
+  m.head.nlmsg_type = SOCK_DIAG_BY_FAMILY;
+  m.head.nlmsg_flags = NLM_F_REQUEST;
+  m.head.nlmsg_seq = seq;
+  m.req.sdiag_family = AF_INET;
+  m.req.sdiag_protocol = key.tcp ? IPPROTO_TCP : IPPROTO_UDP;
+  m.req.idiag_states = ~0u;
+  // The kernel finds a TCP socket by its own end as the source; a UDP socket
+  // it finds as the receiver of a datagram from the source, so there the
+  // peer is the destination.
+  inet_diag_sockid& id = m.req.id;
+  uint32_t srcIp = key.tcp ? key.ip : key.remoteIp, dstIp = key.tcp ? key.remoteIp : key.ip;
+  uint16_t srcPort = key.tcp ? key.port : key.remotePort;
+  uint16_t dstPort = key.tcp ? key.remotePort : key.port;
+  id.idiag_src[0] = srcIp;
+  id.idiag_dst[0] = dstIp;
+  id.idiag_sport = htons(srcPort);
+  id.idiag_dport = htons(dstPort);
+  id.idiag_cookie[0] = id.idiag_cookie[1] = INET_DIAG_NOCOOKIE;
+  memcpy(out, &m, sizeof m);
+  return static_cast<int>(sizeof m);
+}
+
+diagAnswer parseDiagReply(const void* reply, int len, uint32_t seq, sockOwner* owner) {
+  const nlmsghdr* h = static_cast<const nlmsghdr*>(reply);
+  for (; len > 0 && NLMSG_OK(h, static_cast<unsigned>(len)); h = NLMSG_NEXT(h, len)) {
+    if (h->nlmsg_seq != seq) continue;  // a late answer to an earlier question
+    if (h->nlmsg_type == NLMSG_ERROR) {
+      if (h->nlmsg_len < NLMSG_LENGTH(sizeof(nlmsgerr))) return kDiagRefused;
+      const nlmsgerr* e = static_cast<const nlmsgerr*>(NLMSG_DATA(h));
+      return e->error == -ENOENT ? kDiagNoSocket : kDiagRefused;
+    }
+    if (h->nlmsg_type != SOCK_DIAG_BY_FAMILY ||
+        h->nlmsg_len < NLMSG_LENGTH(sizeof(inet_diag_msg))) {
+      return kDiagRefused;
+    }
+    const inet_diag_msg* m = static_cast<const inet_diag_msg*>(NLMSG_DATA(h));
+    *owner = {1, m->idiag_uid, m->idiag_inode, false};
+    return kDiagFound;
+  }
+  return kDiagRefused;
+}
+
 void lookupPeerOwner(const sockKey& key, sockOwner* owner) {
+  *owner = sockOwner();
+  if (askDiagnostics(key, owner) != kDiagRefused) return;
   *owner = sockOwner();
   scanTableFile(key.tcp ? "/proc/net/tcp" : "/proc/net/udp", key, owner);
   scanTableFile(key.tcp ? "/proc/net/tcp6" : "/proc/net/udp6", key, owner);
 }
 
-bool admitLocalPeer(const sockaddr_in& peer, int conn, const char* text, uint32_t tick) {
+bool refusedPeers::has(const sockKey& key, uint32_t tick) const {
+  for (const entry& e : slot[refusedSet(key)]) {
+    if (sameKey(e, key) && before(tick, e.until)) return true;
+  }
+  return false;
+}
+
+void refusedPeers::add(const sockKey& key, uint32_t tick) {
+  entry* set = slot[refusedSet(key)];
+  entry* pick = &set[0];
+  for (int i = 0; i < kWays; i++) {
+    entry* e = &set[i];
+    if (sameKey(*e, key) || !e->used || !before(tick, e->until)) {
+      pick = e;
+      break;
+    }
+    if (before(e->until, pick->until)) pick = e;
+  }
+  *pick = {key.ip, tick + kRememberMs, key.port, key.tcp, true};
+}
+
+void refusedPeers::reset() { memset(slot, 0, sizeof slot); }
+
+bool refusedLately(const sockaddr_in& peer, bool tcp, uint32_t tick) {
+  if (g_localusers == kLocalUsersAny || !g_refusedPeers.has(keyOf(peer, tcp), tick)) return false;
+  logRefusal(tcp, kPeerOtherUser, peer, tick);
+  return true;
+}
+
+bool admitLocalPeer(const sockaddr_in& peer, int self, bool tcp, uint32_t tick) {
   if (g_localusers == kLocalUsersAny) return true;
-  sockKey key = {peer.sin_addr.s_addr, ntohs(peer.sin_port), conn >= 0, 0, 0};
-  sockaddr_in self = {};
-  if (key.tcp && trSockName(conn, &self) == 0) {
-    key.remoteIp = self.sin_addr.s_addr;
-    key.remotePort = ntohs(self.sin_port);
+  if (refusedLately(peer, tcp, tick)) return false;
+  sockKey key = keyOf(peer, tcp);
+  sockaddr_in end = {};
+  if (trSockName(self, &end) == 0) {
+    key.remoteIp = end.sin_addr.s_addr;
+    key.remotePort = ntohs(end.sin_port);
   }
   sockOwner owner;
   lookupPeerOwner(key, &owner);
   peerVerdict v = judgeOwner(owner, trUid());
-  if (v != kPeerAccepted) logRefusal(key.tcp, v, text, tick);
+  if (v == kPeerOtherUser) g_refusedPeers.add(key, tick);
+  if (v != kPeerAccepted) logRefusal(tcp, v, peer, tick);
   return v == kPeerAccepted;
 }

@@ -1,11 +1,16 @@
 // Who is on the other end of a local input socket. A local peer passes the
-// address rule and then must belong to the console's own user or to root:
-// the kernel's socket tables (/proc/net/tcp, udp and their IPv6 twins, where
-// IPv4-mapped peers show) name the owner of the peer's socket. A socket the
-// kernel no longer lists, or lists without an owner (an orphan: a client that
-// has closed before the console read it; it shows as uid 0 with inode 0),
-// cannot be verified and is refused. The parsing and the decision are pure,
-// so that tables can test them; only lookupPeerOwner reads files.
+// address rule and then must belong to the console's own user or to root.
+// The kernel names the owner of the peer's socket: asked about that one
+// socket through its socket diagnostics (netlink), or, where those are
+// refused, in its socket tables (/proc/net/tcp, udp and their IPv6 twins,
+// where IPv4-mapped peers show), which cost a read of every socket on the
+// host. A socket the kernel no longer knows, or knows without an owner (an
+// orphan: a client that has closed before the console read it; it shows as
+// uid 0 with inode 0), cannot be verified and is refused. A peer refused as
+// another user's is remembered for a second, so that a flood from one port
+// costs one lookup. Building the question, parsing both kinds of answer and
+// the decision are pure, so that tables can test them; only lookupPeerOwner
+// talks to the kernel.
 #ifndef QZUCON_INPUT_PEER_OWNER_H_
 #define QZUCON_INPUT_PEER_OWNER_H_
 
@@ -25,9 +30,10 @@ struct sockEntry {
   unsigned long inode;
 };
 
-// The peer socket looked for: its own address (local in its table line) and,
-// for a TCP connection, the console's end (remote in that line). A UDP
-// sender's socket may be bound to the wildcard address.
+// The peer socket looked for: its own address (local in its table line) and
+// the console's end: of the connection for TCP (remote in that line), the
+// input socket's address for UDP. A UDP sender's socket may be bound to the
+// wildcard address.
 struct sockKey {
   uint32_t ip;
   uint16_t port;
@@ -58,14 +64,56 @@ void scanSockTable(const char* text, const sockKey& key, sockOwner* owner);
 // another user.
 peerVerdict judgeOwner(const sockOwner& owner, uint32_t myUid);
 
-// Reads the kernel's tables for key into *owner (zeroed first). A table that
-// cannot be read adds nothing.
+// What the socket diagnostics said about one socket.
+enum diagAnswer {
+  kDiagFound,     // the socket, with its owner
+  kDiagNoSocket,  // no such socket (also all a kernel without them for the protocol says)
+  kDiagRefused,   // no usable answer: netlink refused, an error, a reply cut short
+};
+// Whether the diagnostics of a protocol have proved themselves: only a
+// socket they do find tells a kernel that has them from one that has none.
+enum diagState { kDiagUntried, kDiagWorks, kDiagUnavailable };
+constexpr int kDiagRequestSize = 72;  // a netlink header and an inet_diag_req_v2
+
+// Writes the request for key's socket, numbered seq, into req (at least
+// kDiagRequestSize bytes); returns its length.
+int diagRequest(const sockKey& key, uint32_t seq, void* req);
+// Reads the kernel's reply (len bytes) to request seq. kDiagFound sets
+// *owner to that one socket's uid and inode; messages of another number
+// are skipped.
+diagAnswer parseDiagReply(const void* reply, int len, uint32_t seq, sockOwner* owner);
+
+// The kernel's word on key's socket into *owner (zeroed first): one
+// diagnostics lookup, or the tables where the diagnostics are unavailable
+// (g_diagState, learnt on first use). A table that cannot be read adds
+// nothing.
 void lookupPeerOwner(const sockKey& key, sockOwner* owner);
 
-// Whether local input from peer (text: its address text) is let in under the
-// localusers= setting. conn is the accepted TCP connection (its local end is
-// the console's end of the pair), or -1 for a UDP datagram. Logs a refusal,
-// bounded per second of tick (the pass's monotonic ms).
-bool admitLocalPeer(const sockaddr_in& peer, int conn, const char* text, uint32_t tick);
+// Peers refused lately as another user's, each for a second. A full set
+// gives up its oldest entry, so more ports than there are entries only cost
+// more lookups.
+struct refusedPeers {
+  static constexpr int kSets = 4096, kWays = 4;
+  struct entry {
+    uint32_t ip, until;
+    uint16_t port;
+    bool tcp, used;
+  };
+  entry slot[kSets][kWays];
+
+  bool has(const sockKey& key, uint32_t tick) const;
+  void add(const sockKey& key, uint32_t tick);
+  void reset();
+};
+
+// True when peer was refused as another user's within the last second of tick (monotonic ms); the
+// refusal is then logged again (bounded). No system call, and no address text
+// unless a line is logged: a flood from a refused port is cheap.
+bool refusedLately(const sockaddr_in& peer, bool tcp, uint32_t tick);
+
+// Whether local input from peer is let in under the localusers= setting.
+// self is the console's end: the accepted connection for TCP, the input
+// socket for UDP. Logs a refusal, bounded per second of tick (the pass's monotonic ms).
+bool admitLocalPeer(const sockaddr_in& peer, int self, bool tcp, uint32_t tick);
 
 #endif  // QZUCON_INPUT_PEER_OWNER_H_

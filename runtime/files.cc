@@ -14,9 +14,10 @@
 
 int trMakeTemp(char* templ) { return mkostemp(templ, O_CLOEXEC); }
 
-int trFileMode(const char* name) {
+int trFileMode(const char* name, unsigned* owner) {
   struct stat st;
   if (lstat(name, &st) != 0 || !S_ISREG(st.st_mode)) return -1;
+  *owner = static_cast<unsigned>(st.st_uid);
   return static_cast<int>(st.st_mode & 07777);
 }
 
@@ -39,6 +40,16 @@ int trOpenRead(const char* name) { return open(name, O_RDONLY | O_CLOEXEC); }
 int trFileRead(int fd, char* buf, unsigned len) { return static_cast<int>(read(fd, buf, len)); }
 
 unsigned trUid() { return static_cast<unsigned>(geteuid()); }
+
+int trFdOpen(int fd) { return fcntl(fd, F_GETFD) != -1 ? 1 : 0; }
+
+int trOpenNullAt(int fd) {
+  int n = open("/dev/null", O_RDWR);
+  if (n < 0 || n == fd) return n;
+  int r = dup2(n, fd);
+  close(n);
+  return r;
+}
 
 int trOpenAppend(const char* name) {
   return open(name, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);

@@ -10,8 +10,9 @@
 // that file, new, mode 0600, open for writing. Descriptor or -1 (errno kept).
 int trMakeTemp(char* templ);
 // Permission bits (07777) of the regular file at name, not following a
-// symbolic link; -1 when there is none or it is no regular file.
-int trFileMode(const char* name);
+// symbolic link, and its owner's uid in *owner; -1 when there is none or it is
+// no regular file.
+int trFileMode(const char* name, unsigned* owner);
 int trFileChmod(int fd, unsigned mode);  // fchmod: 0 or -1
 int trFileWrite(int fd, const char* data, unsigned len);  // write: bytes or -1
 int trFileSync(int fd);                  // fsync: 0 or -1
@@ -24,6 +25,12 @@ int trOpenRead(const char* name);        // descriptor or -1
 int trFileRead(int fd, char* buf, unsigned len);  // read: bytes, 0 at end, -1
 // The effective user id of this process: the owner of what it creates.
 unsigned trUid();
+
+// 1 when fd is an open descriptor, else 0.
+int trFdOpen(int fd);
+// Opens /dev/null for reading and writing as descriptor fd: open, and dup2
+// when open chose another number. fd, or -1.
+int trOpenNullAt(int fd);
 
 // Opens name for writing at its end, creating it (mode 0666 less the umask)
 // when it does not exist. The descriptor, or -1.

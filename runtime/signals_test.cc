@@ -41,6 +41,27 @@ TEST(TrOnTerminate, InstallsWithoutRestartAndRestoresDefault) {
   for (int i = 0; i < 3; i++) sigaction(kSignals[i], &old[i], nullptr);
 }
 
+TEST(TrOnTerminate, InheritedIgnoreStaysButSigtermIsAlwaysHandled) {
+  const int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
+  struct sigaction old[3];
+  struct sigaction ignore = {};
+  ignore.sa_handler = SIG_IGN;
+  for (int i = 0; i < 3; i++) sigaction(kSignals[i], &ignore, &old[i]);
+
+  ASSERT_EQ(0, trOnTerminate(onSignal));
+  for (int step = 0; step < 2; step++) {
+    for (int sig : kSignals) {
+      struct sigaction now;
+      sigaction(sig, nullptr, &now);
+      void (*want)(int) = sig != SIGTERM ? SIG_IGN : step == 0 ? onSignal : SIG_DFL;
+      EXPECT_EQ(want, now.sa_handler) << "signal " << sig << ", step " << step;
+    }
+    trDefaultTerminate();
+  }
+
+  for (int i = 0; i < 3; i++) sigaction(kSignals[i], &old[i], nullptr);
+}
+
 TEST(TrIgnoreBrokenPipe, AWriteToAClosedPipeFailsInsteadOfKilling) {
   struct sigaction old;
   sigaction(SIGPIPE, nullptr, &old);

@@ -38,9 +38,12 @@ in_addr_t hostPart(const char* dest) {
 
 int trSocket(int type) { return socket(AF_INET, type == 0 ? SOCK_DGRAM : SOCK_STREAM, 0); }
 
-int trBind(int h, unsigned port, const char* addr) {
+int trReuseAddr(int h) {
   int one = 1;
-  setsockopt(h, SOL_SOCKET, SO_REUSEADDR, &one, sizeof(one));
+  return setsockopt(h, SOL_SOCKET, SO_REUSEADDR, &one, sizeof(one));
+}
+
+int trBind(int h, unsigned port, const char* addr) {
   sockaddr_in a = anyAddr(port);
   if (addr != nullptr && addr[0] != '\0') a.sin_addr.s_addr = inet_addr(addr);
   return bind(h, reinterpret_cast<const sockaddr*>(&a), sizeof(a));

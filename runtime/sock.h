@@ -13,9 +13,13 @@
 constexpr int kAddrTextSize = 22;
 
 int trSocket(int type);  // 0 = UDP, anything else = TCP; new handle or -1
-// SO_REUSEADDR, then bind to the low 16 bits of port on addr ("" = any).
-// 0 on success, -1 on failure.
+// Binds to the low 16 bits of port on addr ("" = any). 0 on success, -1 on
+// failure. No SO_REUSEADDR: on a UDP socket it would let any user bind the
+// same port beside it and take its datagrams.
 int trBind(int h, unsigned port, const char* addr);
+// SO_REUSEADDR, for a TCP listener only (a restart may then bind while old
+// connections linger in TIME_WAIT). Call before trBind. 0 or -1.
+int trReuseAddr(int h);
 int trNonblock(int h);  // 1 when O_NONBLOCK was set, 0 when refused
 int trListen(int h, int backlog);
 // Accepts one pending connection; peer receives 16 bytes. Handle or -1.

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
 #include <string>
 
@@ -184,6 +185,36 @@ TEST(TrBind, Failures) {
   s.handle = trSocket(1);
   EXPECT_EQ(-1, trBind(s.handle, boundPort(listener.handle), "127.0.0.1")) << "port in use";
   EXPECT_EQ(-1, trBind(-1, 0, "")) << "no socket";
+}
+
+// Another process that sets SO_REUSEADDR and binds a port of ours must be
+// refused: on UDP it would otherwise share the port and take its datagrams.
+TEST(TrBind, NobodyJoinsABoundPort) {
+  struct row {
+    const char* label;
+    int type;
+    const char *ours, *theirs;
+  } rows[] = {
+      {"udp on any, same address", 0, "", "127.0.0.1"},
+      {"udp on any, any", 0, "", ""},
+      {"udp on loopback, same address", 0, "127.0.0.1", "127.0.0.1"},
+      {"udp on loopback, any", 0, "127.0.0.1", ""},
+      {"tcp listener with reuse, same address", 1, "127.0.0.1", "127.0.0.1"},
+  };
+  for (const row& r : rows) {
+    SCOPED_TRACE(r.label);
+    trsock ours, theirs;
+    ours.handle = trSocket(r.type);
+    bool tcp = r.type != 0;
+    ASSERT_TRUE(!tcp || trReuseAddr(ours.handle) == 0);
+    ASSERT_EQ(0, trBind(ours.handle, 0, r.ours));
+    ASSERT_TRUE(!tcp || trListen(ours.handle, 3) == 0);
+    theirs.handle = trSocket(r.type);
+    ASSERT_EQ(0, trReuseAddr(theirs.handle));
+    errno = 0;
+    EXPECT_EQ(-1, trBind(theirs.handle, boundPort(ours.handle), r.theirs));
+    EXPECT_EQ(EADDRINUSE, errno);
+  }
 }
 
 TEST(TrNonblock, SetsFlagAndKeepsOthers) {

@@ -113,6 +113,13 @@ runProc* e2eTest::startConsole(const std::vector<std::string>& tokens) {
   return spawn("qzucon", argv, kPipeIn | kPipeOut | kPipeErr);
 }
 
+runProc* e2eTest::startConsoleVia(const std::string& script,
+                                  const std::vector<std::string>& tokens) {
+  std::vector<std::string> argv = {"/bin/sh", "-c", script, consoleBin()};
+  argv.insert(argv.end(), tokens.begin(), tokens.end());
+  return spawn("qzucon", argv, kPipeIn | kPipeOut | kPipeErr);
+}
+
 std::vector<std::string> e2eTest::consoleTokens(const std::vector<runProc*>& standins,
                                                 const std::vector<std::string>& passwords) const {
   std::vector<std::string> t = {"myaddr=127.0.0.1:" + std::to_string(consolePort_)};

@@ -44,6 +44,10 @@ class e2eTest : public ::testing::Test {
   // Starts the console in the scratch folder with these configuration tokens
   // and its standard input on a pipe. Null on failure.
   runProc* startConsole(const std::vector<std::string>& tokens);
+  // The same through /bin/sh -c script, with the console's path as $0 and the
+  // tokens as its arguments: the script sets up what the console inherits
+  // and ends in `exec "$0" "$@"`.
+  runProc* startConsoleVia(const std::string& script, const std::vector<std::string>& tokens);
   // Tokens for a console on consolePort_ with one server per stand-in, each
   // with login "admin" and the given password.
   std::vector<std::string> consoleTokens(const std::vector<runProc*>& standins,

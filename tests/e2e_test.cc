@@ -23,13 +23,15 @@ class ConsoleTest : public e2eTest {
 
   // One stand-in and a console configured for it; returns when the stand-in
   // has accepted the console's proof.
+  // With a script, the console is started through it (startConsoleVia).
   void startSession(const std::vector<std::string>& standinOpts,
-                    const std::vector<std::string>& extraTokens = {}) {
+                    const std::vector<std::string>& extraTokens = {},
+                    const std::string& script = "") {
     server_ = startStandin("secret", standinOpts);
     ASSERT_NE(nullptr, server_) << dump();
     std::vector<std::string> tokens = consoleTokens({server_}, {"secret"});
     tokens.insert(tokens.end(), extraTokens.begin(), extraTokens.end());
-    console_ = startConsole(tokens);
+    console_ = script.empty() ? startConsole(tokens) : startConsoleVia(script, tokens);
     ASSERT_NE(nullptr, console_);
     ASSERT_TRUE(waitFor(server_, "proof-ok console=" + self() + " login=admin", kStderr)) << dump();
   }
@@ -260,6 +262,91 @@ TEST_F(ConsoleTest, SigtermAndSighupEndLikeExit) {
     ASSERT_TRUE(waitExit(console_)) << dump();
     EXPECT_TRUE(procExited(console_->status) && procExitCode(console_->status) == 0) << dump();
   }
+}
+
+// nohup and a shell's background jobs start the console with SIGHUP and
+// SIGINT ignored; that must hold. SIGTERM still ends it cleanly.
+TEST_F(ConsoleTest, InheritedIgnoreOfSighupAndSigintHolds) {
+  ASSERT_NO_FATAL_FAILURE(startSession({"--rate", "2"}, {}, "trap '' HUP INT; exec \"$0\" \"$@\""));
+  ASSERT_TRUE(waitFor(console_, "\"qzuconexit\" exits.\n")) << dump();
+  ASSERT_EQ(0, trKill(console_->pid, SIGHUP));
+  ASSERT_EQ(0, trKill(console_->pid, SIGINT));
+  ASSERT_TRUE(type(console_, "qzuconlist\n"));
+  EXPECT_TRUE(waitFor(console_, "server address: " + addr(server_) + "   login: admin\n"))
+      << dump();
+  EXPECT_FALSE(console_->ended) << dump();
+  ASSERT_EQ(0, trKill(console_->pid, SIGTERM));
+  EXPECT_TRUE(waitFor(server_, "exit console=" + self(), kStderr)) << dump();
+  ASSERT_TRUE(waitExit(console_)) << dump();
+  EXPECT_TRUE(procExited(console_->status) && procExitCode(console_->status) == 0) << dump();
+}
+
+// A launcher that leaves standard descriptors closed: the server socket must
+// not become standard input, where datagrams from anyone would be keys.
+TEST_F(ConsoleTest, ClosedStandardDescriptorsTakeNoKeysFromTheNetwork) {
+  struct row {
+    const char* label;
+    const char* script;
+  } rows[] = {
+      {"0 closed", "exec \"$0\" \"$@\" <&-"},
+      {"0, 1 and 2 closed", "exec \"$0\" \"$@\" <&- >&- 2>&-"},
+  };
+  for (const row& r : rows) {
+    SCOPED_TRACE(r.label);
+    ASSERT_NO_FATAL_FAILURE(startSession({"--rate", "10"}, {}, r.script));
+    std::string line = "->qzstandin " + addr(server_) + " line ";
+    std::string file = "127_0_0_1_" + std::to_string(portOf(server_)) + ".log";
+    ASSERT_TRUE(waitForFile(file, "] " + line + "1\n")) << dump();
+    trsock stranger;
+    stranger.handle = trSocket(0);
+    ASSERT_EQ(0, trBind(stranger.handle, 0, "127.0.0.1"));
+    for (char c : std::string("\nqzuconexit\n")) {
+      ASSERT_EQ(1, trSendto(stranger.handle, &c, 1, self().c_str()));
+    }
+    ASSERT_TRUE(waitForFile(file, "] " + line + "20\n")) << dump();
+    for (int n = 1; n <= 20; n++) {
+      EXPECT_EQ(1, countOf(readFile(file), "] " + line + std::to_string(n) + "\n")) << n;
+    }
+    EXPECT_FALSE(console_->ended) << dump();
+    stop(console_);
+    EXPECT_TRUE(procExited(console_->status) && procExitCode(console_->status) == 0) << dump();
+  }
+}
+
+// The console's UDP ports are its own: nobody binds beside it, not even with
+// SO_REUSEADDR, and a second console on them fails instead of sharing.
+TEST_F(ConsoleTest, NobodyBindsTheConsolesPorts) {
+  int udpPort = 0;
+  ASSERT_NO_FATAL_FAILURE(startWithLocalInput(0, &udpPort));
+  for (int port : {consolePort_, udpPort}) {
+    for (const char* ip : {"127.0.0.1", ""}) {
+      SCOPED_TRACE(std::to_string(port) + " on '" + ip + "'");
+      trsock intruder;
+      intruder.handle = trSocket(0);
+      ASSERT_EQ(0, trReuseAddr(intruder.handle));
+      EXPECT_EQ(-1, trBind(intruder.handle, static_cast<unsigned>(port), ip));
+    }
+  }
+  runProc* second = startConsole(consoleTokens({server_}, {"secret"}));
+  ASSERT_NE(nullptr, second);
+  ASSERT_TRUE(waitExit(second)) << dump();
+  EXPECT_NE(std::string::npos,
+            second->out.find("ERROR: Unable to bind to UDP port " + std::to_string(consolePort_)))
+      << dump();
+  EXPECT_TRUE(procExited(second->status) && procExitCode(second->status) == 5) << dump();
+
+  std::vector<std::string> tokens = consoleTokens({server_}, {"secret"});
+  tokens[0] = "myaddr=127.0.0.1:" + std::to_string(freePort(0));
+  tokens.push_back("UDPlistenport=" + std::to_string(udpPort));
+  second = startConsole(tokens);
+  ASSERT_NE(nullptr, second);
+  EXPECT_TRUE(waitFor(
+      second, "ERROR: Unable to open local UDP input on port " + std::to_string(udpPort) + ": "))
+      << dump();
+  stop(second);
+  // The first console still has its input.
+  commandRoundTrip("status",
+                   [&](const std::string& s) { return udpSend("127.0.0.1", udpPort, s); });
 }
 
 TEST_F(ConsoleTest, KeepsRunningAndLoggingWhenItsOutputIsClosed) {
