@@ -107,7 +107,20 @@ int keyChar(bool waiting) {
   return 0;
 }
 
-bool keyWaiting() { return !g_stdinEnded && trSelect(trStdinFd(), 0, 0) == 1; }
+// What one wait found on standard input: true when a key is waiting. A
+// standard input that is not open at all is dropped.
+bool keyIn(int ready) {
+  if (ready & kFdInvalid) g_stdinEnded = 1;
+  return (ready & kFdReadable) != 0;
+}
+
+// A look at standard input alone, without waiting, through the pass's one wait.
+bool keyWaiting() {
+  if (g_stdinEnded) return false;
+  int fd = trStdinFd();
+  int ready = 0;
+  return trWaitInput(&fd, 1, 0, &ready) > 0 && keyIn(ready);
+}
 
 // The one wait of a pass: it ends as soon as a key or anything on one of the
 // console's sockets is waiting, so that what arrives is taken within the next
@@ -117,9 +130,7 @@ bool waitForInput(int sock, unsigned waitMs) {
   int fds[kSources] = {g_stdinEnded ? -1 : trStdinFd(), sock, g_TCPsock.handle,
                        g_TCPsockActive.handle, g_UDPsock.handle};
   int ready[kSources];
-  if (trWaitInput(fds, kSources, waitMs, ready) <= 0) return false;
-  if (ready[kKeys] & kFdInvalid) g_stdinEnded = 1;  // no standard input at all
-  return (ready[kKeys] & kFdReadable) != 0;
+  return trWaitInput(fds, kSources, waitMs, ready) > 0 && keyIn(ready[kKeys]);
 }
 
 int nextChar(bool keyReady, uint32_t tick) {
