@@ -37,7 +37,7 @@ void admitConnection(uint32_t tick) {
   trAddrstr(reinterpret_cast<sockaddr*>(&peer), text);
   if (!isLocalPeer(text)) {
     g_TCPsockActive.sClose();
-    if (mayLog(kTcpDenied, tick)) log("TCP Connection Request Denied from %s\n", text);
+    logBounded(kTcpDenied, tick, text);
     return;
   }
   if (!admitLocalPeer(peer, g_TCPsockActive.handle, text, tick)) {
@@ -56,8 +56,7 @@ int tcpChar(uint32_t tick) {
   int extra = trAcceptFrom(g_TCPsock.handle, reinterpret_cast<sockaddr*>(&other));
   if (extra != -1) {
     trClosesocket(extra);
-    if (mayLog(kTcpBusy, tick))
-      log("TCP Local Connection Request Denied: TCP Socket already open\n");
+    logBounded(kTcpBusy, tick);
   }
   char c = 0;
   int n = trRecv(g_TCPsockActive.handle, &c, 1);

@@ -85,9 +85,7 @@ void scanTableFile(const char* name, const sockKey& key, sockOwner* owner) {
 void logRefusal(bool tcp, peerVerdict v, const char* text, uint32_t tick) {
   lineKind kind = tcp ? (v == kPeerOtherUser ? kTcpOtherUser : kTcpUnverified)
                       : (v == kPeerOtherUser ? kUdpOtherUser : kUdpUnverified);
-  if (!mayLog(kind, tick)) return;
-  log("**Refused local %s input from %s: %s\n", tcp ? "TCP" : "UDP", text,
-      v == kPeerOtherUser ? "another user" : "sender could not be verified");
+  logBounded(kind, tick, text);
 }
 
 }  // namespace

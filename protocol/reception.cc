@@ -30,10 +30,8 @@ bool challengeMatches(const serverRec* r, const unsigned char* challenge) {
 void takeNewChallenge(serverRec* r, uint32_t tick) {
   const unsigned char* was = r->header + kServerChallengeOffset;
   const unsigned char* now = g_pkt + 4;
-  if (mayLogAbout(r, &r->challengeLines, kChallengeKind, tick)) {
-    log("Received Server Challenge from %s, was=%02x%02x%02x%02x, now=%02x%02x%02x%02x\n", g_temp,
-        was[0], was[1], was[2], was[3], now[0], now[1], now[2], now[3]);
-  }
+  logBoundedAbout(r, kNewChallenge, tick, g_temp, was[0], was[1], was[2], was[3], now[0], now[1],
+                  now[2], now[3]);
   memcpy(r->header + kServerChallengeOffset, now, kChallengeSize);
   answerChallenge(r, tick);
   noteChallenge(r);
@@ -70,14 +68,8 @@ void showText(const serverRec* r, const char* text) {
 // A datagram that brings no log text: from no configured server (r null) or
 // too short. Returns 1 when its line was written, 0 when only counted.
 int reportDropped(serverRec* r, uint32_t tick) {
-  if (!r) {
-    if (!mayLog(kUnknownSender, tick)) return 0;
-    log("**Ignoring packet from %s - unknown source address / header\n", g_temp);
-  } else {
-    if (!mayLogAbout(r, &r->shortLines, kShortPacketKind, tick)) return 0;
-    log("**Ignoring short packet from %s [%s]\n", g_temp, reinterpret_cast<char*>(g_pkt));
-  }
-  return 1;
+  if (!r) return logBounded(kUnknownSender, tick, g_temp) ? 1 : 0;
+  return logBoundedAbout(r, kShortPacket, tick, g_temp, reinterpret_cast<char*>(g_pkt)) ? 1 : 0;
 }
 
 bool sendsAs(const serverRec* r, const char* text, const unsigned char* challenge) {
