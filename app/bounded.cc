@@ -1,37 +1,49 @@
-// Summaries of the bounded lines.
+// The bounded lines and their summaries, both printed from the table of kinds.
 #include "app/bounded.h"
+
+#include <cstdarg>
 
 #include "app/globals.h"
 #include "app/log.h"
-
-const char kShortPacketKind[] = "Ignoring short packet from";
-const char kChallengeKind[] = "Received Server Challenge from";
+#include "runtime/text.h"
 
 namespace {
 
-// What the summary quotes for each kind; "..." stands for the peer.
-const char* const kKindText[kLineKinds] = {
-    "Ignoring packet from ... - unknown source address / header",
-    "TCP Connection Request Denied from ...",
-    "TCP Local Connection Request Denied: TCP Socket already open",
-    "Refused local TCP input from ...: another user",
-    "Refused local TCP input from ...: sender could not be verified",
-    "Refused local UDP input from ...: another user",
-    "Refused local UDP input from ...: sender could not be verified",
+struct kindText {
+  const char* line;    // the whole line's format
+  const char* quoted;  // its start up to and with the peer: what a summary quotes
 };
 
-void sumUp(uint32_t held, const char* kind, const char* who) {
+#define QZUCON_LINE_KIND_TEXT(name, scope, quoted, rest) {quoted rest, quoted},
+const kindText kKindTexts[kLineKinds] = {QZUCON_BOUNDED_LINES(QZUCON_LINE_KIND_TEXT)};
+#undef QZUCON_LINE_KIND_TEXT
+
+constexpr char kAnyPeer[] = "...";  // the peer in the summary of a kind about anyone
+constexpr int kQuoteChars = 511;    // a server's address and the text around it
+
+void sumUp(uint32_t held, lineKind kind, const char* who) {
   if (held == 0) return;
-  log("**%lu more lines like \"%s%s%s\" in the last second\n", static_cast<unsigned long>(held),
-      kind, who[0] ? " " : "", who);
+  const char* quoted = kKindTexts[kind].quoted;
+  while (*quoted == '*') quoted++;  // the summary carries its own mark
+  char quote[kQuoteChars + 1];
+  trf(quote, sizeof quote, quoted, who);
+  log("**%lu more lines like \"%s\" in the last second\n", static_cast<unsigned long>(held), quote);
 }
 
-bool allow(lineLimit* l, const char* kind, const char* who, uint32_t tick) {
+// Counts one line of kind in l, sums up the ended second, and prints the
+// line from the values in ap when it may be logged.
+bool logLine(lineLimit* l, lineKind kind, const char* who, uint32_t tick, va_list ap) {
   uint32_t ended = 0;
   bool ok = limitLine(l, tick, &ended) != 0;
   sumUp(ended, kind, who);
-  return ok;
+  if (!ok) return false;
+  char line[kLogMessageChars + 1];  // log cuts its messages to this as well
+  vtrf(line, sizeof line, kKindTexts[kind].line, ap);
+  log("%s", line);
+  return true;
 }
+
+lineLimit* serverLimit(serverRec* r, lineKind kind) { return &r->lineLimits[lineSlot(kind)]; }
 
 // Notes a server's limit whose second is running: it will need a summary.
 void noteServerLimit(const lineLimit* l) {
@@ -48,26 +60,39 @@ void flushServerLimits(uint32_t tick) {
   g_serverLimitsRunning = false;
   for (int i = 0; i < flServer.nodes(); i++) {
     serverRec* r = serverAt(i);
-    sumUp(limitFlush(&r->shortLines, tick), kShortPacketKind, r->ipPort);
-    sumUp(limitFlush(&r->challengeLines, tick), kChallengeKind, r->ipPort);
-    noteServerLimit(&r->shortLines);
-    noteServerLimit(&r->challengeLines);
+    for (int k = 0; k < kLineKinds; k++) {
+      lineKind kind = static_cast<lineKind>(k);
+      if (kLineScopes[kind] != kAboutServer) continue;
+      sumUp(limitFlush(serverLimit(r, kind), tick), kind, r->ipPort);
+      noteServerLimit(serverLimit(r, kind));
+    }
   }
 }
 
 }  // namespace
 
-bool mayLog(lineKind kind, uint32_t tick) {
-  return allow(&g_lineLimits[kind], kKindText[kind], "", tick);
+bool logBounded(lineKind kind, uint32_t tick, ...) {
+  va_list ap;
+  va_start(ap, tick);
+  bool ok = logLine(&g_lineLimits[kind], kind, kAnyPeer, tick, ap);
+  va_end(ap);
+  return ok;
 }
 
-bool mayLogAbout(const serverRec* r, lineLimit* l, const char* kind, uint32_t tick) {
-  bool ok = allow(l, kind, r->ipPort, tick);
-  noteServerLimit(l);
+bool logBoundedAbout(serverRec* r, lineKind kind, uint32_t tick, ...) {
+  va_list ap;
+  va_start(ap, tick);
+  bool ok = logLine(serverLimit(r, kind), kind, r->ipPort, tick, ap);
+  va_end(ap);
+  noteServerLimit(serverLimit(r, kind));
   return ok;
 }
 
 void flushBoundedLines(uint32_t tick) {
-  for (int k = 0; k < kLineKinds; k++) sumUp(limitFlush(&g_lineLimits[k], tick), kKindText[k], "");
+  for (int k = 0; k < kLineKinds; k++) {
+    lineKind kind = static_cast<lineKind>(k);
+    if (kLineScopes[kind] != kAboutAnyone) continue;
+    sumUp(limitFlush(&g_lineLimits[k], tick), kind, kAnyPeer);
+  }
   flushServerLimits(tick);
 }

@@ -1,8 +1,8 @@
 // Bounded logging of the lines that strangers can cause: dropped datagrams,
-// refused local peers, a server's changing challenge. Each kind (per server,
-// for the kinds about a server) logs its first lines of every second as
-// usual; the rest are counted and summed up in one line when that second is
-// over:
+// refused local peers, a server's changing challenge (app/linekinds.h holds
+// their texts). Each kind (per server, for the kinds about a server) logs its
+// first lines of every second as usual; the rest are counted and summed up in
+// one line when that second is over:
 //   **<n> more lines like "<kind>" in the last second
 // so that a flood costs a line a second instead of a line a datagram. The
 // times given here are the pass's monotonic ms, so a clock change neither
@@ -12,19 +12,16 @@
 
 #include <cstdint>
 
+#include "app/limit.h"
 #include "app/linekinds.h"
 #include "protocol/server.h"
-#include "runtime/limit.h"
 
-// Kinds about one server; the summary names the server's resolved address.
-extern const char kShortPacketKind[];  // "Ignoring short packet from"
-extern const char kChallengeKind[];    // "Received Server Challenge from"
-
-// True when a line of this kind may be logged at tick; false when it is only
-// counted. Logs the summary of the kind's ended second first, if any.
-bool mayLog(lineKind kind, uint32_t tick);
+// Logs the line of a kind about anyone at tick, unless it is over its limit
+// and only counted; the summary of the kind's ended second comes first, if
+// any. The values are the line's, the peer's text first. True when logged.
+bool logBounded(lineKind kind, uint32_t tick, ...);
 // The same for a kind about server r, counted in the record's own limit.
-bool mayLogAbout(const serverRec* r, lineLimit* l, const char* kind, uint32_t tick);
+bool logBoundedAbout(serverRec* r, lineKind kind, uint32_t tick, ...);
 
 // Once a pass: logs the summary of every kind whose second is over, so that
 // it comes out even when the flood has stopped.

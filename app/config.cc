@@ -40,8 +40,9 @@ const textKey kTextKeys[] = {
 
 bool parseTextKey(const char* p) {
   for (const textKey& k : kTextKeys) {
-    if (!startsWithNoCase(p, k.word)) continue;
-    mystrzcpy(k.dest, p + strlen(k.word), k.limit);
+    const char* value = skipWordNoCase(p, k.word);
+    if (value == nullptr) continue;
+    mystrzcpy(k.dest, value, k.limit);
     return true;
   }
   return false;
@@ -140,24 +141,25 @@ void commitPendingServer() {
 void parseInput(const char* token) {
   const char* p = skipBlanks(token);
   if (*p == 0 || *p == ';') return;
-  if (startsWithNoCase(p, "server=")) {
+  const char* value = skipWordNoCase(p, "server=");
+  if (value != nullptr) {
     commitPendingServer();
-    mystrzcpy(g_tempServer.address, p + 7, kNameChars);
+    mystrzcpy(g_tempServer.address, value, kNameChars);
     return;
   }
   if (parseTextKey(p)) return;
-  if (startsWithNoCase(p, "TCPlistenport=")) {
-    g_TCPlistenport = atoul(skipBlanks(p + 14));
-  } else if (startsWithNoCase(p, "UDPlistenport=")) {
-    g_UDPlistenport = atoul(skipBlanks(p + 14));
-  } else if (startsWithNoCase(p, "localusers=")) {
-    parseLocalUsers(p + 11);
+  if ((value = skipWordNoCase(p, "TCPlistenport=")) != nullptr) {
+    g_TCPlistenport = atoul(skipBlanks(value));
+  } else if ((value = skipWordNoCase(p, "UDPlistenport=")) != nullptr) {
+    g_UDPlistenport = atoul(skipBlanks(value));
+  } else if ((value = skipWordNoCase(p, "localusers=")) != nullptr) {
+    parseLocalUsers(value);
   } else if (startsWithNoCase(p, "qzucondebug")) {
     g_debug = 1;
-  } else if (startsWithNoCase(p, "qzuconwrite ")) {
-    writeini(p + 11);
-  } else if (startsWithNoCase(p, "qzuconlog ")) {
-    mystrzcpy(g_logfn, p + 10, kNameChars);
+  } else if ((value = skipWordNoCase(p, "qzuconwrite ")) != nullptr) {
+    writeini(value);
+  } else if ((value = skipWordNoCase(p, "qzuconlog ")) != nullptr) {
+    mystrzcpy(g_logfn, value, kNameChars);
     strim(g_logfn, " \t");
   } else {
     showHelp();

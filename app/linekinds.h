@@ -1,17 +1,58 @@
 // The kinds of log line that anybody who can reach the console's sockets can
-// cause, each bounded per second on its own (app/bounded.h).
+// cause, each bounded per second on its own (app/bounded.h). This table is
+// the only place that holds their texts: both the line and the summary of
+// the lines held back are printed from it.
+//
+// One row per kind: X(name, scope, quoted, rest)
+//   scope   kAboutAnyone: one limit for the kind; kAboutServer: one limit per
+//           configured server, kept in its record
+//   quoted  the line's printf format up to and with the peer's %s: what the
+//           summary quotes, without a leading "**", with "..." for the peer
+//           (kAboutAnyone) or the server's address (kAboutServer)
+//   rest    the rest of the line's format: its other values and the "\n"
 #ifndef QZUCON_APP_LINEKINDS_H_
 #define QZUCON_APP_LINEKINDS_H_
 
-enum lineKind {
-  kUnknownSender,   // "**Ignoring packet from ..."
-  kTcpDenied,       // "TCP Connection Request Denied from ..."
-  kTcpBusy,         // "TCP Local Connection Request Denied: ..."
-  kTcpOtherUser,    // "**Refused local TCP input from ...: another user"
-  kTcpUnverified,   // "**Refused local TCP input from ...: sender could not be verified"
-  kUdpOtherUser,    // "**Refused local UDP input from ...: another user"
-  kUdpUnverified,   // "**Refused local UDP input from ...: sender could not be verified"
-  kLineKinds
-};
+#define QZUCON_BOUNDED_LINES(X)                                                                   \
+  X(kUnknownSender, kAboutAnyone, "**Ignoring packet from %s - unknown source address / header",  \
+    "\n")                                                                                         \
+  X(kTcpDenied, kAboutAnyone, "TCP Connection Request Denied from %s", "\n")                      \
+  X(kTcpBusy, kAboutAnyone, "TCP Local Connection Request Denied: TCP Socket already open", "\n") \
+  X(kTcpOtherUser, kAboutAnyone, "**Refused local TCP input from %s: another user", "\n")         \
+  X(kTcpUnverified, kAboutAnyone,                                                                 \
+    "**Refused local TCP input from %s: sender could not be verified", "\n")                      \
+  X(kUdpOtherUser, kAboutAnyone, "**Refused local UDP input from %s: another user", "\n")         \
+  X(kUdpUnverified, kAboutAnyone,                                                                 \
+    "**Refused local UDP input from %s: sender could not be verified", "\n")                      \
+  X(kShortPacket, kAboutServer, "**Ignoring short packet from %s", " [%s]\n")                     \
+  X(kNewChallenge, kAboutServer, "Received Server Challenge from %s",                             \
+    ", was=%02x%02x%02x%02x, now=%02x%02x%02x%02x\n")
+
+enum lineScope { kAboutAnyone, kAboutServer };
+
+#define QZUCON_LINE_KIND_NAME(name, scope, quoted, rest) name,
+enum lineKind { QZUCON_BOUNDED_LINES(QZUCON_LINE_KIND_NAME) kLineKinds };
+#undef QZUCON_LINE_KIND_NAME
+
+#define QZUCON_LINE_KIND_SCOPE(name, scope, quoted, rest) scope,
+constexpr lineScope kLineScopes[kLineKinds] = {QZUCON_BOUNDED_LINES(QZUCON_LINE_KIND_SCOPE)};
+#undef QZUCON_LINE_KIND_SCOPE
+
+// Where a kind's limit sits among those of its scope: the kinds of one scope
+// are numbered 0, 1, ... in table order.
+constexpr int lineSlot(lineKind kind) {
+  int slot = 0;
+  for (int k = 0; k < kind; k++) slot += kLineScopes[k] == kLineScopes[kind] ? 1 : 0;
+  return slot;
+}
+
+constexpr int linesInScope(lineScope scope) {
+  int n = 0;
+  for (lineScope s : kLineScopes) n += s == scope ? 1 : 0;
+  return n;
+}
+
+// The limits a server record keeps, one per kind about a server.
+constexpr int kServerLineKinds = linesInScope(kAboutServer);
 
 #endif  // QZUCON_APP_LINEKINDS_H_

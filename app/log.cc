@@ -23,6 +23,11 @@ void toScreen(const char* text) {
 
 // Appends one entry to the file with one write. 0 when it was written whole,
 // else the system's error code, or -1 when only part of it was written.
+#ifdef FUZZING_BUILD_MODE_UNSAFE_FOR_PRODUCTION
+// A fuzz target logs millions of entries, and opening the file for each was
+// most of its time: the entry, made as for the file, goes nowhere.
+int appendEntry(const char*, const char*, int) { return 0; }
+#else
 int appendEntry(const char* name, const char* entry, int len) {
   int fd = trOpenAppend(name);
   if (fd < 0) return trLastError();
@@ -32,6 +37,7 @@ int appendEntry(const char* name, const char* entry, int len) {
   if (trFileClose(fd) != 0 && err == 0) err = trLastError();
   return err;
 }
+#endif
 
 void reportFile(const char* name, int err, int64_t now) {
   char line[kFileNameChars + 160];

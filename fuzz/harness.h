@@ -11,11 +11,12 @@
 
 #include "protocol/server.h"
 
-// Once per process, from LLVMFuzzerInitialize: standard output to /dev/null
-// (log echoes every message) and a fresh scratch folder under $TMPDIR,
-// removed at exit. Without an artifact flag, adds one naming the working
-// folder, which is where libFuzzer would put a finding by default: a finding
-// made inside the scratch folder would otherwise be lost with it.
+// Once per process, from LLVMFuzzerInitialize: standard output to a stream
+// that drops everything (log echoes every message) and a fresh scratch folder
+// under $TMPDIR, removed at exit. Without an artifact flag, adds one naming
+// the working folder, which is where libFuzzer would put a finding by
+// default: a finding made inside the scratch folder would otherwise be lost
+// with it.
 void fuzzInit(int* argc, char*** argv);
 
 // Makes the scratch folder the working folder for one input (or the set-up),

@@ -42,7 +42,7 @@ void admitConnection(uint32_t mono) {
   trAddrstr(reinterpret_cast<sockaddr*>(&peer), text);
   if (!isLocalPeer(text)) {
     g_TCPsockActive.sClose();
-    if (mayLog(kTcpDenied, mono)) log("TCP Connection Request Denied from %s\n", text);
+    logBounded(kTcpDenied, mono, text);
     return;
   }
   if (!admitLocalPeer(peer, g_TCPsockActive.handle, true, mono)) {
@@ -61,8 +61,7 @@ int tcpChar(uint32_t mono) {
   int extra = trAcceptFrom(g_TCPsock.handle, reinterpret_cast<sockaddr*>(&other));
   if (extra != -1) {
     trClosesocket(extra);
-    if (mayLog(kTcpBusy, mono))
-      log("TCP Local Connection Request Denied: TCP Socket already open\n");
+    logBounded(kTcpBusy, mono);
   }
   char c = 0;
   int n = trRecv(g_TCPsockActive.handle, &c, 1);
@@ -120,7 +119,20 @@ int keyChar(bool waiting) {
   return 0;
 }
 
-bool keyWaiting() { return !g_stdinEnded && trSelect(trStdinFd(), 0, 0) == 1; }
+// What one wait found on standard input: true when a key is waiting. A
+// standard input that is not open at all is dropped.
+bool keyIn(int ready) {
+  if (ready & kFdInvalid) g_stdinEnded = 1;
+  return (ready & kFdReadable) != 0;
+}
+
+// A look at standard input alone, without waiting, through the pass's one wait.
+bool keyWaiting() {
+  if (g_stdinEnded) return false;
+  int fd = trStdinFd();
+  int ready = 0;
+  return trWaitInput(&fd, 1, 0, &ready) > 0 && keyIn(ready);
+}
 
 // The one wait of a pass: it ends as soon as a key or anything on one of the
 // console's sockets is waiting, so that what arrives is taken within the next
@@ -130,9 +142,7 @@ bool waitForInput(int sock, unsigned waitMs) {
   int fds[kSources] = {g_stdinEnded ? -1 : trStdinFd(), sock, g_TCPsock.handle,
                        g_TCPsockActive.handle, g_UDPsock.handle};
   int ready[kSources];
-  if (trWaitInput(fds, kSources, waitMs, ready) <= 0) return false;
-  if (ready[kKeys] & kFdInvalid) g_stdinEnded = 1;  // no standard input at all
-  return (ready[kKeys] & kFdReadable) != 0;
+  return trWaitInput(fds, kSources, waitMs, ready) > 0 && keyIn(ready[kKeys]);
 }
 
 int nextChar(bool keyReady, uint32_t mono) {

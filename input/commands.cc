@@ -57,19 +57,20 @@ void processInputLine(int sock, uint32_t tick, uint32_t mono, const char* line) 
   g_noscreenlog = 1;
   log("%s\n", line);
   g_noscreenlog = 0;
+  const char* arg;
   if (strcasecmp(line, "qzuconexit") == 0) {
     g_exit = 1;
   } else if (strcasecmp(line, "qzucondebug") == 0) {
     g_debug = g_debug ? 0 : 1;
-  } else if (startsWithNoCase(line, "qzuconwrite")) {
-    writeini(line + 11);
-  } else if (startsWithNoCase(line, "qzuconlog")) {
-    strzcpy(g_logfn, line + 9, kNameChars);
+  } else if ((arg = skipWordNoCase(line, "qzuconwrite")) != nullptr) {
+    writeini(arg);
+  } else if ((arg = skipWordNoCase(line, "qzuconlog")) != nullptr) {
+    strzcpy(g_logfn, arg, kNameChars);
     strim(g_logfn, " \t");
   } else if (startsWithNoCase(line, "qzuconlist")) {
     listServers();
-  } else if (startsWithNoCase(line, "qzuconactive")) {
-    chooseActive(line + 12);
+  } else if ((arg = skipWordNoCase(line, "qzuconactive")) != nullptr) {
+    chooseActive(arg);
   } else if (startsWithNoCase(line, "qzuconstatus")) {
     showStatus(mono);
   } else if (!g_activeServer) {

@@ -30,10 +30,8 @@ bool challengeMatches(const serverRec* r, const unsigned char* challenge) {
 void takeNewChallenge(serverRec* r, uint32_t tick, uint32_t mono) {
   const unsigned char* was = r->header + kServerChallengeOffset;
   const unsigned char* now = g_pkt + 4;
-  if (mayLogAbout(r, &r->challengeLines, kChallengeKind, mono)) {
-    log("Received Server Challenge from %s, was=%02x%02x%02x%02x, now=%02x%02x%02x%02x\n", g_temp,
-        was[0], was[1], was[2], was[3], now[0], now[1], now[2], now[3]);
-  }
+  logBoundedAbout(r, kNewChallenge, mono, g_temp, was[0], was[1], was[2], was[3], now[0], now[1],
+                  now[2], now[3]);
   memcpy(r->header + kServerChallengeOffset, now, kChallengeSize);
   answerChallenge(r, tick, mono);
   noteChallenge(r);
@@ -64,14 +62,8 @@ void showText(const serverRec* r, const char* text) {
 // A datagram that brings no log text: from no configured server (r null) or
 // too short. Returns 1 when its line was written, 0 when only counted.
 int reportDropped(serverRec* r, uint32_t mono) {
-  if (!r) {
-    if (!mayLog(kUnknownSender, mono)) return 0;
-    log("**Ignoring packet from %s - unknown source address / header\n", g_temp);
-  } else {
-    if (!mayLogAbout(r, &r->shortLines, kShortPacketKind, mono)) return 0;
-    log("**Ignoring short packet from %s [%s]\n", g_temp, reinterpret_cast<char*>(g_pkt));
-  }
-  return 1;
+  if (!r) return logBounded(kUnknownSender, mono, g_temp) ? 1 : 0;
+  return logBoundedAbout(r, kShortPacket, mono, g_temp, reinterpret_cast<char*>(g_pkt)) ? 1 : 0;
 }
 
 bool sendsAs(const serverRec* r, const char* text, const unsigned char* challenge) {

@@ -6,10 +6,11 @@
 
 #include <cstdint>
 
+#include "app/limit.h"
+#include "app/linekinds.h"
 #include "protocol/health.h"
 #include "protocol/peer.h"
 #include "protocol/senders.h"
-#include "runtime/limit.h"
 
 // Header layout: every packet to a server opens with these 32 bytes.
 constexpr int kMagicOffset = 0;            // FF FF FF FF "QZ_U"
@@ -38,10 +39,10 @@ struct serverRec {
   // challenge from one server never garbles another's lines.
   uint32_t rseed;
   serverHealth health;  // what qzuconstatus and the link diagnostics report
-  // Whoever can send from this server's address can make these lines; they
-  // are bounded per second and server (app/bounded.h).
-  lineLimit shortLines;      // "**Ignoring short packet from ..."
-  lineLimit challengeLines;  // "Received Server Challenge from ..."
+  // Whoever can send from this server's address can make the lines of the
+  // kinds about a server; they are bounded per second and server
+  // (app/bounded.h), by lineSlot of their kind.
+  lineLimit lineLimits[kServerLineKinds];
   // A changed challenge is answered by a heartbeat at most once a second, so
   // that forged challenges cannot make the console flood the server.
   uint32_t lastAnswer;  // monotonic ms of the last answer

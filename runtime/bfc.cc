@@ -2,9 +2,6 @@
 // missing file reads like an empty one and nobody has to check an open call.
 #include "runtime/bfc.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cstdarg>
 #include <cstring>
 
@@ -12,10 +9,6 @@
 
 namespace {
 constexpr int kModeChars = 31;
-
-// Only modes that would create the file anyway may pre-create it; a reading
-// open must not leave an empty file behind.
-bool createsFile(const char* mode) { return mode[0] == 'w' || mode[0] == 'a'; }
 }  // namespace
 
 void fixFileName(char* name) {
@@ -24,7 +17,7 @@ void fixFileName(char* name) {
   }
 }
 
-bfc::bfc(const char* mode, const char* fmt, ...) : stream_(nullptr), newFileMode_(0) {
+bfc::bfc(const char* mode, const char* fmt, ...) : stream_(nullptr) {
   name_[0] = '\0';
   strzcpy(mode_, mode != nullptr ? mode : "", kModeChars);
   if (fmt != nullptr) {
@@ -40,12 +33,6 @@ bfc::~bfc() { close(); }
 
 int bfc::open() {
   if (stream_ != nullptr) return 1;
-  if (newFileMode_ != 0 && createsFile(mode_)) {
-    // O_EXCL: an existing file (or a planted symlink) is left alone, and the
-    // fopen below then truncates or appends with the file's own mode.
-    int fd = ::open(name_, O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, newFileMode_);
-    if (fd >= 0) ::close(fd);
-  }
   stream_ = fopen(name_, mode_);
   return stream_ != nullptr ? 1 : 0;
 }

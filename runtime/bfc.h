@@ -21,11 +21,6 @@ class bfc {
   bfc(const bfc&) = delete;
   bfc& operator=(const bfc&) = delete;
 
-  // When non-zero, a file that does not exist yet is created with these
-  // permission bits (before umask) on the next open in a writing mode ('w' or
-  // 'a'); an existing file keeps its own. Used for files holding secrets.
-  void setNewFileMode(unsigned perm) { newFileMode_ = perm; }
-
   int open();   // 1 when open (already or now), 0 when it cannot be opened
   int close();  // 1 when closed cleanly or not open, 0 when close reported an error
   // Reads one line (at most max-1 characters) into buffer, which is emptied
@@ -44,7 +39,6 @@ class bfc {
   char name_[kFileNameChars + 1];
   char mode_[32];
   FILE* stream_;
-  unsigned newFileMode_;
 };
 
 #endif  // QZUCON_RUNTIME_BFC_H_

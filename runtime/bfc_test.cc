@@ -1,9 +1,8 @@
 // bfc in a scratch folder: name fixing, line reading with and without
-// stripping, long lines in pieces, writing, and the mode of new files.
+// stripping, long lines in pieces, and writing.
 #include "runtime/bfc.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <climits>
@@ -40,11 +39,6 @@ class BfcTest : public ::testing::Test {
     while ((c = fgetc(f)) != EOF) s.push_back(static_cast<char>(c));
     fclose(f);
     return s;
-  }
-  static unsigned permOf(const char* name) {
-    struct stat st;
-    if (stat(name, &st) != 0) return 07777;
-    return st.st_mode & 0777;
   }
 
   char oldCwd_[PATH_MAX];
@@ -146,34 +140,6 @@ TEST_F(BfcTest, CloseReportsAndAllowsReopen) {
   EXPECT_EQ(1, f.close());
   EXPECT_EQ(1, f.rdln(line, sizeof(line), 1)) << "reopened from the start";
   EXPECT_STREQ("one", line);
-}
-
-TEST_F(BfcTest, NewFileModeAppliesOnlyToNewFiles) {
-  mode_t oldMask = umask(022);
-  writeFile("old.ini", "previous contents\n");
-  ASSERT_EQ(0, chmod("old.ini", 0644));
-  struct Row {
-    const char* label;
-    const char* name;
-    const char* mode;
-    unsigned wantPerm;
-  } rows[] = {
-      {"new file gets 0600", "new.ini", "wb", 0600},
-      {"existing file keeps 0644", "old.ini", "wb", 0644},
-      {"reading mode creates nothing", "none.ini", "rb", 07777},
-  };
-  for (const Row& r : rows) {
-    SCOPED_TRACE(r.label);
-    {
-      bfc f(r.mode, "%s", r.name);
-      f.setNewFileMode(0600);
-      f.wrtf("secret\n");
-    }
-    EXPECT_EQ(r.wantPerm, permOf(r.name));
-  }
-  EXPECT_EQ("secret\n", readFile("old.ini")) << "still truncated and written";
-  EXPECT_EQ("secret\n", readFile("new.ini"));
-  umask(oldMask);
 }
 
 }  // namespace

@@ -42,13 +42,20 @@ int trLocalTime(time_t t, struct tm* out) {
   return 0;
 }
 
-int trLocalNow(struct tm* out) { return out != nullptr ? trLocalTime(trTime(), out) : 0; }
+namespace {
+void sleepFor(unsigned secs, long nanos) {
+  timespec ts;
+  ts.tv_sec = static_cast<time_t>(secs);
+  ts.tv_nsec = nanos;
+  nanosleep(&ts, nullptr);
+}
+}  // namespace
 
 void trSleep(unsigned ms) {
-  if (ms == 0) return;
-  // Split so long sleeps do not overflow a microsecond count.
-  timespec ts;
-  ts.tv_sec = static_cast<time_t>(ms / 1000u);
-  ts.tv_nsec = static_cast<long>(ms % 1000u) * 1000000L;
-  nanosleep(&ts, nullptr);
+  // Split so long sleeps do not overflow a finer count.
+  if (ms != 0) sleepFor(ms / 1000u, static_cast<long>(ms % 1000u) * 1000000L);
+}
+
+void trSleepUs(unsigned us) {
+  if (us != 0) sleepFor(us / 1000000u, static_cast<long>(us % 1000000u) * 1000L);
 }

@@ -30,11 +30,11 @@ time_t trTime();
 // Local broken-down time of t (localtime_r underneath). 1 on success, 0 when
 // the time cannot be converted (out is then zeroed).
 int trLocalTime(time_t t, struct tm* out);
-// trLocalTime of the time now; 0 also for a null out.
-int trLocalNow(struct tm* out);
 
 // Sleeps ms milliseconds; 0 returns at once. An interrupted sleep is not
 // resumed, so a signal ends it early.
 void trSleep(unsigned ms);
+// The same in microseconds, for the short steps of tools that pace sending.
+void trSleepUs(unsigned us);
 
 #endif  // QZUCON_RUNTIME_CLOCK_H_

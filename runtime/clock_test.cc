@@ -76,9 +76,9 @@ constexpr char kEastZone[] = "QZT-5:30";
 TEST(GetTickCount, AgreesWithLocalTime) {
   tzSwap zone(kEastZone);
   struct tm before, after;
-  ASSERT_EQ(1, trLocalNow(&before));
+  ASSERT_EQ(1, trLocalTime(trTime(), &before));
   uint32_t tick = GetTickCount();
-  ASSERT_EQ(1, trLocalNow(&after));
+  ASSERT_EQ(1, trLocalTime(trTime(), &after));
   // Second-granular bounds around the tick, widened because time() may trail
   // the clock GetTickCount reads.
   int32_t sinceBefore = static_cast<int32_t>(tick - tickFromLocal(before, 0));
@@ -88,32 +88,23 @@ TEST(GetTickCount, AgreesWithLocalTime) {
   EXPECT_LT(sinceBefore, 60000) << "far from local time";
 }
 
-TEST(TrLocalNow, FollowsTheTimeZoneAndRefusesNull) {
-  struct tm utc, east;
-  {
-    tzSwap zone("UTC0");
-    ASSERT_EQ(1, trLocalNow(&utc));
-  }
-  {
-    tzSwap zone(kEastZone);
-    ASSERT_EQ(1, trLocalNow(&east));
-  }
-  // Minutes of the day apart, give or take a minute ending between the calls.
-  int apart = (east.tm_hour * 60 + east.tm_min - utc.tm_hour * 60 - utc.tm_min + 1440) % 1440;
-  EXPECT_GE(apart, 330);
-  EXPECT_LE(apart, 331);
-  EXPECT_EQ(0, trLocalNow(nullptr));
-}
-
 TEST(TrSleep, SleepsAtLeastTheTimeAsked) {
   // The upper bound is seconds above the time asked: it catches a sleep in
   // the wrong unit, never a slow machine.
-  for (unsigned ms : {0u, 20u, 1100u}) {
+  struct row {
+    unsigned ms, us;  // one of them is asked for; the other is 0
+  } rows[] = {{0, 0}, {20, 0}, {1100, 0}, {0, 300}, {0, 1200000}};
+  for (const row& r : rows) {
     auto start = std::chrono::steady_clock::now();
-    trSleep(ms);
+    if (r.us != 0) {
+      trSleepUs(r.us);
+    } else {
+      trSleep(r.ms);
+    }
     auto took = std::chrono::steady_clock::now() - start;
-    EXPECT_GE(took, std::chrono::milliseconds(ms)) << ms << " ms";
-    EXPECT_LT(took, std::chrono::milliseconds(ms) + std::chrono::seconds(5)) << ms << " ms";
+    auto asked = std::chrono::milliseconds(r.ms) + std::chrono::microseconds(r.us);
+    EXPECT_GE(took, asked) << r.ms << " ms, " << r.us << " us";
+    EXPECT_LT(took, asked + std::chrono::seconds(5)) << r.ms << " ms, " << r.us << " us";
   }
 }
 

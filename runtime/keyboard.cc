@@ -22,14 +22,6 @@ int trSelect(int fd, int mode, unsigned timeoutMs) {
   return FD_ISSET(fd, &set) ? 1 : 0;
 }
 
-int trGetkey(int timeoutMs) {
-  unsigned wait = timeoutMs > 0 ? static_cast<unsigned>(timeoutMs) : 0u;
-  if (trSelect(STDIN_FILENO, 0, wait) != 1) return 0;
-  char c = 0;
-  if (trReadKey(&c) != 1) return 0;
-  return static_cast<signed char>(c);
-}
-
 int trStdinFd() { return STDIN_FILENO; }
 
 int trReadKey(char* c) {

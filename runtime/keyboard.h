@@ -6,11 +6,9 @@
 
 // Waits until fd is readable (mode 0) or writable (mode 1), at most
 // timeoutMs. 1 ready, 0 timed out, -1 when the wait failed (also when
-// interrupted, and for a descriptor outside 0..1023).
+// interrupted, and for a descriptor outside 0..1023). For one socket;
+// standard input is waited on with trWaitInput only.
 int trSelect(int fd, int mode, unsigned timeoutMs);
-// One byte from standard input as a signed char widened to int, or 0 when none
-// arrived within timeoutMs (and at once at end of input).
-int trGetkey(int timeoutMs);
 
 // The descriptor of standard input.
 int trStdinFd();

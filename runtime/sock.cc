@@ -34,6 +34,15 @@ in_addr_t hostPart(const char* dest) {
   host[len] = '\0';
   return inet_addr(host);
 }
+
+// The port after the first ':', 0 without one.
+uint16_t destPort(const char* dest) {
+  const char* colon = strchr(dest, ':');
+  if (colon == nullptr) return 0;
+  // strtol clamps where atol would overflow; the low 16 bits are the port.
+  long port = strtol(colon + 1, nullptr, 10);
+  return static_cast<uint16_t>(static_cast<unsigned long>(port) & 0xFFFFu);
+}
 }  // namespace
 
 int trSocket(int type) { return socket(AF_INET, type == 0 ? SOCK_DGRAM : SOCK_STREAM, 0); }
@@ -74,18 +83,9 @@ int trRecvfrom(int h, char* buf, unsigned len, sockaddr* from, int* fromLen) {
   return r;
 }
 
-uint16_t trDestPort(const char* dest) {
-  if (dest == nullptr) return 0;
-  const char* colon = strchr(dest, ':');
-  if (colon == nullptr) return 0;
-  // strtol clamps where atol would overflow; the low 16 bits are the port.
-  long port = strtol(colon + 1, nullptr, 10);
-  return static_cast<uint16_t>(static_cast<unsigned long>(port) & 0xFFFFu);
-}
-
 int trDestAddr(const char* dest, sockaddr_in* out) {
   if (dest == nullptr || dest[0] == '\0' || out == nullptr) return 0;
-  *out = anyAddr(trDestPort(dest));
+  *out = anyAddr(destPort(dest));
   out->sin_addr.s_addr = hostPart(dest);
   return 1;
 }

@@ -46,8 +46,6 @@ int trRcvbuf(int h, int bytes);
 // first ':' and the port after it (atol, low 16 bits; 0 without ':'). Returns 0
 // for a null or empty text (no destination), else 1. Pure; no system call.
 int trDestAddr(const char* dest, sockaddr_in* out);
-// The port part of trDestAddr alone, in host byte order.
-uint16_t trDestPort(const char* dest);
 
 // Owner of one socket handle; closes it when it dies.
 class trsock {

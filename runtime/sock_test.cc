@@ -59,7 +59,6 @@ TEST(TrDestAddr, PortAndAddressFromText) {
     sockaddr_in a;
     memset(&a, 0xAB, sizeof(a));
     ASSERT_EQ(r.result, trDestAddr(r.dest, &a));
-    EXPECT_EQ(r.port, trDestPort(r.dest));
     if (r.result == 0) continue;
     EXPECT_EQ(AF_INET, a.sin_family);
     EXPECT_EQ(r.port, ntohs(a.sin_port));

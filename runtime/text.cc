@@ -78,3 +78,7 @@ uint32_t atoul(const char* text) {
 bool startsWithNoCase(const char* text, const char* word) {
   return strncasecmp(text, word, strlen(word)) == 0;
 }
+
+const char* skipWordNoCase(const char* text, const char* word) {
+  return startsWithNoCase(text, word) ? text + strlen(word) : nullptr;
+}

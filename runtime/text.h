@@ -29,6 +29,9 @@ char* strim(char* s, const char* set);
 
 // True when text begins with word, ignoring the case of ASCII letters.
 bool startsWithNoCase(const char* text, const char* word);
+// The rest of text behind word when text begins with it (as startsWithNoCase
+// decides), else null: a keyword's value without counting its letters.
+const char* skipWordNoCase(const char* text, const char* word);
 
 // Reads decimal digits from the start of text, modulo 2^32; '-' characters
 // are skipped, anything else ends the scan. No blanks, no sign: "+5" is 0.

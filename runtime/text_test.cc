@@ -127,6 +127,29 @@ TEST(Strim, NullGivesEmptyText) {
   EXPECT_STREQ("", s);
 }
 
+TEST(SkipWordNoCase, RestBehindTheWordOrNull) {
+  struct Row {
+    const char* text;
+    const char* word;
+    const char* want;  // null when text does not begin with word
+  } rows[] = {
+      {"TCPlistenport=24350", "tcplistenport=", "24350"},
+      {"qzuconlog", "qzuconlog", ""},
+      {"qzuconlog x.log", "QZUCONLOG", " x.log"},
+      {"qzucon", "qzuconlog", nullptr},
+      {" qzuconlog", "qzuconlog", nullptr},
+  };
+  for (const Row& r : rows) {
+    const char* rest = skipWordNoCase(r.text, r.word);
+    if (r.want == nullptr) {
+      EXPECT_EQ(nullptr, rest) << r.text;
+    } else {
+      EXPECT_STREQ(r.want, rest) << r.text;
+      EXPECT_EQ(r.text + strlen(r.word), rest) << r.text << ": a pointer into the text";
+    }
+  }
+}
+
 TEST(Atoul, ScansDigitsSkippingMinus) {
   struct Row {
     const char* in;

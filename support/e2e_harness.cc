@@ -14,6 +14,9 @@
 #include <fstream>
 #include <sstream>
 
+#include "runtime/files.h"
+#include "runtime/keyboard.h"
+#include "runtime/signals.h"
 #include "runtime/sock.h"
 
 namespace fs = std::filesystem;
@@ -29,11 +32,11 @@ const char* consoleBin() {
 
 void appendFrom(int* fd, std::string* text) {
   char buf[65536];
-  int n = trRead(*fd, buf, sizeof buf);
+  int n = trFileRead(*fd, buf, sizeof buf);
   if (n > 0) {
     text->append(buf, static_cast<size_t>(n));
   } else {  // end of stream (or a broken one): nothing more will come
-    trClose(*fd);
+    trFileClose(*fd);
     *fd = -1;
   }
 }
@@ -47,7 +50,7 @@ int countOf(const std::string& text, const std::string& needle) {
 }
 
 void e2eTest::SetUp() {
-  trIgnoreSigpipe();  // a console that died must fail a test, not kill it
+  trIgnoreBrokenPipe();  // a console that died must fail a test, not kill it
   std::string tmpl = (fs::temp_directory_path() / "qze2e.XXXXXX").string();
   ASSERT_NE(nullptr, mkdtemp(tmpl.data()));
   dir_ = tmpl;
@@ -62,7 +65,7 @@ void e2eTest::TearDown() {
   for (auto& p : procs_) {
     int* fds[] = {&p->io.in, &p->io.out, &p->io.err};
     for (int* fd : fds) {
-      if (*fd >= 0) trClose(*fd);
+      if (*fd >= 0) trFileClose(*fd);
       *fd = -1;
     }
   }
@@ -141,7 +144,7 @@ void e2eTest::pump(int timeoutMs) {
   std::vector<int> handles, ready(fds.size() + 1, 0);
   for (int* fd : fds) handles.push_back(*fd);
   int n = static_cast<int>(handles.size());
-  if (trWaitReadable(handles.data(), n, timeoutMs, ready.data()) > 0) {
+  if (trWaitInput(handles.data(), n, timeoutMs, ready.data()) > 0) {
     for (size_t i = 0; i < fds.size(); i++) {
       if (ready[i]) appendFrom(fds[i], texts[i]);
     }
@@ -185,7 +188,7 @@ bool e2eTest::type(runProc* p, const std::string& text) {
   if (p->io.in < 0) return false;
   size_t done = 0;
   while (done < text.size()) {
-    int n = trWrite(p->io.in, text.data() + done, static_cast<unsigned>(text.size() - done));
+    int n = trFileWrite(p->io.in, text.data() + done, static_cast<unsigned>(text.size() - done));
     if (n <= 0) return false;
     done += static_cast<size_t>(n);
   }
@@ -193,12 +196,12 @@ bool e2eTest::type(runProc* p, const std::string& text) {
 }
 
 void e2eTest::endInput(runProc* p) {
-  if (p->io.in >= 0) trClose(p->io.in);
+  if (p->io.in >= 0) trFileClose(p->io.in);
   p->io.in = -1;
 }
 
 void e2eTest::closeOutput(runProc* p) {
-  if (p->io.out >= 0) trClose(p->io.out);
+  if (p->io.out >= 0) trFileClose(p->io.out);
   p->io.out = -1;
 }
 

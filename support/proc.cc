@@ -10,11 +10,9 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <climits>
 #include <csignal>
 #include <ctime>
 
-#include "runtime/keyboard.h"
 #include "runtime/sock.h"
 
 namespace {
@@ -123,14 +121,6 @@ int trOpenPty(int* master, int* slave) {
   return 0;
 }
 
-int trRead(int fd, void* buf, unsigned len) { return static_cast<int>(read(fd, buf, len)); }
-
-int trWrite(int fd, const void* buf, unsigned len) {
-  return static_cast<int>(write(fd, buf, len));
-}
-
-int trClose(int fd) { return close(fd); }
-
 int trConnect(int h, const char* dest) {
   sockaddr_in to;
   if (!trDestAddr(dest, &to)) return -1;
@@ -142,29 +132,6 @@ int trWaitpid(int pid, int* status, int noHang) {
 }
 
 int trKill(int pid, int sig) { return pid > 0 ? kill(pid, sig) : -1; }
-
-int trWaitReadable(const int* fds, int n, int timeoutMs, int* ready) {
-  // The console's own wait, with anything it reports (a closed descriptor
-  // too) counted as ready.
-  unsigned wait = timeoutMs < 0 ? UINT_MAX : static_cast<unsigned>(timeoutMs);
-  int r = trWaitInput(fds, n, wait, ready);
-  for (int i = 0; r >= 0 && i < n; i++) ready[i] = ready[i] != 0 ? 1 : 0;
-  return r;
-}
-
-int trIgnoreSigpipe() {
-  struct sigaction sa = {};
-  sa.sa_handler = SIG_IGN;
-  sigemptyset(&sa.sa_mask);
-  return sigaction(SIGPIPE, &sa, nullptr);
-}
-
-void trSleepUs(unsigned us) {
-  timespec ts;
-  ts.tv_sec = static_cast<time_t>(us / 1000000u);
-  ts.tv_nsec = static_cast<long>(us % 1000000u) * 1000L;
-  nanosleep(&ts, nullptr);
-}
 
 int64_t trNowUs() {
   timespec ts;

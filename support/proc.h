@@ -1,10 +1,12 @@
-// Running and talking to other processes, for the tests and the tools: spawn
-// a program on pipes, read and write descriptors, wait for readiness and for
-// the child's end, signal it by pid, and the one monotonic clock that tests
-// and tools time things with. Nothing here is linked into the console. Apart
-// from trSpawn (pipes, fork and exec, with its own clean-up) each function is
-// one or two system calls and returns the raw result; none of them logs or
-// retries.
+// What tests and tools need beyond the runtime layer: spawn a program on
+// pipes or a pseudo-terminal, connect a socket, wait for the child's end,
+// signal it by pid, and the one monotonic clock that tests and tools time
+// things with. Reading, writing and closing descriptors, waiting for input,
+// ignoring broken pipes and sleeping are the runtime layer's (runtime/files.h,
+// keyboard.h, signals.h, clock.h). Nothing here is linked into the console.
+// Apart from trSpawn (pipes, fork and exec, with its own clean-up) each
+// function is one or two system calls and returns the raw result; none of
+// them logs or retries.
 #ifndef QZUCON_SUPPORT_PROC_H_
 #define QZUCON_SUPPORT_PROC_H_
 
@@ -39,11 +41,6 @@ int trSpawn(const char* const* argv, const char* dir, int pipes, trProcIo* io);
 // slave ends, both close-on-exec, or -1.
 int trOpenPty(int* master, int* slave);
 
-// read/write/close: bytes moved, 0 at end of stream, -1 on failure.
-int trRead(int fd, void* buf, unsigned len);
-int trWrite(int fd, const void* buf, unsigned len);
-int trClose(int fd);
-
 // connect on socket h to the address text dest ("a.b.c.d:port"): 0 or -1.
 int trConnect(int h, const char* dest);
 
@@ -53,19 +50,6 @@ int trWaitpid(int pid, int* status, int noHang);
 // kill(pid, sig): 0 or -1. pid must be > 0; 0 and negative pids (process
 // groups) are refused with -1 so a stray value can never signal a group.
 int trKill(int pid, int sig);
-
-// Waits at most timeoutMs for any of the n descriptors to be readable or
-// closed at the far end. Returns the number of ready descriptors (0 on
-// timeout, -1 on failure, also when interrupted); ready[i] is set to 1 for
-// each ready fds[i] and 0 otherwise. Negative descriptors are skipped.
-int trWaitReadable(const int* fds, int n, int timeoutMs, int* ready);
-
-// Writing to a pipe whose reader is gone then fails with -1 instead of
-// ending the process. 0 or -1.
-int trIgnoreSigpipe();
-
-// Sleeps us microseconds (a signal may end it early).
-void trSleepUs(unsigned us);
 
 // Microseconds and milliseconds of one clock that never jumps (not the wall
 // clock, and not the console's tick).

@@ -1,5 +1,5 @@
 // Child processes through support/proc.h: streams on pipes or /dev/null, the
-// working folder, exit status and signals, failed starts and readiness waits.
+// working folder, exit status and signals, and failed starts.
 #include "support/proc.h"
 
 #include <gtest/gtest.h>
@@ -8,6 +8,9 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+
+#include "runtime/files.h"
+#include "runtime/keyboard.h"
 
 namespace {
 
@@ -21,9 +24,9 @@ std::string readAll(int fd, int timeoutMs = kWaitMs) {
   int64_t deadline = trNowMs() + timeoutMs;
   while (trNowMs() < deadline) {
     int ready = 0;
-    if (trWaitReadable(&fd, 1, 100, &ready) <= 0) continue;
+    if (trWaitInput(&fd, 1, 100, &ready) <= 0) continue;
     char buf[256];
-    int n = trRead(fd, buf, sizeof buf);
+    int n = trFileRead(fd, buf, sizeof buf);
     if (n <= 0) break;
     s.append(buf, static_cast<size_t>(n));
   }
@@ -38,7 +41,7 @@ int waitEnd(int pid) {
 
 void closeAll(const trProcIo& io) {
   for (int fd : {io.in, io.out, io.err}) {
-    if (fd >= 0) trClose(fd);
+    if (fd >= 0) trFileClose(fd);
   }
 }
 
@@ -62,8 +65,8 @@ TEST(TrSpawn, StdinPipeWorkingFolderAndDevNull) {
   trProcIo io;
   int pid = trSpawn(argv, dir.c_str(), kPipeIn | kPipeOut, &io);
   ASSERT_GT(pid, 0);
-  ASSERT_EQ(5, trWrite(io.in, "ping\n", 5));
-  ASSERT_EQ(0, trClose(io.in));  // cat ends at the end of its input
+  ASSERT_EQ(5, trFileWrite(io.in, "ping\n", 5));
+  ASSERT_EQ(0, trFileClose(io.in));  // cat ends at the end of its input
   io.in = -1;
   EXPECT_EQ(dir + "\nping\n", readAll(io.out));
   EXPECT_EQ(0, procExitCode(waitEnd(pid)));
@@ -115,41 +118,6 @@ TEST(TrKill, NoHangWaitThenSignal) {
   // Process groups are never signalled through this wrapper.
   EXPECT_EQ(-1, trKill(0, 0));
   EXPECT_EQ(-1, trKill(-1, 0));
-}
-
-TEST(TrWaitReadable, TimesOutThenSeesDataAndEnd) {
-  const char* argv[] = {"/bin/cat", nullptr};
-  trProcIo io;
-  int pid = trSpawn(argv, nullptr, kPipeIn | kPipeOut, &io);
-  ASSERT_GT(pid, 0);
-  int fds[2] = {-1, io.out};
-  int ready[2] = {7, 7};
-  EXPECT_EQ(0, trWaitReadable(fds, 2, 50, ready));
-  EXPECT_EQ(0, ready[0]);
-  EXPECT_EQ(0, ready[1]);
-  ASSERT_EQ(1, trWrite(io.in, "x", 1));
-  EXPECT_EQ(1, trWaitReadable(fds, 2, kWaitMs, ready));
-  EXPECT_EQ(0, ready[0]);
-  EXPECT_EQ(1, ready[1]);
-  char c;
-  EXPECT_EQ(1, trRead(io.out, &c, 1));
-  trClose(io.in);
-  io.in = -1;
-  EXPECT_EQ(1, trWaitReadable(fds, 2, kWaitMs, ready));  // end of stream is readable too
-  EXPECT_EQ(0, trRead(io.out, &c, 1));
-  waitEnd(pid);
-  closeAll(io);
-}
-
-TEST(TrIgnoreSigpipe, WriteToAGoneReaderFails) {
-  ASSERT_EQ(0, trIgnoreSigpipe());
-  const char* argv[] = {"/bin/true", nullptr};
-  trProcIo io;
-  int pid = trSpawn(argv, nullptr, kPipeIn, &io);
-  ASSERT_GT(pid, 0);
-  waitEnd(pid);
-  EXPECT_EQ(-1, trWrite(io.in, "x", 1));
-  closeAll(io);
 }
 
 }  // namespace

@@ -8,7 +8,6 @@
 
 #include <cstdlib>
 #include <ctime>
-#include <optional>
 #include <string>
 
 // Sets the variable name to value (unsets it for null) while the object
@@ -25,19 +24,25 @@ class envSwap {
       unsetenv(name);
     }
   }
-  ~envSwap() {
+  ~envSwap() { restore(); }
+  envSwap(const envSwap&) = delete;
+  envSwap& operator=(const envSwap&) = delete;
+
+  // Puts the caller's value back now; later calls do nothing.
+  void restore() {
+    if (restored_) return;
+    restored_ = true;
     if (hadOld_) {
       setenv(name_.c_str(), old_.c_str(), 1);
     } else {
       unsetenv(name_.c_str());
     }
   }
-  envSwap(const envSwap&) = delete;
-  envSwap& operator=(const envSwap&) = delete;
 
  private:
   std::string name_;
   bool hadOld_ = false;
+  bool restored_ = false;
   std::string old_;
 };
 
@@ -45,17 +50,14 @@ class envSwap {
 // of UTC) while the object lives.
 class tzSwap {
  public:
-  explicit tzSwap(const char* tz) {
-    env_.emplace("TZ", tz);
-    tzset();
-  }
+  explicit tzSwap(const char* tz) : env_("TZ", tz) { tzset(); }
   ~tzSwap() {
-    env_.reset();
+    env_.restore();
     tzset();
   }
 
  private:
-  std::optional<envSwap> env_;
+  envSwap env_;
 };
 
 // For tests that ask the system resolver about names that must not resolve
@@ -66,19 +68,21 @@ class tzSwap {
 // every query is tried once for at most one second.
 class quickResolver {
  public:
-  quickResolver() {
-    const char* old = getenv("RES_OPTIONS");
-    // The caller's own options first: the later ones win.
-    env_.emplace("RES_OPTIONS", (std::string(old ? old : "") + " timeout:1 attempts:1").c_str());
+  // The caller's own options first: the later ones win.
+  quickResolver() : env_("RES_OPTIONS", (callerOptions() + " timeout:1 attempts:1").c_str()) {
     res_init();  // the options are read when the resolver state is set up
   }
   ~quickResolver() {
-    env_.reset();
+    env_.restore();
     res_init();
   }
 
  private:
-  std::optional<envSwap> env_;
+  static std::string callerOptions() {
+    const char* old = getenv("RES_OPTIONS");
+    return old ? old : "";
+  }
+  envSwap env_;
 };
 
 #endif  // QZUCON_SUPPORT_SCOPEDENV_H_

@@ -4,6 +4,7 @@
 #include <csignal>
 #include <string>
 
+#include "runtime/files.h"
 #include "runtime/sock.h"
 #include "support/e2e_harness.h"
 
@@ -134,7 +135,7 @@ TEST_F(ConsoleTest, CommandOverLocalTcp) {
   ASSERT_TRUE(client.valid());
   commandRoundTrip("via tcp", [&client](const std::string& s) {
     std::string crlf = s.substr(0, s.size() - 1) + "\r\n";  // as a terminal client sends it
-    return trWrite(client.handle, crlf.data(), unsigned(crlf.size())) == int(crlf.size());
+    return trFileWrite(client.handle, crlf.data(), unsigned(crlf.size())) == int(crlf.size());
   });
   EXPECT_EQ(1, countOf(console_->out, "TCP Listen Socket Opened for local Admin Input\n"));
   client.sClose();
@@ -188,7 +189,7 @@ TEST_F(ConsoleTest, LocalSendersThatAreGoneBeforeTheReadAreRefused) {
     trsock tcp, udp;
     tcp.handle = tcpConnect("127.0.0.1", tcpPort);
     ASSERT_TRUE(tcp.valid());
-    ASSERT_EQ(int(line.size()), trWrite(tcp.handle, line.data(), unsigned(line.size())));
+    ASSERT_EQ(int(line.size()), trFileWrite(tcp.handle, line.data(), unsigned(line.size())));
     std::string tcpPeer = "127.0.0.1:" + std::to_string(trSockPort(tcp.handle));
     udp.handle = trSocket(0);
     ASSERT_EQ(0, trBind(udp.handle, 0, "127.0.0.1"));

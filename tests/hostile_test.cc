@@ -14,6 +14,8 @@
 
 #include "crypto/keystream.h"
 #include "protocol/peer.h"
+#include "runtime/files.h"
+#include "runtime/keyboard.h"
 #include "runtime/sock.h"
 #include "support/e2e_harness.h"
 
@@ -189,7 +191,7 @@ class HostileTest : public e2eTest {
     int64_t deadline = trNowMs() + kWaitMs;
     while (trNowMs() < deadline) {
       int ready = 0;
-      if (trWaitReadable(&server_.handle, 1, 100, &ready) <= 0) continue;
+      if (trWaitInput(&server_.handle, 1, 100, &ready) <= 0) continue;
       char buf[2048];
       int n = trRecvfrom(server_.handle, buf, sizeof buf, nullptr, nullptr);
       if (n < 32 || std::string(buf + 32, prefix.size()) != prefix) return "<bad packet>";
@@ -332,7 +334,7 @@ TEST_F(HostileTest, StalledAndForeignLocalPeersLeaveOtherInputWorking) {
   trsock tcpStranger;
   tcpStranger.handle = tcpConnect("127.0.0.2", tcpPort_);
   ASSERT_TRUE(tcpStranger.valid());
-  ASSERT_EQ(11, trWrite(tcpStranger.handle, "qzuconexit\n", 11));
+  ASSERT_EQ(11, trFileWrite(tcpStranger.handle, "qzuconexit\n", 11));
   ASSERT_TRUE(waitFor(console_, "TCP Connection Request Denied from 127.0.0.2:")) << dump();
   ASSERT_TRUE(udpSend("127.0.0.2", udpPort_, "qzuconexit\n"));
 
@@ -348,7 +350,7 @@ TEST_F(HostileTest, StalledAndForeignLocalPeersLeaveOtherInputWorking) {
 
   // The stranger's connection was closed by the console, unread.
   int ready = 0;
-  ASSERT_EQ(1, trWaitReadable(&tcpStranger.handle, 1, kWaitMs, &ready));
+  ASSERT_EQ(1, trWaitInput(&tcpStranger.handle, 1, kWaitMs, &ready));
   char c;
   EXPECT_GE(0, trRecv(tcpStranger.handle, &c, 1));
   std::string mainLog = readFile("qzucon.log");  // where every line run is logged
@@ -367,7 +369,7 @@ TEST_F(HostileTest, EndlessLocalInputIsCutIntoLines) {
   client.handle = tcpConnect("127.0.0.1", tcpPort_);
   ASSERT_TRUE(client.valid());
   auto send = [&client](const std::string& s) {
-    return trWrite(client.handle, s.data(), static_cast<unsigned>(s.size())) ==
+    return trFileWrite(client.handle, s.data(), static_cast<unsigned>(s.size())) ==
            static_cast<int>(s.size());
   };
   ASSERT_TRUE(send("qzuconactive " + serverAddr_ + "\n"));

@@ -9,6 +9,8 @@
 
 #include "crypto/keystream.h"
 #include "protocol/keys.h"
+#include "runtime/files.h"
+#include "runtime/keyboard.h"
 #include "runtime/sock.h"
 #include "support/e2e_harness.h"
 #include "tools/standin.h"
@@ -72,7 +74,7 @@ class ScriptTest : public e2eTest {
       return true;
     }
     std::string all = joined(lines);
-    return trWrite(client_.handle, all.data(), unsigned(all.size())) == int(all.size());
+    return trFileWrite(client_.handle, all.data(), unsigned(all.size())) == int(all.size());
   }
 
   // A 1 KB batch all reaches the stand-in, in order, and the stand-in's
@@ -142,7 +144,7 @@ TEST_F(e2eTest, LongLocalStreamDoesNotHoldUpReceptionOrHeartbeats) {
   ASSERT_EQ(int(datagram.size()), trSendto(server.handle, datagram.data(),
                                            unsigned(datagram.size()), consoleAddr.c_str()));
   std::string all = joined(commands(100, 20000, "stream"));
-  ASSERT_EQ(int(all.size()), trWrite(client.handle, all.data(), unsigned(all.size())));
+  ASSERT_EQ(int(all.size()), trFileWrite(client.handle, all.data(), unsigned(all.size())));
 
   const std::string refused = "ERROR: No active server, use 'qzuconactive ip:port'\n";
   ASSERT_TRUE(waitFor(console, refused, kStdout, 100)) << dump();
@@ -153,7 +155,7 @@ TEST_F(e2eTest, LongLocalStreamDoesNotHoldUpReceptionOrHeartbeats) {
   bool heartbeat = false;
   for (int64_t end = trNowMs() + kWaitMs; !heartbeat && trNowMs() < end;) {
     int ready = 0;
-    if (trWaitReadable(&server.handle, 1, 100, &ready) <= 0) continue;
+    if (trWaitInput(&server.handle, 1, 100, &ready) <= 0) continue;
     unsigned char pkt[2048];
     int n = trRecvfrom(server.handle, reinterpret_cast<char*>(pkt), sizeof pkt, nullptr, nullptr);
     static consolePacket p;

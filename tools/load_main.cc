@@ -8,6 +8,7 @@
 #include <string>
 
 #include "runtime/clock.h"
+#include "runtime/signals.h"
 #include "runtime/sock.h"
 #include "runtime/text.h"
 #include "support/proc.h"
@@ -199,7 +200,7 @@ int main(int argc, char** argv) {
     if (r < 0) fprintf(stderr, "qzload: error %s\n", err);
     return r > 0 ? 0 : 2;
   }
-  trIgnoreSigpipe();
+  trIgnoreBrokenPipe();
   if (!o.attach && !prepare(&o)) return 3;
   trsock sock;
   sock.handle = openServerSocket(&o);

@@ -9,6 +9,7 @@
 
 #include "protocol/peer.h"
 #include "runtime/clock.h"
+#include "runtime/files.h"
 #include "runtime/text.h"
 #include "tools/standin.h"
 
@@ -195,7 +196,7 @@ void stopConsole(consoleProc* c) {
     }
     c->pid = -1;
   }
-  if (c->io.in >= 0) trClose(c->io.in);
+  if (c->io.in >= 0) trFileClose(c->io.in);
   c->io.in = -1;
 }
 

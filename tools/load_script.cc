@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "runtime/clock.h"
+#include "runtime/files.h"
 #include "runtime/sock.h"
 #include "runtime/text.h"
 #include "support/proc.h"
@@ -74,7 +75,7 @@ bool sendLocal(scriptRun* r, const std::string& text) {
     return trSendto(r->local.handle, text.data(), static_cast<unsigned>(text.size()), dest) ==
            static_cast<int>(text.size());
   }
-  return trWrite(r->local.handle, text.data(), static_cast<unsigned>(text.size())) ==
+  return trFileWrite(r->local.handle, text.data(), static_cast<unsigned>(text.size())) ==
          static_cast<int>(text.size());
 }
 

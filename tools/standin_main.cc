@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "protocol/keys.h"
+#include "runtime/keyboard.h"
 #include "runtime/sock.h"
 #include "runtime/text.h"
 #include "support/proc.h"
@@ -80,7 +81,7 @@ int main(int argc, char** argv) {
   for (;;) {
     int64_t wait = engine.tick(trNowMs());
     int ready = 0;
-    trWaitReadable(&h, 1, wait < 0 || wait > kIdleWaitMs ? kIdleWaitMs : static_cast<int>(wait),
+    trWaitInput(&h, 1, wait < 0 || wait > kIdleWaitMs ? kIdleWaitMs : static_cast<int>(wait),
                    &ready);
     if (ready) drain(h, &engine);
   }

@@ -1,5 +1,5 @@
 // The per-second line limit, driven by chosen ticks.
-#include "runtime/limit.h"
+#include "app/limit.h"
 
 #include <gtest/gtest.h>
 
