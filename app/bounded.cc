@@ -18,6 +18,7 @@ const char* const kKindText[kLineKinds] = {
     "Refused local TCP input from ...: sender could not be verified",
     "Refused local UDP input from ...: another user",
     "Refused local UDP input from ...: sender could not be verified",
+    "Refused control connection ...",
 };
 
 void sumUp(uint32_t held, const char* kind, const char* who) {

@@ -11,6 +11,7 @@ enum lineKind {
   kTcpUnverified,   // "**Refused local TCP input from ...: sender could not be verified"
   kUdpOtherUser,    // "**Refused local UDP input from ...: another user"
   kUdpUnverified,   // "**Refused local UDP input from ...: sender could not be verified"
+  kCtlRefused,      // "**Refused control connection ..."
   kLineKinds
 };
 

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "app/bounded.h"
+#include "app/control.h"
 #include "app/globals.h"
 #include "app/log.h"
 #include "input/admin_input.h"
@@ -84,6 +85,7 @@ void runPass(uint32_t tick, bool first) {
   if (first) armHeartbeats(tick);
   flushBoundedLines(tick);
   processServerLogging(g_sock.handle, tick);
+  controlPass(g_sock.handle, tick);
   processAdminInput(g_sock.handle, tick);
   checkHeartbeat(g_sock.handle, tick);
 }
@@ -94,6 +96,7 @@ bool qzucon() {
   if (!openServerSocket()) return false;
   if (g_TCPlistenport) openLocal(&g_TCPsock, 1, g_TCPlistenport);
   if (g_UDPlistenport) openLocal(&g_UDPsock, 0, g_UDPlistenport);
+  controlOpen(atoul(strchr(g_myaddr, ':') + 1) & 0xFFFF);
   announce();
   for (bool first = true; !g_exit; first = false) {
     trSleep(1);
@@ -101,5 +104,8 @@ bool qzucon() {
   }
   sendExitNotices(g_sock.handle);
   trSleep(1000);
+  // Last: a client waiting for the end sees its connection close only once
+  // the exit notices are out.
+  controlClose();
   return true;
 }

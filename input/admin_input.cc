@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "app/bounded.h"
+#include "app/control.h"
 #include "app/globals.h"
 #include "app/log.h"
 #include "input/commands.h"
@@ -114,10 +115,11 @@ bool keyWaiting() { return !g_stdinEnded && trSelect(trStdinFd(), 0, 0) == 1; }
 // pass. True when standard input is ready.
 bool waitForInput(int sock, unsigned waitMs) {
   enum { kKeys, kServer, kListener, kLocalTcp, kLocalUdp, kSources };
-  int fds[kSources] = {g_stdinEnded ? -1 : trStdinFd(), sock, g_TCPsock.handle,
-                       g_TCPsockActive.handle, g_UDPsock.handle};
-  int ready[kSources];
-  if (trWaitInput(fds, kSources, waitMs, ready) <= 0) return false;
+  int fds[kMaxWaitInput] = {g_stdinEnded ? -1 : trStdinFd(), sock, g_TCPsock.handle,
+                            g_TCPsockActive.handle, g_UDPsock.handle};
+  int n = kSources + controlWaitFds(fds + kSources, kMaxWaitInput - kSources);
+  int ready[kMaxWaitInput];
+  if (trWaitInput(fds, n, waitMs, ready) <= 0) return false;
   if (ready[kKeys] & kFdInvalid) g_stdinEnded = 1;  // no standard input at all
   return (ready[kKeys] & kFdReadable) != 0;
 }

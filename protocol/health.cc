@@ -86,6 +86,13 @@ uint32_t silenceCheckIn(const serverRec* r, uint32_t tick) {
   return left <= 0 ? 0 : left > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(left);
 }
 
+linkStateKind linkState(const serverRec* r) {
+  const serverHealth& h = r->health;
+  if (h.mismatch) return kLinkMismatch;
+  if (h.silenceLogged && !h.heard) return kLinkNoAnswer;
+  return h.answered ? kLinkUp : kLinkWaiting;
+}
+
 void statusLine(const serverRec* r, uint32_t tick, char* out, int size) {
   const serverHealth& h = r->health;
   char last[32];

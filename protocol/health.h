@@ -52,6 +52,12 @@ void checkSilence(serverRec* r, uint32_t tick);
 // 0 when now, the largest value when never (nothing sent, or heard, or said).
 uint32_t silenceCheckIn(const serverRec* r, uint32_t tick);
 
+// The state of r's link as a script needs it, from the same facts as the
+// status line: kLinkMismatch, kLinkNoAnswer, kLinkUp (its current challenge
+// has been answered) or kLinkWaiting (nothing of that yet).
+enum linkStateKind { kLinkWaiting, kLinkUp, kLinkMismatch, kLinkNoAnswer };
+linkStateKind linkState(const serverRec* r);
+
 // The "qzuconstatus" line for r, with its "\n", into out (size bytes).
 void statusLine(const serverRec* r, uint32_t tick, char* out, int size);
 
