@@ -44,6 +44,10 @@ class e2eTest : public ::testing::Test {
   // Starts the console in the scratch folder with these configuration tokens
   // and its standard input on a pipe. Null on failure.
   runProc* startConsole(const std::vector<std::string>& tokens);
+  // Starts the control client qzuconctl with args, its output collected.
+  runProc* startCtl(const std::vector<std::string>& args);
+  // Runs qzuconctl to its end; its exit status, or -1 when it did not end.
+  int runCtl(const std::vector<std::string>& args, runProc** proc = nullptr);
   // Tokens for a console on consolePort_ with one server per stand-in, each
   // with login "admin" and the given password.
   std::vector<std::string> consoleTokens(const std::vector<runProc*>& standins,
