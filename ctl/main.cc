@@ -5,6 +5,7 @@
 
 #include "ctl/ctlconn.h"
 #include "ctl/ctlcore.h"
+#include "runtime/clock.h"
 #include "runtime/signals.h"
 #include "runtime/text.h"
 
@@ -40,6 +41,20 @@ void show(const char* line) {
   }
 }
 
+// Takes "IPPORT STATE" of a sent command into the run's status; says what
+// is wrong with a session that is not up.
+void noteState(const char* sent, int* status) {
+  const char* state = strrchr(sent, ' ');
+  if (!state) return;
+  int s = stateStatus(state + 1);
+  *status = worseStatus(*status, s);
+  const char* why = s == kCtlMismatch   ? "password mismatch (check its password=)"
+                    : s == kCtlNoAnswer ? "no answer from the server"
+                    : s == kCtlWaiting  ? "its challenge is not answered yet"
+                                        : nullptr;
+  if (why) fprintf(stderr, "qzuconctl: %.*s: %s\n", static_cast<int>(state - sent), sent, why);
+}
+
 // Reads until the request's "ok"; prints the other lines (sent lines go to
 // status instead). kCtlOk, or kCtlError after an error line or a lost console.
 int untilOk(ctlConn* c, int* status = nullptr) {
@@ -53,11 +68,7 @@ int untilOk(ctlConn* c, int* status = nullptr) {
       case kLineOk: return kCtlOk;
       case kLineError: fprintf(stderr, "qzuconctl: %s\n", line + 6); return kCtlError;
       case kLineSent:
-        if (status) {
-          const char* state = strrchr(line, ' ') + 1;
-          *status = worseStatus(*status, stateStatus(state));
-          if (strcmp(state, "up") != 0) fprintf(stderr, "qzuconctl: %s\n", line + 5);
-        }
+        if (status) noteState(line + 5, status);
         break;
       default: show(line);
     }
@@ -90,9 +101,14 @@ int sendCommands(ctlConn* c, const ctlArgs& a) {
       return kCtlError;
     }
   }
+  // One deadline for the whole wait: a server that keeps talking must not
+  // keep the script waiting.
+  uint32_t start = GetTickCount();
   char line[kLineSize];
-  for (int got; (got = c->readLine(line, sizeof line, a.waitMs)) != 0;) {
-    if (got < 0) break;  // the console ended: nothing more can come
+  for (;;) {
+    long left = a.waitMs - static_cast<long>(GetTickCount() - start);
+    // Ended: the time is up, or the console is gone and nothing more can come.
+    if (left <= 0 || c->readLine(line, sizeof line, left) != 1) break;
     show(line);
   }
   return status;
