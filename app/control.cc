@@ -10,8 +10,8 @@
 #include "app/bounded.h"
 #include "app/globals.h"
 #include "app/log.h"
-#include "input/commands.h"
 #include "input/admin_input.h"
+#include "input/commands.h"
 #include "protocol/outbound.h"
 #include "runtime/files.h"
 #include "runtime/text.h"
@@ -154,10 +154,14 @@ void pushLines(ctlClient* c, const char* prefix, const char* text) {
 
 const char* linkWord(const serverRec* r) {
   switch (linkState(r)) {
-    case kLinkMismatch: return "mismatch";
-    case kLinkNoAnswer: return "noanswer";
-    case kLinkUp: return "up";
-    default: return "waiting";
+    case kLinkMismatch:
+      return "mismatch";
+    case kLinkNoAnswer:
+      return "noanswer";
+    case kLinkUp:
+      return "up";
+    default:
+      return "waiting";
   }
 }
 

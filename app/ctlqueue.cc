@@ -70,7 +70,8 @@ bool lineq::drain(ctlSink sink, void* ctx) {
     }
     if (dropped_ > 0) {
       partOff_ = 0;
-      partLen_ = trf(part_, sizeof part_, "dropped %lu lines\n", static_cast<unsigned long>(dropped_));
+      partLen_ =
+          trf(part_, sizeof part_, "dropped %lu lines\n", static_cast<unsigned long>(dropped_));
       dropped_ = 0;
       continue;
     }

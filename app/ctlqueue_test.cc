@@ -27,7 +27,9 @@ int readInto(void* ctx, const char* data, int len) {
   return n;
 }
 
-void push(lineq* q, const std::string& line) { q->push(line.data(), static_cast<int>(line.size())); }
+void push(lineq* q, const std::string& line) {
+  q->push(line.data(), static_cast<int>(line.size()));
+}
 
 TEST(LineQueue, ShortWritesKeepTheStreamWhole) {
   auto q = std::make_unique<lineq>();

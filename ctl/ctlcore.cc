@@ -32,8 +32,8 @@ struct reader {
 const struct {
   const char* word;
   ctlCommand command;
-} kCommands[] = {{"send", kCmdSend},     {"status", kCmdStatus}, {"follow", kCmdFollow},
-                 {"do", kCmdDo},         {"exit", kCmdExit},     {"list", kCmdList}};
+} kCommands[] = {{"send", kCmdSend}, {"status", kCmdStatus}, {"follow", kCmdFollow},
+                 {"do", kCmdDo},     {"exit", kCmdExit},     {"list", kCmdList}};
 
 bool readSeconds(const char* s, long* ms) {
   char* end = nullptr;

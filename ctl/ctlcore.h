@@ -11,19 +11,19 @@ constexpr int kCtlMismatch = 2;  // the console reports a password mismatch
 constexpr int kCtlNoAnswer = 3;  // a server is in the console's no-answer state
 constexpr int kCtlWaiting = 4;   // a server's session is not up yet
 
-constexpr int kCtlMaxLines = 64;      // LINE arguments of one call
-constexpr int kCtlArgChars = 1023;    // a socket path, server or joined LINE
+constexpr int kCtlMaxLines = 64;    // LINE arguments of one call
+constexpr int kCtlArgChars = 1023;  // a socket path, server or joined LINE
 
 enum ctlCommand { kCmdNone, kCmdSend, kCmdStatus, kCmdFollow, kCmdDo, kCmdExit, kCmdList };
 
 struct ctlArgs {
   ctlCommand command = kCmdNone;
-  long port = 0;                   // -p, 0 = not given
-  const char* socket = nullptr;    // -S
-  const char* server = nullptr;    // -s
-  bool all = false;                // -a
-  long waitMs = 2000;              // -w
-  const char* lines[kCtlMaxLines]; // send's LINEs, or do's words
+  long port = 0;                    // -p, 0 = not given
+  const char* socket = nullptr;     // -S
+  const char* server = nullptr;     // -s
+  bool all = false;                 // -a
+  long waitMs = 2000;               // -w
+  const char* lines[kCtlMaxLines];  // send's LINEs, or do's words
   int lineCount = 0;
   bool help = false;
 };

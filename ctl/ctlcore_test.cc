@@ -48,18 +48,18 @@ TEST(CtlArgs, AcceptsTheDocumentedForms) {
 
 TEST(CtlArgs, RefusesUsageErrors) {
   const std::vector<std::vector<const char*>> bad = {
-      {},                                  // no command
-      {"frobnicate"},                      // unknown command
-      {"-p", "65536", "status"},           // port out of range
-      {"-p", "27x", "status"},             // not a number
-      {"-p", "1", "-S", "/x", "status"},   // both ways to name a console
-      {"send"},                            // nothing to send
-      {"send", "-s", "a:1", "-a", "x"},    // one server and all
-      {"send", "-w", "-1", "x"},           // negative wait
-      {"send", "-w"},                      // missing value
-      {"status", "extra"},                 // stray argument
-      {"follow", "-a"},                    // -a is send's
-      {"send", "two\nlines"},              // a line break would be a second request
+      {},                                 // no command
+      {"frobnicate"},                     // unknown command
+      {"-p", "65536", "status"},          // port out of range
+      {"-p", "27x", "status"},            // not a number
+      {"-p", "1", "-S", "/x", "status"},  // both ways to name a console
+      {"send"},                           // nothing to send
+      {"send", "-s", "a:1", "-a", "x"},   // one server and all
+      {"send", "-w", "-1", "x"},          // negative wait
+      {"send", "-w"},                     // missing value
+      {"status", "extra"},                // stray argument
+      {"follow", "-a"},                   // -a is send's
+      {"send", "two\nlines"},             // a line break would be a second request
   };
   for (const auto& words : bad) {
     parsed p = parse(words);

@@ -35,9 +35,14 @@ void print(const char* line) {
 // message, or the note of lines lost.
 void show(const char* line) {
   switch (ctlKind(line)) {
-    case kLineConsole: print(line + 8); break;
-    case kLineDropped: fprintf(stderr, "qzuconctl: %s\n", line); break;
-    default: print(line);
+    case kLineConsole:
+      print(line + 8);
+      break;
+    case kLineDropped:
+      fprintf(stderr, "qzuconctl: %s\n", line);
+      break;
+    default:
+      print(line);
   }
 }
 
@@ -65,12 +70,16 @@ int untilOk(ctlConn* c, int* status = nullptr) {
       return kCtlError;
     }
     switch (ctlKind(line)) {
-      case kLineOk: return kCtlOk;
-      case kLineError: fprintf(stderr, "qzuconctl: %s\n", line + 6); return kCtlError;
+      case kLineOk:
+        return kCtlOk;
+      case kLineError:
+        fprintf(stderr, "qzuconctl: %s\n", line + 6);
+        return kCtlError;
       case kLineSent:
         if (status) noteState(line + 5, status);
         break;
-      default: show(line);
+      default:
+        show(line);
     }
   }
 }
@@ -130,8 +139,8 @@ int doLine(ctlConn* c, const ctlArgs& a) {
   char joined[kLineSize] = "";
   int len = 0;
   for (int i = 0; i < a.lineCount; i++) {
-    len += trf(joined + len, static_cast<int>(sizeof joined) - len, "%s%s", i ? " " : "",
-               a.lines[i]);
+    len +=
+        trf(joined + len, static_cast<int>(sizeof joined) - len, "%s%s", i ? " " : "", a.lines[i]);
     if (len >= static_cast<int>(sizeof joined)) {
       fprintf(stderr, "qzuconctl: the line is too long\n");
       return kCtlError;
@@ -184,8 +193,7 @@ bool chooseSocket(const ctlArgs& a, char* path) {
   if (found.count == 0) {
     fprintf(stderr, "qzuconctl: no running console of this user found; is one running?\n");
   } else {
-    fprintf(stderr, "qzuconctl: %d consoles are running; choose one with -p or -S:\n",
-            found.count);
+    fprintf(stderr, "qzuconctl: %d consoles are running; choose one with -p or -S:\n", found.count);
     for (int i = 0; i < found.count; i++) fprintf(stderr, "  %s\n", found.paths[i]);
   }
   return false;
@@ -197,12 +205,18 @@ int run(const ctlArgs& a) {
   ctlConn c;
   if (!chooseSocket(a, path) || !c.open(path)) return kCtlError;
   switch (a.command) {
-    case kCmdSend: return sendCommands(&c, a);
-    case kCmdStatus: return c.request("status") ? untilOk(&c) : kCtlError;
-    case kCmdFollow: return follow(&c, a);
-    case kCmdDo: return doLine(&c, a);
-    case kCmdExit: return endConsole(&c);
-    default: return kCtlError;
+    case kCmdSend:
+      return sendCommands(&c, a);
+    case kCmdStatus:
+      return c.request("status") ? untilOk(&c) : kCtlError;
+    case kCmdFollow:
+      return follow(&c, a);
+    case kCmdDo:
+      return doLine(&c, a);
+    case kCmdExit:
+      return endConsole(&c);
+    default:
+      return kCtlError;
   }
 }
 

@@ -101,10 +101,10 @@ TEST_F(ControlTest, MismatchAndSilenceHaveTheirOwnStatuses) {
   runProc* s = startStandin("right", {"--rate", "0"});
   ASSERT_NE(nullptr, s) << dump();
   std::string silent = "127.0.0.1:" + std::to_string(freePort(0));
-  runProc* console = startConsole({"myaddr=127.0.0.1:" + std::to_string(consolePort_),
-                                   "server=" + addr(s), "login=admin", "password=wrong",
-                                   "server=" + silent, "login=admin", "password=pw",
-                                   "controlsocket=" + sock_});
+  runProc* console =
+      startConsole({"myaddr=127.0.0.1:" + std::to_string(consolePort_), "server=" + addr(s),
+                    "login=admin", "password=wrong", "server=" + silent, "login=admin",
+                    "password=pw", "controlsocket=" + sock_});
   ASSERT_NE(nullptr, console);
   ASSERT_TRUE(waitFor(console, "**Password mismatch for " + addr(s))) << dump();
   EXPECT_EQ(2, runCtl({"-S", sock_, "send", "-s", addr(s), "-w", "0", "x"}));
@@ -140,8 +140,9 @@ TEST_F(ControlTest, DefaultFolderIsPrivateAndALeftoverSocketIsReplaced) {
   // A folder others may enter is refused, with the reason; the console runs on.
   ASSERT_EQ(0, mkdir(folder.c_str(), 0755));
   runProc* console = startConsole(consoleTokens({s}, {"pw"}));
-  ASSERT_TRUE(waitFor(console, "**Control socket not opened: " + folder +
-                                   ": other users may enter it")) << dump();
+  ASSERT_TRUE(
+      waitFor(console, "**Control socket not opened: " + folder + ": other users may enter it"))
+      << dump();
   ASSERT_TRUE(waitFor(console, "welcome")) << dump();
   stop(console);
   ASSERT_EQ(0, chmod(folder.c_str(), 0700));
@@ -160,8 +161,7 @@ TEST_F(ControlTest, DefaultFolderIsPrivateAndALeftoverSocketIsReplaced) {
   runProc* ctl = nullptr;
   // The only console of this user is found without naming it.
   ASSERT_EQ(0, runCtl({"list"}, &ctl)) << dump();
-  EXPECT_EQ(ctl->out, sock + " 127.0.0.1:" + std::to_string(consolePort_) + " " + addr(s) +
-                          "\n");
+  EXPECT_EQ(ctl->out, sock + " 127.0.0.1:" + std::to_string(consolePort_) + " " + addr(s) + "\n");
   ASSERT_EQ(0, runCtl({"status"})) << dump();
 }
 
