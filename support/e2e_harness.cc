@@ -75,8 +75,7 @@ void e2eTest::TearDown() {
   fs::remove_all(dir_, ec);
 }
 
-runProc* e2eTest::spawn(const std::string& name, const std::vector<std::string>& argv,
-                        int pipes) {
+runProc* e2eTest::spawn(const std::string& name, const std::vector<std::string>& argv, int pipes) {
   std::vector<const char*> args;
   for (const std::string& a : argv) args.push_back(a.c_str());
   args.push_back(nullptr);
@@ -111,6 +110,11 @@ int e2eTest::portOf(const runProc* standin) {
 runProc* e2eTest::startConsole(const std::vector<std::string>& tokens) {
   std::vector<std::string> argv = {consoleBin()};
   argv.insert(argv.end(), tokens.begin(), tokens.end());
+  // The control socket goes into the scratch folder unless the test places
+  // it: tests running side by side must not find each other's consoles.
+  bool placed = std::any_of(tokens.begin(), tokens.end(),
+                            [](const std::string& t) { return t.rfind("controlsocket=", 0) == 0; });
+  if (!placed) argv.push_back("controlsocket=" + dir_ + "/qzucon.sock");
   return spawn("qzucon", argv, kPipeIn | kPipeOut | kPipeErr);
 }
 

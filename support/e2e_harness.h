@@ -42,7 +42,8 @@ class e2eTest : public ::testing::Test {
   // The port a stand-in reported.
   static int portOf(const runProc* standin);
   // Starts the console in the scratch folder with these configuration tokens
-  // and its standard input on a pipe. Null on failure.
+  // and its standard input on a pipe; its control socket is
+  // <scratch>/qzucon.sock unless a token says otherwise. Null on failure.
   runProc* startConsole(const std::vector<std::string>& tokens);
   // Starts the control client qzuconctl with args, its output collected.
   runProc* startCtl(const std::vector<std::string>& args);
