@@ -75,7 +75,8 @@ void e2eTest::TearDown() {
   fs::remove_all(dir_, ec);
 }
 
-runProc* e2eTest::spawn(const std::string& name, const std::vector<std::string>& argv, int pipes) {
+runProc* e2eTest::spawn(const std::string& name, const std::vector<std::string>& argv,
+                        int pipes) {
   std::vector<const char*> args;
   for (const std::string& a : argv) args.push_back(a.c_str());
   args.push_back(nullptr);
