@@ -168,7 +168,7 @@ const char* linkWord(const serverRec* r) {
 // ---- requests ----
 
 // Splits "WORD REST": the word ends at the first blank, rest is after it.
-const char* splitWord(char* line) {
+char* splitWord(char* line) {
   char* space = strchr(line, ' ');
   if (!space) return line + strlen(line);
   *space = 0;
@@ -244,7 +244,7 @@ void followRequest(ctlClient* c, const char* target) {
 }
 
 void request(ctlClient* c, int sock, uint32_t tick, char* line) {
-  char* args = const_cast<char*>(splitWord(line));
+  char* args = splitWord(line);
   if (strcmp(line, "do") == 0) {
     runTyped(c, sock, tick, args);
   } else if (strcmp(line, "send") == 0) {
@@ -349,7 +349,9 @@ void controlOpen(unsigned port) {
 
 void controlClose() {
   for (ctlClient& c : g_ctl.clients) {
-    if (c.fd >= 0) closeClient(&c);
+    if (c.fd < 0) continue;
+    c.out.drain(toSocket, &c.fd);  // what still fits goes out: the last lines, an "ok"
+    closeClient(&c);
   }
   if (g_ctl.listener < 0) return;
   trClosesocket(g_ctl.listener);

@@ -15,11 +15,10 @@
 namespace {
 
 // The private folders of this user that exist, warning about unfit ones.
-int privateDirs(char dirs[kCtlDirs][kCtlPathSize], bool* any) {
+int privateDirs(char dirs[kCtlDirs][kCtlPathSize]) {
   char all[kCtlDirs][kCtlPathSize];
   int n = ctlDirs(trEnv("XDG_RUNTIME_DIR"), trUid(), all);
   int kept = 0;
-  *any = n > 0;
   for (int i = 0; i < n; i++) {
     trPathInfo info;
     if (trPathStat(all[i], &info) != 0 || info.kind == kPathNone) continue;
@@ -60,8 +59,7 @@ void noteSocket(const char* name, void* ctx) {
 
 void findConsoles(ctlFound* out) {
   char dirs[kCtlDirs][kCtlPathSize];
-  bool any = false;
-  int n = privateDirs(dirs, &any);
+  int n = privateDirs(dirs);
   for (int i = 0; i < n; i++) {
     scan s = {dirs[i], out};
     trDirNames(dirs[i], noteSocket, &s);
@@ -73,8 +71,7 @@ bool portSocket(long port, char* path) {
   int n = ctlDirs(trEnv("XDG_RUNTIME_DIR"), trUid(), all);
   if (n == 0) return false;
   char dirs[kCtlDirs][kCtlPathSize];
-  bool any = false;
-  int kept = privateDirs(dirs, &any);
+  int kept = privateDirs(dirs);
   for (int i = 0; i < kept; i++) {
     trPathInfo info;
     if (ctlSocketPath(dirs[i], static_cast<unsigned>(port), path) && trPathStat(path, &info) == 0 &&
