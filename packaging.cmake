@@ -2,7 +2,7 @@
 # package. Build them from a finished build tree with
 #   cpack --config build/CPackConfig.cmake -B build/packages
 # (or `cmake --build build --target package`). Both hold what `cmake --install`
-# installs: the three programs, their manual pages, the bash completion, and
+# installs: the four programs, their manual pages, the bash completion, and
 # the README with the example configuration, service unit, log rotation
 # snippet and one-shot script under share/doc/qzucon.
 
@@ -14,7 +14,7 @@ set(CPACK_PACKAGE_CONTACT "qzucon maintainers <maintainers@qzucon.invalid>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
     "text-mode console that follows and steers the service module of remote servers")
 set(CPACK_PACKAGE_DESCRIPTION
-    "qzucon follows the scrambled UDP log datagrams of one or more remote servers, answers their challenges with a password proof, shows their log lines and keeps a log file per server; it sends heartbeats, commands and exit notices. Scripts on the same host drive it through local TCP or UDP input. The package also holds the stand-in server qzstandin and the load tool qzload.")
+    "qzucon follows the scrambled UDP log datagrams of one or more remote servers, answers their challenges with a password proof, shows their log lines and keeps a log file per server; it sends heartbeats, commands and exit notices. Scripts on the same host drive it through its private control socket with qzuconctl, which prints the servers' answers, or through local TCP or UDP input. The package also holds the stand-in server qzstandin and the load tool qzload.")
 set(CPACK_PACKAGE_FILE_NAME "qzucon-${PROJECT_VERSION}-${CMAKE_SYSTEM_NAME}-${CMAKE_SYSTEM_PROCESSOR}")
 set(CPACK_GENERATOR "TGZ;DEB")
 set(CPACK_STRIP_FILES ON)

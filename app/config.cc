@@ -36,7 +36,17 @@ const textKey kTextKeys[] = {
     {"myaddr=", g_myaddr, kNameChars},
     {"login=", g_tempServer.login, 32},
     {"password=", g_tempServer.password, 64},
+    {"controlsocket=", g_ctlsocket, kNameChars},
 };
+
+// Only a setting other than the default is written back: a configuration
+// written once then keeps following the default.
+bool controlSocketDefault() {
+  char value[kNameChars + 1];
+  strzcpy(value, g_ctlsocket, kNameChars);
+  strim(value, " \t");
+  return value[0] == 0 || strcasecmp(value, "on") == 0;
+}
 
 bool parseTextKey(const char* p) {
   for (const textKey& k : kTextKeys) {
@@ -75,6 +85,7 @@ void putConfiguration(iniOut* out) {
   if (g_UDPlistenport) put(out, "UDPlistenPort=%ld\n", static_cast<long>(g_UDPlistenport));
   if (g_localusers == kLocalUsersAny) put(out, "localusers=any\n");
   put(out, "myaddr=%s\n", g_myaddr);
+  if (!controlSocketDefault()) put(out, "controlsocket=%s\n", g_ctlsocket);
   put(out, ";List of Servers\n");
   for (int i = 0; i < flServer.nodes(); i++) {
     const serverRec* s = serverAt(i);

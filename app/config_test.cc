@@ -156,6 +156,35 @@ TEST_F(ConfigTest, WriteiniRoundTrip) {
   EXPECT_STREQ(serverAt(1)->address, "host.example:1");
 }
 
+// The control socket keyword is written back only when it is not the
+// default, so that a written configuration keeps following the default.
+TEST_F(ConfigTest, WriteiniWritesTheControlSocketOnlyWhenNotDefault) {
+  const struct {
+    const char* token;
+    const char* written;
+  } kRows[] = {
+      {nullptr, ""},
+      {"controlsocket=on", ""},
+      {"controlsocket= On ", ""},
+      {"controlsocket=off", "controlsocket=off\n"},
+      {"controlsocket=/run/ops/console.sock", "controlsocket=/run/ops/console.sock\n"},
+  };
+  for (const auto& r : kRows) {
+    SCOPED_TRACE(r.token ? r.token : "(none)");
+    resetAppGlobals();
+    parseInput("myaddr=127.0.0.1:24350");
+    if (r.token) parseInput(r.token);
+    testing::internal::CaptureStdout();
+    writeini("saved.ini");
+    testing::internal::GetCapturedStdout();
+    std::string text = readFile("saved.ini");
+    size_t at = text.find("controlsocket=");
+    std::string line =
+        at == std::string::npos ? "" : text.substr(at, text.find('\n', at) - at + 1);
+    EXPECT_EQ(line, r.written);
+  }
+}
+
 TEST_F(ConfigTest, WriteiniKeepsModeAndDefaultsName) {
   {
     std::ofstream f("qzucon.ini");

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 
+#include "app/control.h"
 #include "app/linekinds.h"
 #include "app/log.h"
 #include "protocol/server.h"
@@ -25,6 +26,11 @@ extern uint32_t g_UDPlistenport;
 // or every local process ("localusers=any").
 enum { kLocalUsersOwner = 0, kLocalUsersAny = 1 };
 extern uint8_t g_localusers;
+// "controlsocket=": empty (the default folder), "off", or the socket's path.
+extern char g_ctlsocket[kNameChars + 1];
+extern ctlState g_ctl;  // the control socket and its clients (app/control.h)
+// The server whose line log() is writing; null for the console's own messages.
+extern const serverRec* g_lineFrom;
 extern uint8_t g_debug;
 extern uint8_t g_noscreenlog;
 extern volatile int32_t g_exit;

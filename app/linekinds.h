@@ -26,7 +26,10 @@
     "**Refused local UDP input from %s: sender could not be verified", "\n")                      \
   X(kShortPacket, kAboutServer, "**Ignoring short packet from %s", " [%s]\n")                     \
   X(kNewChallenge, kAboutServer, "Received Server Challenge from %s",                             \
-    ", was=%02x%02x%02x%02x, now=%02x%02x%02x%02x\n")
+    ", was=%02x%02x%02x%02x, now=%02x%02x%02x%02x\n")                                          \
+  X(kCtlOtherUser, kAboutAnyone, "**Refused control connection from user %s: another user", "\n")  \
+  X(kCtlUnverified, kAboutAnyone,                                                                 \
+    "**Refused control connection: its user could not be verified", "\n")
 
 enum lineScope { kAboutAnyone, kAboutServer };
 

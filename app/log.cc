@@ -93,7 +93,10 @@ void log(const char* fmt, ...) {
   } else {
     strzcpy(msg, fmt, kLogMessageChars);
   }
-  if (!g_noscreenlog) toScreen(msg);
+  if (!g_noscreenlog) {
+    toScreen(msg);
+    controlPublish(g_lineFrom, msg);  // what the screen shows, followers get
+  }
   toFile(msg);
 }
 

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "app/bounded.h"
+#include "app/control.h"
 #include "app/globals.h"
 #include "app/log.h"
 #include "input/admin_input.h"
@@ -88,6 +89,7 @@ void runPass(uint32_t tick, uint32_t mono, bool first) {
   if (first) armHeartbeats(tick);
   flushBoundedLines(mono);
   processServerLogging(g_sock.handle, tick, mono);
+  controlPass(g_sock.handle, tick, mono);
   processAdminInput(g_sock.handle, tick, mono);
   checkHeartbeat(g_sock.handle, tick, mono);
 }
@@ -98,6 +100,7 @@ bool qzucon() {
   if (!openServerSocket()) return false;
   if (g_TCPlistenport) openLocal(&g_TCPsock, 1, g_TCPlistenport);
   if (g_UDPlistenport) openLocal(&g_UDPsock, 0, g_UDPlistenport);
+  controlOpen(atoul(strchr(g_myaddr, ':') + 1) & 0xFFFF);
   announce();
   for (bool first = true; !g_exit; first = false) {
     trSleep(1);
@@ -105,5 +108,8 @@ bool qzucon() {
   }
   sendExitNotices(g_sock.handle);
   trSleep(1000);
+  // Last: a client waiting for the end sees its connection close only once
+  // the exit notices are out.
+  controlClose();
   return true;
 }

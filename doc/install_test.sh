@@ -38,7 +38,7 @@ if ! "$cmake" --install "$build" --prefix "$tmp/prefix" >"$tmp/install.log" 2>&1
   exit 1
 fi
 
-for program in qzucon qzstandin qzload; do
+for program in qzucon qzuconctl qzstandin qzload; do
   check "bin/$program is an executable" test -x "$tmp/prefix/bin/$program"
   page=$tmp/prefix/$mandir/man1/$program.1
   check "$mandir/man1/$program.1 is installed" test -f "$page"

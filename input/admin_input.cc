@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "app/bounded.h"
+#include "app/control.h"
 #include "app/globals.h"
 #include "app/log.h"
 #include "input/commands.h"
@@ -139,10 +140,11 @@ bool keyWaiting() {
 // pass. True when standard input is ready.
 bool waitForInput(int sock, unsigned waitMs) {
   enum { kKeys, kServer, kListener, kLocalTcp, kLocalUdp, kSources };
-  int fds[kSources] = {g_stdinEnded ? -1 : trStdinFd(), sock, g_TCPsock.handle,
-                       g_TCPsockActive.handle, g_UDPsock.handle};
-  int ready[kSources];
-  return trWaitInput(fds, kSources, waitMs, ready) > 0 && keyIn(ready[kKeys]);
+  int fds[kMaxWaitInput] = {g_stdinEnded ? -1 : trStdinFd(), sock, g_TCPsock.handle,
+                            g_TCPsockActive.handle, g_UDPsock.handle};
+  int n = kSources + controlWaitFds(fds + kSources, kMaxWaitInput - kSources);
+  int ready[kMaxWaitInput];
+  return trWaitInput(fds, n, waitMs, ready) > 0 && keyIn(ready[kKeys]);
 }
 
 int nextChar(bool keyReady, uint32_t mono) {

@@ -102,6 +102,12 @@ uint32_t silenceCheckIn(const serverRec* r, uint32_t mono) {
   return left <= 0 ? 0 : left > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(left);
 }
 
+linkStateKind linkState(const serverRec* r) {
+  if (passwordMismatch(r)) return kLinkMismatch;
+  if (noAnswer(r)) return kLinkNoAnswer;
+  return r->health.answered ? kLinkUp : kLinkWaiting;
+}
+
 void statusLine(const serverRec* r, uint32_t mono, char* out, int size) {
   const serverHealth& h = r->health;
   char last[32];

@@ -97,6 +97,12 @@ void checkSilence(serverRec* r, uint32_t mono);
 // 0 when now, the largest value when never (nothing sent, or heard, or said).
 uint32_t silenceCheckIn(const serverRec* r, uint32_t mono);
 
+// The state of r's link as a script needs it, from the same facts as the
+// status line: kLinkMismatch, kLinkNoAnswer, kLinkUp (its current challenge
+// has been answered) or kLinkWaiting (nothing of that yet).
+enum linkStateKind { kLinkWaiting, kLinkUp, kLinkMismatch, kLinkNoAnswer };
+linkStateKind linkState(const serverRec* r);
+
 // The "qzuconstatus" line for r at mono, with its "\n", into out (size bytes).
 void statusLine(const serverRec* r, uint32_t mono, char* out, int size);
 

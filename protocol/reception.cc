@@ -51,11 +51,13 @@ void showText(const serverRec* r, const char* text) {
   memcpy(saved, g_logfn, sizeof saved);
   serverLogName(r->ipPort, g_logfn, sizeof g_logfn);
   size_t len = strlen(text);
+  g_lineFrom = r;  // control clients following r get this line
   if (len > 0 && text[len - 1] == '\n') {
     log("->%s", text);
   } else {
     log("->%s\n", text);
   }
+  g_lineFrom = nullptr;
   memcpy(g_logfn, saved, sizeof saved);
 }
 

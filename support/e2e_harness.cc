@@ -5,6 +5,7 @@
 
 #include <arpa/inet.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 
 #include <algorithm>
 #include <csignal>
@@ -113,6 +114,11 @@ int e2eTest::portOf(const runProc* standin) {
 runProc* e2eTest::startConsole(const std::vector<std::string>& tokens) {
   std::vector<std::string> argv = {consoleBin()};
   argv.insert(argv.end(), tokens.begin(), tokens.end());
+  // The control socket goes into the scratch folder unless the test places
+  // it: tests running side by side must not find each other's consoles.
+  bool placed = std::any_of(tokens.begin(), tokens.end(),
+                            [](const std::string& t) { return t.rfind("controlsocket=", 0) == 0; });
+  if (!placed) argv.push_back("controlsocket=" + dir_ + "/qzucon.sock");
   return spawn("qzucon", argv, kPipeIn | kPipeOut | kPipeErr);
 }
 
@@ -121,6 +127,19 @@ runProc* e2eTest::startConsoleVia(const std::string& script,
   std::vector<std::string> argv = {"/bin/sh", "-c", script, consoleBin()};
   argv.insert(argv.end(), tokens.begin(), tokens.end());
   return spawn("qzucon", argv, kPipeIn | kPipeOut | kPipeErr);
+}
+
+runProc* e2eTest::startCtl(const std::vector<std::string>& args) {
+  std::vector<std::string> argv = {QZUCONCTL_BIN};
+  argv.insert(argv.end(), args.begin(), args.end());
+  return spawn("qzuconctl#" + std::to_string(procs_.size()), argv, kPipeOut | kPipeErr);
+}
+
+int e2eTest::runCtl(const std::vector<std::string>& args, runProc** proc) {
+  runProc* p = startCtl(args);
+  if (proc) *proc = p;
+  if (p == nullptr || !waitExit(p)) return -1;
+  return WIFEXITED(p->status) ? WEXITSTATUS(p->status) : -1;
 }
 
 std::vector<std::string> e2eTest::consoleTokens(const std::vector<runProc*>& standins,

@@ -42,12 +42,17 @@ class e2eTest : public ::testing::Test {
   // The port a stand-in reported.
   static int portOf(const runProc* standin);
   // Starts the console in the scratch folder with these configuration tokens
-  // and its standard input on a pipe. Null on failure.
+  // and its standard input on a pipe; its control socket is
+  // <scratch>/qzucon.sock unless a token says otherwise. Null on failure.
   runProc* startConsole(const std::vector<std::string>& tokens);
   // The same through /bin/sh -c script, with the console's path as $0 and the
   // tokens as its arguments: the script sets up what the console inherits
   // and ends in `exec "$0" "$@"`.
   runProc* startConsoleVia(const std::string& script, const std::vector<std::string>& tokens);
+  // Starts the control client qzuconctl with args, its output collected.
+  runProc* startCtl(const std::vector<std::string>& args);
+  // Runs qzuconctl to its end; its exit status, or -1 when it did not end.
+  int runCtl(const std::vector<std::string>& args, runProc** proc = nullptr);
   // Tokens for a console on consolePort_ with one server per stand-in, each
   // with login "admin" and the given password.
   std::vector<std::string> consoleTokens(const std::vector<runProc*>& standins,

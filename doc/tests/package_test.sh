@@ -15,8 +15,9 @@ check "the package has a version" [ -n "$version" ]
 
 # The paths every package holds, below its prefix.
 want=(
-  bin/qzucon bin/qzstandin bin/qzload
-  share/man/man1/qzucon.1 share/man/man1/qzstandin.1 share/man/man1/qzload.1
+  bin/qzucon bin/qzuconctl bin/qzstandin bin/qzload
+  share/man/man1/qzucon.1 share/man/man1/qzuconctl.1 share/man/man1/qzstandin.1
+  share/man/man1/qzload.1
   share/doc/qzucon/README.md
   share/doc/qzucon/examples/qzucon.ini
   share/doc/qzucon/examples/qzucon@.service
@@ -24,6 +25,7 @@ want=(
   share/doc/qzucon/examples/qzucon-oneshot
   share/doc/qzucon/examples/qzucon-service-setup
   share/bash-completion/completions/qzucon
+  share/bash-completion/completions/qzuconctl
   share/bash-completion/completions/qzstandin
   share/bash-completion/completions/qzload
 )

@@ -1,0 +1,88 @@
+// The control socket: a private Unix stream socket through which the
+// console's own user (or root) drives it from scripts and gets answers back.
+// It lives in a folder only that user may enter (runtime/ctlpath.h), is
+// created mode 0600, and every connection's peer user is checked once more
+// with the kernel's credentials. Several clients may be connected; each is
+// read and written without blocking and has a bounded output queue
+// (app/ctlqueue.h), so no client can hold up the console.
+//
+// The protocol is lines both ways. Requests:
+//   do LINE            run LINE as if typed; the console messages it causes
+//                      come back as "console TEXT"
+//   send TARGET LINE   LINE as a command to server TARGET (configured address
+//                      or ipPort), or to every server when TARGET is "*";
+//                      the active server stays as it is. One "sent IPPORT
+//                      STATE" per server, STATE being up, waiting (no
+//                      challenge answered yet), mismatch or noanswer
+//   status             the "status ..." lines of qzuconstatus
+//   servers            "myaddr ADDRESS", then "server IPPORT STATE" per server
+//   follow TARGET      from now on every line of server TARGET ("*" = all) as
+//                      "IPPORT ->TEXT", or with "console" the console's own
+//                      messages as "console TEXT"; "unfollow" stops all
+//   exit               ends the console as "qzuconexit" does
+// Every request is answered by "ok" after its lines, or by "error TEXT".
+// Lines a client lost by not reading show as "dropped N lines".
+#ifndef QZUCON_APP_CONTROL_H_
+#define QZUCON_APP_CONTROL_H_
+
+#include <cstdint>
+
+#include "app/ctlqueue.h"
+#include "protocol/server.h"
+#include "runtime/ctlpath.h"
+#include "runtime/sock.h"
+
+constexpr int kCtlClients = 8;          // with the five other inputs, one wait holds all
+constexpr int kCtlRequestChars = 1024;  // longer request lines are refused
+
+struct ctlClient {
+  int fd = -1;  // -1 when the slot is free
+  char in[kCtlRequestChars + 1] = {};
+  int inLen = 0;
+  bool overlong = false;   // the line being read is too long: skipped to its end
+  bool closing = false;    // the client has ended its side: closed once its queue is out
+  bool followAll = false;  // every server's lines
+  bool followConsole = false;
+  const serverRec* follow = nullptr;  // one server's lines
+  lineq out;
+};
+
+struct ctlState {
+  int listener = -1;  // -1 when there is no control socket
+  char path[kCtlPathSize] = {};
+  unsigned long long dev = 0, ino = 0;  // the socket file made: removed only if still it
+  ctlClient clients[kCtlClients];
+  ctlClient* doer = nullptr;  // the client whose "do" line runs: it hears the messages
+  bool following = false;     // some client follows something: lines must be offered
+};
+
+// Decides whether a connected peer may use the control socket: only when the
+// kernel gave its user (credsKnown) and that is the console's user or root.
+bool controlPeerAllowed(bool credsKnown, unsigned peerUid, unsigned ownUid);
+
+// Opens the control socket unless g_ctlsocket is "off": at g_ctlsocket when
+// that names a path, else at PORT.sock in the user's private folder (made
+// when missing). A leftover socket file nobody answers is replaced. Prints
+// nothing when it works; otherwise one line saying why there is none.
+void controlOpen(unsigned port);
+
+// Closes every client and the socket, and removes the socket file if it is
+// still the one controlOpen made.
+void controlClose();
+
+// Once a pass: admits new clients, runs their finished request lines (with
+// the server socket and tick, as typed lines are run) and writes what waits.
+void controlPass(int sock, uint32_t tick, uint32_t mono);
+
+// The descriptors the pass's one wait should also watch, into fds (room
+// entries at most); returns how many.
+int controlWaitFds(int* fds, int room);
+
+// Offers one message to the clients: a line of server `from`, or the
+// console's own message when from is null. msg is as log() got it.
+void controlPublish(const serverRec* from, const char* msg);
+
+// Program-start state: no socket, no clients (closes whatever is open).
+void resetControl();
+
+#endif  // QZUCON_APP_CONTROL_H_

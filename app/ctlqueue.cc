@@ -1,0 +1,86 @@
+// A ring of whole lines. The ring always begins at a line's start, so the
+// oldest line can be dropped without looking back; what is left of a line a
+// short write cut moves to part_.
+#include "app/ctlqueue.h"
+
+#include <cstring>
+
+#include "runtime/text.h"
+
+void lineq::reset() {
+  head_ = len_ = 0;
+  partLen_ = partOff_ = 0;
+  dropped_ = 0;
+}
+
+void lineq::dropOldest() {
+  int n = 0;
+  while (n < len_ && buf_[(head_ + n) % kCtlQueueBytes] != '\n') n++;
+  if (n < len_) n++;
+  head_ = (head_ + n) % kCtlQueueBytes;
+  len_ -= n;
+  dropped_++;
+}
+
+void lineq::append(const char* data, int len) {
+  int tail = (head_ + len_) % kCtlQueueBytes;
+  int first = len < kCtlQueueBytes - tail ? len : kCtlQueueBytes - tail;
+  memcpy(buf_ + tail, data, first);
+  memcpy(buf_, data + first, len - first);
+  len_ += len;
+}
+
+void lineq::push(const char* line, int len) {
+  bool cut = len > kCtlLineMax;
+  if (cut) len = kCtlLineMax;
+  while (len_ + len > kCtlQueueBytes) dropOldest();
+  append(line, cut ? len - 1 : len);
+  if (cut) append("\n", 1);
+}
+
+// Takes n bytes off the ring's head; when that ends inside a line, the rest
+// of the line moves to part_ so that the ring starts at a line again.
+void lineq::consume(int n) {
+  bool lineEnded = buf_[(head_ + n - 1) % kCtlQueueBytes] == '\n';
+  head_ = (head_ + n) % kCtlQueueBytes;
+  len_ -= n;
+  if (lineEnded) return;
+  partOff_ = partLen_ = 0;
+  while (len_ > 0 && partLen_ < kCtlLineMax) {
+    char c = buf_[head_];
+    part_[partLen_++] = c;
+    head_ = (head_ + 1) % kCtlQueueBytes;
+    len_--;
+    if (c == '\n') break;
+  }
+}
+
+bool lineq::sendPart(ctlSink sink, void* ctx, bool* stalled) {
+  int n = sink(ctx, part_ + partOff_, partLen_ - partOff_);
+  if (n > 0) partOff_ += n;
+  *stalled = n == 0;
+  return n >= 0;
+}
+
+bool lineq::drain(ctlSink sink, void* ctx) {
+  for (bool stalled = false; !stalled;) {
+    if (partOff_ < partLen_) {
+      if (!sendPart(sink, ctx, &stalled)) return false;
+      continue;
+    }
+    if (dropped_ > 0) {
+      partOff_ = 0;
+      partLen_ =
+          trf(part_, sizeof part_, "dropped %lu lines\n", static_cast<unsigned long>(dropped_));
+      dropped_ = 0;
+      continue;
+    }
+    if (len_ == 0) return true;
+    int chunk = len_ < kCtlQueueBytes - head_ ? len_ : kCtlQueueBytes - head_;
+    int n = sink(ctx, buf_ + head_, chunk);
+    if (n < 0) return false;
+    stalled = n == 0;
+    if (n > 0) consume(n);
+  }
+  return true;
+}

@@ -1,0 +1,137 @@
+// Finding and talking to consoles over their control sockets.
+#include "ctl/ctlconn.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+#include "runtime/clock.h"
+#include "runtime/files.h"
+#include "runtime/keyboard.h"
+#include "runtime/sock.h"
+#include "runtime/text.h"
+#include "runtime/unixsock.h"
+
+namespace {
+
+// The private folders of this user that exist, warning about unfit ones.
+int privateDirs(char dirs[kCtlDirs][kCtlPathSize]) {
+  char all[kCtlDirs][kCtlPathSize];
+  int n = ctlDirs(trEnv("XDG_RUNTIME_DIR"), trUid(), all);
+  int kept = 0;
+  for (int i = 0; i < n; i++) {
+    trPathInfo info;
+    if (trPathStat(all[i], &info) != 0 || info.kind == kPathNone) continue;
+    // A folder someone else made could hold a socket that only pretends
+    // to be a console.
+    const char* problem = ctlDirProblem(info, trUid());
+    if (problem) {
+      fprintf(stderr, "qzuconctl: not looking in %s: %s\n", all[i], problem);
+      continue;
+    }
+    memcpy(dirs[kept++], all[i], kCtlPathSize);
+  }
+  return kept;
+}
+
+bool answers(const char* path) {
+  trsock s;
+  s.handle = trUnixSocket();
+  return s.valid() && trUnixConnect(s.handle, path) == 0;
+}
+
+struct scan {
+  const char* dir;
+  ctlFound* out;
+};
+
+void noteSocket(const char* name, void* ctx) {
+  scan* s = static_cast<scan*>(ctx);
+  size_t len = strlen(name);
+  if (len < 6 || strcmp(name + len - 5, ".sock") != 0 || s->out->count == kCtlFoundMax) return;
+  char* path = s->out->paths[s->out->count];
+  if (trf(path, kCtlPathSize, "%s/%s", s->dir, name) >= kCtlPathSize) return;
+  trPathInfo info;
+  if (trPathStat(path, &info) == 0 && info.kind == kPathSocket && answers(path)) s->out->count++;
+}
+
+}  // namespace
+
+void findConsoles(ctlFound* out) {
+  char dirs[kCtlDirs][kCtlPathSize];
+  int n = privateDirs(dirs);
+  for (int i = 0; i < n; i++) {
+    scan s = {dirs[i], out};
+    trDirNames(dirs[i], noteSocket, &s);
+  }
+}
+
+bool portSocket(long port, char* path) {
+  char all[kCtlDirs][kCtlPathSize];
+  int n = ctlDirs(trEnv("XDG_RUNTIME_DIR"), trUid(), all);
+  if (n == 0) return false;
+  char dirs[kCtlDirs][kCtlPathSize];
+  int kept = privateDirs(dirs);
+  for (int i = 0; i < kept; i++) {
+    trPathInfo info;
+    if (ctlSocketPath(dirs[i], static_cast<unsigned>(port), path) && trPathStat(path, &info) == 0 &&
+        info.kind == kPathSocket) {
+      return true;
+    }
+  }
+  return ctlSocketPath(all[0], static_cast<unsigned>(port), path);
+}
+
+ctlConn::~ctlConn() {
+  if (fd_ >= 0) trClosesocket(fd_);
+}
+
+bool ctlConn::open(const char* path, bool quiet) {
+  fd_ = trUnixSocket();
+  if (fd_ >= 0 && trUnixConnect(fd_, path) == 0) return true;
+  if (!quiet) {
+    fprintf(stderr, "qzuconctl: cannot connect to %s: %s\n", path, trErrorText(trLastError()));
+  }
+  return false;
+}
+
+bool ctlConn::request(const char* fmt, ...) {
+  char line[kCtlReplyChars];
+  va_list ap;
+  va_start(ap, fmt);
+  int len = vtrf(line, sizeof line - 1, fmt, ap);
+  va_end(ap);
+  if (len > static_cast<int>(sizeof line) - 2) len = static_cast<int>(sizeof line) - 2;
+  line[len++] = '\n';
+  for (int done = 0; done < len;) {
+    int n = trFileWrite(fd_, line + done, static_cast<unsigned>(len - done));
+    if (n <= 0) return false;
+    done += n;
+  }
+  return true;
+}
+
+int ctlConn::readLine(char* line, int size, long waitMs) {
+  uint32_t start = GetTickCount();
+  for (;;) {
+    char* nl = static_cast<char*>(memchr(buf_, '\n', len_));
+    if (nl || len_ == static_cast<int>(sizeof buf_)) {
+      int take = nl ? static_cast<int>(nl - buf_) : len_;
+      strzcpy(line, buf_, take < size - 1 ? take : size - 1);
+      int used = nl ? take + 1 : take;
+      memmove(buf_, buf_ + used, len_ - used);
+      len_ -= used;
+      return 1;
+    }
+    long left = -1;
+    if (waitMs >= 0) {
+      left = waitMs - static_cast<long>(GetTickCount() - start);
+      if (left <= 0) return 0;
+    }
+    int ready = 0;
+    if (trWaitInput(&fd_, 1, left < 0 ? 1000 : static_cast<unsigned>(left), &ready) <= 0) continue;
+    int n = trRecv(fd_, buf_ + len_, static_cast<unsigned>(sizeof buf_ - len_));
+    if (n <= 0) return -1;
+    len_ += n;
+  }
+}

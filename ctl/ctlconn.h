@@ -1,0 +1,48 @@
+// qzuconctl's side of the control socket: finding the running consoles of
+// this user, connecting, and request and answer lines with deadlines.
+// Reports its failures on standard error itself, as "qzuconctl: ...".
+#ifndef QZUCON_CTL_CTLCONN_H_
+#define QZUCON_CTL_CTLCONN_H_
+
+#include "runtime/ctlpath.h"
+
+constexpr int kCtlFoundMax = 32;  // consoles listed at most
+constexpr int kCtlReplyChars = 8192;
+
+struct ctlFound {
+  int count = 0;
+  char paths[kCtlFoundMax][kCtlPathSize];
+};
+
+// The sockets in this user's private folders that a console answers on.
+// Folders that are not private are skipped with a warning.
+void findConsoles(ctlFound* out);
+
+// Where console port's socket is: the first private folder holding it (or
+// the first folder's name when none does) into path. False when there is no
+// folder name at all.
+bool portSocket(long port, char* path);
+
+class ctlConn {
+ public:
+  ctlConn() {}
+  ~ctlConn();
+  ctlConn(const ctlConn&) = delete;
+  ctlConn& operator=(const ctlConn&) = delete;
+
+  // Connects to the socket at path; false (and a line on stderr) when not.
+  bool open(const char* path, bool quiet = false);
+  // Sends one request line (its '\n' added); false when the console is gone.
+  bool request(const char* fmt, ...) __attribute__((format(printf, 2, 3)));
+  // The next answer line, without its '\n', into line (size bytes): 1, or 0
+  // when waitMs passed first (negative = no limit), or -1 when the console
+  // closed the connection.
+  int readLine(char* line, int size, long waitMs);
+
+ private:
+  int fd_ = -1;
+  char buf_[kCtlReplyChars];
+  int len_ = 0;
+};
+
+#endif  // QZUCON_CTL_CTLCONN_H_

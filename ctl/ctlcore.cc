@@ -1,0 +1,149 @@
+// Command line, answer kinds and exit statuses of qzuconctl.
+#include "ctl/ctlcore.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "runtime/text.h"
+
+namespace {
+
+bool startsWith(const char* s, const char* word) { return strncmp(s, word, strlen(word)) == 0; }
+
+struct reader {
+  int argc;
+  const char* const* argv;
+  int i;
+  char* err;
+  int errSize;
+
+  const char* next() { return i < argc ? argv[i++] : nullptr; }
+  bool fail(const char* what, const char* arg) {
+    trf(err, errSize, "%s%s%s", what, arg ? ": " : "", arg ? arg : "");
+    return false;
+  }
+  // The value of option opt, which must follow it.
+  bool value(const char* opt, const char** out) {
+    *out = next();
+    return *out != nullptr || fail("missing value after", opt);
+  }
+};
+
+const struct {
+  const char* word;
+  ctlCommand command;
+} kCommands[] = {{"send", kCmdSend}, {"status", kCmdStatus}, {"follow", kCmdFollow},
+                 {"do", kCmdDo},     {"exit", kCmdExit},     {"list", kCmdList}};
+
+bool readSeconds(const char* s, long* ms) {
+  char* end = nullptr;
+  double secs = strtod(s, &end);
+  if (end == s || *end != 0 || !(secs >= 0 && secs <= 86400)) return false;
+  *ms = static_cast<long>(secs * 1000 + 0.5);
+  return true;
+}
+
+bool globalOption(reader* r, const char* arg, ctlArgs* out) {
+  const char* v = nullptr;
+  if (strcmp(arg, "-p") == 0) {
+    char* end = nullptr;
+    if (!r->value(arg, &v)) return false;
+    out->port = strtol(v, &end, 10);
+    if (*v == 0 || *end != 0 || out->port < 1 || out->port > 65535) {
+      return r->fail("the port must be a number from 1 to 65535", v);
+    }
+  } else if (strcmp(arg, "-S") == 0) {
+    if (!r->value(arg, &v)) return false;
+    out->socket = v;
+  } else {
+    return r->fail("unknown option", arg);
+  }
+  if (out->port && out->socket) return r->fail("give -p or -S, not both", nullptr);
+  return true;
+}
+
+bool commandOption(reader* r, const char* arg, ctlArgs* out) {
+  bool takesServer = out->command == kCmdSend || out->command == kCmdFollow;
+  const char* v = nullptr;
+  if (takesServer && strcmp(arg, "-s") == 0) {
+    if (!r->value(arg, &v)) return false;
+    out->server = v;
+  } else if (out->command == kCmdSend && strcmp(arg, "-a") == 0) {
+    out->all = true;
+  } else if (out->command == kCmdSend && strcmp(arg, "-w") == 0) {
+    if (!r->value(arg, &v)) return false;
+    if (!readSeconds(v, &out->waitMs)) return r->fail("-w takes seconds from 0 to 86400", v);
+  } else {
+    return r->fail("unknown option", arg);
+  }
+  if (out->server && out->all) return r->fail("give -s or -a, not both", nullptr);
+  return true;
+}
+
+bool checkLines(reader* r, ctlArgs* out) {
+  bool wantsLines = out->command == kCmdSend || out->command == kCmdDo;
+  if (wantsLines && out->lineCount == 0) return r->fail("nothing to send: give a LINE", nullptr);
+  if (!wantsLines && out->lineCount > 0) return r->fail("unexpected argument", out->lines[0]);
+  for (int i = 0; i < out->lineCount; i++) {
+    if (strchr(out->lines[i], '\n')) return r->fail("a LINE may not hold a line break", nullptr);
+  }
+  return true;
+}
+
+}  // namespace
+
+bool parseCtlArgs(int argc, const char* const* argv, ctlArgs* out, char* err, int errSize) {
+  reader r = {argc, argv, 1, err, errSize};
+  const char* arg = nullptr;
+  while ((arg = r.next()) != nullptr && arg[0] == '-') {
+    if (strcmp(arg, "-h") == 0 || strcmp(arg, "--help") == 0) {
+      out->help = true;
+      return true;
+    }
+    if (!globalOption(&r, arg, out)) return false;
+  }
+  if (arg == nullptr) return r.fail("no command given", nullptr);
+  for (const auto& c : kCommands) {
+    if (strcmp(arg, c.word) == 0) out->command = c.command;
+  }
+  if (out->command == kCmdNone) return r.fail("unknown command", arg);
+  bool options = true;
+  while ((arg = r.next()) != nullptr) {
+    if (options && strcmp(arg, "--") == 0) {
+      options = false;
+    } else if (options && arg[0] == '-' && arg[1] != 0 && out->lineCount == 0) {
+      if (!commandOption(&r, arg, out)) return false;
+    } else if (out->lineCount == kCtlMaxLines) {
+      return r.fail("too many LINE arguments", nullptr);
+    } else {
+      out->lines[out->lineCount++] = arg;
+    }
+  }
+  return checkLines(&r, out);
+}
+
+ctlLineKind ctlKind(const char* line) {
+  if (strcmp(line, "ok") == 0) return kLineOk;
+  if (startsWith(line, "error ")) return kLineError;
+  if (startsWith(line, "sent ")) return kLineSent;
+  if (startsWith(line, "console ")) return kLineConsole;
+  if (startsWith(line, "dropped ")) return kLineDropped;
+  return kLineOther;
+}
+
+int stateStatus(const char* state) {
+  if (strcmp(state, "up") == 0) return kCtlOk;
+  if (strcmp(state, "mismatch") == 0) return kCtlMismatch;
+  if (strcmp(state, "noanswer") == 0) return kCtlNoAnswer;
+  return kCtlWaiting;
+}
+
+int worseStatus(int a, int b) {
+  // A wrong password says most about what to fix, then silence, then a
+  // session still coming up.
+  static const int kOrder[] = {kCtlError, kCtlMismatch, kCtlNoAnswer, kCtlWaiting, kCtlOk};
+  for (int s : kOrder) {
+    if (a == s || b == s) return s;
+  }
+  return a;
+}

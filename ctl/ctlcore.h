@@ -1,0 +1,52 @@
+// qzuconctl's pure parts: reading its command line, telling the console's
+// answer lines apart, and the exit status a "send" earns. No system calls,
+// so table tests can drive them.
+#ifndef QZUCON_CTL_CTLCORE_H_
+#define QZUCON_CTL_CTLCORE_H_
+
+// Exit statuses.
+constexpr int kCtlOk = 0;
+constexpr int kCtlError = 1;     // usage, connection, or a request refused
+constexpr int kCtlMismatch = 2;  // the console reports a password mismatch
+constexpr int kCtlNoAnswer = 3;  // a server is in the console's no-answer state
+constexpr int kCtlWaiting = 4;   // a server's session is not up yet
+
+constexpr int kCtlMaxLines = 64;    // LINE arguments of one call
+constexpr int kCtlArgChars = 1023;  // a socket path, server or joined LINE
+
+enum ctlCommand { kCmdNone, kCmdSend, kCmdStatus, kCmdFollow, kCmdDo, kCmdExit, kCmdList };
+
+struct ctlArgs {
+  ctlCommand command = kCmdNone;
+  long port = 0;                    // -p, 0 = not given
+  const char* socket = nullptr;     // -S
+  const char* server = nullptr;     // -s
+  bool all = false;                 // -a
+  long waitMs = 2000;               // -w
+  const char* lines[kCtlMaxLines];  // send's LINEs, or do's words
+  int lineCount = 0;
+  bool help = false;
+};
+
+// Reads argv[1..]; false with a reason in err (errSize bytes) on a usage
+// error. Options before the command are -p/-S (one of them); send takes
+// -s/-a (one of them) and -w; follow takes -s; "--" ends the options.
+bool parseCtlArgs(int argc, const char* const* argv, ctlArgs* out, char* err, int errSize);
+
+// What one line from the console is.
+enum ctlLineKind {
+  kLineOk,       // "ok": the request is done
+  kLineError,    // "error TEXT"
+  kLineSent,     // "sent IPPORT STATE"
+  kLineConsole,  // "console TEXT": a console message
+  kLineDropped,  // "dropped N lines"
+  kLineOther,    // a server's line "IPPORT ->TEXT", a status line, ...
+};
+ctlLineKind ctlKind(const char* line);
+
+// The exit status for a session state word ("up", "waiting", "mismatch",
+// "noanswer"); and which of two statuses a run with both reports.
+int stateStatus(const char* state);
+int worseStatus(int a, int b);
+
+#endif  // QZUCON_CTL_CTLCORE_H_

@@ -1,0 +1,92 @@
+#include "ctl/ctlcore.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+struct parsed {
+  bool ok;
+  ctlArgs args;
+  std::string err;
+};
+
+parsed parse(std::vector<const char*> words) {
+  words.insert(words.begin(), "qzuconctl");
+  parsed p;
+  char err[256] = "";
+  p.ok = parseCtlArgs(static_cast<int>(words.size()), words.data(), &p.args, err, sizeof err);
+  p.err = err;
+  return p;
+}
+
+TEST(CtlArgs, AcceptsTheDocumentedForms) {
+  parsed p = parse({"-p", "27000", "send", "-s", "1.2.3.4:5", "-w", "0.5", "status", "list x"});
+  ASSERT_TRUE(p.ok) << p.err;
+  EXPECT_EQ(p.args.command, kCmdSend);
+  EXPECT_EQ(p.args.port, 27000);
+  EXPECT_STREQ(p.args.server, "1.2.3.4:5");
+  EXPECT_EQ(p.args.waitMs, 500);
+  ASSERT_EQ(p.args.lineCount, 2);
+  EXPECT_STREQ(p.args.lines[1], "list x");
+
+  // Once the LINEs begin, a dash is text; "--" lets a LINE begin with one.
+  p = parse({"send", "-a", "--", "-x", "-s"});
+  ASSERT_TRUE(p.ok) << p.err;
+  EXPECT_TRUE(p.args.all);
+  EXPECT_EQ(p.args.waitMs, 2000);
+  EXPECT_EQ(p.args.lineCount, 2);
+
+  p = parse({"-S", "/run/x.sock", "follow", "-s", "h:1"});
+  ASSERT_TRUE(p.ok) << p.err;
+  EXPECT_STREQ(p.args.socket, "/run/x.sock");
+  EXPECT_TRUE(parse({"do", "qzuconactive", "1.2.3.4:5"}).ok);
+  EXPECT_TRUE(parse({"--help"}).args.help);
+}
+
+TEST(CtlArgs, RefusesUsageErrors) {
+  const std::vector<std::vector<const char*>> bad = {
+      {},                                 // no command
+      {"frobnicate"},                     // unknown command
+      {"-p", "65536", "status"},          // port out of range
+      {"-p", "27x", "status"},            // not a number
+      {"-p", "1", "-S", "/x", "status"},  // both ways to name a console
+      {"send"},                           // nothing to send
+      {"send", "-s", "a:1", "-a", "x"},   // one server and all
+      {"send", "-w", "-1", "x"},          // negative wait
+      {"send", "-w"},                     // missing value
+      {"status", "extra"},                // stray argument
+      {"follow", "-a"},                   // -a is send's
+      {"send", "two\nlines"},             // a line break would be a second request
+  };
+  for (const auto& words : bad) {
+    parsed p = parse(words);
+    std::string shown;
+    for (const char* w : words) shown += std::string(w) + " ";
+    EXPECT_FALSE(p.ok) << shown;
+    EXPECT_FALSE(p.err.empty()) << shown;
+  }
+}
+
+TEST(CtlReplies, KindsAndStatuses) {
+  EXPECT_EQ(ctlKind("ok"), kLineOk);
+  EXPECT_EQ(ctlKind("okay"), kLineOther);
+  EXPECT_EQ(ctlKind("error unknown server x"), kLineError);
+  EXPECT_EQ(ctlKind("sent 1.2.3.4:5 up"), kLineSent);
+  EXPECT_EQ(ctlKind("console **hello"), kLineConsole);
+  EXPECT_EQ(ctlKind("dropped 3 lines"), kLineDropped);
+  EXPECT_EQ(ctlKind("1.2.3.4:5 ->ok"), kLineOther);
+
+  EXPECT_EQ(stateStatus("up"), kCtlOk);
+  EXPECT_EQ(stateStatus("mismatch"), kCtlMismatch);
+  EXPECT_EQ(stateStatus("noanswer"), kCtlNoAnswer);
+  EXPECT_EQ(stateStatus("waiting"), kCtlWaiting);
+  EXPECT_EQ(worseStatus(kCtlOk, kCtlWaiting), kCtlWaiting);
+  EXPECT_EQ(worseStatus(kCtlNoAnswer, kCtlMismatch), kCtlMismatch);
+  EXPECT_EQ(worseStatus(kCtlWaiting, kCtlNoAnswer), kCtlNoAnswer);
+  EXPECT_EQ(worseStatus(kCtlOk, kCtlOk), kCtlOk);
+}
+
+}  // namespace

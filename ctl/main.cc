@@ -1,0 +1,259 @@
+// qzuconctl: drives a running qzucon console of this user through its
+// private control socket and prints what comes back, for scripts.
+#include <cstdio>
+#include <cstring>
+
+#include "ctl/ctlconn.h"
+#include "ctl/ctlcore.h"
+#include "runtime/clock.h"
+#include "runtime/signals.h"
+#include "runtime/text.h"
+
+namespace {
+
+const char kUsage[] =
+    "usage: qzuconctl [-p PORT | -S SOCKET] COMMAND [ARGS]\n"
+    "  send [-s IPPORT | -a] [-w SECONDS] LINE...  commands to servers; prints their lines\n"
+    "  status                                      the status line of every server\n"
+    "  follow [-s IPPORT]                          live lines until interrupted\n"
+    "  do LINE...                                  run LINE as if typed at the console\n"
+    "  exit                                        end the console\n"
+    "  list                                        the running consoles of this user\n"
+    "exit status: 0 ok, 1 usage or connection error, 2 password mismatch,\n"
+    "3 no answer from a server, 4 a server's session not up yet\n";
+
+constexpr int kLineSize = 8192;
+constexpr long kExitWaitMs = 30000;  // for the console to finish after "exit"
+
+void print(const char* line) {
+  fputs(line, stdout);
+  fputc('\n', stdout);
+  fflush(stdout);  // a script reading us must see each line as it comes
+}
+
+// Prints a line that is no answer to a request: a server's or a console
+// message, or the note of lines lost.
+void show(const char* line) {
+  switch (ctlKind(line)) {
+    case kLineConsole:
+      print(line + 8);
+      break;
+    case kLineDropped:
+      fprintf(stderr, "qzuconctl: %s\n", line);
+      break;
+    default:
+      print(line);
+  }
+}
+
+// Takes "IPPORT STATE" of a sent command into the run's status; says what
+// is wrong with a session that is not up.
+void noteState(const char* sent, int* status) {
+  const char* state = strrchr(sent, ' ');
+  if (!state) return;
+  int s = stateStatus(state + 1);
+  *status = worseStatus(*status, s);
+  const char* why = s == kCtlMismatch   ? "password mismatch (check its password=)"
+                    : s == kCtlNoAnswer ? "no answer from the server"
+                    : s == kCtlWaiting  ? "its challenge is not answered yet"
+                                        : nullptr;
+  if (why) fprintf(stderr, "qzuconctl: %.*s: %s\n", static_cast<int>(state - sent), sent, why);
+}
+
+// Reads until the request's "ok"; prints the other lines (sent lines go to
+// status instead). kCtlOk, or kCtlError after an error line or a lost console.
+int untilOk(ctlConn* c, int* status = nullptr) {
+  char line[kLineSize];
+  for (;;) {
+    if (c->readLine(line, sizeof line, -1) != 1) {
+      fprintf(stderr, "qzuconctl: the console closed the connection\n");
+      return kCtlError;
+    }
+    switch (ctlKind(line)) {
+      case kLineOk:
+        return kCtlOk;
+      case kLineError:
+        fprintf(stderr, "qzuconctl: %s\n", line + 6);
+        return kCtlError;
+      case kLineSent:
+        if (status) noteState(line + 5, status);
+        break;
+      default:
+        show(line);
+    }
+  }
+}
+
+// The console's only server, for send without -s or -a.
+bool onlyServer(ctlConn* c, char* out, int size) {
+  if (!c->request("servers")) return false;
+  char line[kLineSize];
+  int servers = 0;
+  while (c->readLine(line, sizeof line, -1) == 1 && ctlKind(line) != kLineOk) {
+    if (strncmp(line, "server ", 7) != 0) continue;
+    if (++servers == 1) strzcpy(out, line + 7, static_cast<int>(strcspn(line + 7, " ")));
+  }
+  if (servers == 1 && static_cast<int>(strlen(out)) < size) return true;
+  fprintf(stderr, "qzuconctl: the console has %d servers: name one with -s or use -a\n", servers);
+  return false;
+}
+
+// A wrong password shows only after a few lines of noise, which may come
+// after the command went out: the servers' states at the end of the wait
+// count as well. Returns the run's status with them.
+int lateStates(ctlConn* c, const char* target, int status) {
+  if (!c->request("unfollow") || untilOk(c) != kCtlOk || !c->request("servers")) return status;
+  char line[kLineSize];
+  while (c->readLine(line, sizeof line, -1) == 1 && ctlKind(line) != kLineOk) {
+    if (strncmp(line, "server ", 7) != 0) continue;
+    const char* ipPort = line + 7;
+    const char* state = strrchr(ipPort, ' ');
+    size_t n = strcspn(ipPort, " ");
+    bool mine = strcmp(target, "*") == 0 || (strlen(target) == n && !strncmp(ipPort, target, n));
+    if (!mine || !state) continue;
+    int s = stateStatus(state + 1);
+    if ((s == kCtlMismatch || s == kCtlNoAnswer) && worseStatus(status, s) != status) {
+      noteState(ipPort, &status);
+    }
+  }
+  return status;
+}
+
+int sendCommands(ctlConn* c, const ctlArgs& a) {
+  char target[kLineSize] = "*";
+  if (a.server) strzcpy(target, a.server, sizeof target - 1);
+  if (!a.all && !a.server && !onlyServer(c, target, sizeof target)) return kCtlError;
+  // Following first: no line the command causes can come before it.
+  if (!c->request("follow %s", target) || untilOk(c) != kCtlOk) return kCtlError;
+  int status = kCtlOk;
+  for (int i = 0; i < a.lineCount; i++) {
+    if (!c->request("send %s %s", target, a.lines[i]) || untilOk(c, &status) != kCtlOk) {
+      return kCtlError;
+    }
+  }
+  // One deadline for the whole wait: a server that keeps talking must not
+  // keep the script waiting.
+  uint32_t start = GetTickCount();
+  char line[kLineSize];
+  for (;;) {
+    long left = a.waitMs - static_cast<long>(GetTickCount() - start);
+    // Ended: the time is up, or the console is gone and nothing more can come.
+    if (left <= 0 || c->readLine(line, sizeof line, left) != 1) break;
+    show(line);
+  }
+  return lateStates(c, target, status);
+}
+
+int follow(ctlConn* c, const ctlArgs& a) {
+  if (a.server) {
+    if (!c->request("follow %s", a.server) || untilOk(c) != kCtlOk) return kCtlError;
+  } else if (!c->request("follow *") || untilOk(c) != kCtlOk || !c->request("follow console") ||
+             untilOk(c) != kCtlOk) {
+    return kCtlError;
+  }
+  char line[kLineSize];
+  while (c->readLine(line, sizeof line, -1) == 1) show(line);
+  return kCtlOk;
+}
+
+int doLine(ctlConn* c, const ctlArgs& a) {
+  char joined[kLineSize] = "";
+  int len = 0;
+  for (int i = 0; i < a.lineCount; i++) {
+    len +=
+        trf(joined + len, static_cast<int>(sizeof joined) - len, "%s%s", i ? " " : "", a.lines[i]);
+    if (len >= static_cast<int>(sizeof joined)) {
+      fprintf(stderr, "qzuconctl: the line is too long\n");
+      return kCtlError;
+    }
+  }
+  return c->request("do %s", joined) ? untilOk(c) : kCtlError;
+}
+
+int endConsole(ctlConn* c) {
+  if (!c->request("exit") || untilOk(c) != kCtlOk) return kCtlError;
+  // Done once the console has sent its exit notices and closed the socket.
+  char line[kLineSize];
+  int got;
+  while ((got = c->readLine(line, sizeof line, kExitWaitMs)) == 1) show(line);
+  if (got == 0) fprintf(stderr, "qzuconctl: the console has not ended yet\n");
+  return got < 0 ? kCtlOk : kCtlError;
+}
+
+// One line per console: its socket, its own address and its servers.
+int list() {
+  ctlFound found;
+  findConsoles(&found);
+  for (int i = 0; i < found.count; i++) {
+    ctlConn c;
+    if (!c.open(found.paths[i], true) || !c.request("servers")) continue;
+    char line[kLineSize];
+    fputs(found.paths[i], stdout);
+    while (c.readLine(line, sizeof line, 5000) == 1 && ctlKind(line) != kLineOk) {
+      const char* word = strchr(line, ' ');
+      if (word) printf(" %.*s", static_cast<int>(strcspn(word + 1, " ")), word + 1);
+    }
+    fputc('\n', stdout);
+  }
+  return kCtlOk;
+}
+
+// The socket to use: -S, -p, or the only running console.
+bool chooseSocket(const ctlArgs& a, char* path) {
+  if (a.socket) {
+    strzcpy(path, a.socket, kCtlPathSize - 1);
+    return true;
+  }
+  if (a.port) return portSocket(a.port, path);
+  ctlFound found;
+  findConsoles(&found);
+  if (found.count == 1) {
+    memcpy(path, found.paths[0], kCtlPathSize);
+    return true;
+  }
+  if (found.count == 0) {
+    fprintf(stderr, "qzuconctl: no running console of this user found; is one running?\n");
+  } else {
+    fprintf(stderr, "qzuconctl: %d consoles are running; choose one with -p or -S:\n", found.count);
+    for (int i = 0; i < found.count; i++) fprintf(stderr, "  %s\n", found.paths[i]);
+  }
+  return false;
+}
+
+int run(const ctlArgs& a) {
+  if (a.command == kCmdList) return list();
+  char path[kCtlPathSize];
+  ctlConn c;
+  if (!chooseSocket(a, path) || !c.open(path)) return kCtlError;
+  switch (a.command) {
+    case kCmdSend:
+      return sendCommands(&c, a);
+    case kCmdStatus:
+      return c.request("status") ? untilOk(&c) : kCtlError;
+    case kCmdFollow:
+      return follow(&c, a);
+    case kCmdDo:
+      return doLine(&c, a);
+    case kCmdExit:
+      return endConsole(&c);
+    default:
+      return kCtlError;
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  trIgnoreBrokenPipe();  // a console that goes away is an answer, not a crash
+  ctlArgs a;
+  char err[256];
+  if (!parseCtlArgs(argc, argv, &a, err, sizeof err)) {
+    fprintf(stderr, "qzuconctl: %s\n%s", err, kUsage);
+    return kCtlError;
+  }
+  if (a.help) {
+    fputs(kUsage, stdout);
+    return kCtlOk;
+  }
+  return run(a);
+}

@@ -1,0 +1,187 @@
+// Scripts driving a running console through its control socket with
+// qzuconctl: commands to one server or all with the answers printed, the
+// status view, following lines, ending the console, the exit statuses, and
+// a socket left behind by a killed console.
+#include <signal.h>
+#include <sys/stat.h>
+
+#include <string>
+
+#include "support/e2e_harness.h"
+#include "support/scopedenv.h"
+
+namespace {
+
+class ControlTest : public e2eTest {
+ protected:
+  void SetUp() override {
+    e2eTest::SetUp();
+    sock_ = dir_ + "/ctl.sock";
+  }
+  static std::string addr(const runProc* standin) {
+    return "127.0.0.1:" + std::to_string(portOf(standin));
+  }
+  // A console on the test's own socket path, its sessions with every
+  // stand-in up (each greeting shown).
+  runProc* consoleFor(const std::vector<runProc*>& standins) {
+    std::vector<std::string> passwords(standins.size(), "pw");
+    std::vector<std::string> tokens = consoleTokens(standins, passwords);
+    tokens.push_back("controlsocket=" + sock_);
+    runProc* console = startConsole(tokens);
+    if (console == nullptr) return nullptr;
+    for (runProc* s : standins) {
+      if (!waitFor(console, "->qzstandin " + addr(s) + " welcome")) return nullptr;
+    }
+    return console;
+  }
+  std::string sock_;
+};
+
+TEST_F(ControlTest, SendToOneServerPrintsItsAnswerAndLeavesTheActiveServer) {
+  runProc* a = startStandin("pw", {"--rate", "0"});
+  runProc* b = startStandin("pw", {"--rate", "0"});
+  ASSERT_TRUE(a && b) << dump();
+  runProc* console = consoleFor({a, b});
+  ASSERT_NE(nullptr, console) << dump();
+  type(console, "qzuconactive " + addr(a) + "\n");
+  ASSERT_TRUE(waitFor(console, "Active Server: " + addr(a))) << dump();
+
+  runProc* ctl = nullptr;
+  ASSERT_EQ(0, runCtl({"-S", sock_, "send", "-s", addr(b), "-w", "2", "status"}, &ctl)) << dump();
+  EXPECT_NE(std::string::npos, ctl->out.find(addr(b) + " ->echo: status\n")) << dump();
+  EXPECT_EQ(1, countOf(b->err, "text=status")) << dump();
+
+  // What is typed still goes to the active server, and only there.
+  type(console, "typed-line\n");
+  ASSERT_TRUE(waitFor(a, "text=typed-line", kStderr)) << dump();
+  EXPECT_EQ(0, countOf(b->err, "typed-line")) << dump();
+  EXPECT_EQ(0, countOf(a->err, "text=status")) << dump();
+}
+
+TEST_F(ControlTest, SendToAllReachesEachServerOnce) {
+  std::vector<runProc*> servers;
+  for (int i = 0; i < 3; i++) servers.push_back(startStandin("pw", {"--rate", "0"}));
+  for (runProc* s : servers) ASSERT_NE(nullptr, s) << dump();
+  ASSERT_NE(nullptr, consoleFor(servers)) << dump();
+  runProc* ctl = nullptr;
+  ASSERT_EQ(0, runCtl({"-S", sock_, "send", "-a", "-w", "2", "ping"}, &ctl)) << dump();
+  for (runProc* s : servers) {
+    EXPECT_EQ(1, countOf(ctl->out, addr(s) + " ->echo: ping\n")) << dump();
+    EXPECT_EQ(1, countOf(s->err, "text=ping")) << dump();
+  }
+  // Without -s or -a there is no one server to choose.
+  EXPECT_EQ(1, runCtl({"-S", sock_, "send", "ping"}, &ctl));
+  EXPECT_NE(std::string::npos, ctl->err.find("3 servers")) << ctl->err;
+}
+
+TEST_F(ControlTest, StatusDoFollowAndErrors) {
+  runProc* s = startStandin("pw", {"--rate", "20"});
+  ASSERT_NE(nullptr, s) << dump();
+  runProc* console = consoleFor({s});
+  ASSERT_NE(nullptr, console) << dump();
+  runProc* ctl = nullptr;
+  ASSERT_EQ(0, runCtl({"-S", sock_, "status"}, &ctl)) << dump();
+  EXPECT_NE(std::string::npos, ctl->out.find("status " + addr(s) + ": challenge answered"));
+  ASSERT_EQ(0, runCtl({"-S", sock_, "do", "qzuconlist"}, &ctl)) << dump();
+  EXPECT_EQ(ctl->out, "server address: " + addr(s) + "   login: admin\n");
+
+  runProc* follow = startCtl({"-S", sock_, "follow", "-s", addr(s)});
+  ASSERT_TRUE(waitFor(follow, addr(s) + " ->qzstandin " + addr(s) + " line ", kStdout, 3))
+      << dump();
+  stop(follow);
+
+  EXPECT_EQ(1, runCtl({"-S", sock_, "send", "-s", "10.9.9.9:1", "x"}, &ctl));
+  EXPECT_NE(std::string::npos, ctl->err.find("unknown server 10.9.9.9:1")) << ctl->err;
+  EXPECT_EQ(1, runCtl({"-S", dir_ + "/none.sock", "status"}, &ctl));
+  EXPECT_NE(std::string::npos, ctl->err.find("cannot connect to " + dir_ + "/none.sock"));
+  EXPECT_EQ(1, runCtl({"status", "now"}, &ctl));  // a usage error
+}
+
+TEST_F(ControlTest, MismatchAndSilenceHaveTheirOwnStatuses) {
+  runProc* s = startStandin("right", {"--rate", "0"});
+  ASSERT_NE(nullptr, s) << dump();
+  std::string silent = "127.0.0.1:" + std::to_string(freePort(0));
+  runProc* console =
+      startConsole({"myaddr=127.0.0.1:" + std::to_string(consolePort_), "server=" + addr(s),
+                    "login=admin", "password=wrong", "server=" + silent, "login=admin",
+                    "password=pw", "controlsocket=" + sock_});
+  ASSERT_NE(nullptr, console);
+  // A wrong password shows after a few lines of noise: each empty line asks
+  // the server for a new challenge, and so for one more greeting.
+  bool told = false;
+  for (int i = 0; i < 8 && !told; i++) {
+    runCtl({"-S", sock_, "send", "-s", addr(s), "-w", "1", ""});
+    told = waitFor(console, "**Password mismatch for " + addr(s), kStdout, 1, 2000);
+  }
+  ASSERT_TRUE(told) << dump();
+  EXPECT_EQ(2, runCtl({"-S", sock_, "send", "-s", addr(s), "-w", "0", "x"}));
+  ASSERT_TRUE(waitFor(console, "**No answer from " + silent)) << dump();
+  EXPECT_EQ(3, runCtl({"-S", sock_, "send", "-s", silent, "-w", "0", "x"}));
+  EXPECT_EQ(2, runCtl({"-S", sock_, "send", "-a", "-w", "0", "x"}));
+}
+
+TEST_F(ControlTest, ExitEndsTheConsoleAndRemovesTheSocket) {
+  runProc* s = startStandin("pw", {"--rate", "0"});
+  ASSERT_NE(nullptr, s) << dump();
+  runProc* console = consoleFor({s});
+  ASSERT_NE(nullptr, console) << dump();
+  struct stat st;
+  ASSERT_EQ(0, lstat(sock_.c_str(), &st));
+  EXPECT_EQ(0600u, st.st_mode & 0777);
+  ASSERT_EQ(0, runCtl({"-S", sock_, "exit"})) << dump();
+  // qzuconctl returns once the console is done: notices out, socket gone.
+  EXPECT_EQ(1, countOf(s->err, "qzstandin: exit console=")) << dump();
+  ASSERT_TRUE(waitExit(console)) << dump();
+  EXPECT_NE(0, lstat(sock_.c_str(), &st));
+}
+
+TEST_F(ControlTest, DefaultFolderIsPrivateAndALeftoverSocketIsReplaced) {
+  std::string run = dir_ + "/run";
+  ASSERT_EQ(0, mkdir(run.c_str(), 0700));
+  envSwap xdg("XDG_RUNTIME_DIR", run.c_str());
+  std::string folder = run + "/qzucon";
+  std::string sock = folder + "/" + std::to_string(consolePort_) + ".sock";
+  runProc* s = startStandin("pw", {"--rate", "0"});
+  ASSERT_NE(nullptr, s) << dump();
+
+  // The default place, as an operator gets it.
+  std::vector<std::string> tokens = consoleTokens({s}, {"pw"});
+  tokens.push_back("controlsocket=on");
+
+  // A folder others may enter is refused, with the reason; the console runs on.
+  ASSERT_EQ(0, mkdir(folder.c_str(), 0755));
+  runProc* console = startConsole(tokens);
+  ASSERT_TRUE(
+      waitFor(console, "**Control socket not opened: " + folder + ": other users may enter it"))
+      << dump();
+  ASSERT_TRUE(waitFor(console, "welcome")) << dump();
+  stop(console);
+  ASSERT_EQ(0, chmod(folder.c_str(), 0700));
+
+  console = startConsole(tokens);
+  ASSERT_TRUE(waitFor(console, "**Console active")) << dump();
+  ASSERT_EQ(0, runCtl({"-p", std::to_string(consolePort_), "status"})) << dump();
+  kill(console->pid, SIGKILL);
+  ASSERT_TRUE(waitExit(console));
+  struct stat st;
+  ASSERT_EQ(0, lstat(sock.c_str(), &st)) << "a killed console leaves its socket";
+
+  console = startConsole(tokens);
+  ASSERT_TRUE(waitFor(console, "**Console active")) << dump();
+  EXPECT_EQ(0, countOf(console->out, "Control socket")) << dump();
+  ASSERT_EQ(0, runCtl({"-p", std::to_string(consolePort_), "status"})) << dump();
+  // Found without naming it. Consoles the user runs elsewhere on this host
+  // (in /tmp/qzucon-UID) are listed too and then have to be chosen from.
+  runProc* ctl = nullptr;
+  ASSERT_EQ(0, runCtl({"list"}, &ctl)) << dump();
+  std::string ours = sock + " 127.0.0.1:" + std::to_string(consolePort_) + " " + addr(s) + "\n";
+  ASSERT_NE(std::string::npos, ctl->out.find(ours)) << ctl->out;
+  if (ctl->out == ours) {
+    EXPECT_EQ(0, runCtl({"status"})) << dump();
+  } else {
+    EXPECT_EQ(1, runCtl({"status"}, &ctl)) << dump();
+    EXPECT_NE(std::string::npos, ctl->err.find("consoles are running")) << ctl->err;
+  }
+}
+
+}  // namespace
