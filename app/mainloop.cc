@@ -81,11 +81,15 @@ void drawClientChallenge(uint32_t seed) {
 }
 
 void runPass(uint32_t tick, bool first) {
+  holdLog();
   if (first) armHeartbeats(tick);
   flushBoundedLines(tick);
   processServerLogging(g_sock.handle, tick);
+  // Out before admin input may wait for a key: a line never waits for that.
+  writeLog();
   processAdminInput(g_sock.handle, tick);
   checkHeartbeat(g_sock.handle, tick);
+  releaseLog();
 }
 
 bool qzucon() {

@@ -10,7 +10,8 @@
 // False when the server socket could not be opened or bound (nothing ran).
 bool qzucon();
 
-// One pass of the loop with the given tick; first marks the first pass.
+// One pass of the loop with the given tick; first marks the first pass. Its
+// messages are written together (see holdLog), all of them before it returns.
 void runPass(uint32_t tick, bool first);
 
 // Fills zero bytes 8..11 of g_HEADER from rand() seeded with seed.

@@ -17,8 +17,8 @@
 constexpr int kMaxDatagramsPerPass = 256;
 constexpr int kMaxTakenPerPass = 4096;
 
-// Takes every waiting datagram (within the bounds above) from sock.
-// Returns the number of datagrams taken.
+// Takes every waiting datagram (within the bounds above) from sock, several
+// with one call. Returns the number of datagrams taken.
 int processServerLogging(int sock, uint32_t tick);
 
 // Handles one datagram of n bytes (1..1500) already in g_pkt, from `from`.

@@ -6,6 +6,8 @@
 #ifndef QZUCON_RUNTIME_FILES_H_
 #define QZUCON_RUNTIME_FILES_H_
 
+#include <sys/uio.h>
+
 // Replaces the trailing "XXXXXX" of templ with a unique suffix and creates
 // that file, new, mode 0600, open for writing. Descriptor or -1 (errno kept).
 int trMakeTemp(char* templ);
@@ -14,6 +16,9 @@ int trMakeTemp(char* templ);
 int trFileMode(const char* name);
 int trFileChmod(int fd, unsigned mode);  // fchmod: 0 or -1
 int trFileWrite(int fd, const char* data, unsigned len);  // write: bytes or -1
+// writev: the n pieces in order with one call; bytes written or -1.
+int trFileWritev(int fd, const iovec* iov, int n);
+int trStdoutFd();                        // the descriptor of standard output
 int trFileSync(int fd);                  // fsync: 0 or -1
 int trFileClose(int fd);                 // close: 0 or -1
 // rename: replaces whatever is at to (a symbolic link itself, never its

@@ -71,6 +71,12 @@ int trRecvfrom(int h, char* buf, unsigned len, sockaddr* from, int* fromLen) {
   return r;
 }
 
+int trRecvBatch(int h, mmsghdr* msgs, unsigned n) {
+  return recvmmsg(h, msgs, n, MSG_DONTWAIT, nullptr);
+}
+
+int trSendBatch(int h, mmsghdr* msgs, unsigned n) { return sendmmsg(h, msgs, n, 0); }
+
 uint16_t trDestPort(const char* dest) {
   if (dest == nullptr) return 0;
   const char* colon = strchr(dest, ':');
