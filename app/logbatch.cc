@@ -25,9 +25,7 @@ void logbatch::reset() {
   stamp_[0] = 0;
 }
 
-void logbatch::clear() {
-  files_ = entries_ = textLen_ = screenLen_ = 0;
-}
+void logbatch::clear() { files_ = entries_ = textLen_ = screenLen_ = 0; }
 
 int logbatch::fileOf(const char* name) {
   uint32_t h = nameHash(name);

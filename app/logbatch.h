@@ -16,10 +16,10 @@
 // A batch holds at most this many file entries: a pass takes 256 server lines
 // at most, and one writev takes up to 1024 pieces, so one call per file.
 constexpr int kBatchEntries = 1024;
-constexpr int kBatchFiles = 256;           // distinct files in one batch
-constexpr int kBatchText = 256 << 10;      // bytes of file entries
-constexpr int kBatchScreen = 256 << 10;    // bytes of screen text
-constexpr int kStampChars = 22;            // "[MM.DD.YYYY hh:mm:ss] "
+constexpr int kBatchFiles = 256;         // distinct files in one batch
+constexpr int kBatchText = 256 << 10;    // bytes of file entries
+constexpr int kBatchScreen = 256 << 10;  // bytes of screen text
+constexpr int kStampChars = 22;          // "[MM.DD.YYYY hh:mm:ss] "
 
 class logbatch {
  public:
@@ -59,7 +59,7 @@ class logbatch {
  private:
   struct file {
     char name[kFileNameChars + 1];
-    uint32_t hash;  // of name: most lookups end without a string compare
+    uint32_t hash;    // of name: most lookups end without a string compare
     int first, last;  // its first and last entry; entries chain by next
   };
   struct entry {
