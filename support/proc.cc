@@ -6,6 +6,7 @@
 
 #include <fcntl.h>
 #include <pty.h>
+#include <sys/inotify.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -157,6 +158,15 @@ int trIgnoreSigpipe() {
   sa.sa_handler = SIG_IGN;
   sigemptyset(&sa.sa_mask);
   return sigaction(SIGPIPE, &sa, nullptr);
+}
+
+int trWatchWrites(const char* dir) {
+  int fd = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+  if (fd >= 0 && inotify_add_watch(fd, dir, IN_MODIFY) < 0) {
+    close(fd);
+    return -1;
+  }
+  return fd;
 }
 
 void trSleepUs(unsigned us) {

@@ -64,6 +64,10 @@ int trWaitReadable(const int* fds, int n, int timeoutMs, int* ready);
 // ending the process. 0 or -1.
 int trIgnoreSigpipe();
 
+// Watches the files in folder dir for writes (inotify, not blocking): the
+// descriptor to read events from with trRead, or -1.
+int trWatchWrites(const char* dir);
+
 // Sleeps us microseconds (a signal may end it early).
 void trSleepUs(unsigned us);
 
