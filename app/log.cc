@@ -79,7 +79,7 @@ void writeBatch() {
   if (b.empty()) return;
   toScreen(b.screen(), b.screenLen());
   time_t now = b.files() > 0 ? trTime() : 0;
-  static iovec iov[kBatchEntries];
+  iovec iov[kBatchEntries];
   for (int f = 0; f < b.files(); f++) {
     int n = b.pieces(f, iov);
     reportFile(b.fileName(f), appendEntries(b.fileName(f), iov, n), now);

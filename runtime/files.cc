@@ -1,6 +1,6 @@
 // Descriptor-level file calls. Kept apart from bfc, which is stdio and opens
 // lazily: these are for writes that must reach the disk whole or not at all,
-// and for log entries that take one open, one write and one close.
+// and for a pass's log entries that take one open, one writev and one close.
 #include "runtime/files.h"
 
 #include <fcntl.h>

@@ -1,5 +1,5 @@
 // Files by descriptor, for what stdio cannot do safely or cheaply: appending
-// one entry to a log file opened for it, creating a private temporary file,
+// a pass's entries to a log file opened for them, creating a private temporary file,
 // flushing it to disk and renaming it over another, and reading kernel
 // tables; and the system's text for a failure. Each function is one system call (or
 // two, where said) with its raw result; none of them logs or retries.

@@ -158,7 +158,8 @@ void reportSyscalls(const loadOptions& o, long arrived) {
 }
 
 // A socket on a free port that none of ours has: the sockets reuse
-// addresses, so the kernel may hand out a port one of them holds already.
+// addresses, so the kernel may hand out a port one of them holds already
+// (or the one the console is to bind).
 // Those it refused wait in spare until all are open, so none comes back.
 bool openSender(loadOptions* o, std::set<int>* ports, trsock* t, std::vector<int>* spare) {
   for (int tries = 0; tries < kSenderTries; tries++) {
@@ -177,7 +178,8 @@ bool openSender(loadOptions* o, std::set<int>* ports, trsock* t, std::vector<int
 bool openSenders(loadOptions* o, int sock, std::vector<trsock>* extra, runState* s,
                  consoleProc* c) {
   *extra = std::vector<trsock>(static_cast<size_t>(o->senders - 1));
-  std::set<int> ports = {o->serverPort};
+  // Nor the console's own: it binds after these, and would share it.
+  std::set<int> ports = {o->serverPort, o->consolePort};
   std::vector<int> spare;
   s->socks.push_back(sock);
   c->senderPorts.push_back(o->serverPort);
