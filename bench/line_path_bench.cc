@@ -3,7 +3,8 @@
 // around them. One line at a time (receive, screen write, open, write,
 // close), and a pass's worth at a time as the console works: 64 datagrams
 // with one receive, 64 entries with one writev to an opened, then closed,
-// file and to /dev/null. The batch figures are per line (items/s).
+// file and to /dev/null; and a line to each of 1,000 files in turn, as a
+// fleet's pass writes them. The batch figures are per line (items/s).
 #include <arpa/inet.h>
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
@@ -15,6 +16,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -30,6 +32,24 @@ void BM_AppendOpenWriteClose(benchmark::State& state) {
   unlink(name.c_str());
 }
 BENCHMARK(BM_AppendOpenWriteClose);
+
+// The same over 1,000 files in turn, as a pass of a fleet writes them: each
+// line to a file that was last written a thousand lines ago.
+void BM_AppendOpenWriteClose1000Files(benchmark::State& state) {
+  const int files = 1000;
+  std::string base = std::string(P_tmpdir) + "/qzbench-fleet-" + std::to_string(getpid()) + "-";
+  std::vector<std::string> names;
+  for (int i = 0; i < files; i++) names.push_back(base + std::to_string(i) + ".log");
+  size_t next = 0;
+  for (auto _ : state) {
+    int fd = open(names[next].c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
+    benchmark::DoNotOptimize(write(fd, kLine, sizeof kLine - 1));
+    close(fd);
+    next = (next + 1) % names.size();
+  }
+  for (const std::string& n : names) unlink(n.c_str());
+}
+BENCHMARK(BM_AppendOpenWriteClose1000Files);
 
 void BM_ScreenWriteToDevNull(benchmark::State& state) {
   int fd = open("/dev/null", O_WRONLY | O_CLOEXEC);
