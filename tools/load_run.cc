@@ -313,12 +313,16 @@ void sendDue(runState* s) {
   sockaddr_in to;
   trDestAddr(s->dest, &to);
   int64_t elapsed = trNowUs() - s->startUs;
+  int64_t us = elapsed;  // the send time of the lines in the batch
   while (s->next <= o.count &&
          (o.rate <= 0 || static_cast<double>(s->next - 1) * 1e6 / o.rate <= elapsed)) {
-    addLine(s, &b, s->next++, elapsed, &to);
-    if (b.n == kSendBatch) sendBatchNow(s, &b, elapsed);
+    // Each batch's lines carry the time just before it goes: a burst takes
+    // a while to send, and its later lines must not look older than they are.
+    if (b.n == 0) us = trNowUs() - s->startUs;
+    addLine(s, &b, s->next++, us, &to);
+    if (b.n == kSendBatch) sendBatchNow(s, &b, us);
   }
-  if (b.n > 0) sendBatchNow(s, &b, elapsed);
+  if (b.n > 0) sendBatchNow(s, &b, us);
 }
 
 namespace {
