@@ -16,16 +16,11 @@
 
 namespace {
 
-// Everything goes out even when the other end takes it in parts; the rest is
-// given up at the first write that fails.
+// Through stdio, as every other screen text: a pass's text that fits the
+// stream's buffer goes out with one write at the flush, and nothing is held.
 void toScreen(const char* text, int len) {
-  fflush(stdout);  // what stdio holds (the usage text) comes first
-  while (len > 0) {
-    int n = trFileWrite(trStdoutFd(), text, static_cast<unsigned>(len));
-    if (n <= 0) return;
-    text += n;
-    len -= n;
-  }
+  fwrite(text, 1, static_cast<size_t>(len), stdout);
+  fflush(stdout);
 }
 
 void toScreen(const char* text) { toScreen(text, static_cast<int>(strlen(text))); }

@@ -30,8 +30,6 @@ int trFileWritev(int fd, const iovec* iov, int n) {
   return static_cast<int>(writev(fd, iov, n));
 }
 
-int trStdoutFd() { return STDOUT_FILENO; }
-
 int trFileSync(int fd) { return fsync(fd); }
 
 int trFileClose(int fd) { return close(fd); }

@@ -18,7 +18,6 @@ int trFileChmod(int fd, unsigned mode);  // fchmod: 0 or -1
 int trFileWrite(int fd, const char* data, unsigned len);  // write: bytes or -1
 // writev: the n pieces in order with one call; bytes written or -1.
 int trFileWritev(int fd, const iovec* iov, int n);
-int trStdoutFd();                        // the descriptor of standard output
 int trFileSync(int fd);                  // fsync: 0 or -1
 int trFileClose(int fd);                 // close: 0 or -1
 // rename: replaces whatever is at to (a symbolic link itself, never its
