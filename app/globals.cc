@@ -24,6 +24,7 @@ lineLimit g_lineLimits[kLineKinds];
 bool g_serverLimitsRunning;
 uint32_t g_serverLimitsStart;
 logfail g_logFailures;
+logbatch g_logBatch;
 
 trsock g_sock;
 trsock g_TCPsock;
@@ -49,6 +50,7 @@ void resetAppGlobals() {
   g_serverLimitsRunning = false;
   g_serverLimitsStart = 0;
   g_logFailures.reset();
+  g_logBatch.reset();
   g_TCPsockActive.sClose();
   g_UDPsock.sClose();
   g_TCPsock.sClose();

@@ -9,6 +9,7 @@
 #include "app/control.h"
 #include "app/linekinds.h"
 #include "app/log.h"
+#include "app/logbatch.h"
 #include "protocol/server.h"
 #include "runtime/flexar.h"
 #include "runtime/sock.h"
@@ -43,6 +44,7 @@ extern lineLimit g_lineLimits[kLineKinds];
 extern bool g_serverLimitsRunning;
 extern uint32_t g_serverLimitsStart;
 extern logfail g_logFailures;   // log files that could not be written lately
+extern logbatch g_logBatch;     // the messages of the pass, until written
 
 // Declared in this order so that the server list dies before the sockets.
 extern trsock g_sock;            // the server socket

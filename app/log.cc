@@ -1,5 +1,6 @@
 // The log writer: screen echo and time-stamped append to the current log file,
-// and the reports of log files that cannot be written.
+// a pass's messages written together, and the reports of log files that
+// cannot be written.
 #include "app/log.h"
 
 #include <cstdarg>
@@ -7,32 +8,48 @@
 #include <cstring>
 #include <ctime>
 
+#include "app/control.h"
 #include "app/globals.h"
+#include "app/logbatch.h"
 #include "runtime/clock.h"
 #include "runtime/files.h"
 #include "runtime/text.h"
 
 namespace {
 
-constexpr int kStampChars = 22;  // "[MM.DD.YYYY hh:mm:ss] "
-
-void toScreen(const char* text) {
-  fputs(text, stdout);
-  fflush(stdout);  // one write per message: nothing is held back
+// Through stdio, as every other screen text: a pass's text that fits the
+// stream's buffer goes out with one write at the flush, and nothing is held.
+void toScreen(const char* text, int len) {
+  fwrite(text, 1, static_cast<size_t>(len), stdout);
+  fflush(stdout);
 }
 
-// Appends one entry to the file with one write. 0 when it was written whole,
-// else the system's error code, or -1 when only part of it was written.
+void toScreen(const char* text) { toScreen(text, static_cast<int>(strlen(text))); }
+
+// Appends a file's entries of the batch with one writev when the file takes
+// them whole. A short write (a full disk, a size limit) is continued where it
+// stopped, so the entries before it stay written once and none is repeated.
+// 0 when all were written, else the system's error code, or -1 when a write
+// took nothing without an error.
 #ifdef FUZZING_BUILD_MODE_UNSAFE_FOR_PRODUCTION
-// A fuzz target logs millions of entries, and opening the file for each was
-// most of its time: the entry, made as for the file, goes nowhere.
-int appendEntry(const char*, const char*, int) { return 0; }
+// A fuzz target logs millions of entries, and opening the file for each pass
+// was most of its time: the entries, made as for the file, go nowhere.
+int appendEntries(const char*, iovec*, int) { return 0; }
 #else
-int appendEntry(const char* name, const char* entry, int len) {
+int appendEntries(const char* name, iovec* iov, int n) {
   int fd = trOpenAppend(name);
   if (fd < 0) return trLastError();
-  int n = trFileWrite(fd, entry, static_cast<unsigned>(len));
-  int err = n < 0 ? trLastError() : n < len ? -1 : 0;
+  int err = 0;
+  while (n > 0 && err == 0) {
+    int w = trFileWritev(fd, iov, n);
+    if (w <= 0) {
+      err = w < 0 ? trLastError() : -1;
+    } else {
+      int whole = skipWritten(iov, n, static_cast<size_t>(w));
+      iov += whole;
+      n -= whole;
+    }
+  }
   // A file system may report a failed write only at close.
   if (trFileClose(fd) != 0 && err == 0) err = trLastError();
   return err;
@@ -56,24 +73,78 @@ void reportFile(const char* name, int err, int64_t now) {
   toScreen(line);
 }
 
-void toFile(char* msg) {
-  if (!g_logfn[0]) return;  // no log file yet (during configuration)
-  time_t secs = trTime();
-  struct tm now;
-  trLocalTime(secs, &now);
-  makeLogSafe(msg, static_cast<int>(strlen(msg)));
+// Writes out what the batch holds: the screen with one write, then each file
+// with one open, one writev and one close, in the order the files first got
+// an entry. A file that fails is reported after the screen text.
+void writeBatch() {
+  logbatch& b = g_logBatch;
+  if (b.empty()) return;
+  toScreen(b.screen(), b.screenLen());
+  time_t now = b.files() > 0 ? trTime() : 0;
+  iovec iov[kBatchEntries];
+  for (int f = 0; f < b.files(); f++) {
+    int n = b.pieces(f, iov);
+    reportFile(b.fileName(f), appendEntries(b.fileName(f), iov, n), now);
+  }
+  b.clear();
+}
+
+// The "[MM.DD.YYYY hh:mm:ss] " of secs, formatted once a second.
+const char* stampFor(time_t secs) {
+  const char* kept = g_logBatch.stampOf(secs);
+  if (kept) return kept;
+  struct tm t;
+  trLocalTime(secs, &t);
+  char stamp[kStampChars + 1];
+  trf(stamp, sizeof stamp, "[%02u.%02u.%04u %02u:%02u:%02u] ", unsigned(t.tm_mon + 1),
+      unsigned(t.tm_mday), unsigned(t.tm_year + 1900), unsigned(t.tm_hour), unsigned(t.tm_min),
+      unsigned(t.tm_sec));
+  g_logBatch.keepStamp(secs, stamp);
+  return g_logBatch.stampOf(secs);
+}
+
+// The file copy of a message: its stamp, then the text made safe. Returns
+// the length; out holds kStampChars + kLogMessageChars + 1 bytes.
+int fileEntry(const char* msg, int len, char* out) {
+  const char* stamp = stampFor(trTime());
+  int stampLen = static_cast<int>(strlen(stamp));  // kStampChars at most
+  memcpy(out, stamp, static_cast<size_t>(stampLen));
+  memcpy(out + stampLen, msg, static_cast<size_t>(len));
+  makeLogSafe(out + stampLen, len);
+  out[stampLen + len] = 0;
+  return stampLen + len;
+}
+
+// Every message enters the pass here, in the order of arrival: the console's
+// own and each server's line alike (with g_logfn naming the server's file).
+void takeMessage(const char* msg) {
+  int len = static_cast<int>(strlen(msg));
+  char name[kFileNameChars + 1] = "";
   char entry[kStampChars + kLogMessageChars + 1];
-  int len = trf(entry, sizeof entry, "[%02u.%02u.%04u %02u:%02u:%02u] %s", unsigned(now.tm_mon + 1),
-                unsigned(now.tm_mday), unsigned(now.tm_year + 1900), unsigned(now.tm_hour),
-                unsigned(now.tm_min), unsigned(now.tm_sec), msg);
-  if (len > static_cast<int>(sizeof entry) - 1) len = static_cast<int>(sizeof entry) - 1;
-  char name[kFileNameChars + 1];
-  strzcpy(name, g_logfn, kFileNameChars);
-  fixFileName(name);
-  reportFile(name, appendEntry(name, entry, len), secs);
+  int entryLen = 0;
+  if (g_logfn[0]) {  // no log file yet during configuration
+    strzcpy(name, g_logfn, kFileNameChars);
+    fixFileName(name);
+    entryLen = fileEntry(msg, len, entry);
+  }
+  const char* screen = g_noscreenlog ? nullptr : msg;
+  if (!g_logBatch.add(name, entry, entryLen, screen, len)) {
+    writeBatch();  // full: what it holds goes first, in order
+    g_logBatch.add(name, entry, entryLen, screen, len);
+  }
+  if (!g_logBatch.held()) writeBatch();
 }
 
 }  // namespace
+
+void holdLog() { g_logBatch.setHeld(true); }
+
+void writeLog() { writeBatch(); }
+
+void releaseLog() {
+  writeBatch();
+  g_logBatch.setHeld(false);
+}
 
 void makeLogSafe(char* text, int len) {
   for (int i = 0; i < len; i++) {
@@ -93,11 +164,8 @@ void log(const char* fmt, ...) {
   } else {
     strzcpy(msg, fmt, kLogMessageChars);
   }
-  if (!g_noscreenlog) {
-    toScreen(msg);
-    controlPublish(g_lineFrom, msg);  // what the screen shows, followers get
-  }
-  toFile(msg);
+  if (!g_noscreenlog) controlPublish(g_lineFrom, msg);  // what the screen shows, followers get
+  takeMessage(msg);
 }
 
 // ---- logfail ----

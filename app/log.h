@@ -11,12 +11,24 @@ constexpr int kLogMessageChars = 4096; // longer messages are cut
 
 // printf-style; the message carries its own "\n". Echoes the message unchanged
 // to standard output (unless g_noscreenlog), then appends it to the file named
-// by g_logfn behind a "[MM.DD.YYYY hh:mm:ss] " stamp, with every byte below 32
-// or above 127 other than CR and LF written as 0xFA. The file is opened, the
-// entry written with one write and the file closed for each call, so a log
-// renamed away is followed by a new file at once. When the entry cannot be
-// written, the screen says so (see logfail); an empty g_logfn is no file.
+// by g_logfn behind a "[MM.DD.YYYY hh:mm:ss] " stamp of the time of the call,
+// with every byte below 32 or above 127 other than CR and LF written as 0xFA.
+// Outside a pass both are written before log returns. Inside one (holdLog to
+// releaseLog) they wait for writeLog or releaseLog, in the order taken. A file
+// is opened, its entries written with one write and the file closed each
+// time, so a log renamed away is followed by a new file at once. When a file
+// cannot be written, the screen says so (see logfail); an empty g_logfn is no
+// file.
 void log(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+
+// The messages of a pass: from holdLog on, log holds them; writeLog writes
+// what is held (the screen with one write, then each file that got entries
+// with one open, one writev and one close) and releaseLog does the same and
+// ends the holding. A pass that holds more than the batch takes (app/
+// logbatch.h) has the batch written early; nothing is held past releaseLog.
+void holdLog();
+void writeLog();
+void releaseLog();
 
 // The byte replacement log applies to its file copy, in place, over len bytes.
 void makeLogSafe(char* text, int len);

@@ -86,12 +86,16 @@ void drawClientChallenge(uint32_t seed) {
 }
 
 void runPass(uint32_t tick, uint32_t mono, bool first) {
+  holdLog();
   if (first) armHeartbeats(tick);
   flushBoundedLines(mono);
   processServerLogging(g_sock.handle, tick, mono);
+  // Out before admin input may wait for a key: a line never waits for that.
+  writeLog();
   controlPass(g_sock.handle, tick, mono);
   processAdminInput(g_sock.handle, tick, mono);
   checkHeartbeat(g_sock.handle, tick, mono);
+  releaseLog();
 }
 
 bool qzucon() {

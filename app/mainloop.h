@@ -12,7 +12,8 @@ bool qzucon();
 
 // One pass of the loop with the given tick (heartbeat periods, packets) and
 // monotonic ms (every other measure of elapsed time); first marks the first
-// pass.
+// pass. Its messages are written together (see holdLog), all of them before
+// it returns.
 void runPass(uint32_t tick, uint32_t mono, bool first);
 
 // Fills zero bytes 8..11 of g_HEADER from rand() seeded with seed.

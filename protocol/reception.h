@@ -17,7 +17,8 @@
 constexpr int kMaxDatagramsPerPass = 256;
 constexpr int kMaxTakenPerPass = 4096;
 
-// Takes every waiting datagram (within the bounds above) from sock. tick is
+// Takes every waiting datagram (within the bounds above) from sock, several
+// with one call. tick is
 // the pass's tick (a new challenge makes a heartbeat due by it); mono its
 // monotonic ms (trMonoMs), for everything that measures time: the bounds on
 // lines, the answer gap, the link health. Returns the number of datagrams

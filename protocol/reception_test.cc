@@ -10,6 +10,7 @@
 
 #include "app/bounded.h"
 #include "app/globals.h"
+#include "app/log.h"
 #include "protocol/outbound.h"
 #include "support/coretest.h"
 #include "crypto/keystream.h"
@@ -214,6 +215,38 @@ TEST_F(ReceptionTest, TakesEveryWaitingDatagramUpToTheBound) {
                  << queueBytes(console.sock.handle) << "-byte receive queue), not enough to"
                  << " reach the bound of " << kMaxDatagramsPerPass << " a pass";
   }
+}
+
+// The lines of a pass are written together; the screen and every file keep
+// the order in which the datagrams came, console messages in their place.
+TEST_F(ReceptionTest, APassKeepsTheOrderOfItsDatagramsOnScreenAndInFiles) {
+  udpPeer console, a, b, stranger;
+  for (udpPeer* p : {&console, &a, &b, &stranger}) ASSERT_TRUE(p->open());
+  trNonblock(console.sock.handle);
+  addServer(a.address().c_str(), "a", "");
+  addServer(b.address().c_str(), "b", "");
+  a.sendTo(console.address(), datagram("\0\0\0\0", "a1", kDefaultSeed));
+  stranger.sendTo(console.address(), "who");
+  b.sendTo(console.address(), datagram("\0\0\0\0", "b1", kDefaultSeed));
+  a.sendTo(console.address(), datagram("\0\0\0\0", "a2", kDefaultSeed));
+  testing::internal::CaptureStdout();
+  holdLog();  // as a pass does
+  int taken = 0;
+  for (int tries = 0; taken < 4 && tries < 300; tries++) {
+    if (trSelect(console.sock.handle, 0, 10) != 1) continue;
+    taken += processServerLogging(console.sock.handle, 1000, 1000);
+  }
+  releaseLog();
+  std::string screen = testing::internal::GetCapturedStdout();
+  ASSERT_EQ(taken, 4) << screen;
+  EXPECT_EQ(screen, "->a1\n**Ignoring packet from " + stranger.address() +
+                        " - unknown source address / header\n->b1\n->a2\n");
+  auto fileOf = [](const udpPeer& p) { return "127_0_0_1_" + std::to_string(p.port) + ".log"; };
+  std::string fa = readFile(fileOf(a)), fb = readFile(fileOf(b));
+  EXPECT_EQ(lines(fa, "["), 2) << fa;
+  EXPECT_LT(fa.find("->a1\n"), fa.find("->a2\n")) << fa;
+  EXPECT_NE(fb.find("->b1\n"), std::string::npos) << fb;
+  EXPECT_NE(readFile("main.log").find("**Ignoring packet from"), std::string::npos);
 }
 
 TEST_F(ReceptionTest, AFloodOfCountedDatagramsIsTakenInOnePass) {

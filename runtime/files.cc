@@ -1,6 +1,6 @@
 // Descriptor-level file calls. Kept apart from bfc, which is stdio and opens
 // lazily: these are for writes that must reach the disk whole or not at all,
-// and for log entries that take one open, one write and one close.
+// and for a pass's log entries that take one open, one writev and one close.
 #include "runtime/files.h"
 
 #include <fcntl.h>
@@ -25,6 +25,10 @@ int trFileChmod(int fd, unsigned mode) { return fchmod(fd, static_cast<mode_t>(m
 
 int trFileWrite(int fd, const char* data, unsigned len) {
   return static_cast<int>(write(fd, data, len));
+}
+
+int trFileWritev(int fd, const iovec* iov, int n) {
+  return static_cast<int>(writev(fd, iov, n));
 }
 
 int trFileSync(int fd) { return fsync(fd); }

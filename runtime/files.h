@@ -1,10 +1,12 @@
 // Files by descriptor, for what stdio cannot do safely or cheaply: appending
-// one entry to a log file opened for it, creating a private temporary file,
+// a pass's entries to a log file opened for them, creating a private temporary file,
 // flushing it to disk and renaming it over another, and reading kernel
 // tables; and the system's text for a failure. Each function is one system call (or
 // two, where said) with its raw result; none of them logs or retries.
 #ifndef QZUCON_RUNTIME_FILES_H_
 #define QZUCON_RUNTIME_FILES_H_
+
+#include <sys/uio.h>
 
 // Replaces the trailing "XXXXXX" of templ with a unique suffix and creates
 // that file, new, mode 0600, open for writing. Descriptor or -1 (errno kept).
@@ -15,6 +17,8 @@ int trMakeTemp(char* templ);
 int trFileMode(const char* name, unsigned* owner);
 int trFileChmod(int fd, unsigned mode);  // fchmod: 0 or -1
 int trFileWrite(int fd, const char* data, unsigned len);  // write: bytes or -1
+// writev: the n pieces in order with one call; bytes written or -1.
+int trFileWritev(int fd, const iovec* iov, int n);
 int trFileSync(int fd);                  // fsync: 0 or -1
 int trFileClose(int fd);                 // close: 0 or -1
 // rename: replaces whatever is at to (a symbolic link itself, never its

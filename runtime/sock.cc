@@ -83,6 +83,12 @@ int trRecvfrom(int h, char* buf, unsigned len, sockaddr* from, int* fromLen) {
   return r;
 }
 
+int trRecvBatch(int h, mmsghdr* msgs, unsigned n) {
+  return recvmmsg(h, msgs, n, MSG_DONTWAIT, nullptr);
+}
+
+int trSendBatch(int h, mmsghdr* msgs, unsigned n) { return sendmmsg(h, msgs, n, 0); }
+
 int trDestAddr(const char* dest, sockaddr_in* out) {
   if (dest == nullptr || dest[0] == '\0' || out == nullptr) return 0;
   *out = anyAddr(destPort(dest));

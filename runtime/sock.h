@@ -28,6 +28,14 @@ int trAcceptFrom(int h, sockaddr* peer);
 int trRecv(int h, char* buf, unsigned len);
 // recvfrom; *fromLen is in/out (callers set 16). Datagram length or -1.
 int trRecvfrom(int h, char* buf, unsigned len, sockaddr* from, int* fromLen);
+// Takes up to n waiting datagrams in one call (recvmmsg), never waiting for
+// one: the caller points each msgs[i].msg_hdr at a buffer and address room,
+// and each msg_len gets that datagram's length. The number taken, or -1 when
+// none was waiting or the call failed.
+int trRecvBatch(int h, mmsghdr* msgs, unsigned n);
+// Sends n prepared datagrams in one call (sendmmsg). The number sent, counted
+// from the first, or -1 when not even the first went.
+int trSendBatch(int h, mmsghdr* msgs, unsigned n);
 // Sends to the destination text; bytes sent, -1 on failure, 0 (nothing sent)
 // for a null or empty destination. The text is never modified.
 int trSendto(int h, const char* data, unsigned len, const char* dest);

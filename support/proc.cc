@@ -6,6 +6,7 @@
 
 #include <fcntl.h>
 #include <pty.h>
+#include <sys/inotify.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -132,6 +133,15 @@ int trWaitpid(int pid, int* status, int noHang) {
 }
 
 int trKill(int pid, int sig) { return pid > 0 ? kill(pid, sig) : -1; }
+
+int trWatchWrites(const char* dir) {
+  int fd = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+  if (fd >= 0 && inotify_add_watch(fd, dir, IN_MODIFY) < 0) {
+    close(fd);
+    return -1;
+  }
+  return fd;
+}
 
 int64_t trNowUs() {
   timespec ts;

@@ -51,6 +51,10 @@ int trWaitpid(int pid, int* status, int noHang);
 // groups) are refused with -1 so a stray value can never signal a group.
 int trKill(int pid, int sig);
 
+// Watches the files in folder dir for writes (inotify, not blocking): the
+// descriptor to read events from with trFileRead, or -1.
+int trWatchWrites(const char* dir);
+
 // Microseconds and milliseconds of one clock that never jumps (not the wall
 // clock, and not the console's tick).
 int64_t trNowUs();

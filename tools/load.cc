@@ -3,6 +3,8 @@
 // or file is touched here; texts and times come in as arguments.
 #include "tools/load.h"
 
+#include <sys/inotify.h>
+
 #include <algorithm>
 #include <cinttypes>
 #include <cstdlib>
@@ -87,10 +89,11 @@ bool lineSplit::take(std::string* line) {
 
 // ---- loadTally ----
 
-loadTally::loadTally(long count)
+loadTally::loadTally(long count, int streams)
     : count_(count),
       sendUs_(static_cast<size_t>(count > 0 ? count : 0), -1),
-      arriveUs_(static_cast<size_t>(count > 0 ? count : 0), -1) {}
+      arriveUs_(static_cast<size_t>(count > 0 ? count : 0), -1),
+      highest_(static_cast<size_t>(streams > 0 ? streams : 1), 0) {}
 
 void loadTally::sent(long seq, int64_t us) {
   if (seq >= 1 && seq <= count_) sendUs_[seq - 1] = us;
@@ -111,8 +114,9 @@ void loadTally::seen(long seq, int64_t namedUs, int64_t us) {
   }
   arriveUs_[seq - 1] = us;
   arrived_++;
-  if (seq < highest_) reordered_++;
-  if (seq > highest_) highest_ = seq;
+  long& highest = highest_[static_cast<size_t>(seq - 1) % highest_.size()];
+  if (seq < highest) reordered_++;
+  if (seq > highest) highest = seq;
 }
 
 loadResult loadTally::result() const {
@@ -265,4 +269,16 @@ bool udpSocketStats(const char* text, int port, long* rxQueue, long long* drops)
     return true;
   }
   return false;
+}
+
+void watchedNames(const char* events, int len, std::vector<std::string>* names) {
+  for (int at = 0; at + static_cast<int>(sizeof(inotify_event)) <= len;) {
+    inotify_event e;
+    memcpy(&e, events + at, sizeof e);
+    int next = at + static_cast<int>(sizeof e + e.len);
+    if (next > len) break;
+    if (e.len > 0)
+      names->push_back(std::string(events + at + sizeof e, strnlen(events + at + sizeof e, e.len)));
+    at = next;
+  }
 }

@@ -43,6 +43,7 @@ struct loadOptions {
   int batchBytes;                    // their bytes, line ends included
   int idleSecs;                      // > 0: the console's CPU time while idle; no lines
   int servers;                       // servers configured, ours the last of them
+  int senders;                       // our servers, each its own socket; lines go round them
   char strace[kLoadPathChars + 1];   // run the console under this strace program
 };
 
@@ -88,7 +89,9 @@ struct loadResult {
 // clock; sequence numbers run from 1 to count.
 class loadTally {
  public:
-  explicit loadTally(long count);
+  // Lines go round `streams` servers (line n from server (n-1) % streams),
+  // each with its own file: order is kept, and checked, within each.
+  explicit loadTally(long count, int streams = 1);
   void sent(long seq, int64_t us);
   void sendFailed(long seq);
   // One line seen in the file at time us, naming seq and the send time
@@ -103,7 +106,7 @@ class loadTally {
   std::vector<int64_t> sendUs_;    // -1: not sent (yet)
   std::vector<int64_t> arriveUs_;  // -1: not seen (yet)
   long sendErrors_ = 0, arrived_ = 0, reordered_ = 0, duplicates_ = 0, foreign_ = 0;
-  long highest_ = 0;  // highest number seen so far
+  std::vector<long> highest_;  // highest number seen so far, per stream
 };
 
 // One table row "| label | stdin | sent | arrived | lost | reordered |
@@ -123,6 +126,9 @@ bool batchCommands(int n, int bytes, std::vector<std::string>* out);
 // The longest stretch within [from, to] without one of the times (sorted
 // ascending): from and to count as ends of stretches too.
 int64_t longestGap(const std::vector<int64_t>& times, int64_t from, int64_t to);
+
+// The names of the files in the inotify events of len bytes.
+void watchedNames(const char* events, int len, std::vector<std::string>* names);
 
 // utime + stime, in clock ticks, from the text of /proc/<pid>/stat; -1 when
 // the text does not have them.

@@ -5,6 +5,7 @@
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
+#include <set>
 #include <string>
 
 #include "runtime/clock.h"
@@ -17,9 +18,11 @@
 
 namespace {
 
-constexpr int kSampleMs = 10;        // between looks at the socket's queue
-constexpr int kAliveCheckMs = 100;   // between checks that the console still runs
-constexpr int kSettleMs = 2000;      // after the start, before an idle console is measured
+constexpr int kSampleMs = 10;       // between looks at the socket's queue
+constexpr int kAliveCheckMs = 100;  // between checks that the console still runs
+constexpr int kSenderTries = 100;   // sockets opened for one sender's own port
+constexpr int kSweepMs = 500;       // between looks at every file of --senders
+constexpr int kSettleMs = 2000;     // after the start, before an idle console is measured
 constexpr int kProcTextSize = 1 << 16;
 
 long long rcvbufErrorsNow() {
@@ -56,19 +59,28 @@ bool goingOn(runState* s, consoleProc* c, int64_t* nextAliveMs) {
   return trNowUs() - s->startUs - s->lastSendUs <= int64_t(s->o->timeoutMs) * 1000;
 }
 
-void run(runState* s, fileFollower* f, consoleProc* c) {
-  int64_t nextSampleMs = 0, nextAliveMs = 0;
+// One server's file, or (many) the files of --senders.
+void readArrivals(runState* s, fileFollower* one, senderFiles* many, bool all) {
+  if (!many) return readArrivals(s, one);
+  if (all) return readAllArrivals(s, many);
+  readArrivals(s, many);
+}
+
+void run(runState* s, fileFollower* f, senderFiles* many, consoleProc* c) {
+  int64_t nextSampleMs = 0, nextAliveMs = 0, nextSweepMs = 0;
   s->startUs = trNowUs();
   while (goingOn(s, c, &nextAliveMs)) {
     sendDue(s);
-    readArrivals(s, f);
+    bool sweep = trNowMs() >= nextSweepMs;
+    if (sweep) nextSweepMs = trNowMs() + kSweepMs;
+    readArrivals(s, f, many, sweep);
     if (trNowMs() >= nextSampleMs) {
       sampleQueue(s);
       nextSampleMs = trNowMs() + kSampleMs;
     }
     trSleepUs(kStepUs);
   }
-  readArrivals(s, f);
+  readArrivals(s, f, many, true);
 }
 
 // The kernel's counters and the console's CPU time around a run: -1 where
@@ -106,15 +118,17 @@ void report(const runState& s, const counters& before, const counters& after, in
   double cpuMs, cpuPerLine;
   cpuFigures(before, after, r.arrived, &cpuMs, &cpuPerLine);
   const char* mode = o.attach ? "attached" : stdinModeName(o.stdinMode);
-  printf("qzload: result label=%s stdin=%s rate=%g servers=%d sent=%ld arrived=%ld lost=%ld"
-         " reordered=%ld duplicates=%ld foreign=%ld send_errors=%ld median_us=%" PRId64
-         " p99_us=%" PRId64 " worst_us=%" PRId64 " rcvbuf_errors_before=%lld"
-         " rcvbuf_errors_after=%lld socket_drops=%lld peak_rx_queue=%ld console_cpu_ms=%.0f"
-         " cpu_us_per_line=%.2f last_send_ms=%.1f elapsed_ms=%" PRId64 "\n",
-         o.label, mode, o.rate, o.servers, r.sent, r.arrived, r.lost, r.reordered, r.duplicates,
-         r.foreign, r.sendErrors, r.medianUs, r.p99Us, r.worstUs, before.rcvbufErrors,
-         after.rcvbufErrors, drops, s.sawSocket ? s.peakRx : -1L, cpuMs, cpuPerLine,
-         static_cast<double>(s.lastSendUs) / 1000.0, elapsedUs / 1000);
+  printf(
+      "qzload: result label=%s stdin=%s rate=%g servers=%d senders=%d sent=%ld arrived=%ld lost=%ld"
+      " reordered=%ld duplicates=%ld foreign=%ld send_errors=%ld median_us=%" PRId64
+      " p99_us=%" PRId64 " worst_us=%" PRId64
+      " rcvbuf_errors_before=%lld"
+      " rcvbuf_errors_after=%lld socket_drops=%lld peak_rx_queue=%ld console_cpu_ms=%.0f"
+      " cpu_us_per_line=%.2f last_send_ms=%.1f elapsed_ms=%" PRId64 "\n",
+      o.label, mode, o.rate, o.servers, o.senders, r.sent, r.arrived, r.lost, r.reordered,
+      r.duplicates, r.foreign, r.sendErrors, r.medianUs, r.p99Us, r.worstUs, before.rcvbufErrors,
+      after.rcvbufErrors, drops, s.sawSocket ? s.peakRx : -1L, cpuMs, cpuPerLine,
+      static_cast<double>(s.lastSendUs) / 1000.0, elapsedUs / 1000);
   char row[512];
   resultRow(row, sizeof row, o.label[0] ? o.label : "load", mode, r);
   printf("%s\n", row);
@@ -131,9 +145,9 @@ void reportSyscalls(const loadOptions& o, long arrived) {
     fprintf(stderr, "qzload: error no system call summary in %s\n", path.c_str());
     return;
   }
-  const char* const names[] = {"total",   "recvfrom", "write",           "openat",
-                               "close",   "poll",     "pselect6",        "clock_nanosleep",
-                               "newfstatat", "lseek"};
+  const char* const names[] = {"total",    "recvfrom",        "recvmmsg",   "write",
+                               "writev",   "openat",          "close",      "poll",
+                               "pselect6", "clock_nanosleep", "newfstatat", "lseek"};
   printf("qzload: syscalls lines=%ld", arrived);
   for (const char* n : names) {
     long long calls = straceCalls(text, n);
@@ -144,8 +158,51 @@ void reportSyscalls(const loadOptions& o, long arrived) {
   fflush(stdout);
 }
 
+// A socket on a free port that none of ours has: the sockets reuse
+// addresses, so the kernel may hand out a port one of them holds already
+// (or the one the console is to bind).
+// Those it refused wait in spare until all are open, so none comes back.
+bool openSender(loadOptions* o, std::set<int>* ports, trsock* t, std::vector<int>* spare) {
+  for (int tries = 0; tries < kSenderTries; tries++) {
+    loadOptions any = *o;
+    any.serverPort = 0;
+    t->handle = openServerSocket(&any);
+    if (!t->valid()) return false;
+    if (ports->insert(any.serverPort).second) return true;
+    spare->push_back(t->handle);
+    t->handle = -1;
+  }
+  return false;
+}
+
+// The sockets of --senders beyond the first (sock), and every sender's port.
+bool openSenders(loadOptions* o, int sock, std::vector<trsock>* extra, runState* s,
+                 consoleProc* c) {
+  *extra = std::vector<trsock>(static_cast<size_t>(o->senders - 1));
+  // Nor the console's own: it binds after these, and would share it.
+  std::set<int> ports = {o->serverPort, o->consolePort};
+  std::vector<int> spare;
+  s->socks.push_back(sock);
+  c->senderPorts.push_back(o->serverPort);
+  bool ok = true;
+  for (size_t i = 0; ok && i < extra->size(); i++) {
+    trsock& t = (*extra)[i];
+    ok = openSender(o, &ports, &t, &spare);
+    if (!ok) break;
+    s->socks.push_back(t.handle);
+    c->senderPorts.push_back(trSockPort(t.handle));
+  }
+  for (int h : spare) trClosesocket(h);
+  if (!ok) fprintf(stderr, "qzload: error cannot open %d sockets\n", o->senders);
+  return ok;
+}
+
 int measure(loadOptions* o, int sock) {
   consoleProc c;
+  loadTally tally(o->count, o->senders);
+  runState s(o, sock, &tally);
+  std::vector<trsock> extra;
+  if (o->senders > 1 && !openSenders(o, sock, &extra, &s, &c)) return 3;
   if (!o->attach && !startConsole(*o, {}, &c)) {
     stopConsole(&c);
     return 3;
@@ -153,12 +210,16 @@ int measure(loadOptions* o, int sock) {
   fprintf(stderr, "qzload: console=127.0.0.1:%d server=127.0.0.1:%d dir=%s pid=%d\n",
           o->consolePort, o->serverPort, o->dir, c.console);
   fileFollower f;
+  senderFiles many;
   followServerFile(*o, &f);
-  loadTally tally(o->count);
-  runState s(o, sock, &tally);
+  if (o->senders > 1 && !many.follow(*o, c.senderPorts)) {
+    fprintf(stderr, "qzload: error cannot watch %s\n", o->dir);
+    stopConsole(&c);
+    return 3;
+  }
   counters before = countersNow(o->consolePort, c);
   int64_t t0 = trNowUs();
-  run(&s, &f, &c);
+  run(&s, &f, o->senders > 1 ? &many : nullptr, &c);
   counters after = countersNow(o->consolePort, c);
   report(s, before, after, trNowUs() - t0);
   stopConsole(&c);

@@ -48,6 +48,10 @@ const char kUsage[] =
     "  --idle S          send nothing: the console's CPU time over S seconds idle.\n"
     "  --servers N       configure N servers, ours the last, through a qzucon.ini\n"
     "                    the tool writes in the folder; default 1 (command line).\n"
+    "  --senders N       N servers send, each from its own socket and configured\n"
+    "                    in the console (the last N of --servers); line n goes\n"
+    "                    out from server (n-1) mod N, and each server's file is\n"
+    "                    followed; order is checked within each. Default 1.\n"
     "  --strace PATH     run the console under this strace (-f -c) and report its\n"
     "                    system calls per line that arrived.\n"
     "  --help            this text.\n"
@@ -91,6 +95,7 @@ class loadArgs : public optionSink {
     if (strcmp(name, "batch-bytes") == 0) return readInt(v, 1, 65536, &o_->batchBytes);
     if (strcmp(name, "idle") == 0) return readInt(v, 1, 86400, &o_->idleSecs);
     if (strcmp(name, "servers") == 0) return readInt(v, 1, 100000, &o_->servers);
+    if (strcmp(name, "senders") == 0) return readInt(v, 1, 10000, &o_->senders);
     if (strcmp(name, "strace") == 0) return strzcpy(o_->strace, v, kLoadPathChars) != nullptr;
     if (strcmp(name, "server-port") == 0) return readPort(v, &o_->serverPort);
     if (strcmp(name, "console-port") == 0) return readPort(v, &o_->consolePort);
@@ -144,6 +149,7 @@ void defaults(loadOptions* o, const char* argv0) {
   o->commands = 40;
   o->batchBytes = 989;
   o->servers = 1;
+  o->senders = 1;
 }
 
 // The combinations that cannot work; a reason, or null.
@@ -156,6 +162,8 @@ const char* badCombination(const loadOptions& o) {
     return "--script, --idle, --servers and --strace start the console: no --attach";
   }
   if (o.script && o.idleSecs) return "--script and --idle are two different runs";
+  if (o.senders > 1 && (o.attach || o.script))
+    return "--senders needs a console of its own, no --script";
   if (o.script && o.rate <= 0) return "--script needs the lines' --rate";
   return nullptr;
 }

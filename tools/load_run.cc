@@ -24,14 +24,17 @@ std::string inDir(const loadOptions& o, const char* name) {
   return std::string(o.dir) + "/" + name;
 }
 
-// n servers: n-1 others first, on addresses where nothing answers, then ours.
-bool writeServerIni(const loadOptions& o) {
+// Others first, on addresses where nothing answers, then ours (the senders'
+// ports, or the one server port): --servers in all, or ours alone when more.
+bool writeServerIni(const loadOptions& o, const std::vector<int>& senderPorts) {
+  std::vector<int> ours = senderPorts;
+  if (ours.empty()) ours.push_back(o.serverPort);
   FILE* f = fopen(inDir(o, "qzucon.ini").c_str(), "w");
   if (f == nullptr) return false;
-  for (int i = 0; i < o.servers - 1; i++) {
+  for (int i = 0; i < o.servers - static_cast<int>(ours.size()); i++) {
     fprintf(f, "server=127.%d.%d.%d:9\nlogin=other\n", 2 + i / 62500, i / 250 % 250, 1 + i % 250);
   }
-  fprintf(f, "server=127.0.0.1:%d\nlogin=load\n", o.serverPort);
+  for (int port : ours) fprintf(f, "server=127.0.0.1:%d\nlogin=load\n", port);
   return fclose(f) == 0;
 }
 
@@ -40,7 +43,7 @@ std::vector<std::string> consoleArgs(const loadOptions& o, const std::vector<std
   if (o.strace[0]) a = {o.strace, "-f", "-c", "-o", inDir(o, "strace.txt")};
   a.push_back(o.console);
   a.push_back("myaddr=127.0.0.1:" + std::to_string(o.consolePort));
-  if (o.servers <= 1) {
+  if (o.servers <= 1 && o.senders <= 1) {
     a.push_back("server=127.0.0.1:" + std::to_string(o.serverPort));
     a.push_back("login=load");
   }
@@ -136,7 +139,7 @@ void fileFollower::poll(lineSplit* out) {
 
 bool startConsole(const loadOptions& o, const std::vector<std::string>& extraTokens,
                   consoleProc* c) {
-  if (o.servers > 1 && !writeServerIni(o)) {
+  if ((o.servers > 1 || o.senders > 1) && !writeServerIni(o, c->senderPorts)) {
     fprintf(stderr, "qzload: error cannot write %s/qzucon.ini\n", o.dir);
     return false;
   }
@@ -249,19 +252,57 @@ runState::runState(const loadOptions* opts, int socket, loadTally* t)
 
 namespace {
 
-void sendLine(runState* s, long seq) {
+// Lines sent with one call: at 200,000 a second a call per line would cost
+// the tool more than the console it measures.
+constexpr int kSendBatch = 64;
+
+struct sendBatch {
+  unsigned char pkt[kSendBatch][128];
+  iovec iov[kSendBatch];
+  mmsghdr msgs[kSendBatch];
+  long seq[kSendBatch];
+  int sock[kSendBatch];
+  int n = 0;
+};
+
+int socketOf(const runState& s, long seq) {
+  return s.socks.empty() ? s.sock : s.socks[static_cast<size_t>(seq - 1) % s.socks.size()];
+}
+
+void addLine(runState* s, sendBatch* b, long seq, int64_t us, sockaddr_in* to) {
   static const unsigned char kZero[4] = {0, 0, 0, 0};
   char text[64];
-  unsigned char pkt[128];
-  int64_t us = trNowUs() - s->startUs;
   loadText(text, sizeof text, seq, us);
-  int len = buildServerDatagram(kZero, kZero, kStandinDefaultSeed, text, pkt, sizeof pkt);
-  if (trSendto(s->sock, reinterpret_cast<const char*>(pkt), static_cast<unsigned>(len), s->dest) ==
-      len) {
-    s->tally->sent(seq, us);
-  } else {
-    s->tally->sendFailed(seq);
+  int i = b->n++;
+  int len = buildServerDatagram(kZero, kZero, kStandinDefaultSeed, text, b->pkt[i], 128);
+  b->iov[i].iov_base = b->pkt[i];
+  b->iov[i].iov_len = static_cast<size_t>(len);
+  memset(&b->msgs[i], 0, sizeof b->msgs[i]);
+  b->msgs[i].msg_hdr.msg_iov = &b->iov[i];
+  b->msgs[i].msg_hdr.msg_iovlen = 1;
+  b->msgs[i].msg_hdr.msg_name = to;
+  b->msgs[i].msg_hdr.msg_namelen = sizeof *to;
+  b->seq[i] = seq;
+  b->sock[i] = socketOf(*s, seq);
+}
+
+// Each run of lines for one socket goes with one call; a line not sent is
+// counted as a send error.
+void sendBatchNow(runState* s, sendBatch* b, int64_t us) {
+  for (int from = 0; from < b->n;) {
+    int to = from + 1;
+    while (to < b->n && b->sock[to] == b->sock[from]) to++;
+    int sent = trSendBatch(b->sock[from], b->msgs + from, static_cast<unsigned>(to - from));
+    for (int i = from; i < to; i++) {
+      if (i - from < sent) {
+        s->tally->sent(b->seq[i], us);
+      } else {
+        s->tally->sendFailed(b->seq[i]);
+      }
+    }
+    from = to;
   }
+  b->n = 0;
   s->lastSendUs = us;
 }
 
@@ -269,18 +310,35 @@ void sendLine(runState* s, long seq) {
 
 void sendDue(runState* s) {
   const loadOptions& o = *s->o;
+  static sendBatch b;
+  sockaddr_in to;
+  trDestAddr(s->dest, &to);
   int64_t elapsed = trNowUs() - s->startUs;
+  int64_t us = elapsed;  // the send time of the lines in the batch
   while (s->next <= o.count &&
          (o.rate <= 0 || static_cast<double>(s->next - 1) * 1e6 / o.rate <= elapsed)) {
-    sendLine(s, s->next++);
+    // Each batch's lines carry the time just before it goes: a burst takes
+    // a while to send, and its later lines must not look older than they are.
+    if (b.n == 0) us = trNowUs() - s->startUs;
+    addLine(s, &b, s->next++, us, &to);
+    if (b.n == kSendBatch) sendBatchNow(s, &b, us);
   }
+  if (b.n > 0) sendBatchNow(s, &b, us);
 }
 
-void readArrivals(runState* s, fileFollower* f) {
-  f->poll(&s->lines);
-  int64_t us = trNowUs() - s->startUs;
+namespace {
+
+std::string serverFileName(int port) {
+  char server[kAddrTextSize];
+  char fileName[kAddrTextSize + 5];
+  trf(server, sizeof server, "127.0.0.1:%d", port);
+  serverLogName(server, fileName, sizeof fileName);
+  return fileName;
+}
+
+void takeLines(runState* s, lineSplit* lines, int64_t us) {
   std::string line;
-  while (s->lines.take(&line)) {
+  while (lines->take(&line)) {
     long seq = 0;
     int64_t named = 0;
     if (!parseLoadLine(line.c_str(), &seq, &named)) continue;
@@ -289,10 +347,53 @@ void readArrivals(runState* s, fileFollower* f) {
   }
 }
 
+}  // namespace
+
+void readArrivals(runState* s, fileFollower* f) {
+  f->poll(&s->lines);
+  takeLines(s, &s->lines, trNowUs() - s->startUs);
+}
+
 void followServerFile(const loadOptions& o, fileFollower* f) {
-  char server[kAddrTextSize];
-  char fileName[kAddrTextSize + 5];
-  trf(server, sizeof server, "127.0.0.1:%d", o.serverPort);
-  serverLogName(server, fileName, sizeof fileName);
-  f->follow(inDir(o, fileName));
+  followServerFile(o, o.serverPort, f);
+}
+
+void followServerFile(const loadOptions& o, int port, fileFollower* f) {
+  f->follow(inDir(o, serverFileName(port).c_str()));
+}
+
+senderFiles::~senderFiles() {
+  if (watch >= 0) trFileClose(watch);
+}
+
+bool senderFiles::follow(const loadOptions& o, const std::vector<int>& ports) {
+  watch = trWatchWrites(o.dir);
+  files = std::vector<fileFollower>(ports.size());
+  lines = std::vector<lineSplit>(ports.size());
+  for (size_t i = 0; i < ports.size(); i++) {
+    byName[serverFileName(ports[i])] = i;
+    followServerFile(o, ports[i], &files[i]);
+  }
+  return watch >= 0;
+}
+
+void readArrivals(runState* s, senderFiles* f) {
+  static char events[64 << 10];
+  std::vector<std::string> changed;
+  for (int n; (n = trFileRead(f->watch, events, sizeof events)) > 0;) watchedNames(events, n, &changed);
+  int64_t us = trNowUs() - s->startUs;
+  for (const std::string& name : changed) {
+    auto it = f->byName.find(name);
+    if (it == f->byName.end()) continue;
+    f->files[it->second].poll(&f->lines[it->second]);
+    takeLines(s, &f->lines[it->second], us);
+  }
+}
+
+void readAllArrivals(runState* s, senderFiles* f) {
+  int64_t us = trNowUs() - s->startUs;
+  for (size_t i = 0; i < f->files.size(); i++) {
+    f->files[i].poll(&f->lines[i]);
+    takeLines(s, &f->lines[i], us);
+  }
 }

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "runtime/sock.h"
@@ -30,12 +31,13 @@ class fileFollower {
 };
 
 struct consoleProc {
-  int pid = -1;      // our child: the console, or the strace running it
-  int console = -1;  // the console itself, once known
+  int pid = -1;         // our child: the console, or the strace running it
+  int console = -1;     // the console itself, once known
   std::string program;  // its path
   trProcIo io = {-1, -1, -1};
   fileFollower mainLog;
-  std::string mainText;  // the console's main log as far as read
+  std::string mainText;          // the console's main log as far as read
+  std::vector<int> senderPorts;  // with --senders: our servers' ports, in order
 };
 
 // Starts the console as the options ask, with extraTokens after its own
@@ -76,6 +78,7 @@ struct runState {
 
   const loadOptions* o;
   int sock;
+  std::vector<int> socks;    // with --senders: line n goes out on socks[(n-1) % size]
   char dest[kAddrTextSize];  // the console
   loadTally* tally;
   lineSplit lines;
@@ -94,6 +97,24 @@ void sendDue(runState* s);
 void readArrivals(runState* s, fileFollower* f);
 // Follows the per-server file of our server in the console's folder.
 void followServerFile(const loadOptions& o, fileFollower* f);
+void followServerFile(const loadOptions& o, int port, fileFollower* f);
+
+// The files of many senders: only those the console wrote since the last
+// look are read (inotify), so a thousand of them cost no more than one.
+struct senderFiles {
+  ~senderFiles();
+  // Follows the file of each port's server; false when they cannot be watched.
+  bool follow(const loadOptions& o, const std::vector<int>& ports);
+  int watch = -1;
+  std::vector<fileFollower> files;
+  std::vector<lineSplit> lines;
+  std::unordered_map<std::string, size_t> byName;  // file name in the folder: index
+};
+// Takes what the console wrote to the files of many senders since the last
+// look: readArrivals those it heard of, readAllArrivals every one (at the
+// end, and now and then should the kernel's queue of changes overflow).
+void readArrivals(runState* s, senderFiles* f);
+void readAllArrivals(runState* s, senderFiles* f);
 
 // The scripted batch (--script): runs it against a started console and
 // reports; the tool's exit status.

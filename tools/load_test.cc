@@ -134,6 +134,26 @@ TEST_F(TallyTest, CountsOutOfOrderLinesAgainstTheHighestSeen) {
   }
 }
 
+// With lines spread over servers, each server's file is read on its own:
+// order counts within a server only.
+TEST_F(TallyTest, CountsOrderWithinEachServerOfSeveral) {
+  struct row {
+    std::vector<long> order;  // lines n from server (n-1) % 2
+    long reordered;
+  } rows[] = {
+      {{2, 4, 6, 1, 3, 5}, 0},  // one server's file read before the other's
+      {{1, 4, 3, 2, 5, 6}, 1},  // 2 after 4: both from the second server
+      {{5, 3, 1, 6, 4, 2}, 4},
+  };
+  for (const row& r : rows) {
+    SCOPED_TRACE("seen " + testing::PrintToString(r.order));
+    loadTally t(6, 2);
+    sendAll(&t, 6);
+    for (long seq : r.order) see(&t, seq, 100);
+    EXPECT_EQ(r.reordered, t.result().reordered);
+  }
+}
+
 TEST_F(TallyTest, KeepsDuplicatesAndOtherRunsOutOfTheFigures) {
   loadTally t(3);
   t.sent(1, 1000);
@@ -400,12 +420,16 @@ TEST(LoadArgs, NewRunsAndTheirCombinations) {
   EXPECT_STREQ("/usr/bin/strace", o.strace);
   ASSERT_EQ(0, parse({"/b/qzload", "--idle", "60"}, &o));
   EXPECT_EQ(60, o.idleSecs);
+  ASSERT_EQ(0, parse({"/b/qzload", "--senders", "1000", "--rate", "20000"}, &o));
+  EXPECT_EQ(1000, o.senders);
   const std::vector<const char*> bad[] = {
       {"/b/qzload", "--script", "tcp"},  // lines need a rate
       {"/b/qzload", "--script", "pipe", "--rate", "20"},
       {"/b/qzload", "--script", "tcp", "--rate", "20", "--idle", "5"},
       {"/b/qzload", "--idle", "0"},
       {"/b/qzload", "--servers", "0"},
+      {"/b/qzload", "--senders", "0"},
+      {"/b/qzload", "--senders", "2", "--script", "tcp", "--rate", "20"},
       {"qzload", "--attach", "--server-port", "5", "--console-port", "6", "--dir", "/d", "--idle",
        "5"},
   };
