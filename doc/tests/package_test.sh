@@ -17,11 +17,12 @@ check "the package has a version" [ -n "$version" ]
 want=(
   bin/qzucon bin/qzstandin bin/qzload
   share/man/man1/qzucon.1 share/man/man1/qzstandin.1 share/man/man1/qzload.1
-  share/doc/qzucon/README.md share/doc/qzucon/guide.md share/doc/qzucon/performance.md
+  share/doc/qzucon/README.md
   share/doc/qzucon/examples/qzucon.ini
   share/doc/qzucon/examples/qzucon@.service
   share/doc/qzucon/examples/qzucon.logrotate
   share/doc/qzucon/examples/qzucon-oneshot
+  share/doc/qzucon/guide.md share/doc/qzucon/performance.md
   share/doc/qzucon/examples/send-tcp.sh
   share/doc/qzucon/examples/send-udp.sh
   share/doc/qzucon/examples/send-every-server.sh
