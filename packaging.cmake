@@ -3,8 +3,9 @@
 #   cpack --config build/CPackConfig.cmake -B build/packages
 # (or `cmake --build build --target package`). Both hold what `cmake --install`
 # installs: the four programs, their manual pages, the bash completion, and
-# the README with the example configuration, service unit, log rotation
-# snippet and one-shot script under share/doc/qzucon.
+# the README, guide and performance notes with the example configuration,
+# service unit, log rotation snippet, scripting recipes and one-shot and service set-up scripts
+# under share/doc/qzucon.
 
 set(CPACK_PACKAGE_NAME qzucon)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})

@@ -4,6 +4,7 @@
 # Each row is a command line and the replies it must give, sorted.
 # Usage: completion_test.sh <completion file>
 . "$(dirname "$0")/lib.sh"
+# shellcheck source=../bash-completion/qzucon
 . "$1" || { fail "the completion file loads"; exit; }
 cd "$scratch" || exit 1
 mkdir -p logs/site

@@ -24,6 +24,10 @@ want=(
   share/doc/qzucon/examples/qzucon.logrotate
   share/doc/qzucon/examples/qzucon-oneshot
   share/doc/qzucon/examples/qzucon-service-setup
+  share/doc/qzucon/guide.md share/doc/qzucon/performance.md
+  share/doc/qzucon/examples/send-tcp.sh
+  share/doc/qzucon/examples/send-udp.sh
+  share/doc/qzucon/examples/send-every-server.sh
   share/bash-completion/completions/qzucon
   share/bash-completion/completions/qzuconctl
   share/bash-completion/completions/qzstandin
@@ -38,7 +42,7 @@ has() {
 }
 
 if "$cpack" -G TGZ --config "$build/CPackConfig.cmake" -B "$scratch/tgz" >"$scratch/tgz.out" 2>&1; then
-  tgz=$(ls "$scratch"/tgz/*.tar.gz 2>/dev/null | head -n 1)
+  tgz=$(find "$scratch/tgz" -maxdepth 1 -name '*.tar.gz' 2>/dev/null | head -n 1)
   check "cpack -G TGZ makes a tarball" [ -n "$tgz" ]
   if [ -n "$tgz" ]; then
     tar tzvf "$tgz" >"$scratch/tgz.list"
@@ -56,7 +60,7 @@ fi
 
 command -v dpkg-deb >/dev/null || { echo "no dpkg-deb: Debian package not checked"; exit; }
 if "$cpack" -G DEB --config "$build/CPackConfig.cmake" -B "$scratch/deb" >"$scratch/deb.out" 2>&1; then
-  deb=$(ls "$scratch"/deb/*.deb 2>/dev/null | head -n 1)
+  deb=$(find "$scratch/deb" -maxdepth 1 -name '*.deb' 2>/dev/null | head -n 1)
   check "cpack -G DEB makes a package" [ -n "$deb" ]
   if [ -n "$deb" ]; then
     dpkg-deb -c "$deb" | awk '{print $6}' | sed 's|^\./||' >"$scratch/deb.files"

@@ -19,7 +19,7 @@ pids+=("$lpid")
 
 log=
 for ((i = 0; i < 300 && ${#log} == 0; i++)); do
-  log=$(cd "$dir" && ls 127_0_0_1_*.log 2>/dev/null | head -n 1)
+  log=$(find "$dir" -maxdepth 1 -name '127_0_0_1_*.log' -printf '%f\n' 2>/dev/null | head -n 1)
   [ -n "$log" ] || sleep 0.1
 done
 [ -n "$log" ] || { fail "the console writes a per-server log file"; exit; }
