@@ -58,17 +58,24 @@ void BM_ScreenWriteToDevNull(benchmark::State& state) {
 }
 BENCHMARK(BM_ScreenWriteToDevNull);
 
+// A sender and a receiver bound on loopback; *to is the receiver's address.
+// False when the receiver cannot be bound.
+bool loopbackPair(int* tx, int* rx, sockaddr_in* to) {
+  *tx = socket(AF_INET, SOCK_DGRAM, 0);
+  *rx = socket(AF_INET, SOCK_DGRAM, 0);
+  *to = {};
+  to->sin_family = AF_INET;
+  to->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof *to;
+  return bind(*rx, reinterpret_cast<sockaddr*>(to), len) == 0 &&
+         getsockname(*rx, reinterpret_cast<sockaddr*>(to), &len) == 0;
+}
+
 // One loopback datagram received; sending it is left out of the time.
 void BM_RecvfromLoopback(benchmark::State& state) {
-  int tx = socket(AF_INET, SOCK_DGRAM, 0), rx = socket(AF_INET, SOCK_DGRAM, 0);
-  sockaddr_in to = {};
-  to.sin_family = AF_INET;
-  to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof to;
-  if (bind(rx, reinterpret_cast<sockaddr*>(&to), len) != 0 ||
-      getsockname(rx, reinterpret_cast<sockaddr*>(&to), &len) != 0) {
-    state.SkipWithError("no loopback socket");
-  }
+  int tx, rx;
+  sockaddr_in to;
+  if (!loopbackPair(&tx, &rx, &to)) state.SkipWithError("no loopback socket");
   char buf[1500];
   for (auto _ : state) {
     state.PauseTiming();
@@ -127,15 +134,9 @@ BENCHMARK(BM_Writev64ToDevNull);
 // kBatch loopback datagrams received with one recvmmsg; sending them is left
 // out of the time.
 void BM_Recvmmsg64Loopback(benchmark::State& state) {
-  int tx = socket(AF_INET, SOCK_DGRAM, 0), rx = socket(AF_INET, SOCK_DGRAM, 0);
-  sockaddr_in to = {};
-  to.sin_family = AF_INET;
-  to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof to;
-  if (bind(rx, reinterpret_cast<sockaddr*>(&to), len) != 0 ||
-      getsockname(rx, reinterpret_cast<sockaddr*>(&to), &len) != 0) {
-    state.SkipWithError("no loopback socket");
-  }
+  int tx, rx;
+  sockaddr_in to;
+  if (!loopbackPair(&tx, &rx, &to)) state.SkipWithError("no loopback socket");
   static char buf[kBatch][1500];
   mmsghdr out[kBatch] = {}, in[kBatch] = {};
   iovec outIov[kBatch], inIov[kBatch];
