@@ -83,6 +83,10 @@ struct savedConfig {
     servers.clear();
     for (int i = 0; i < flServer.nodes(); i++) {
       const serverRec* s = serverAt(i);
+      // An address that was nothing but line-end characters reads back
+      // empty, and a server without address is no server: it has no port
+      // either, so start-up would refuse it anyway.
+      if (value(s->address).empty()) continue;
       servers.push_back(value(s->address) + '\n' + value(s->login) + '\n' + value(s->password));
     }
   }
