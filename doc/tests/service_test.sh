@@ -46,7 +46,7 @@ INI
 export QZUCON_USER=$user QZUCON_ETC=$scratch/etc QZUCON_UNITS=$scratch/units
 (cd "$scratch/setup" && sh ./qzucon-service-setup site) >"$scratch/setup.out" 2>&1
 check "the setup runs" [ $? -eq 0 ]
-check "the service user exists" id -u "$user" >/dev/null
+check "the service user exists" id -u "$user"
 check "the folder is root's, open to the group" \
   [ "$(stat -c '%U %G %a' "$scratch/etc")" = "root $user 750" ]
 check "the file is the user's alone" \
@@ -57,8 +57,15 @@ work=$scratch/log/site
 mkdir -p "$work"
 chown "$user:$user" "$work"
 chmod 0700 "$work"
+# What RuntimeDirectory= and XDG_RUNTIME_DIR= give it: a folder of the
+# service user's alone for the control socket.
+run=$scratch/run/site
+mkdir -p "$run"
+chown "$user:$user" "$run"
+chmod 0700 "$run"
 # as_service: the console as the unit starts it; the subshell becomes it.
 as_service() {
+  export XDG_RUNTIME_DIR=$run
   cd "$work" && umask 0077 &&
     exec setpriv --reuid="$user" --regid="$user" --init-groups \
       "$console" ini="$scratch/etc/site.ini" </dev/null >>"$scratch/service.out" 2>&1
@@ -76,6 +83,12 @@ printf 'qzuconactive 127.0.0.1:%s\nstatus\n' "$standin_port" >&4
 sleep 1
 exec 4>&-
 check "a command reaches the server" wait_for "$log" "->echo: status" 30
+# qzuconctl, as root, through the socket in the unit's runtime folder.
+ctl_status() {
+  "$(dirname "$console")/qzuconctl" -S "$run/qzucon/$my.sock" status >"$scratch/ctl.out" 2>&1 &&
+    grep -qF "challenge answered" "$scratch/ctl.out"
+}
+check "qzuconctl reaches it in its runtime folder" ctl_status
 check "the log files are the user's alone" \
   [ "$(stat -c '%U %a' "$work/qzucon.log")" = "$user 600" ]
 check "no password mismatch" [ "$(count_of "$work/qzucon.log" "Password mismatch")" -eq 0 ]
