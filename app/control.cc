@@ -307,9 +307,10 @@ void readClient(ctlClient* c, int sock, uint32_t tick, uint32_t mono) {
   }
 }
 
-void admitClient(uint32_t mono) {
+// Admits one waiting connection; false when none was waiting.
+bool admitClient(uint32_t mono) {
   int fd = trUnixAccept(g_ctl.listener);
-  if (fd < 0) return;
+  if (fd < 0) return false;
   unsigned uid = 0;
   bool known = trPeerUid(fd, &uid) == 0;
   if (!controlPeerAllowed(known, uid, trUid())) {
@@ -322,16 +323,17 @@ void admitClient(uint32_t mono) {
     } else {
       logBounded(kCtlUnverified, mono);
     }
-    return;
+    return true;
   }
   for (ctlClient& c : g_ctl.clients) {
     if (c.fd >= 0) continue;
     c = ctlClient();
     c.fd = fd;
-    return;
+    return true;
   }
   trSendNow(fd, "error too many control clients\n", 31);
   trClosesocket(fd);
+  return true;
 }
 
 }  // namespace
@@ -367,7 +369,11 @@ void controlClose() {
 
 void controlPass(int sock, uint32_t tick, uint32_t mono) {
   if (g_ctl.listener < 0) return;
-  for (int i = 0; i < kCtlClients; i++) admitClient(mono);
+  if (g_ctl.knocked) {
+    for (int i = 0; i < kCtlClients && admitClient(mono); i++) {
+    }
+    g_ctl.knocked = false;
+  }
   for (ctlClient& c : g_ctl.clients) {
     if (c.fd >= 0 && !c.closing) readClient(&c, sock, tick, mono);
     if (c.fd < 0) continue;
@@ -383,6 +389,10 @@ int controlWaitFds(int* fds, int room) {
     if (c.fd >= 0 && !c.closing && n < room) fds[n++] = c.fd;
   }
   return n;
+}
+
+void controlNoteWait(const int* ready, int n) {
+  if (g_ctl.listener >= 0 && n > 0 && ready[0] != 0) g_ctl.knocked = true;
 }
 
 void controlPublish(const serverRec* from, const char* msg) {
@@ -410,4 +420,5 @@ void resetControl() {
   g_ctl.dev = g_ctl.ino = 0;
   g_ctl.doer = nullptr;
   g_ctl.following = false;
+  g_ctl.knocked = true;
 }

@@ -54,6 +54,9 @@ struct ctlState {
   ctlClient clients[kCtlClients];
   ctlClient* doer = nullptr;  // the client whose "do" line runs: it hears the messages
   bool following = false;     // some client follows something: lines must be offered
+  // The last wait found a connection waiting: an accept that finds none costs
+  // the kernel a socket made and freed, too dear for every pass under load.
+  bool knocked = true;
 };
 
 // Decides whether a connected peer may use the control socket: only when the
@@ -77,6 +80,10 @@ void controlPass(int sock, uint32_t tick, uint32_t mono);
 // The descriptors the pass's one wait should also watch, into fds (room
 // entries at most); returns how many.
 int controlWaitFds(int* fds, int room);
+// What that wait found: ready holds the kFd bits of the n descriptors
+// controlWaitFds gave. The next pass admits clients only when the socket
+// itself was ready.
+void controlNoteWait(const int* ready, int n);
 
 // Offers one message to the clients: a line of server `from`, or the
 // console's own message when from is null. msg is as log() got it.

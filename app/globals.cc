@@ -25,6 +25,7 @@ bool g_serverLimitsRunning;
 uint32_t g_serverLimitsStart;
 logfail g_logFailures;
 logbatch g_logBatch;
+logfiles g_logFiles;
 
 trsock g_sock;
 trsock g_TCPsock;
@@ -51,6 +52,7 @@ void resetAppGlobals() {
   g_serverLimitsStart = 0;
   g_logFailures.reset();
   g_logBatch.reset();
+  g_logFiles.reset();
   g_TCPsockActive.sClose();
   g_UDPsock.sClose();
   g_TCPsock.sClose();

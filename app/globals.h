@@ -10,6 +10,7 @@
 #include "app/linekinds.h"
 #include "app/log.h"
 #include "app/logbatch.h"
+#include "app/logfiles.h"
 #include "protocol/server.h"
 #include "runtime/flexar.h"
 #include "runtime/sock.h"
@@ -45,6 +46,7 @@ extern bool g_serverLimitsRunning;
 extern uint32_t g_serverLimitsStart;
 extern logfail g_logFailures;   // log files that could not be written lately
 extern logbatch g_logBatch;     // the messages of the pass, until written
+extern logfiles g_logFiles;     // log files kept open between passes
 
 // Declared in this order so that the server list dies before the sockets.
 extern trsock g_sock;            // the server socket

@@ -34,10 +34,11 @@ void toScreen(const char* text) { toScreen(text, static_cast<int>(strlen(text)))
 #ifdef FUZZING_BUILD_MODE_UNSAFE_FOR_PRODUCTION
 // A fuzz target logs millions of entries, and opening the file for each pass
 // was most of its time: the entries, made as for the file, go nowhere.
-int appendEntries(const char*, iovec*, int) { return 0; }
+int appendEntries(const char*, uint32_t, iovec*, int, int64_t) { return 0; }
 #else
-int appendEntries(const char* name, iovec* iov, int n) {
-  int fd = trOpenAppend(name);
+int appendEntries(const char* name, uint32_t hash, iovec* iov, int n, int64_t now) {
+  bool kept = false;
+  int fd = g_logFiles.open(name, hash, now, &kept);
   if (fd < 0) return trLastError();
   int err = 0;
   while (n > 0 && err == 0) {
@@ -49,6 +50,12 @@ int appendEntries(const char* name, iovec* iov, int n) {
       iov += whole;
       n -= whole;
     }
+  }
+  if (kept) {
+    // The next write opens whatever is at the name then: the failure may
+    // have been this descriptor's alone (a file replaced, a disk remounted).
+    if (err != 0) g_logFiles.drop(name);
+    return err;
   }
   // A file system may report a failed write only at close.
   if (trFileClose(fd) != 0 && err == 0) err = trLastError();
@@ -74,17 +81,24 @@ void reportFile(const char* name, int err, int64_t now) {
 }
 
 // Writes out what the batch holds: the screen with one write, then each file
-// with one open, one writev and one close, in the order the files first got
-// an entry. A file that fails is reported after the screen text.
+// with one writev (opened and closed around it unless it is kept open), in
+// the order the files first got an entry. A file that fails is reported after
+// the screen text.
 void writeBatch() {
   logbatch& b = g_logBatch;
   if (b.empty()) return;
   toScreen(b.screen(), b.screenLen());
-  time_t now = b.files() > 0 ? trTime() : 0;
+  if (b.files() == 0) {
+    b.clear();
+    return;
+  }
+  time_t now = trTime();
+  g_logFiles.refresh(now);  // a file renamed since the last pass is not written to
   iovec iov[kBatchEntries];
   for (int f = 0; f < b.files(); f++) {
     int n = b.pieces(f, iov);
-    reportFile(b.fileName(f), appendEntries(b.fileName(f), iov, n), now);
+    int err = appendEntries(b.fileName(f), b.fileHash(f), iov, n, now);
+    reportFile(b.fileName(f), err, now);
   }
   b.clear();
 }
@@ -164,6 +178,10 @@ void log(const char* fmt, ...) {
   } else {
     strzcpy(msg, fmt, kLogMessageChars);
   }
+  logText(msg);
+}
+
+void logText(const char* msg) {
   if (!g_noscreenlog) controlPublish(g_lineFrom, msg);  // what the screen shows, followers get
   takeMessage(msg);
 }

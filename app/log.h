@@ -15,15 +15,20 @@ constexpr int kLogMessageChars = 4096; // longer messages are cut
 // with every byte below 32 or above 127 other than CR and LF written as 0xFA.
 // Outside a pass both are written before log returns. Inside one (holdLog to
 // releaseLog) they wait for writeLog or releaseLog, in the order taken. A file
-// is opened, its entries written with one write and the file closed each
-// time, so a log renamed away is followed by a new file at once. When a file
+// gets its entries with one write per pass and stays open between passes
+// until its name changes (app/logfiles.h), so a log renamed away is followed
+// by a new file at once. When a file
 // cannot be written, the screen says so (see logfail); an empty g_logfn is no
 // file.
 void log(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+// What log does with the message it formatted, for a message made by hand
+// (at most kLogMessageChars): a server's line, where a format would cost
+// more than the rest of the line's own work.
+void logText(const char* msg);
 
 // The messages of a pass: from holdLog on, log holds them; writeLog writes
 // what is held (the screen with one write, then each file that got entries
-// with one open, one writev and one close) and releaseLog does the same and
+// with one writev) and releaseLog does the same and
 // ends the holding. A pass that holds more than the batch takes (app/
 // logbatch.h) has the batch written early; nothing is held past releaseLog.
 void holdLog();

@@ -5,18 +5,6 @@
 
 #include "runtime/text.h"
 
-namespace {
-
-uint32_t nameHash(const char* name) {
-  uint32_t h = 2166136261u;  // FNV-1a
-  for (const unsigned char* p = reinterpret_cast<const unsigned char*>(name); *p; p++) {
-    h = (h ^ *p) * 16777619u;
-  }
-  return h;
-}
-
-}  // namespace
-
 void logbatch::reset() {
   clear();
   held_ = false;
@@ -28,7 +16,7 @@ void logbatch::reset() {
 void logbatch::clear() { files_ = entries_ = textLen_ = screenLen_ = 0; }
 
 int logbatch::fileOf(const char* name) {
-  uint32_t h = nameHash(name);
+  uint32_t h = textHash(name);
   // Newest first: a server's lines tend to come in runs.
   for (int f = files_ - 1; f >= 0; f--) {
     if (file_[f].hash == h && strcmp(file_[f].name, name) == 0) return f;

@@ -1,7 +1,7 @@
 // The messages of one pass, held until the pass writes them: the screen text
 // in order of arrival, and each file's stamped entries in order of arrival,
-// kept per file so that a file costs one open, one writev and one close per
-// pass however many lines it got. Pure bookkeeping with fixed buffers: no
+// kept per file so that a file costs one writev per pass however many lines
+// it got. Pure bookkeeping with fixed buffers: no
 // system call, no log; app/log.cc fills it and writes it out.
 #ifndef QZUCON_APP_LOGBATCH_H_
 #define QZUCON_APP_LOGBATCH_H_
@@ -43,6 +43,7 @@ class logbatch {
 
   int files() const { return files_; }
   const char* fileName(int f) const { return file_[f].name; }
+  uint32_t fileHash(int f) const { return file_[f].hash; }  // textHash of its name
   // The entries of file f in the order taken, as writev pieces into out
   // (room for kBatchEntries). Returns their number.
   int pieces(int f, iovec* out) const;

@@ -85,30 +85,39 @@ void drawClientChallenge(uint32_t seed) {
   }
 }
 
-void runPass(uint32_t tick, uint32_t mono, bool first) {
+unsigned pauseAfter(int taken, bool full) {
+  if (full) return 0;
+  return taken >= kBusyPass ? kBusyPauseMs : 1;
+}
+
+unsigned runPass(uint32_t tick, uint32_t mono, bool first) {
   holdLog();
   if (first) armHeartbeats(tick);
   flushBoundedLines(mono);
-  processServerLogging(g_sock.handle, tick, mono);
+  bool full = false;
+  int taken = processServerLogging(g_sock.handle, tick, mono, &full);
   // Out before admin input may wait for a key: a line never waits for that.
   writeLog();
   controlPass(g_sock.handle, tick, mono);
   processAdminInput(g_sock.handle, tick, mono);
   checkHeartbeat(g_sock.handle, tick, mono);
   releaseLog();
+  return pauseAfter(taken, full);
 }
 
 bool qzucon() {
   trOnTerminate(onTerminate);
   drawClientChallenge(GetTickCount());
+  g_logFiles.setRoom(logFilesRoom(trRaiseFileLimit()));
   if (!openServerSocket()) return false;
   if (g_TCPlistenport) openLocal(&g_TCPsock, 1, g_TCPlistenport);
   if (g_UDPlistenport) openLocal(&g_UDPsock, 0, g_UDPlistenport);
   controlOpen(atoul(strchr(g_myaddr, ':') + 1) & 0xFFFF);
   announce();
+  unsigned pause = 1;
   for (bool first = true; !g_exit; first = false) {
-    trSleep(1);
-    runPass(GetTickCount(), trMonoMs(), first);
+    if (pause > 0) trSleep(pause);
+    pause = runPass(GetTickCount(), trMonoMs(), first);
   }
   sendExitNotices(g_sock.handle);
   trSleep(1000);

@@ -1,5 +1,6 @@
-// The main loop's own parts: the client challenge it draws, and the exit
-// notices it sends every configured server when it ends.
+// The main loop's own parts: the client challenge it draws, the pause
+// between passes, and the exit notices it sends every configured server when
+// it ends.
 #include "app/mainloop.h"
 
 #include <string>
@@ -19,6 +20,24 @@ TEST_F(MainloopTest, ClientChallengeNeverHoldsAZeroByte) {
     drawClientChallenge(seed);
     for (int i = 8; i < 12; i++) ASSERT_NE(g_HEADER[i], 0) << "seed " << seed << " byte " << i;
   }
+}
+
+TEST(PassPause, OneMillisecondUnlessBusyAndNoneWhenWorkIsWaiting) {
+  struct row {
+    const char* label;
+    int taken;
+    bool full;
+    unsigned pause;
+  };
+  const row rows[] = {
+      {"idle", 0, false, 1},
+      {"a line", 1, false, 1},
+      {"just below busy", kBusyPass - 1, false, 1},
+      {"busy", kBusyPass, false, kBusyPauseMs},
+      {"stopped at the bound", 256, true, 0},
+      {"stopped at the bound by refused datagrams", 4096, true, 0},
+  };
+  for (const row& r : rows) EXPECT_EQ(pauseAfter(r.taken, r.full), r.pause) << r.label;
 }
 
 TEST_F(MainloopTest, ExitNoticeToEveryServerInOrder) {

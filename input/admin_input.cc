@@ -143,8 +143,10 @@ bool waitForInput(int sock, unsigned waitMs) {
   int fds[kMaxWaitInput] = {g_stdinEnded ? -1 : trStdinFd(), sock, g_TCPsock.handle,
                             g_TCPsockActive.handle, g_UDPsock.handle};
   int n = kSources + controlWaitFds(fds + kSources, kMaxWaitInput - kSources);
-  int ready[kMaxWaitInput];
-  return trWaitInput(fds, n, waitMs, ready) > 0 && keyIn(ready[kKeys]);
+  int ready[kMaxWaitInput] = {};
+  bool any = trWaitInput(fds, n, waitMs, ready) > 0;
+  controlNoteWait(ready + kSources, n - kSources);
+  return any && keyIn(ready[kKeys]);
 }
 
 int nextChar(bool keyReady, uint32_t mono) {

@@ -78,13 +78,16 @@ void showText(const serverRec* r, const char* text) {
   char saved[sizeof g_logfn];
   memcpy(saved, g_logfn, sizeof saved);
   serverLogName(r->ipPort, g_logfn, sizeof g_logfn);
-  size_t len = strlen(text);
+  // "->%s", with a line end unless the text has its own.
+  size_t len = strlen(text);  // kMaxDatagram at most: the message is never cut
+  char msg[kMaxDatagram + 4];
+  msg[0] = '-';
+  msg[1] = '>';
+  memcpy(msg + 2, text, len);
+  if (len == 0 || text[len - 1] != '\n') msg[2 + len++] = '\n';
+  msg[2 + len] = 0;
   g_lineFrom = r;  // control clients following r get this line
-  if (len > 0 && text[len - 1] == '\n') {
-    log("->%s", text);
-  } else {
-    log("->%s\n", text);
-  }
+  logText(msg);
   g_lineFrom = nullptr;
   memcpy(g_logfn, saved, sizeof saved);
 }
@@ -165,8 +168,9 @@ int handleServerDatagram(const sockaddr_in& from, int n, uint32_t tick, uint32_t
   return 1;
 }
 
-int processServerLogging(int sock, uint32_t tick, uint32_t mono) {
+int processServerLogging(int sock, uint32_t tick, uint32_t mono, bool* full) {
   int taken = 0, written = 0;
+  if (full) *full = true;
   while (written < kMaxDatagramsPerPass && taken < kMaxTakenPerPass) {
     // Never more than the bounds still allow: a datagram taken is gone from
     // the queue, so each one taken must be handled in this pass.
@@ -175,13 +179,17 @@ int processServerLogging(int sock, uint32_t tick, uint32_t mono) {
     if (want > kMaxTakenPerPass - taken) want = kMaxTakenPerPass - taken;
     int got = receiveBatch(sock, want);
     for (int i = 0; i < got; i++) {
+      if (i + 1 < got) g_senders.prefetch(rxScratch.from[i + 1]);
       int n = static_cast<int>(rxScratch.msgs[i].msg_len);
       taken++;
       if (n <= 0) continue;
       memcpy(g_pkt, rxScratch.data[i], static_cast<size_t>(n));
       written += handleServerDatagram(rxScratch.from[i], n, tick, mono);
     }
-    if (got < want) break;  // the queue is empty: no call just to hear that
+    if (got < want) {  // the queue is empty: no call just to hear that
+      if (full) *full = false;
+      break;
+    }
   }
   return taken;
 }

@@ -22,8 +22,9 @@ constexpr int kMaxTakenPerPass = 4096;
 // the pass's tick (a new challenge makes a heartbeat due by it); mono its
 // monotonic ms (trMonoMs), for everything that measures time: the bounds on
 // lines, the answer gap, the link health. Returns the number of datagrams
-// taken.
-int processServerLogging(int sock, uint32_t tick, uint32_t mono);
+// taken; *full (when given) says whether it stopped at a bound, so that more
+// may be waiting, rather than at an empty queue.
+int processServerLogging(int sock, uint32_t tick, uint32_t mono, bool* full = nullptr);
 
 // Handles one datagram of n bytes (1..1500) already in g_pkt, from `from`.
 // Everything it reports goes through log. Returns 1 when it wrote a line, 0

@@ -6,18 +6,13 @@
 #include "protocol/server.h"
 #include "runtime/mem.h"
 #include "runtime/sock.h"
+#include "runtime/text.h"
 
 namespace {
 constexpr const char* kTag = "srvindex";
 }  // namespace
 
-uint32_t srvindex::textKey(const char* text) {
-  uint32_t h = 2166136261u;  // FNV-1a
-  for (const unsigned char* p = reinterpret_cast<const unsigned char*>(text); *p; p++) {
-    h = (h ^ *p) * 16777619u;
-  }
-  return h;
-}
+uint32_t srvindex::textKey(const char* text) { return textHash(text); }
 
 uint32_t srvindex::destKey(uint32_t addr, uint16_t port) {
   uint32_t h = addr * 0x9E3779B1u ^ (static_cast<uint32_t>(port) * 0x85EBCA6Bu);
@@ -71,6 +66,16 @@ bool srvindex::build(const serverRec* recs, int n) {
 
 int srvindex::firstByText(const char* text) const {
   return n_ > 0 ? textHead_[textKey(text) & mask_] : -1;
+}
+
+void srvindex::prefetch(const sockaddr_in& from) const {
+  int i = firstByDest(from);
+  if (i < 0) return;
+  const serverRec* r = recs_ + i;
+  __builtin_prefetch(r->address);
+  __builtin_prefetch(r->ipPort);
+  __builtin_prefetch(r->header);
+  __builtin_prefetch(&r->health);
 }
 
 int srvindex::firstByDest(const sockaddr_in& to) const {

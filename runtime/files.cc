@@ -4,6 +4,7 @@
 #include "runtime/files.h"
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -57,6 +58,17 @@ int trOpenNullAt(int fd) {
 
 int trOpenAppend(const char* name) {
   return open(name, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+}
+
+long trRaiseFileLimit() {
+  rlimit r;
+  if (getrlimit(RLIMIT_NOFILE, &r) != 0) return -1;
+  if (r.rlim_cur < r.rlim_max) {
+    rlimit raised = r;
+    raised.rlim_cur = r.rlim_max;
+    if (setrlimit(RLIMIT_NOFILE, &raised) == 0) r = raised;
+  }
+  return r.rlim_cur == RLIM_INFINITY || r.rlim_cur > 1L << 30 ? 1L << 30 : static_cast<long>(r.rlim_cur);
 }
 
 int trLastError() { return errno; }

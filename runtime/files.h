@@ -39,6 +39,10 @@ int trOpenNullAt(int fd);
 // Opens name for writing at its end, creating it (mode 0666 less the umask)
 // when it does not exist. The descriptor, or -1.
 int trOpenAppend(const char* name);
+// Raises this process's soft limit on open descriptors to its hard limit
+// (getrlimit and setrlimit): a console of a thousand servers keeps as many
+// log files open. The soft limit in effect afterwards, -1 when unknown.
+long trRaiseFileLimit();
 // The error code of the last failed call in this thread.
 int trLastError();
 // The system's text for an error code; never null.

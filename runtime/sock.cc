@@ -103,15 +103,38 @@ int trSendto(int h, const char* data, unsigned len, const char* dest) {
       sendto(h, data, len, 0, reinterpret_cast<const sockaddr*>(&a), sizeof(a)));
 }
 
+namespace {
+
+// The decimal digits of v at out; returns the end.
+char* putDecimal(char* out, unsigned v) {
+  char digits[10];
+  int n = 0;
+  do {
+    digits[n++] = static_cast<char>('0' + v % 10);
+    v /= 10;
+  } while (v > 0);
+  while (n > 0) *out++ = digits[--n];
+  return out;
+}
+
+}  // namespace
+
+// By hand rather than through inet_ntop and a format: it runs for every
+// datagram a busy console takes.
 char* trAddrstr(const sockaddr* addr, char* out) {
   if (out == nullptr) return out;
   out[0] = '\0';
   if (addr == nullptr) return out;
   sockaddr_in a;
   memcpy(&a, addr, sizeof(a));
-  char dotted[INET_ADDRSTRLEN];
-  if (inet_ntop(AF_INET, &a.sin_addr, dotted, sizeof(dotted)) == nullptr) return out;
-  trf(out, kAddrTextSize, "%s:%d", dotted, static_cast<int>(ntohs(a.sin_port)));
+  const unsigned char* ip = reinterpret_cast<const unsigned char*>(&a.sin_addr.s_addr);
+  char* p = out;  // at most "255.255.255.255:65535": 21 characters and the NUL
+  for (int i = 0; i < 4; i++) {
+    p = putDecimal(p, ip[i]);
+    *p++ = i < 3 ? '.' : ':';
+  }
+  p = putDecimal(p, ntohs(a.sin_port));
+  *p = '\0';
   return out;
 }
 

@@ -82,3 +82,11 @@ bool startsWithNoCase(const char* text, const char* word) {
 const char* skipWordNoCase(const char* text, const char* word) {
   return startsWithNoCase(text, word) ? text + strlen(word) : nullptr;
 }
+
+uint32_t textHash(const char* text) {
+  uint32_t h = 2166136261u;
+  for (const unsigned char* p = reinterpret_cast<const unsigned char*>(text); *p; p++) {
+    h = (h ^ *p) * 16777619u;
+  }
+  return h;
+}

@@ -37,4 +37,7 @@ const char* skipWordNoCase(const char* text, const char* word);
 // are skipped, anything else ends the scan. No blanks, no sign: "+5" is 0.
 uint32_t atoul(const char* text);
 
+// FNV-1a of a NUL-terminated text: the key of the name and address indexes.
+uint32_t textHash(const char* text);
+
 #endif  // QZUCON_RUNTIME_TEXT_H_
