@@ -22,6 +22,8 @@ constexpr int kSampleMs = 10;       // between looks at the socket's queue
 constexpr int kAliveCheckMs = 100;  // between checks that the console still runs
 constexpr int kSenderTries = 100;   // sockets opened for one sender's own port
 constexpr int kSweepMs = 500;       // between looks at every file of --senders
+constexpr int kPollMs = 20;         // the same with --poll
+constexpr int kWarmUpMs = 120000;   // for every sender's file to appear (a file can take 1 ms)
 constexpr int kSettleMs = 2000;     // after the start, before an idle console is measured
 constexpr int kProcTextSize = 1 << 16;
 
@@ -72,7 +74,7 @@ void run(runState* s, fileFollower* f, senderFiles* many, consoleProc* c) {
   while (goingOn(s, c, &nextAliveMs)) {
     sendDue(s);
     bool sweep = trNowMs() >= nextSweepMs;
-    if (sweep) nextSweepMs = trNowMs() + kSweepMs;
+    if (sweep) nextSweepMs = trNowMs() + (s->o->poll ? kPollMs : kSweepMs);
     readArrivals(s, f, many, sweep);
     if (trNowMs() >= nextSampleMs) {
       sampleQueue(s);
@@ -209,6 +211,11 @@ int measure(loadOptions* o, int sock) {
   }
   fprintf(stderr, "qzload: console=127.0.0.1:%d server=127.0.0.1:%d dir=%s pid=%d\n",
           o->consolePort, o->serverPort, o->dir, c.console);
+  if (o->senders > 1 && !warmUp(&s, c.senderPorts, kWarmUpMs)) {
+    fprintf(stderr, "qzload: error not every server's file appeared after its first line\n");
+    stopConsole(&c);
+    return 3;
+  }
   fileFollower f;
   senderFiles many;
   followServerFile(*o, &f);

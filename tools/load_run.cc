@@ -367,17 +367,18 @@ senderFiles::~senderFiles() {
 }
 
 bool senderFiles::follow(const loadOptions& o, const std::vector<int>& ports) {
-  watch = trWatchWrites(o.dir);
+  if (!o.poll) watch = trWatchWrites(o.dir);
   files = std::vector<fileFollower>(ports.size());
   lines = std::vector<lineSplit>(ports.size());
   for (size_t i = 0; i < ports.size(); i++) {
     byName[serverFileName(ports[i])] = i;
     followServerFile(o, ports[i], &files[i]);
   }
-  return watch >= 0;
+  return o.poll || watch >= 0;
 }
 
 void readArrivals(runState* s, senderFiles* f) {
+  if (f->watch < 0) return;  // --poll: the sweeps read them
   static char events[64 << 10];
   std::vector<std::string> changed;
   for (int n; (n = trFileRead(f->watch, events, sizeof events)) > 0;) watchedNames(events, n, &changed);
@@ -396,4 +397,21 @@ void readAllArrivals(runState* s, senderFiles* f) {
     f->files[i].poll(&f->lines[i]);
     takeLines(s, &f->lines[i], us);
   }
+}
+
+bool warmUp(runState* s, const std::vector<int>& ports, int waitMs) {
+  static const unsigned char kZero[4] = {0, 0, 0, 0};
+  unsigned char pkt[128];
+  int len = buildServerDatagram(kZero, kZero, kStandinDefaultSeed, "warm-up\n", pkt, sizeof pkt);
+  for (int sock : s->socks) trSendto(sock, reinterpret_cast<const char*>(pkt), len, s->dest);
+  size_t ready = 0;
+  for (int64_t end = trNowMs() + waitMs; ready < ports.size() && trNowMs() < end;) {
+    std::string name = inDir(*s->o, serverFileName(ports[ready]).c_str());
+    if (access(name.c_str(), F_OK) == 0) {
+      ready++;
+    } else {
+      trSleepUs(kStepUs);
+    }
+  }
+  return ready == ports.size();
 }

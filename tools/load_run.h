@@ -93,6 +93,11 @@ struct runState {
 // Sends every line whose time has come: line n is due (n-1)/rate seconds
 // after the start, all at once for rate 0.
 void sendDue(runState* s);
+// Sends one line that is not counted ("warm-up") from every socket of
+// --senders, and waits (at most waitMs) until the file of each of their ports
+// exists in
+// the console's folder. False when some did not appear in time.
+bool warmUp(runState* s, const std::vector<int>& ports, int waitMs);
 // Takes the lines the console has written to its per-server file since.
 void readArrivals(runState* s, fileFollower* f);
 // Follows the per-server file of our server in the console's folder.
@@ -100,7 +105,8 @@ void followServerFile(const loadOptions& o, fileFollower* f);
 void followServerFile(const loadOptions& o, int port, fileFollower* f);
 
 // The files of many senders: only those the console wrote since the last
-// look are read (inotify), so a thousand of them cost no more than one.
+// look are read (inotify), so a thousand of them cost no more than one;
+// with --poll (no watch) every one is read at each sweep.
 struct senderFiles {
   ~senderFiles();
   // Follows the file of each port's server; false when they cannot be watched.

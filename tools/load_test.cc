@@ -422,6 +422,9 @@ TEST(LoadArgs, NewRunsAndTheirCombinations) {
   EXPECT_EQ(60, o.idleSecs);
   ASSERT_EQ(0, parse({"/b/qzload", "--senders", "1000", "--rate", "20000"}, &o));
   EXPECT_EQ(1000, o.senders);
+  EXPECT_FALSE(o.poll);
+  ASSERT_EQ(0, parse({"/b/qzload", "--senders", "1000", "--poll"}, &o));
+  EXPECT_TRUE(o.poll);
   const std::vector<const char*> bad[] = {
       {"/b/qzload", "--script", "tcp"},  // lines need a rate
       {"/b/qzload", "--script", "pipe", "--rate", "20"},
