@@ -23,9 +23,10 @@ int logFilesRoom(long limit) {
   return room > kLogFilesMax ? kLogFilesMax : static_cast<int>(room);
 }
 
+// Only the slots below fresh_ are ever read: a console that keeps few files
+// touches few pages of the tables.
 logfiles::logfiles() {
-  for (file& f : files_) f.fd = -1;
-  for (folder& f : folders_) f.wd = -1;
+  memset(bucket_, 0, sizeof bucket_);
   watch_ = -1;
   fresh_ = 0;
   reset();
@@ -39,7 +40,7 @@ void logfiles::reset() {
   for (folder& f : folders_) f.wd = -1;
   if (watch_ >= 0) trFileClose(watch_);  // ends its watches with it
   watch_ = -1;
-  for (int& b : bucket_) b = -1;
+  if (fresh_ > 0) memset(bucket_, 0, sizeof bucket_);
   free_ = -1;
   fresh_ = count_ = 0;
   room_ = kLogFilesRoom;
@@ -52,7 +53,7 @@ void logfiles::setRoom(int room) {
 }
 
 int logfiles::find(const char* name, uint32_t h) const {
-  for (int s = bucket_[h % kBuckets]; s >= 0; s = files_[s].next) {
+  for (int s = bucket_[h % kBuckets] - 1; s >= 0; s = files_[s].next) {
     if (files_[s].hash == h && strcmp(names_[s], name) == 0) return s;
   }
   return -1;
@@ -102,8 +103,8 @@ int logfiles::open(const char* name, uint32_t h, int64_t now, bool* kept) {
   f.fd = fd;
   f.folder = folderIndex;
   f.used = now;
-  f.next = bucket_[h % kBuckets];
-  bucket_[h % kBuckets] = s;
+  f.next = bucket_[h % kBuckets] - 1;
+  bucket_[h % kBuckets] = s + 1;
   count_++;
   *kept = true;
   return fd;
@@ -111,9 +112,14 @@ int logfiles::open(const char* name, uint32_t h, int64_t now, bool* kept) {
 
 void logfiles::close(int s) {
   file& f = files_[s];
-  int* link = &bucket_[f.hash % kBuckets];
-  while (*link != s) link = &files_[*link].next;
-  *link = f.next;
+  int* head = &bucket_[f.hash % kBuckets];
+  if (*head == s + 1) {
+    *head = f.next + 1;
+  } else {
+    int p = *head - 1;
+    while (files_[p].next != s) p = files_[p].next;
+    files_[p].next = f.next;
+  }
   // An error a file system reports only at close has no write left to
   // report it against: the writes before it were reported as they went.
   trFileClose(f.fd);

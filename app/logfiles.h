@@ -55,7 +55,7 @@ class logfiles {
     uint32_t hash;  // of the name
     int fd;         // -1 when the slot is free
     int folder;     // index into folders_
-    int next;       // the next file of its bucket, or of the free list
+    int next;       // the next file of its bucket, or of the free list; -1 after the last
     int64_t used;
   };
   struct folder {
@@ -74,7 +74,7 @@ class logfiles {
 
   file files_[kLogFilesMax];
   char names_[kLogFilesMax][kFileNameChars + 1];
-  int bucket_[kBuckets];
+  int bucket_[kBuckets];  // the first file of each bucket plus one; 0 when empty
   folder folders_[kLogFolders];
   int free_;       // head of the free slots, or -1 when none was ever freed
   int fresh_;      // slots below this were used once
