@@ -85,12 +85,14 @@ void drawClientChallenge(uint32_t seed) {
   }
 }
 
-unsigned pauseAfter(int taken, bool full) {
+unsigned pauseAfter(int taken, bool full, uint32_t sinceMs) {
   if (full) return 0;
-  return taken >= kBusyPass ? kBusyPauseMs : 1;
+  if (taken < kBusyPass) return 1;
+  uint64_t aim = uint64_t{sinceMs} * kPassAim / static_cast<unsigned>(taken);
+  return aim < 1 ? 1 : aim > kBusyPauseMs ? kBusyPauseMs : static_cast<unsigned>(aim);
 }
 
-unsigned runPass(uint32_t tick, uint32_t mono, bool first) {
+unsigned runPass(uint32_t tick, uint32_t mono, bool first, uint32_t sinceMs) {
   holdLog();
   if (first) armHeartbeats(tick);
   flushBoundedLines(mono);
@@ -102,7 +104,7 @@ unsigned runPass(uint32_t tick, uint32_t mono, bool first) {
   processAdminInput(g_sock.handle, tick, mono);
   checkHeartbeat(g_sock.handle, tick, mono);
   releaseLog();
-  return pauseAfter(taken, full);
+  return pauseAfter(taken, full, sinceMs);
 }
 
 bool qzucon() {
@@ -115,9 +117,12 @@ bool qzucon() {
   controlOpen(atoul(strchr(g_myaddr, ':') + 1) & 0xFFFF);
   announce();
   unsigned pause = 1;
+  uint32_t last = trMonoMs();
   for (bool first = true; !g_exit; first = false) {
     if (pause > 0) trSleep(pause);
-    pause = runPass(GetTickCount(), trMonoMs(), first);
+    uint32_t mono = trMonoMs();
+    pause = runPass(GetTickCount(), mono, first, mono - last);
+    last = mono;
   }
   sendExitNotices(g_sock.handle);
   trSleep(1000);

@@ -22,22 +22,29 @@ TEST_F(MainloopTest, ClientChallengeNeverHoldsAZeroByte) {
   }
 }
 
-TEST(PassPause, OneMillisecondUnlessBusyAndNoneWhenWorkIsWaiting) {
+TEST(PassPause, OneMillisecondLongerUnderLoadAndNoneWhenWorkIsWaiting) {
   struct row {
     const char* label;
     int taken;
     bool full;
+    uint32_t sinceMs;
     unsigned pause;
   };
   const row rows[] = {
-      {"idle", 0, false, 1},
-      {"a line", 1, false, 1},
-      {"just below busy", kBusyPass - 1, false, 1},
-      {"busy", kBusyPass, false, kBusyPauseMs},
-      {"stopped at the bound", 256, true, 0},
-      {"stopped at the bound by refused datagrams", 4096, true, 0},
+      {"idle", 0, false, 51, 1},
+      {"a line", 1, false, 2, 1},
+      {"just below busy", kBusyPass - 1, false, 2, 1},
+      {"busy at 20,000 lines/s: the longest pause", 90, false, 5, kBusyPauseMs},
+      {"busy at 50,000 lines/s", 240, false, 5, 2},
+      {"busy at 100,000 lines/s", 230, false, 2, 1},
+      {"busy after a long wait", kBusyPass, false, 51, kBusyPauseMs},
+      {"busy within the same ms", 200, false, 0, 1},
+      {"stopped at the bound", 256, true, 3, 0},
+      {"stopped at the bound by refused datagrams", 4096, true, 3, 0},
   };
-  for (const row& r : rows) EXPECT_EQ(pauseAfter(r.taken, r.full), r.pause) << r.label;
+  for (const row& r : rows) {
+    EXPECT_EQ(pauseAfter(r.taken, r.full, r.sinceMs), r.pause) << r.label;
+  }
 }
 
 TEST_F(MainloopTest, ExitNoticeToEveryServerInOrder) {

@@ -5,6 +5,10 @@
 #include "crypto/mt.h"
 
 void keystreamXor(uint32_t seed, void* bytes, size_t len) {
-  sgenrand(seed);
+  if (len == 0) {
+    sgenrand(seed);  // as no draw at all leaves it
+    return;
+  }
+  sgenrandFirstBlock(seed);
   genrandXorLowBytes(bytes, len);
 }

@@ -54,16 +54,24 @@ TEST_F(KeystreamTest, ScrambleTwiceRestores) {
   }
 }
 
+// Whatever came before: a seed seen last time (whose first block is kept),
+// another seed, an empty text, a text longer than one block.
 TEST_F(KeystreamTest, LeavesStateOfPerByteDraws) {
-  unsigned char buf[700] = {};
-  keystreamXor(3, buf, sizeof buf);
-  std::vector<uint32_t> after(mt, mt + kMtN);
-  int32_t afterIndex = mti;
-  sgenrand(3);
-  for (size_t i = 0; i < sizeof buf; i++)
-    ASSERT_EQ(buf[i], genrand() & 0xFF) << "byte " << i;
-  EXPECT_EQ(afterIndex, mti);
-  EXPECT_EQ(after, std::vector<uint32_t>(mt, mt + kMtN));
+  const struct {
+    uint32_t seed;
+    size_t len;
+  } rows[] = {{3, 700}, {3, 40}, {7, 40}, {3, 0}, {3, 1}, {7, 1500}, {7, 624}};
+  for (const auto& r : rows) {
+    std::vector<unsigned char> buf(r.len);
+    keystreamXor(r.seed, buf.data(), buf.size());
+    std::vector<uint32_t> after(mt, mt + kMtN);
+    int32_t afterIndex = mti;
+    sgenrand(r.seed);
+    for (size_t i = 0; i < r.len; i++)
+      ASSERT_EQ(buf[i], genrand() & 0xFF) << "seed " << r.seed << " byte " << i;
+    EXPECT_EQ(afterIndex, mti) << "seed " << r.seed << " length " << r.len;
+    EXPECT_EQ(after, std::vector<uint32_t>(mt, mt + kMtN)) << "seed " << r.seed;
+  }
 }
 
 }  // namespace

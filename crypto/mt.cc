@@ -5,9 +5,19 @@
 #include "crypto/mt.h"
 
 #include <cstddef>
+#include <cstring>
 
 uint32_t mt[kMtN];
 int32_t mti = kMtN + 1;
+
+namespace {
+
+// The first block of the seed last given to sgenrandFirstBlock.
+uint32_t blockOfSeed[kMtN];
+uint32_t blockSeed;
+bool blockKept = false;
+
+}  // namespace
 
 namespace {
 
@@ -87,7 +97,21 @@ void genrandXorLowBytes(void* bytes, size_t len) {
   }
 }
 
+void sgenrandFirstBlock(uint32_t seed) {
+  if (blockKept && seed == blockSeed) {
+    memcpy(mt, blockOfSeed, sizeof mt);
+    mti = 0;
+    return;
+  }
+  sgenrand(seed);
+  regenerate();
+  memcpy(blockOfSeed, mt, sizeof mt);
+  blockSeed = seed;
+  blockKept = true;
+}
+
 void resetGenerator() {
   for (int i = 0; i < kMtN; i++) mt[i] = 0;
   mti = kMtN + 1;
+  blockKept = false;
 }

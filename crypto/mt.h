@@ -17,6 +17,11 @@ uint32_t genrand();
 // leaving mt/mti exactly as len genrand() calls would. The bulk form of the
 // keystream loop.
 void genrandXorLowBytes(void* bytes, size_t len);
+// sgenrand(seed) and the regeneration the first draw would make: mt holds
+// the first block of words to temper, mti 0. The block of the last seed
+// given is kept, so the same seed again costs a copy: a console whose
+// servers share a password (or have none) seeds once for all their lines.
+void sgenrandFirstBlock(uint32_t seed);
 // Back to the never-seeded program-start state (for tests).
 void resetGenerator();
 
