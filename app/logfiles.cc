@@ -162,7 +162,10 @@ void logfiles::changed(int wd, const char* name) {
 void logfiles::readChanges() {
   alignas(8) char buf[16384];
   static_assert(sizeof buf >= kFolderReadMin, "room for one change");
-  for (int reads = 0; reads < 64; reads++) {  // bounded: a busy folder must not hold up a pass
+  // Bounded: a folder shared with a busy program must not hold up a pass.
+  // What is left waits for the next pass, and a queue that overflows closes
+  // every file.
+  for (int reads = 0; reads < 8; reads++) {
     int n = trFolderWatchRead(watch_, buf, sizeof buf);
     if (n <= 0) return;
     folderChange c;

@@ -90,8 +90,12 @@ TEST_F(LogFilesTest, ANameThatNoLongerLeadsToTheOpenFileGetsTheNextLine) {
   }
 }
 
-TEST_F(LogFilesTest, AFileIdleForAMinuteIsClosedAndOneWrittenStaysOpen) {
+TEST_F(LogFilesTest, AFileIdleForAMinuteIsClosedAndOneWrittenStaysOpenThroughOthersChanges) {
   log("one\n");
+  writeOther("other.log", "x\n");
+  rename("other.log", "other.log.1");
+  g_logFiles.refresh(time(nullptr));
+  EXPECT_EQ(g_logFiles.kept(), 1) << "another file's change is none of its business";
   log("two\n");
   EXPECT_EQ(g_logFiles.kept(), 1);
   int64_t now = time(nullptr);
