@@ -143,6 +143,11 @@ int trWatchWrites(const char* dir) {
   return fd;
 }
 
+int trOpenFollow(const char* path) {
+  int fd = open(path, O_RDONLY | O_NOATIME | O_CLOEXEC);
+  return fd >= 0 || errno != EPERM ? fd : open(path, O_RDONLY | O_CLOEXEC);
+}
+
 int64_t trNowUs() {
   timespec ts;
   clock_gettime(CLOCK_MONOTONIC, &ts);

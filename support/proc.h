@@ -54,6 +54,10 @@ int trKill(int pid, int sig);
 // Watches the files in folder dir for writes (inotify, not blocking): the
 // descriptor to read events from with trFileRead, or -1.
 int trWatchWrites(const char* dir);
+// Opens path for reading without updating its access time when this process
+// may (it owns the file): a follower reading a file after every write would
+// otherwise make the file system journal each read. Descriptor or -1.
+int trOpenFollow(const char* path);
 
 // Microseconds and milliseconds of one clock that never jumps (not the wall
 // clock, and not the console's tick).

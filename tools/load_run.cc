@@ -115,14 +115,26 @@ fileFollower::~fileFollower() {
   if (f_) fclose(f_);
 }
 
+namespace {
+
+// The file through stdio, opened without access-time updates.
+FILE* openFollowed(const char* path) {
+  int fd = trOpenFollow(path);
+  FILE* f = fd >= 0 ? fdopen(fd, "rb") : nullptr;
+  if (fd >= 0 && f == nullptr) trFileClose(fd);
+  return f;
+}
+
+}  // namespace
+
 void fileFollower::follow(const std::string& path) {
   path_ = path;
-  f_ = fopen(path.c_str(), "rb");
+  f_ = openFollowed(path.c_str());
   if (f_) fseek(f_, 0, SEEK_END);
 }
 
 void fileFollower::poll(std::string* out) {
-  if (f_ == nullptr && (f_ = fopen(path_.c_str(), "rb")) == nullptr) return;
+  if (f_ == nullptr && (f_ = openFollowed(path_.c_str())) == nullptr) return;
   clearerr(f_);  // the writer may have appended since we met the end
   char buf[8192];
   size_t n;
