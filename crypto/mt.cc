@@ -17,10 +17,6 @@ uint32_t blockOfSeed[kMtN];
 uint32_t blockSeed;
 bool blockKept = false;
 
-}  // namespace
-
-namespace {
-
 constexpr int kMtM = 397;
 constexpr uint32_t kMatrixA = 0x9908B0DFu;
 constexpr uint32_t kUpperMask = 0x80000000u;

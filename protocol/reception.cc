@@ -179,7 +179,6 @@ int processServerLogging(int sock, uint32_t tick, uint32_t mono, bool* full) {
     if (want > kMaxTakenPerPass - taken) want = kMaxTakenPerPass - taken;
     int got = receiveBatch(sock, want);
     for (int i = 0; i < got; i++) {
-      if (i + 1 < got) g_senders.prefetch(rxScratch.from[i + 1]);
       int n = static_cast<int>(rxScratch.msgs[i].msg_len);
       taken++;
       if (n <= 0) continue;

@@ -68,16 +68,6 @@ int srvindex::firstByText(const char* text) const {
   return n_ > 0 ? textHead_[textKey(text) & mask_] : -1;
 }
 
-void srvindex::prefetch(const sockaddr_in& from) const {
-  int i = firstByDest(from);
-  if (i < 0) return;
-  const serverRec* r = recs_ + i;
-  __builtin_prefetch(r->address);
-  __builtin_prefetch(r->ipPort);
-  __builtin_prefetch(r->header);
-  __builtin_prefetch(&r->health);
-}
-
 int srvindex::firstByDest(const sockaddr_in& to) const {
   return n_ > 0 ? destHead_[destKey(to.sin_addr.s_addr, to.sin_port) & mask_] : -1;
 }

@@ -37,11 +37,6 @@ class srvindex {
   int nextByText(int i) const { return textNext_[i]; }
   int firstByDest(const sockaddr_in& to) const;
   int nextByDest(int i) const { return destNext_[i]; }
-  // Asks the processor for the parts of the record that will most likely
-  // match a datagram from `from`, ahead of its turn: with a thousand servers
-  // each datagram's record is cold, and its fetch would otherwise stall the
-  // line path several times. Changes nothing; harmless before ready().
-  void prefetch(const sockaddr_in& from) const;
 
  private:
   static uint32_t textKey(const char* text);

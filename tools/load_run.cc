@@ -281,12 +281,18 @@ int socketOf(const runState& s, long seq) {
   return s.socks.empty() ? s.sock : s.socks[static_cast<size_t>(seq - 1) % s.socks.size()];
 }
 
-void addLine(runState* s, sendBatch* b, long seq, int64_t us, sockaddr_in* to) {
+// A server's datagram of text as the tool sends them all: zero challenges,
+// the default seed. Its length.
+int loadDatagram(const char* text, unsigned char* out, int size) {
   static const unsigned char kZero[4] = {0, 0, 0, 0};
+  return buildServerDatagram(kZero, kZero, kStandinDefaultSeed, text, out, size);
+}
+
+void addLine(runState* s, sendBatch* b, long seq, int64_t us, sockaddr_in* to) {
   char text[64];
   loadText(text, sizeof text, seq, us);
   int i = b->n++;
-  int len = buildServerDatagram(kZero, kZero, kStandinDefaultSeed, text, b->pkt[i], 128);
+  int len = loadDatagram(text, b->pkt[i], 128);
   b->iov[i].iov_base = b->pkt[i];
   b->iov[i].iov_len = static_cast<size_t>(len);
   memset(&b->msgs[i], 0, sizeof b->msgs[i]);
@@ -412,14 +418,14 @@ void readAllArrivals(runState* s, senderFiles* f) {
 }
 
 bool warmUp(runState* s, const std::vector<int>& ports, int waitMs) {
-  static const unsigned char kZero[4] = {0, 0, 0, 0};
   unsigned char pkt[128];
-  int len = buildServerDatagram(kZero, kZero, kStandinDefaultSeed, "warm-up\n", pkt, sizeof pkt);
+  int len = loadDatagram("warm-up\n", pkt, sizeof pkt);
   for (int sock : s->socks) trSendto(sock, reinterpret_cast<const char*>(pkt), len, s->dest);
   size_t ready = 0;
   for (int64_t end = trNowMs() + waitMs; ready < ports.size() && trNowMs() < end;) {
     std::string name = inDir(*s->o, serverFileName(ports[ready]).c_str());
-    if (access(name.c_str(), F_OK) == 0) {
+    unsigned owner = 0;
+    if (trFileMode(name.c_str(), &owner) >= 0) {
       ready++;
     } else {
       trSleepUs(kStepUs);
