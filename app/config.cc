@@ -12,6 +12,7 @@
 #include "runtime/bfc.h"
 #include "runtime/files.h"
 #include "runtime/text.h"
+#include "runtime/unixsock.h"
 
 namespace {
 
@@ -93,6 +94,32 @@ void putConfiguration(iniOut* out) {
   }
 }
 
+struct leftovers {
+  char dir[kNameChars + 8];
+  const char* base;
+};
+
+void removeLeftover(const char* entry, void* ctx) {
+  const leftovers* l = static_cast<const leftovers*>(ctx);
+  if (!iniLeftoverName(entry, l->base)) return;
+  char path[sizeof l->dir + kNameChars + 8];
+  trf(path, sizeof path, "%s%s", l->dir, entry);
+  trPathInfo info;
+  if (trPathStat(path, &info) == 0 && info.kind == kPathOther && info.uid == trUid()) trUnlink(path);
+}
+
+// The temporary files of earlier writes of name that were cut short (the
+// console killed between making one and renaming it) hold passwords too: the
+// console's user's own are removed.
+void removeLeftovers(const char* name) {
+  leftovers l;
+  const char* slash = strrchr(name, '/');
+  int dirLen = slash ? static_cast<int>(slash - name) + 1 : 0;
+  strzcpy(l.dir, name, dirLen);
+  l.base = name + dirLen;
+  trDirNames(dirLen ? l.dir : ".", removeLeftover, &l);
+}
+
 // Writes the configuration to a temporary file in name's folder and renames
 // it over name. A new file is private (it holds passwords in clear text); a
 // file of the console's own user that is replaced passes its permissions on.
@@ -106,6 +133,7 @@ bool replaceIni(const char* name) {
   unsigned owner = 0;
   int mode = trFileMode(name, &owner);
   if (owner != trUid()) mode = -1;
+  removeLeftovers(name);
   iniOut out = {trMakeTemp(tmp), true};
   if (out.fd < 0) return false;
   if (mode >= 0 && mode != 0600) out.ok = trFileChmod(out.fd, static_cast<unsigned>(mode)) == 0;
@@ -133,6 +161,17 @@ void parseLocalUsers(const char* value) {
 }
 
 }  // namespace
+
+bool iniLeftoverName(const char* entry, const char* base) {
+  size_t n = strlen(base);
+  if (strncmp(entry, base, n) != 0 || entry[n] != '.' || strlen(entry + n + 1) != 6) return false;
+  for (const char* c = entry + n + 1; *c; c++) {
+    if (!((*c >= 'a' && *c <= 'z') || (*c >= 'A' && *c <= 'Z') || (*c >= '0' && *c <= '9'))) {
+      return false;
+    }
+  }
+  return true;
+}
 
 char* mystrzcpy(char* dst, const char* src, int limit) {
   return strzcpy(dst, skipBlanks(src), limit);

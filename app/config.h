@@ -27,4 +27,8 @@ void showHelp();
 // characters and a terminator into dst (limit + 1 bytes). Returns dst.
 char* mystrzcpy(char* dst, const char* src, int limit);
 
+// Whether a folder entry is the temporary file of a write of the file named
+// base: "BASE." and six letters or digits, as a write makes it.
+bool iniLeftoverName(const char* entry, const char* base);
+
 #endif  // QZUCON_APP_CONFIG_H_

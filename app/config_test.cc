@@ -316,4 +316,27 @@ TEST_F(ConfigTest, WriteiniOverAnotherUsersFileIsPrivate) {
   EXPECT_EQ(st.st_uid, geteuid());
 }
 
+// A write cut short leaves its temporary file, passwords and all: the next
+// write of the same name clears the user's own, and only those.
+TEST_F(ConfigTest, WriteiniRemovesTheLeftoversOfAWriteCutShort) {
+  ASSERT_EQ(0, mkdir("cfg", 0700));
+  const char* const kMine[] = {"qzucon.ini.a1B2c3", "cfg/w.ini.XyZ789"};
+  const char* const kKept[] = {"qzucon.ini.a1B2c",  "qzucon.ini.a1B2c3d", "qzucon.ini.a1-2c3",
+                               "other.ini.a1B2c3", "qzucon.ini", "w.ini.XyZ789"};
+  for (const char* name : kMine) std::ofstream(name) << "password=old\n";
+  for (const char* name : kKept) std::ofstream(name) << "kept\n";
+  std::ofstream("qzucon.ini.s7r4ng") << "theirs\n";
+  bool handedOver = chown("qzucon.ini.s7r4ng", 65534, 65534) == 0;
+  testing::internal::CaptureStdout();
+  writeini("qzucon.ini");
+  writeini("cfg/w.ini");
+  testing::internal::GetCapturedStdout();
+  struct stat st;
+  for (const char* name : kMine) EXPECT_NE(0, lstat(name, &st)) << name;
+  for (const char* name : kKept) EXPECT_EQ(0, lstat(name, &st)) << name;
+  if (handedOver) {
+    EXPECT_EQ(0, lstat("qzucon.ini.s7r4ng", &st)) << "another user's file stays";
+  }
+}
+
 }  // namespace

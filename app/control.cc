@@ -20,32 +20,70 @@
 namespace {
 
 constexpr unsigned kSocketMask = 0177;  // the socket file is made 0600
-constexpr int kReadPerPass = 4096;      // request bytes taken from a client per pass
+// Room an answer line needs before it is written: a line of the longest kind.
+constexpr int kAnswerRoom = kCtlLineMax + 64;
+// Lines of long answers written per client per pass, so that a fast reader
+// of 10,000 servers' lines shares the pass with everything else.
+constexpr int kJobLinesPerPass = 2048;
 
 void notOpened(const char* what, const char* why) {
   log("**Control socket not opened: %s: %s\n", what, why);
 }
 
-// Makes the default folder when it is missing and checks that it is private.
-bool privateDir(const char* dir, unsigned uid) {
-  trPathInfo info;
-  if (trPathStat(dir, &info) == 0 && info.kind == kPathNone) {
-    if (trMakeDir(dir, 0700) != 0) {
+// Makes a missing folder 0700, with its missing parents (the folder under
+// home may be the first of its kind there). False, said, when that fails.
+bool makeMissing(const char* dir) {
+  char part[kCtlPathSize];
+  strzcpy(part, dir, kCtlPathSize - 1);
+  for (char* slash = strchr(part + 1, '/');; slash = strchr(slash + 1, '/')) {
+    if (slash) *slash = 0;
+    trPathInfo info;
+    if (trPathStat(part, &info) == 0 && info.kind == kPathNone && trMakeDir(part, 0700) != 0) {
       notOpened(dir, trErrorText(trLastError()));
       return false;
     }
+    if (!slash) return true;
+    *slash = '/';
   }
-  if (trPathStat(dir, &info) != 0) {
-    notOpened(dir, trErrorText(trLastError()));
-    return false;
+}
+
+// The first fit folder of the shared list into g_ctl.path. One that another
+// user has taken (their folder or link in /tmp) is passed over, and said
+// once, so that nobody can leave the console without its socket; the user's
+// own folder left open to others is the user's to mend and ends the search.
+bool chooseDefault(unsigned port) {
+  char dirs[kCtlDirs][kCtlPathSize];
+  unsigned uid = trUid();
+  int n = ctlDirs(ctlEnvNow(), uid, dirs);
+  const char* taken = nullptr;
+  const char* why = nullptr;
+  for (int i = 0; i < n; i++) {
+    trPathInfo info;
+    if (!makeMissing(dirs[i])) return false;
+    if (trPathStat(dirs[i], &info) != 0) {
+      notOpened(dirs[i], trErrorText(trLastError()));
+      return false;
+    }
+    const char* problem = ctlDirProblem(info, uid);
+    if (problem == nullptr) {
+      if (taken) log("**Control socket in %s instead: %s: %s\n", dirs[i], taken, why);
+      return ctlSocketPath(dirs[i], port, g_ctl.path);
+    }
+    if (!ctlDirSquattable(info, uid)) {
+      notOpened(dirs[i], problem);
+      return false;
+    }
+    if (!taken) {
+      taken = dirs[i];
+      why = problem;
+    }
   }
-  const char* problem = ctlDirProblem(info, uid);
-  if (problem) notOpened(dir, problem);
-  return problem == nullptr;
+  if (taken) notOpened(taken, why);
+  return false;
 }
 
 // The socket's path into g_ctl.path from the setting; false when there is
-// to be none (off, or the folder is not fit).
+// to be none (off, or no folder is fit).
 bool choosePath(const char* setting, unsigned port) {
   if (setting[0] != 0) {
     if (static_cast<int>(strlen(setting)) >= kCtlPathSize) {
@@ -55,11 +93,7 @@ bool choosePath(const char* setting, unsigned port) {
     strzcpy(g_ctl.path, setting, kCtlPathSize - 1);
     return true;
   }
-  char dirs[kCtlDirs][kCtlPathSize];
-  unsigned uid = trUid();
-  if (ctlDirs(trEnv("XDG_RUNTIME_DIR"), uid, dirs) == 0) return false;
-  if (!privateDir(dirs[0], uid)) return false;
-  return ctlSocketPath(dirs[0], port, g_ctl.path);
+  return chooseDefault(port);
 }
 
 // A socket file already at the path is removed when nobody answers on it
@@ -137,7 +171,8 @@ int toSocket(void* ctx, const char* data, int len) {
 
 // Pushes text as lines, each behind prefix; control bytes a stranger may
 // have put into a message are shown as '?', never passed to a terminal.
-void pushLines(ctlClient* c, const char* prefix, const char* text) {
+// Followed lines are offered (lost when the client is behind); answers pushed.
+void pushLines(ctlClient* c, const char* prefix, const char* text, bool followed = false) {
   char line[kCtlLineMax];
   int plen = trf(line, sizeof line, "%s", prefix);
   while (*text) {
@@ -148,7 +183,11 @@ void pushLines(ctlClient* c, const char* prefix, const char* text) {
     }
     if (*text == '\n') text++;
     line[len++] = '\n';
-    c->out.push(line, len);
+    if (followed) {
+      c->out.offer(line, len);
+    } else {
+      c->out.push(line, len);
+    }
   }
 }
 
@@ -186,12 +225,16 @@ void runTyped(ctlClient* c, int sock, uint32_t tick, uint32_t mono, const char* 
   sendLine(c, "ok\n");
 }
 
-void sendTo(ctlClient* c, int sock, uint32_t tick, uint32_t mono, serverRec* r, const char* command) {
+void sendTo(int sock, uint32_t tick, uint32_t mono, serverRec* r, const char* command) {
   sendCommand(sock, tick, mono, r, command);
   g_noscreenlog = 1;  // in the file, as a typed command is
   log("Control: to %s: %s\n", r->ipPort, command);
   g_noscreenlog = 0;
-  sendLine(c, "sent %s %s\n", r->ipPort, linkWord(r));
+}
+
+void startJob(ctlClient* c, ctlJob job) {
+  c->job = job;
+  c->next = 0;
 }
 
 void sendRequest(ctlClient* c, int sock, uint32_t tick, uint32_t mono, char* args) {
@@ -202,31 +245,45 @@ void sendRequest(ctlClient* c, int sock, uint32_t tick, uint32_t mono, char* arg
   } else if (strlen(command) > static_cast<size_t>(kLineChars)) {
     sendLine(c, "error the command is longer than %d characters\n", kLineChars);
   } else if (strcmp(args, "*") == 0) {
-    for (int i = 0; i < flServer.nodes(); i++) sendTo(c, sock, tick, mono, serverAt(i), command);
-    sendLine(c, "ok\n");
+    // Every server gets the command now; the "sent" lines follow as read.
+    for (int i = 0; i < flServer.nodes(); i++) sendTo(sock, tick, mono, serverAt(i), command);
+    startJob(c, kJobSent);
   } else if (serverRec* r = findServer(args)) {
-    sendTo(c, sock, tick, mono, r, command);
-    sendLine(c, "ok\n");
+    sendTo(sock, tick, mono, r, command);
+    sendLine(c, "sent %s %s\nok\n", r->ipPort, linkWord(r));
   } else {
     sendLine(c, "error unknown server %s\n", args);
   }
 }
 
-void statusRequest(ctlClient* c, uint32_t mono) {
-  for (int i = 0; i < flServer.nodes(); i++) {
-    char line[512];
-    statusLine(serverAt(i), mono, line, sizeof line);
-    pushLines(c, "", line);
+// The job's line for server r.
+void jobLine(ctlClient* c, const serverRec* r, uint32_t mono) {
+  char line[512];
+  switch (c->job) {
+    case kJobStatus:
+      statusLine(r, mono, line, sizeof line);
+      pushLines(c, "", line);
+      break;
+    case kJobServers:
+      sendLine(c, "server %s %s\n", r->ipPort, linkWord(r));
+      break;
+    default:
+      sendLine(c, "sent %s %s\n", r->ipPort, linkWord(r));
   }
-  sendLine(c, "ok\n");
 }
 
-void serversRequest(ctlClient* c) {
-  sendLine(c, "myaddr %s\n", g_myaddr);
-  for (int i = 0; i < flServer.nodes(); i++) {
-    sendLine(c, "server %s %s\n", serverAt(i)->ipPort, linkWord(serverAt(i)));
+// Writes the client's long answer on while its queue has room; "ok" ends it.
+// The count of servers is read at every step: a line typed meanwhile may
+// have added one.
+void runJob(ctlClient* c, uint32_t mono, int* budget) {
+  for (; c->job != kJobNone && c->out.room() >= kAnswerRoom && *budget > 0; --*budget) {
+    if (c->next >= flServer.nodes()) {
+      c->job = kJobNone;
+      sendLine(c, "ok\n");
+      return;
+    }
+    jobLine(c, serverAt(c->next++), mono);
   }
-  sendLine(c, "ok\n");
 }
 
 void followRequest(ctlClient* c, const char* target) {
@@ -251,9 +308,10 @@ void request(ctlClient* c, int sock, uint32_t tick, uint32_t mono, char* line) {
   } else if (strcmp(line, "send") == 0) {
     sendRequest(c, sock, tick, mono, args);
   } else if (strcmp(line, "status") == 0) {
-    statusRequest(c, mono);
+    startJob(c, kJobStatus);
   } else if (strcmp(line, "servers") == 0) {
-    serversRequest(c);
+    sendLine(c, "myaddr %s\n", g_myaddr);
+    startJob(c, kJobServers);
   } else if (strcmp(line, "follow") == 0) {
     followRequest(c, args);
   } else if (strcmp(line, "unfollow") == 0) {
@@ -269,10 +327,16 @@ void request(ctlClient* c, int sock, uint32_t tick, uint32_t mono, char* line) {
   }
 }
 
-// Feeds received bytes into the client's line; runs each finished line.
-void takeBytes(ctlClient* c, int sock, uint32_t tick, uint32_t mono, const char* data, int n) {
-  for (int i = 0; i < n && c->fd >= 0; i++) {
-    char b = data[i];
+// A client waits with its further requests while a long answer is written
+// or its queue is short of room for an answer: one that does not read what
+// it asked for stops being served, and costs nothing.
+bool busy(const ctlClient* c) { return c->job != kJobNone || c->out.room() < kAnswerRoom; }
+
+// Runs the client's finished request lines from the bytes read, as far as
+// it is not busy; the rest waits in pend.
+void takeBytes(ctlClient* c, int sock, uint32_t tick, uint32_t mono) {
+  while (c->pendOff < c->pendLen && !busy(c)) {
+    char b = c->pend[c->pendOff++];
     if (b != '\n') {
       if (c->inLen < kCtlRequestChars) {
         c->in[c->inLen++] = b;
@@ -294,10 +358,14 @@ void takeBytes(ctlClient* c, int sock, uint32_t tick, uint32_t mono, const char*
 }
 
 void readClient(ctlClient* c, int sock, uint32_t tick, uint32_t mono) {
-  char data[kReadPerPass];
-  int n = trRecv(c->fd, data, sizeof data);
+  takeBytes(c, sock, tick, mono);
+  if (c->pendOff < c->pendLen || busy(c)) return;
+  int n = trRecv(c->fd, c->pend, sizeof c->pend);
   if (n > 0) {
-    takeBytes(c, sock, tick, mono, data, n);
+    c->heard = mono;
+    c->pendOff = 0;
+    c->pendLen = n;
+    takeBytes(c, sock, tick, mono);
   } else if (n == 0 || !trWouldBlock()) {
     // Its side has ended: what it asked for still goes out, then it is closed.
     c->closing = true;
@@ -307,13 +375,30 @@ void readClient(ctlClient* c, int sock, uint32_t tick, uint32_t mono) {
   }
 }
 
+// A client that asks nothing, follows nothing and has nothing coming.
+bool idle(const ctlClient& c, uint32_t mono) {
+  return !c.followAll && !c.followConsole && !c.follow && c.job == kJobNone && c.out.empty() &&
+         c.pendOff == c.pendLen && mono - c.heard >= kCtlIdleMs;
+}
+
+// Writes what waits for the client, long answers as it reads them. False
+// when the client is gone.
+bool writeClient(ctlClient* c, uint32_t mono) {
+  int budget = kJobLinesPerPass;
+  for (;;) {
+    runJob(c, mono, &budget);
+    if (!c->out.drain(toSocket, &c->fd)) return false;
+    if (c->job == kJobNone || budget == 0 || c->out.room() < kAnswerRoom) return true;
+  }
+}
+
 // Admits one waiting connection; false when none was waiting.
 bool admitClient(uint32_t mono) {
   int fd = trUnixAccept(g_ctl.listener);
   if (fd < 0) return false;
   unsigned uid = 0;
   bool known = trPeerUid(fd, &uid) == 0;
-  if (!controlPeerAllowed(known, uid, trUid())) {
+  if (!ctlPeerAllowed(known, uid, trUid())) {
     trSendNow(fd, "error refused: not the console's user\n", 38);
     trClosesocket(fd);
     if (known) {
@@ -329,6 +414,7 @@ bool admitClient(uint32_t mono) {
     if (c.fd >= 0) continue;
     c = ctlClient();
     c.fd = fd;
+    c.heard = mono;
     return true;
   }
   trSendNow(fd, "error too many control clients\n", 31);
@@ -337,10 +423,6 @@ bool admitClient(uint32_t mono) {
 }
 
 }  // namespace
-
-bool controlPeerAllowed(bool credsKnown, unsigned peerUid, unsigned ownUid) {
-  return credsKnown && (peerUid == ownUid || peerUid == 0);
-}
 
 void controlOpen(unsigned port) {
   char setting[kNameChars + 1];
@@ -377,7 +459,8 @@ void controlPass(int sock, uint32_t tick, uint32_t mono) {
   for (ctlClient& c : g_ctl.clients) {
     if (c.fd >= 0 && !c.closing) readClient(&c, sock, tick, mono);
     if (c.fd < 0) continue;
-    if (!c.out.drain(toSocket, &c.fd) || (c.closing && c.out.empty())) closeClient(&c);
+    bool done = c.closing && c.job == kJobNone && c.out.empty();
+    if (!writeClient(&c, mono) || done || idle(c, mono)) closeClient(&c);
   }
 }
 
@@ -386,7 +469,11 @@ int controlWaitFds(int* fds, int room) {
   if (g_ctl.listener < 0 || room <= 0) return 0;
   fds[n++] = g_ctl.listener;
   for (const ctlClient& c : g_ctl.clients) {
-    if (c.fd >= 0 && !c.closing && n < room) fds[n++] = c.fd;
+    // A busy client's requests wait unread: its socket would only wake the
+    // wait at once, pass after pass.
+    if (c.fd >= 0 && !c.closing && c.pendOff == c.pendLen && !busy(&c) && n < room) {
+      fds[n++] = c.fd;
+    }
   }
   return n;
 }
@@ -402,9 +489,9 @@ void controlPublish(const serverRec* from, const char* msg) {
     if (from && (c.followAll || c.follow == from)) {
       char prefix[sizeof from->ipPort + 1];
       trf(prefix, sizeof prefix, "%s ", from->ipPort);
-      pushLines(&c, prefix, msg);
+      pushLines(&c, prefix, msg, true);
     } else if (!from && (c.followConsole || &c == g_ctl.doer)) {
-      pushLines(&c, "console ", msg);
+      pushLines(&c, "console ", msg, &c != g_ctl.doer);
     }
   }
 }

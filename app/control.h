@@ -21,7 +21,12 @@
 //                      messages as "console TEXT"; "unfollow" stops all
 //   exit               ends the console as "qzuconexit" does
 // Every request is answered by "ok" after its lines, or by "error TEXT".
-// Lines a client lost by not reading show as "dropped N lines".
+// The answers of status, servers and "send *" are written as the client
+// reads them, so none is ever cut, whatever the number of servers (a "sent"
+// line's STATE is the server's as the line is written; the command went to
+// every server at once). Followed lines a client lost by not reading show as
+// "dropped N lines". A client that has sent nothing and follows nothing for
+// kCtlIdleMs is closed, so that idle ones cannot hold every slot.
 #ifndef QZUCON_APP_CONTROL_H_
 #define QZUCON_APP_CONTROL_H_
 
@@ -32,8 +37,13 @@
 #include "runtime/ctlpath.h"
 #include "runtime/sock.h"
 
-constexpr int kCtlClients = 8;          // with the five other inputs, one wait holds all
+constexpr int kCtlClients = 32;         // with the five other inputs, one wait holds all
 constexpr int kCtlRequestChars = 1024;  // longer request lines are refused
+constexpr int kCtlReadChars = 4096;     // request bytes taken from a client at a time
+constexpr uint32_t kCtlIdleMs = 30000;  // a client that asks and follows nothing this long goes
+
+// A long answer being written as its client reads: one line per server.
+enum ctlJob { kJobNone, kJobStatus, kJobServers, kJobSent };
 
 struct ctlClient {
   int fd = -1;  // -1 when the slot is free
@@ -44,6 +54,13 @@ struct ctlClient {
   bool followAll = false;  // every server's lines
   bool followConsole = false;
   const serverRec* follow = nullptr;  // one server's lines
+  ctlJob job = kJobNone;
+  int next = 0;         // the job's next server
+  uint32_t heard = 0;   // when the client last sent something (monotonic ms)
+  // Request bytes read and not yet run: a client's further requests wait
+  // while a long answer is written or its queue is short of room.
+  char pend[kCtlReadChars];
+  int pendOff = 0, pendLen = 0;
   lineq out;
 };
 
@@ -58,10 +75,6 @@ struct ctlState {
   // the kernel a socket made and freed, too dear for every pass under load.
   bool knocked = true;
 };
-
-// Decides whether a connected peer may use the control socket: only when the
-// kernel gave its user (credsKnown) and that is the console's user or root.
-bool controlPeerAllowed(bool credsKnown, unsigned peerUid, unsigned ownUid);
 
 // Opens the control socket unless g_ctlsocket is "off": at g_ctlsocket when
 // that names a path, else at PORT.sock in the user's private folder (made

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+#include <vector>
+
 #include "runtime/ctlpath.h"
 
 namespace {
@@ -21,22 +24,31 @@ TEST(ControlSocket, OnlyTheOwnerAndRootMayConnect) {
       {"credentials unknown, root-like zero", false, 0, false},
   };
   for (const auto& c : kCases) {
-    EXPECT_EQ(controlPeerAllowed(c.known, c.peer, 1000), c.allowed) << c.who;
+    EXPECT_EQ(ctlPeerAllowed(c.known, c.peer, 1000), c.allowed) << c.who;
   }
 }
 
 TEST(ControlSocket, FolderAndSocketNames) {
-  char dirs[kCtlDirs][kCtlPathSize];
-  ASSERT_EQ(ctlDirs("/run/user/1000", 1000, dirs), 2);
-  EXPECT_STREQ(dirs[0], "/run/user/1000/qzucon");
-  EXPECT_STREQ(dirs[1], "/tmp/qzucon-1000");
-  ASSERT_EQ(ctlDirs("", 7, dirs), 1);
-  EXPECT_STREQ(dirs[0], "/tmp/qzucon-7");
-  ASSERT_EQ(ctlDirs(nullptr, 7, dirs), 1);
-  // A runtime folder too long for a socket path is passed over.
+  // Console and client search the same folders in the same order.
   std::string deep(120, 'd');
-  ASSERT_EQ(ctlDirs(deep.c_str(), 7, dirs), 1);
-  EXPECT_STREQ(dirs[0], "/tmp/qzucon-7");
+  const struct {
+    ctlEnv env;
+    std::vector<std::string> dirs;
+  } kCases[] = {
+      {{"/run/user/1000", nullptr, "/home/a"},
+       {"/run/user/1000/qzucon", "/tmp/qzucon-7", "/home/a/.local/state/qzucon"}},
+      {{"", "/st", "/home/a"}, {"/tmp/qzucon-7", "/st/qzucon"}},
+      // A relative state folder is invalid and ignored.
+      {{nullptr, "rel", "/home/a"}, {"/tmp/qzucon-7", "/home/a/.local/state/qzucon"}},
+      {{nullptr, nullptr, nullptr}, {"/tmp/qzucon-7"}},
+      // A folder too long for a socket path is passed over.
+      {{deep.c_str(), nullptr, deep.c_str()}, {"/tmp/qzucon-7"}},
+  };
+  for (const auto& c : kCases) {
+    char dirs[kCtlDirs][kCtlPathSize];
+    int n = ctlDirs(c.env, 7, dirs);
+    EXPECT_EQ(std::vector<std::string>(dirs, dirs + n), c.dirs);
+  }
 
   char path[kCtlPathSize];
   ASSERT_TRUE(ctlSocketPath("/tmp/qzucon-7", 27015, path));
@@ -51,15 +63,17 @@ TEST(ControlSocket, OnlyAPrivateFolderWillDo) {
     unsigned uid;
     unsigned mode;
     bool fit;
+    bool squatted;  // another user may have caused it: the next folder is tried
   } kCases[] = {
-      {"own folder 0700", kPathDir, 1000, 0700, true},
-      {"own folder 0500", kPathDir, 1000, 0500, true},
-      {"group may enter", kPathDir, 1000, 0710, false},
-      {"world-writable", kPathDir, 1000, 0777, false},
-      {"sticky and shared", kPathDir, 1000, 01777, false},
-      {"another owner", kPathDir, 0, 0700, false},
-      {"a symbolic link", kPathOther, 1000, 0777, false},
-      {"a socket", kPathSocket, 1000, 0600, false},
+      {"own folder 0700", kPathDir, 1000, 0700, true, false},
+      {"own folder 0500", kPathDir, 1000, 0500, true, false},
+      {"group may enter", kPathDir, 1000, 0710, false, false},
+      {"world-writable", kPathDir, 1000, 0777, false, false},
+      {"sticky and shared", kPathDir, 1000, 01777, false, false},
+      {"another owner", kPathDir, 0, 0700, false, true},
+      {"a symbolic link", kPathOther, 1000, 0777, false, true},
+      {"a socket", kPathSocket, 1000, 0600, false, true},
+      {"nothing yet", kPathNone, 0, 0, false, false},
   };
   for (const auto& c : kCases) {
     trPathInfo info = {};
@@ -67,6 +81,7 @@ TEST(ControlSocket, OnlyAPrivateFolderWillDo) {
     info.uid = c.uid;
     info.mode = c.mode;
     EXPECT_EQ(ctlDirProblem(info, 1000) == nullptr, c.fit) << c.what;
+    EXPECT_EQ(ctlDirSquattable(info, 1000), c.squatted) << c.what;
   }
 }
 

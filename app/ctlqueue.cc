@@ -38,6 +38,15 @@ void lineq::push(const char* line, int len) {
   if (cut) append("\n", 1);
 }
 
+void lineq::offer(const char* line, int len) {
+  // Room is kept for one overlong line, cut, so answers pushed next fit.
+  if (len_ + (len > kCtlLineMax ? kCtlLineMax : len) + kCtlLineMax > kCtlQueueBytes) {
+    dropped_++;
+    return;
+  }
+  push(line, len);
+}
+
 // Takes n bytes off the ring's head; when that ends inside a line, the rest
 // of the line moves to part_ so that the ring starts at a line again.
 void lineq::consume(int n) {

@@ -1,9 +1,11 @@
 // The output queue of one control client: whole lines waiting to be written
-// to a socket that may not take them now. It is bounded: when a client does
-// not read, the oldest whole lines make room for new ones and the client is
-// told how many it lost ("dropped <n> lines") where they went missing, so a
-// slow reader costs itself lines and never the console its pace. A line that
-// is partly written is always finished first.
+// to a socket that may not take them now. It is bounded, and a slow reader
+// costs itself lines, never the console its pace. Answers to requests are
+// pushed only while there is room for them (the console writes long answers
+// as the client reads), so they are never lost; lines a client follows are
+// offered, and when they do not fit they are lost instead and counted, and
+// the client is told how many ("dropped <n> lines"). A line that is partly
+// written is always finished first.
 #ifndef QZUCON_APP_CTLQUEUE_H_
 #define QZUCON_APP_CTLQUEUE_H_
 
@@ -20,8 +22,14 @@ class lineq {
  public:
   lineq() { reset(); }
   void reset();
-  // Appends one line of len bytes that ends in '\n'.
+  // Appends one line of len bytes that ends in '\n'. Should it not fit (the
+  // caller checks room() first), the oldest lines make room and are counted.
   void push(const char* line, int len);
+  // Appends one followed line when it fits beside a note of lost lines;
+  // otherwise it is lost and counted.
+  void offer(const char* line, int len);
+  // Bytes free for lines.
+  int room() const { return kCtlQueueBytes - len_; }
   // Hands the sink what it takes, in order. False when the sink reported the
   // reader gone.
   bool drain(ctlSink sink, void* ctx);

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "ctl/ctlcore.h"
 #include "runtime/clock.h"
 #include "runtime/files.h"
 #include "runtime/keyboard.h"
@@ -17,7 +18,7 @@ namespace {
 // The private folders of this user that exist, warning about unfit ones.
 int privateDirs(char dirs[kCtlDirs][kCtlPathSize]) {
   char all[kCtlDirs][kCtlPathSize];
-  int n = ctlDirs(trEnv("XDG_RUNTIME_DIR"), trUid(), all);
+  int n = ctlDirs(ctlEnvNow(), trUid(), all);
   int kept = 0;
   for (int i = 0; i < n; i++) {
     trPathInfo info;
@@ -67,9 +68,6 @@ void findConsoles(ctlFound* out) {
 }
 
 bool portSocket(long port, char* path) {
-  char all[kCtlDirs][kCtlPathSize];
-  int n = ctlDirs(trEnv("XDG_RUNTIME_DIR"), trUid(), all);
-  if (n == 0) return false;
   char dirs[kCtlDirs][kCtlPathSize];
   int kept = privateDirs(dirs);
   for (int i = 0; i < kept; i++) {
@@ -79,7 +77,10 @@ bool portSocket(long port, char* path) {
       return true;
     }
   }
-  return ctlSocketPath(all[0], static_cast<unsigned>(port), path);
+  // A folder passed over above is never used, not even to name the socket
+  // that is missing: whoever made it could be listening there.
+  fprintf(stderr, "qzuconctl: no console on port %ld in this user's private folders\n", port);
+  return false;
 }
 
 ctlConn::~ctlConn() {
@@ -88,10 +89,25 @@ ctlConn::~ctlConn() {
 
 bool ctlConn::open(const char* path, bool quiet) {
   fd_ = trUnixSocket();
-  if (fd_ >= 0 && trUnixConnect(fd_, path) == 0) return true;
-  if (!quiet) {
-    fprintf(stderr, "qzuconctl: cannot connect to %s: %s\n", path, trErrorText(trLastError()));
+  if (fd_ < 0 || trUnixConnect(fd_, path) != 0) {
+    if (!quiet) {
+      fprintf(stderr, "qzuconctl: cannot connect to %s: %s\n", path, trErrorText(trLastError()));
+    }
+    return false;
   }
+  // Whoever can make a socket can listen on it: before a byte goes out, the
+  // kernel says who is on the other end.
+  unsigned uid = 0;
+  bool known = trPeerUid(fd_, &uid) == 0;
+  if (ctlPeerAllowed(known, uid, trUid())) return true;
+  if (known) {
+    fprintf(stderr, "qzuconctl: not using %s: it is served by user %u, not by this user or root\n",
+            path, uid);
+  } else {
+    fprintf(stderr, "qzuconctl: not using %s: the kernel does not say who serves it\n", path);
+  }
+  trClosesocket(fd_);
+  fd_ = -1;
   return false;
 }
 
@@ -118,6 +134,7 @@ int ctlConn::readLine(char* line, int size, long waitMs) {
     if (nl || len_ == static_cast<int>(sizeof buf_)) {
       int take = nl ? static_cast<int>(nl - buf_) : len_;
       strzcpy(line, buf_, take < size - 1 ? take : size - 1);
+      tameLine(line);
       int used = nl ? take + 1 : take;
       memmove(buf_, buf_ + used, len_ - used);
       len_ -= used;

@@ -18,9 +18,9 @@ struct ctlFound {
 // Folders that are not private are skipped with a warning.
 void findConsoles(ctlFound* out);
 
-// Where console port's socket is: the first private folder holding it (or
-// the first folder's name when none does) into path. False when there is no
-// folder name at all.
+// Where console port's socket is: the first private folder holding it, into
+// path. False (said on stderr) when none does; a folder that is not private
+// is never used.
 bool portSocket(long port, char* path);
 
 class ctlConn {
@@ -30,7 +30,9 @@ class ctlConn {
   ctlConn(const ctlConn&) = delete;
   ctlConn& operator=(const ctlConn&) = delete;
 
-  // Connects to the socket at path; false (and a line on stderr) when not.
+  // Connects to the socket at path; false (and a line on stderr) when not,
+  // or when the kernel says the peer is neither this user nor root: then
+  // nothing has been sent.
   bool open(const char* path, bool quiet = false);
   // Sends one request line (its '\n' added); false when the console is gone.
   bool request(const char* fmt, ...) __attribute__((format(printf, 2, 3)));

@@ -147,3 +147,10 @@ int worseStatus(int a, int b) {
   }
   return a;
 }
+
+void tameLine(char* line) {
+  for (; *line; line++) {
+    unsigned char b = static_cast<unsigned char>(*line);
+    if ((b < 32 && b != '\t') || b == 127) *line = '?';
+  }
+}

@@ -44,6 +44,12 @@ enum ctlLineKind {
 };
 ctlLineKind ctlKind(const char* line);
 
+// Makes a line that came from the socket harmless to print: every control
+// byte but tab (C0, DEL) becomes '?', as the console itself writes them in
+// its answers, so that whoever answers cannot drive the terminal (set its
+// title, clear it, move the cursor). In place.
+void tameLine(char* line);
+
 // The exit status for a session state word ("up", "waiting", "mismatch",
 // "noanswer"); and which of two statuses a run with both reports.
 int stateStatus(const char* state);

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
 #include <string>
 #include <vector>
 
@@ -87,6 +89,24 @@ TEST(CtlReplies, KindsAndStatuses) {
   EXPECT_EQ(worseStatus(kCtlNoAnswer, kCtlMismatch), kCtlMismatch);
   EXPECT_EQ(worseStatus(kCtlWaiting, kCtlNoAnswer), kCtlNoAnswer);
   EXPECT_EQ(worseStatus(kCtlOk, kCtlOk), kCtlOk);
+}
+
+TEST(CtlReplies, NothingATerminalWouldObeyIsPrinted) {
+  const struct {
+    const char* in;
+    const char* out;
+  } kCases[] = {
+      {"\x1b]0;owned\x07\x1b[2J", "?]0;owned??[2J"},   // title, bell, clear screen
+      {"1.2.3.4:5 ->a\x1b[1;1Hb\x7f", "1.2.3.4:5 ->a?[1;1Hb?"},  // cursor move, DEL
+      {"tab\tstays \r\b\x0e", "tab\tstays ???"},
+      {"caf\xc3\xa9 ok", "caf\xc3\xa9 ok"},  // text beyond ASCII passes
+  };
+  for (const auto& c : kCases) {
+    char line[64];
+    snprintf(line, sizeof line, "%s", c.in);
+    tameLine(line);
+    EXPECT_STREQ(line, c.out) << c.in;
+  }
 }
 
 }  // namespace

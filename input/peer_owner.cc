@@ -26,7 +26,9 @@ constexpr int kTableChunk = 8192;
 constexpr int kHexAddrChars = 32;
 // One socket's reply: its message and the few attributes the kernel adds.
 constexpr int kDiagReplySize = 4096;
-constexpr uint32_t kRememberMs = 1000;
+// Short, so that the owner who binds a port a stranger just used is soon let
+// in; a flood from the stranger's port still costs only five lookups a second.
+constexpr uint32_t kRememberMs = 200;
 // Each lookup has a netlink socket of its own, so no earlier reply can wait
 // in it: one number does.
 constexpr uint32_t kDiagSeq = 1;

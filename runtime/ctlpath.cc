@@ -1,4 +1,4 @@
-// Names of the control socket folder and file, and the privacy rule for it.
+// Names of the control socket folder and file, and the privacy rules for it.
 #include "runtime/ctlpath.h"
 
 #include <cstdio>
@@ -10,14 +10,24 @@ constexpr int kSocketNameChars = 11;
 
 bool fits(int n) { return n > 0 && n + kSocketNameChars < kCtlPathSize; }
 
+bool set(const char* v) { return v != nullptr && v[0] != 0; }
+
 }  // namespace
 
-int ctlDirs(const char* xdg, unsigned uid, char dirs[kCtlDirs][kCtlPathSize]) {
+ctlEnv ctlEnvNow() { return {trEnv("XDG_RUNTIME_DIR"), trEnv("XDG_STATE_HOME"), trEnv("HOME")}; }
+
+int ctlDirs(const ctlEnv& env, unsigned uid, char dirs[kCtlDirs][kCtlPathSize]) {
   int count = 0;
-  if (xdg != nullptr && xdg[0] != 0) {
-    if (fits(snprintf(dirs[count], kCtlPathSize, "%s/qzucon", xdg))) count++;
+  if (set(env.runtimeDir)) {
+    if (fits(snprintf(dirs[count], kCtlPathSize, "%s/qzucon", env.runtimeDir))) count++;
   }
   if (fits(snprintf(dirs[count], kCtlPathSize, "/tmp/qzucon-%u", uid))) count++;
+  // A relative XDG_STATE_HOME is invalid and ignored, as the convention says.
+  int n = set(env.stateHome) && env.stateHome[0] == '/'
+              ? snprintf(dirs[count], kCtlPathSize, "%s/qzucon", env.stateHome)
+          : set(env.home) ? snprintf(dirs[count], kCtlPathSize, "%s/.local/state/qzucon", env.home)
+                          : 0;
+  if (fits(n)) count++;
   return count;
 }
 
@@ -31,4 +41,12 @@ const char* ctlDirProblem(const trPathInfo& info, unsigned uid) {
   if (info.uid != uid) return "it belongs to another user";
   if ((info.mode & 077) != 0) return "other users may enter it (it must be mode 0700)";
   return nullptr;
+}
+
+bool ctlDirSquattable(const trPathInfo& info, unsigned uid) {
+  return info.kind != kPathNone && (info.kind != kPathDir || info.uid != uid);
+}
+
+bool ctlPeerAllowed(bool credsKnown, unsigned peerUid, unsigned ownUid) {
+  return credsKnown && (peerUid == ownUid || peerUid == 0);
 }

@@ -21,7 +21,7 @@ int trIsTerminal(int fd);
 // What trWaitInput reports for one descriptor: bits of its ready[] entry.
 constexpr int kFdReadable = 1;  // a read will not block: data, end of stream or an error
 constexpr int kFdInvalid = 2;   // not an open descriptor
-constexpr int kMaxWaitInput = 16;
+constexpr int kMaxWaitInput = 40;  // the console's five inputs and its control socket's 33
 
 // Waits at most timeoutMs until any of the n descriptors (n <= kMaxWaitInput)
 // is readable; negative ones are skipped. Returns the number of ready
