@@ -130,16 +130,7 @@ bool ctlConn::request(const char* fmt, ...) {
 int ctlConn::readLine(char* line, int size, long waitMs) {
   uint32_t start = GetTickCount();
   for (;;) {
-    char* nl = static_cast<char*>(memchr(buf_, '\n', len_));
-    if (nl || len_ == static_cast<int>(sizeof buf_)) {
-      int take = nl ? static_cast<int>(nl - buf_) : len_;
-      strzcpy(line, buf_, take < size - 1 ? take : size - 1);
-      tameLine(line);
-      int used = nl ? take + 1 : take;
-      memmove(buf_, buf_ + used, len_ - used);
-      len_ -= used;
-      return 1;
-    }
+    if (takeLine(buf_, &len_, sizeof buf_, line, size)) return 1;
     long left = -1;
     if (waitMs >= 0) {
       left = waitMs - static_cast<long>(GetTickCount() - start);

@@ -154,3 +154,21 @@ void tameLine(char* line) {
     if ((b < 32 && b != '\t') || b == 127) *line = '?';
   }
 }
+
+bool takeLine(char* buf, int* len, int bufSize, char* line, int size) {
+  char* nl = static_cast<char*>(memchr(buf, '\n', *len));
+  if (!nl && *len < bufSize) return false;
+  int take = nl ? static_cast<int>(nl - buf) : *len;
+  int copy = take < size - 1 ? take : size - 1;
+  memcpy(line, buf, copy);
+  line[copy] = 0;
+  // A zero byte would end the line early: it shows as the control it is.
+  for (int i = 0; i < copy; i++) {
+    if (line[i] == 0) line[i] = '?';
+  }
+  tameLine(line);
+  int used = nl ? take + 1 : take;
+  memmove(buf, buf + used, *len - used);
+  *len -= used;
+  return true;
+}

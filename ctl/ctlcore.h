@@ -44,6 +44,12 @@ enum ctlLineKind {
 };
 ctlLineKind ctlKind(const char* line);
 
+// Takes the first answer line out of buf (*len bytes): a line ended by
+// '\n', or the whole buffer when it is full (bufSize bytes) without one.
+// Copies it, without its '\n', cut to size - 1 characters and made harmless
+// (tameLine), into line; returns true. False when no line is complete yet.
+bool takeLine(char* buf, int* len, int bufSize, char* line, int size);
+
 // Makes a line that came from the socket harmless to print: every control
 // byte but tab (C0, DEL) becomes '?', as the console itself writes them in
 // its answers, so that whoever answers cannot drive the terminal (set its

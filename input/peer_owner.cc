@@ -39,6 +39,19 @@ struct diagRequestMsg {
 };
 static_assert(sizeof(diagRequestMsg) == kDiagRequestSize, "netlink request layout");
 
+// A dump with a filter the kernel runs on each socket: its local port is at
+// least and at most the key's. A failed test jumps past the end: refused.
+struct diagDumpMsg {
+  nlmsghdr head;
+  inet_diag_req_v2 req;
+  nlattr filter;
+  inet_diag_bc_op code[4];
+};
+static_assert(sizeof(diagDumpMsg) == kDiagDumpSize, "netlink dump layout");
+// Parts of a dump read at most: a port bound by more sockets than these
+// hold is no sender anyone can verify.
+constexpr int kDumpParts = 16;
+
 // One 32-bit word of a table address, as the kernel prints it.
 uint32_t hexWord(const char* hex) {
   char word[9];
@@ -105,7 +118,32 @@ void scanTableFile(const char* name, const sockKey& key, sockOwner* owner) {
 // The same pair seen from the console's end: a socket that surely exists.
 sockKey consoleEnd(const sockKey& k) { return {k.remoteIp, k.remotePort, k.tcp, k.ip, k.port}; }
 
+// Every UDP socket of one family bound at the key's port, into *owner.
+bool dumpFamily(const sockKey& key, int family, sockOwner* owner) {
+  int h = trDiagOpen();
+  if (h < 0) return false;
+  char req[kDiagDumpSize];
+  int len = diagDumpRequest(key, family, kDiagSeq, req);
+  int state = trDiagAsk(h, req, static_cast<unsigned>(len)) == len ? 0 : -1;
+  alignas(nlmsghdr) char reply[kDiagReplySize * 4];
+  // The kernel makes each part of a dump as it is read: one is always waiting.
+  for (int part = 0; state == 0 && part < kDumpParts; part++) {
+    int n = trDiagReply(h, reply, sizeof reply);
+    state = n > 0 ? parseDiagDump(reply, n, kDiagSeq, key, owner) : -1;
+  }
+  trClosesocket(h);
+  return state == 1;
+}
+
+// The kernel's word on every socket a UDP sender's address may be: IPv4
+// ones and IPv6 ones that take IPv4 (the wildcard, or IPv4-mapped).
+diagAnswer askKernelUdp(const sockKey& key, sockOwner* owner) {
+  if (!dumpFamily(key, AF_INET, owner) || !dumpFamily(key, AF_INET6, owner)) return kDiagRefused;
+  return owner->matches > 0 ? kDiagFound : kDiagNoSocket;
+}
+
 diagAnswer askKernel(const sockKey& key, sockOwner* owner) {
+  if (!key.tcp) return askKernelUdp(key, owner);
   int h = trDiagOpen();
   if (h < 0) return kDiagRefused;
   char req[kDiagRequestSize];
@@ -220,6 +258,55 @@ int diagRequest(const sockKey& key, uint32_t seq, void* out) {
   id.idiag_cookie[0] = id.idiag_cookie[1] = INET_DIAG_NOCOOKIE;
   memcpy(out, &m, sizeof m);
   return static_cast<int>(sizeof m);
+}
+
+int diagDumpRequest(const sockKey& key, int family, uint32_t seq, void* out) {
+  diagDumpMsg m = {};
+  m.head.nlmsg_len = sizeof m;
+  m.head.nlmsg_type = SOCK_DIAG_BY_FAMILY;
+  m.head.nlmsg_flags = NLM_F_REQUEST | NLM_F_DUMP;
+  m.head.nlmsg_seq = seq;
+  m.req.sdiag_family = static_cast<uint8_t>(family);
+  m.req.sdiag_protocol = IPPROTO_UDP;
+  m.req.idiag_states = ~0u;
+  m.filter.nla_len = sizeof m.filter + sizeof m.code;
+  m.filter.nla_type = INET_DIAG_REQ_BYTECODE;
+  // Each test is two ops, the second holding the port; "no" leads 4 bytes
+  // past the end of what is left, which the kernel reads as refused.
+  m.code[0] = {INET_DIAG_BC_S_GE, 8, 16 + 4};
+  m.code[1] = {0, 0, key.port};
+  m.code[2] = {INET_DIAG_BC_S_LE, 8, 8 + 4};
+  m.code[3] = {0, 0, key.port};
+  memcpy(out, &m, sizeof m);
+  return static_cast<int>(sizeof m);
+}
+
+int parseDiagDump(const void* reply, int len, uint32_t seq, const sockKey& key,
+                  sockOwner* owner) {
+  const nlmsghdr* h = static_cast<const nlmsghdr*>(reply);
+  for (; len > 0 && NLMSG_OK(h, static_cast<unsigned>(len)); h = NLMSG_NEXT(h, len)) {
+    if (h->nlmsg_seq != seq) continue;
+    if (h->nlmsg_type == NLMSG_DONE) return 1;
+    if (h->nlmsg_type != SOCK_DIAG_BY_FAMILY ||
+        h->nlmsg_len < NLMSG_LENGTH(sizeof(inet_diag_msg))) {
+      return -1;
+    }
+    const inet_diag_msg* m = static_cast<const inet_diag_msg*>(NLMSG_DATA(h));
+    sockEntry e = {};
+    e.localPort = ntohs(m->id.idiag_sport);
+    e.uid = m->idiag_uid;
+    e.inode = m->idiag_inode;
+    const uint32_t* a = m->id.idiag_src;
+    if (m->idiag_family == AF_INET) {
+      e.localIp = a[0];
+      e.v4 = true;
+    } else {
+      e.localIp = a[3];
+      e.v4 = a[0] == 0 && a[1] == 0 && (a[2] == htonl(0xFFFF) || (a[2] == 0 && a[3] == 0));
+    }
+    if (entryMatches(e, key)) noteMatch(owner, e);
+  }
+  return len == 0 ? 0 : -1;
 }
 
 diagAnswer parseDiagReply(const void* reply, int len, uint32_t seq, sockOwner* owner) {

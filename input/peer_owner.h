@@ -7,8 +7,12 @@
 // host. A socket the kernel no longer knows, or knows without an owner (an
 // orphan: a client that has closed before the console read it; it shows as
 // uid 0 with inode 0), cannot be verified and is refused. A peer refused as
-// another user's is remembered for a second, so that a flood from one port
-// costs one lookup. Building the question, parsing both kinds of answer and
+// another user's is remembered for a fifth of a second, so that a flood from
+// one port costs five lookups a second while the owner who binds a port a
+// stranger just left waits no longer than that. A UDP address and port may be bound by several sockets
+// (SO_REUSEADDR), and the kernel's exact lookup names one of them: there
+// every socket bound there is asked for, and the sender counts as the
+// owner's only when they all are. Building the question, parsing both kinds of answer and
 // the decision are pure, so that tables can test them; only lookupPeerOwner
 // talks to the kernel.
 #ifndef QZUCON_INPUT_PEER_OWNER_H_
@@ -78,6 +82,17 @@ constexpr int kDiagRequestSize = 72;  // a netlink header and an inet_diag_req_v
 // Writes the request for key's socket, numbered seq, into req (at least
 // kDiagRequestSize bytes); returns its length.
 int diagRequest(const sockKey& key, uint32_t seq, void* req);
+constexpr int kDiagDumpSize = 92;  // with a filter on the local port
+// Writes the request for every UDP socket of family (AF_INET or AF_INET6)
+// bound to key's port, numbered seq, into req (at least kDiagDumpSize
+// bytes); returns its length.
+int diagDumpRequest(const sockKey& key, int family, uint32_t seq, void* req);
+// Reads one part (len bytes) of the kernel's reply to dump request seq: each
+// socket bound to key's address (or the wildcard) is added to *owner as a
+// table line would be. 1 once the reply has ended, 0 while more is to come,
+// -1 on an error.
+int parseDiagDump(const void* reply, int len, uint32_t seq, const sockKey& key,
+                         sockOwner* owner);
 // Reads the kernel's reply (len bytes) to request seq. kDiagFound sets
 // *owner to that one socket's uid and inode; messages of another number
 // are skipped.
