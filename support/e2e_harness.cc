@@ -131,6 +131,10 @@ runProc* e2eTest::startConsoleVia(const std::string& script,
 
 runProc* e2eTest::startCtl(const std::vector<std::string>& args) {
   std::vector<std::string> argv = {QZUCONCTL_BIN};
+  if (!ctlUser_.empty()) {
+    argv.insert(argv.begin(), {"/usr/bin/setpriv", "--reuid", ctlUser_, "--regid", ctlUser_,
+                               "--init-groups", "--reset-env"});
+  }
   argv.insert(argv.end(), args.begin(), args.end());
   return spawn("qzuconctl#" + std::to_string(procs_.size()), argv, kPipeOut | kPipeErr);
 }

@@ -93,6 +93,9 @@ class e2eTest : public ::testing::Test {
 
   std::string dir_;
   int consolePort_ = 0;  // the console's own UDP port (myaddr)
+  // When set, qzuconctl runs as this user in a fresh login environment (no
+  // XDG_RUNTIME_DIR), as from cron or su.
+  std::string ctlUser_;
 
  private:
   runProc* spawn(const std::string& name, const std::vector<std::string>& argv, int pipes);
