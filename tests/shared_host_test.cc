@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <memory>
 #include <string>
 
 #include "support/e2e_harness.h"
@@ -99,7 +100,17 @@ bool raw(const std::string& text) {
   return false;
 }
 
-class SharedHostTest : public e2eTest {};
+class SharedHostTest : public e2eTest {
+ protected:
+  // The users go once the programs that ran as them have been stopped.
+  void TearDown() override {
+    e2eTest::TearDown();
+    owner_.reset();
+    stranger_.reset();
+  }
+  std::unique_ptr<tempUser> owner_ = std::make_unique<tempUser>();
+  std::unique_ptr<tempUser> stranger_ = std::make_unique<tempUser>();
+};
 
 TEST_F(SharedHostTest, WhateverAnswersCannotDriveTheTerminal) {
   std::string path = dir_ + "/fake.sock";
@@ -115,7 +126,8 @@ TEST_F(SharedHostTest, WhateverAnswersCannotDriveTheTerminal) {
 
 TEST_F(SharedHostTest, ASquatterGetsNothingAndStopsNobody) {
   if (geteuid() != 0) GTEST_SKIP() << "needs root to add and remove users";
-  tempUser owner, stranger;
+  tempUser& owner = *owner_;
+  tempUser& stranger = *stranger_;
   std::string tag = std::to_string(getpid() % 100000);
   if (!owner.make("qzo" + tag) || !stranger.make("qzs" + tag)) GTEST_SKIP() << "no useradd";
   ASSERT_EQ(0, chown(dir_.c_str(), owner.uid, owner.uid));
