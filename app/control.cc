@@ -147,6 +147,12 @@ void sendLine(ctlClient* c, const char* fmt, ...) {
   int len = vtrf(line, sizeof line, fmt, ap);
   va_end(ap);
   if (len > static_cast<int>(sizeof line) - 1) len = static_cast<int>(sizeof line) - 1;
+  // Answers echo what the client or a server named: no control byte of
+  // theirs goes out, as in pushLines.
+  for (int i = 0; i < len - 1; i++) {
+    unsigned char b = static_cast<unsigned char>(line[i]);
+    if (b < 32 || b == 127) line[i] = '?';
+  }
   c->out.push(line, len);
 }
 
@@ -250,7 +256,8 @@ void sendRequest(ctlClient* c, int sock, uint32_t tick, uint32_t mono, char* arg
     startJob(c, kJobSent);
   } else if (serverRec* r = findServer(args)) {
     sendTo(sock, tick, mono, r, command);
-    sendLine(c, "sent %s %s\nok\n", r->ipPort, linkWord(r));
+    sendLine(c, "sent %s %s\n", r->ipPort, linkWord(r));
+    sendLine(c, "ok\n");
   } else {
     sendLine(c, "error unknown server %s\n", args);
   }
@@ -383,11 +390,11 @@ bool idle(const ctlClient& c, uint32_t mono) {
 
 // Writes what waits for the client, long answers as it reads them. False
 // when the client is gone.
-bool writeClient(ctlClient* c, uint32_t mono) {
+bool writeClient(ctlClient* c, uint32_t mono, ctlSink sink, void* ctx) {
   int budget = kJobLinesPerPass;
   for (;;) {
     runJob(c, mono, &budget);
-    if (!c->out.drain(toSocket, &c->fd)) return false;
+    if (!c->out.drain(sink, ctx)) return false;
     if (c->job == kJobNone || budget == 0 || c->out.room() < kAnswerRoom) return true;
   }
 }
@@ -460,7 +467,7 @@ void controlPass(int sock, uint32_t tick, uint32_t mono) {
     if (c.fd >= 0 && !c.closing) readClient(&c, sock, tick, mono);
     if (c.fd < 0) continue;
     bool done = c.closing && c.job == kJobNone && c.out.empty();
-    if (!writeClient(&c, mono) || done || idle(c, mono)) closeClient(&c);
+    if (!writeClient(&c, mono, toSocket, &c.fd) || done || idle(c, mono)) closeClient(&c);
   }
 }
 
@@ -493,6 +500,22 @@ void controlPublish(const serverRec* from, const char* msg) {
     } else if (!from && (c.followConsole || &c == g_ctl.doer)) {
       pushLines(&c, "console ", msg, &c != g_ctl.doer);
     }
+  }
+}
+
+void controlFeed(ctlClient* c, int sock, uint32_t tick, uint32_t mono, const char* data, int n,
+                 ctlSink sink, void* ctx) {
+  for (int at = 0;;) {
+    if (c->pendOff == c->pendLen && at < n) {
+      int k = n - at < kCtlReadChars ? n - at : kCtlReadChars;
+      memcpy(c->pend, data + at, static_cast<size_t>(k));
+      c->pendOff = 0;
+      c->pendLen = k;
+      at += k;
+    }
+    takeBytes(c, sock, tick, mono);
+    if (!writeClient(c, mono, sink, ctx)) return;
+    if (at == n && c->pendOff == c->pendLen && c->job == kJobNone && c->out.empty()) return;
   }
 }
 

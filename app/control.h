@@ -102,6 +102,12 @@ void controlNoteWait(const int* ready, int n);
 // console's own message when from is null. msg is as log() got it.
 void controlPublish(const serverRec* from, const char* msg);
 
+// Runs request bytes as if client c had sent them, and hands everything
+// they cause to sink as a reader that keeps up would take it; returns once
+// all is answered (or the sink reports the reader gone). For the fuzzer.
+void controlFeed(ctlClient* c, int sock, uint32_t tick, uint32_t mono, const char* data, int n,
+                 ctlSink sink, void* ctx);
+
 // Program-start state: no socket, no clients (closes whatever is open).
 void resetControl();
 

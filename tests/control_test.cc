@@ -7,6 +7,7 @@
 
 #include <string>
 
+#include "runtime/unixsock.h"
 #include "support/e2e_harness.h"
 #include "support/scopedenv.h"
 
@@ -182,6 +183,33 @@ TEST_F(ControlTest, DefaultFolderIsPrivateAndALeftoverSocketIsReplaced) {
     EXPECT_EQ(1, runCtl({"status"}, &ctl)) << dump();
     EXPECT_NE(std::string::npos, ctl->err.find("consoles are running")) << ctl->err;
   }
+}
+
+// Answers of many lines are written as the client reads: none is cut, for
+// 10,000 servers; and idle clients do not keep others out.
+TEST_F(ControlTest, LongAnswersArriveWholeAndIdleClientsKeepNoneOut) {
+  std::string ini = "myaddr=127.0.0.1:" + std::to_string(consolePort_) + "\n";
+  const int kServers = 10000;
+  for (int i = 0; i < kServers; i++) {
+    ini += "server=127.0.0.2:" + std::to_string(20000 + i) + "\nlogin=a\npassword=p\n";
+  }
+  ASSERT_TRUE(writeFile("many.ini", ini));
+  runProc* console = startConsole({"ini=many.ini", "controlsocket=" + sock_});
+  ASSERT_TRUE(waitFor(console, "**Console active")) << dump();
+
+  std::vector<trsock> idle(8);
+  for (trsock& c : idle) {
+    c.handle = trUnixSocket();
+    ASSERT_EQ(0, trUnixConnect(c.handle, sock_.c_str()));
+  }
+  runProc* ctl = nullptr;
+  ASSERT_EQ(0, runCtl({"-S", sock_, "status"}, &ctl)) << ctl->err;
+  EXPECT_EQ(kServers, countOf(ctl->out, "status 127.0.0.2:"));
+  EXPECT_EQ(0, countOf(ctl->err, "dropped")) << ctl->err;
+  // Each server is reported in a "sent" line; a waiting one is named.
+  EXPECT_EQ(4, runCtl({"-S", sock_, "send", "-a", "-w", "0", "x"}, &ctl));
+  EXPECT_EQ(kServers, countOf(ctl->err, "its challenge is not answered yet"));
+  EXPECT_EQ(0, countOf(ctl->err, "dropped"));
 }
 
 }  // namespace

@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "support/e2e_harness.h"
 
@@ -105,11 +106,13 @@ class SharedHostTest : public e2eTest {
   // The users go once the programs that ran as them have been stopped.
   void TearDown() override {
     e2eTest::TearDown();
+    for (const std::string& made : made_) system(("rm -rf " + made).c_str());
     owner_.reset();
     stranger_.reset();
   }
   std::unique_ptr<tempUser> owner_ = std::make_unique<tempUser>();
   std::unique_ptr<tempUser> stranger_ = std::make_unique<tempUser>();
+  std::vector<std::string> made_;  // outside the scratch folder: removed at the end
 };
 
 TEST_F(SharedHostTest, WhateverAnswersCannotDriveTheTerminal) {
@@ -135,7 +138,9 @@ TEST_F(SharedHostTest, ASquatterGetsNothingAndStopsNobody) {
   // The stranger's folder where the owner's would be, and a socket in it.
   std::string squat = "/tmp/qzucon-" + std::to_string(owner.uid);
   std::string port = std::to_string(consolePort_);
-  rmdir(squat.c_str());
+  std::string theirs = "/tmp/qzs" + tag + "-dir";
+  made_ = {squat, theirs};
+  for (const std::string& made : made_) system(("rm -rf " + made).c_str());
   ASSERT_EQ(0, mkdir(squat.c_str(), 0700));
   ASSERT_EQ(0, chmod(squat.c_str(), 0711));  // open for the bait to be reached
   ASSERT_EQ(0, chown(squat.c_str(), stranger.uid, stranger.uid));
@@ -174,7 +179,6 @@ TEST_F(SharedHostTest, ASquatterGetsNothingAndStopsNobody) {
   EXPECT_FALSE(raw(ctl->out) || raw(ctl->err));
 
   // A link in the folder's place, to a folder of the stranger's.
-  std::string theirs = "/tmp/qzs" + tag + "-dir";
   ASSERT_EQ(0, rename(squat.c_str(), theirs.c_str()));
   ASSERT_EQ(0, symlink(theirs.c_str(), squat.c_str()));
   ASSERT_EQ(0, lchown(squat.c_str(), stranger.uid, stranger.uid));
@@ -183,9 +187,6 @@ TEST_F(SharedHostTest, ASquatterGetsNothingAndStopsNobody) {
 
   // One connection (the -S one), closed before a byte was sent.
   EXPECT_EQ("rc", fake.heard());
-  unlink(squat.c_str());
-  unlink((theirs + "/" + port + ".sock").c_str());
-  rmdir(theirs.c_str());
 }
 
 }  // namespace

@@ -1,0 +1,68 @@
+// The console's reader of control requests: any bytes a client of the
+// console's own user may send, as request lines, answered to a reader that
+// keeps up. Every answer must be whole lines, none longer than a line may
+// be, with no control byte but the line ends. Commands go to socket handle
+// -1, so nothing is sent; files a "do" line names land in the scratch folder.
+#include <cstring>
+
+#include "app/control.h"
+#include "app/globals.h"
+#include "fuzz/harness.h"
+#include "input/admin_input.h"
+#include "runtime/text.h"
+
+namespace {
+
+constexpr uint32_t kTick = 100000;
+serverSnapshot g_configured;
+ctlClient* g_client;  // 70 KB: not on the stack
+
+struct answer {
+  int lineLen = 0;
+};
+
+int takeAll(void* ctx, const char* data, int len) {
+  answer* a = static_cast<answer*>(ctx);
+  for (int i = 0; i < len; i++) {
+    unsigned char b = static_cast<unsigned char>(data[i]);
+    if (b == '\n') {
+      a->lineLen = 0;
+      continue;
+    }
+    if (b < 32 || b == 127) fuzzFail("a control byte in an answer");
+    if (++a->lineLen >= kCtlLineMax) fuzzFail("an answer line too long");
+  }
+  return len;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
+  fuzzInit(argc, argv);
+  scratchInput scratch;
+  fuzzResetGlobals();
+  parseInput("myaddr=127.0.0.1:24350");
+  fuzzAddServer("127.0.0.1:28100", "admin", "secret");
+  fuzzAddServer("127.1:28101", "ops", "hunter2");
+  g_configured.take();
+  g_client = new ctlClient();
+  return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  scratchInput scratch;
+  g_configured.restore();
+  resetInputGlobals();
+  strzcpy(g_logfn, "main.log", kNameChars);
+  g_debug = 0;
+  g_exit = 0;
+  g_server = g_activeServer = nullptr;
+  *g_client = ctlClient();
+
+  std::string text = fuzzLocalText(data, size);
+  answer a;
+  controlFeed(g_client, -1, kTick, kTick, text.data(), static_cast<int>(text.size()), takeAll, &a);
+  if (a.lineLen != 0) fuzzFail("an answer ends inside a line");
+  g_configured.checkIdentity();
+  return 0;
+}
