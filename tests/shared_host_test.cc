@@ -9,6 +9,7 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -16,7 +17,9 @@
 #include <string>
 #include <vector>
 
+#include "runtime/sock.h"
 #include "support/e2e_harness.h"
+#include "support/proc.h"
 
 namespace {
 
@@ -187,6 +190,88 @@ TEST_F(SharedHostTest, ASquatterGetsNothingAndStopsNobody) {
 
   // One connection (the -S one), closed before a byte was sent.
   EXPECT_EQ("rc", fake.heard());
+}
+
+// A stranger's UDP socket on 127.0.0.1:port (SO_REUSEADDR when shared), in
+// a child running as uid; it sends text to the console's input once bound,
+// then holds the socket until killed, or closes it at once when !hold.
+int strangerUdp(unsigned uid, bool shared, bool hold, const std::string& dest,
+                const std::string& text, int* port) {
+  int p[2];
+  if (pipe(p) != 0) return -1;
+  int pid = fork();
+  if (pid == 0) {
+    int got = -1;
+    if (setresgid(uid, uid, uid) == 0 && setresuid(uid, uid, uid) == 0) {
+      int h = trSocket(0);
+      if ((!shared || trReuseAddr(h) == 0) && trBind(h, 0, "127.0.0.1") == 0) {
+        got = trSockPort(h);
+        trSendto(h, text.data(), static_cast<unsigned>(text.size()), dest.c_str());
+        if (!hold) close(h);
+      }
+    }
+    (void)!write(p[1], &got, sizeof got);
+    if (hold) pause();
+    _exit(0);
+  }
+  close(p[1]);
+  if (read(p[0], port, sizeof *port) != sizeof *port) *port = -1;
+  close(p[0]);
+  return pid;
+}
+
+TEST_F(SharedHostTest, LocalUdpInputSharesNoPortWithAStranger) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to add and remove users";
+  tempUser& stranger = *stranger_;
+  if (!stranger.make("qzs" + std::to_string(getpid() % 100000))) GTEST_SKIP() << "no useradd";
+  runProc* s = startStandin("pw", {"--rate", "0"});
+  ASSERT_NE(nullptr, s) << dump();
+  int udp = freePort(0);
+  std::vector<std::string> tokens = consoleTokens({s}, {"pw"});
+  tokens.push_back("UDPlistenport=" + std::to_string(udp));
+  runProc* console = startConsole(tokens);
+  ASSERT_TRUE(waitFor(console, "plaintext input on port " + std::to_string(udp))) << dump();
+  std::string dest = "127.0.0.1:" + std::to_string(udp);
+  std::string server = "127.0.0.1:" + std::to_string(portOf(s));
+
+  // The stranger binds first; the owner's script binds the same address and
+  // port beside it and sends.
+  int port = 0;
+  int pid = strangerUdp(stranger.uid, true, true, dest, "stranger-line\n", &port);
+  ASSERT_GT(port, 0);
+  std::string from = "**Refused local UDP input from 127.0.0.1:" + std::to_string(port) + ": ";
+  ASSERT_TRUE(waitFor(console, from)) << dump();
+  trsock mine;
+  mine.handle = trSocket(0);
+  ASSERT_EQ(0, trReuseAddr(mine.handle));
+  ASSERT_EQ(0, trBind(mine.handle, static_cast<unsigned>(port), "127.0.0.1"));
+  std::string line = "qzuconactive " + server + "\n";
+  for (int i = 0; i < 3; i++) trSendto(mine.handle, line.data(), line.size(), dest.c_str());
+  ASSERT_TRUE(waitFor(console, from, kStdout, 2)) << dump();
+  kill(pid, SIGKILL);
+  int status;
+  waitpid(pid, &status, 0);
+  mine.sClose();
+  EXPECT_EQ(0, countOf(console->out, "Active Server: ")) << dump();
+
+  // The owner binds the port a stranger has just left, and is let in soon.
+  pid = strangerUdp(stranger.uid, false, true, dest, "stranger-line\n", &port);
+  from = "**Refused local UDP input from 127.0.0.1:" + std::to_string(port) + ": another user";
+  ASSERT_TRUE(waitFor(console, from)) << dump();
+  kill(pid, SIGKILL);
+  waitpid(pid, &status, 0);
+  usleep(70000);
+  mine.handle = trSocket(0);
+  ASSERT_EQ(0, trBind(mine.handle, static_cast<unsigned>(port), "127.0.0.1"));
+  uint64_t start = trNowUs();
+  bool in = false;
+  while (!in && trNowUs() - start < 15000000) {
+    trSendto(mine.handle, line.data(), line.size(), dest.c_str());
+    in = waitFor(console, "Active Server: " + server, kStdout, 1, 10);
+  }
+  ASSERT_TRUE(in) << dump();
+  printf("owner let in %.3f s after binding, 0.07 s after the stranger left\n",
+         (trNowUs() - start) / 1e6);
 }
 
 }  // namespace
