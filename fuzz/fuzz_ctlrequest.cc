@@ -5,6 +5,7 @@
 // -1, so nothing is sent; files a "do" line names land in the scratch folder.
 #include <cstring>
 
+#include "app/config.h"
 #include "app/control.h"
 #include "app/globals.h"
 #include "fuzz/harness.h"

@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -272,6 +273,39 @@ TEST_F(SharedHostTest, LocalUdpInputSharesNoPortWithAStranger) {
   ASSERT_TRUE(in) << dump();
   printf("owner let in %.3f s after binding, 0.07 s after the stranger left\n",
          (trNowUs() - start) / 1e6);
+}
+
+// qzuconwrite killed halfway leaves its temporary file, passwords and all;
+// the next write of the same file removes it.
+TEST_F(SharedHostTest, AWriteCutShortLeavesNoCopyOfThePasswords) {
+  std::string ini = "myaddr=127.0.0.1:" + std::to_string(consolePort_) + "\n";
+  for (int i = 0; i < 10000; i++) {
+    ini += "server=127.0.0.2:" + std::to_string(20000 + i) + "\nlogin=a\npassword=secret\n";
+  }
+  ASSERT_TRUE(writeFile("many.ini", ini));
+  auto leftovers = [&] {
+    int n = 0;
+    for (const auto& e : std::filesystem::directory_iterator(dir_)) {
+      n += e.path().filename().string().rfind("big.ini.", 0) == 0 ? 1 : 0;
+    }
+    return n;
+  };
+  int cut = 0;
+  for (int delayMs : {0, 2, 5, 10, 20}) {
+    runProc* console = startConsole({"ini=many.ini"});
+    ASSERT_TRUE(waitFor(console, "**Console active")) << dump();
+    type(console, "qzuconwrite big.ini\n");
+    usleep(delayMs * 1000);
+    kill(console->pid, SIGKILL);
+    ASSERT_TRUE(waitExit(console));
+    if (leftovers() > 0) cut++;
+  }
+  runProc* console = startConsole({"ini=many.ini"});
+  ASSERT_TRUE(waitFor(console, "**Console active")) << dump();
+  type(console, "qzuconwrite big.ini\n");
+  ASSERT_TRUE(waitFor(console, "Configuration written to file: big.ini")) << dump();
+  EXPECT_EQ(0, leftovers());
+  printf("%d of 5 kills left a temporary file\n", cut);
 }
 
 }  // namespace
