@@ -9,7 +9,6 @@
 #include "app/control.h"
 #include "app/globals.h"
 #include "fuzz/harness.h"
-#include "input/admin_input.h"
 #include "runtime/text.h"
 
 namespace {
@@ -53,7 +52,6 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   scratchInput scratch;
   g_configured.restore();
-  resetInputGlobals();
   strzcpy(g_logfn, "main.log", kNameChars);
   g_debug = 0;
   g_exit = 0;
