@@ -20,8 +20,9 @@
 namespace {
 
 constexpr unsigned kSocketMask = 0177;  // the socket file is made 0600
-// Room an answer line needs before it is written: a line of the longest kind.
-constexpr int kAnswerRoom = kCtlLineMax + 64;
+// Room an answer line needs before it is written: a line of the longest kind,
+// which is also what followed lines always leave free (lineq::offer).
+constexpr int kAnswerRoom = kCtlLineMax;
 // Lines of long answers written per client per pass, so that a fast reader
 // of 10,000 servers' lines shares the pass with everything else.
 constexpr int kJobLinesPerPass = 2048;

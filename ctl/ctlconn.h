@@ -32,8 +32,9 @@ class ctlConn {
 
   // Connects to the socket at path; false (and a line on stderr) when not,
   // or when the kernel says the peer is neither this user nor root: then
-  // nothing has been sent.
-  bool open(const char* path, bool quiet = false);
+  // nothing has been sent. Root may talk to any user's console at a path
+  // it named itself (named: given with -S).
+  bool open(const char* path, bool quiet = false, bool named = false);
   // Sends one request line (its '\n' added); false when the console is gone.
   bool request(const char* fmt, ...) __attribute__((format(printf, 2, 3)));
   // The next answer line, without its '\n', into line (size bytes): 1, or 0

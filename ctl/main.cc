@@ -224,7 +224,7 @@ int run(const ctlArgs& a) {
   if (a.command == kCmdList) return list();
   char path[kCtlPathSize];
   ctlConn c;
-  if (!chooseSocket(a, path) || !c.open(path)) return kCtlError;
+  if (!chooseSocket(a, path) || !c.open(path, false, a.socket != nullptr)) return kCtlError;
   switch (a.command) {
     case kCmdSend:
       return sendCommands(&c, a);
