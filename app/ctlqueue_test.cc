@@ -88,4 +88,28 @@ TEST(LineQueue, OverlongLinesAreCutAndAGoneReaderIsReported) {
   EXPECT_FALSE(q->drain(readInto, &r));
 }
 
+// Followed lines give way; answers pushed while there is room never do.
+TEST(LineQueue, FollowedLinesAreLostBeforeAnyAnswer) {
+  auto q = std::make_unique<lineq>();
+  const std::string followed = std::string(99, 'f') + "\n";
+  const std::string answer = std::string(99, 'a') + "\n";
+  int answers = 0;
+  for (int i = 0; i < 3 * kCtlQueueBytes / 100; i++) {
+    q->offer(followed.data(), static_cast<int>(followed.size()));
+    if (q->room() >= kCtlLineMax) {
+      push(q.get(), answer);
+      answers++;
+    }
+  }
+  EXPECT_GE(q->room(), static_cast<int>(followed.size())) << "followed lines leave room";
+  reader r;
+  ASSERT_TRUE(q->drain(readInto, &r));
+  int got = 0;
+  for (size_t at = r.got.find(answer); at != std::string::npos; at = r.got.find(answer, at + 1)) {
+    got++;
+  }
+  EXPECT_EQ(answers, got);
+  EXPECT_NE(std::string::npos, r.got.find("dropped ")) << "the follower is told";
+}
+
 }  // namespace
