@@ -202,10 +202,16 @@ int endConsole(ctlConn* c) {
   return got < 0 ? kCtlOk : kCtlError;
 }
 
+int noConsole() {
+  fprintf(stderr, "qzuconctl: no running console of this user found; is one running?\n");
+  return kCtlError;
+}
+
 // One line per console: its socket, its own address and its servers.
 int list() {
   ctlFound found;
   findConsoles(&found);
+  if (found.count == 0) return noConsole();
   for (int i = 0; i < found.count; i++) {
     ctlConn c;
     if (!c.open(found.paths[i], true) || !c.request("servers")) continue;
@@ -234,7 +240,7 @@ bool chooseSocket(const ctlArgs& a, char* path) {
     return true;
   }
   if (found.count == 0) {
-    fprintf(stderr, "qzuconctl: no running console of this user found; is one running?\n");
+    noConsole();
   } else {
     fprintf(stderr, "qzuconctl: %d consoles are running; choose one with -p or -S:\n", found.count);
     for (int i = 0; i < found.count; i++) fprintf(stderr, "  %s\n", found.paths[i]);
