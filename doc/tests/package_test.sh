@@ -27,6 +27,7 @@ want=(
   share/doc/qzucon/examples/qzucon.logrotate
   share/doc/qzucon/examples/qzucon-oneshot
   share/doc/qzucon/examples/qzucon-service-setup
+  share/doc/qzucon/examples/qzucon-start
   share/doc/qzucon/guide.md share/doc/qzucon/performance.md
   share/doc/qzucon/examples/send-tcp.sh
   share/doc/qzucon/examples/send-udp.sh
