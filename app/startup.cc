@@ -3,7 +3,6 @@
 #include "app/startup.h"
 
 #include <cerrno>
-
 #include <cstring>
 
 #include "app/config.h"

@@ -116,8 +116,9 @@ TEST_F(StartupTest, UnreadableConfigFileIsNamed) {
   const row rows[] = {
       {{"ini=loop.ini"},
        "ERROR: Unable to read configuration file loop.ini: Too many levels of symbolic links\n"},
-      {{"ini=locked.ini"}, "ERROR: Unable to read configuration file locked.ini: "
-                           "Permission denied\n"},
+      {{"ini=locked.ini"},
+       "ERROR: Unable to read configuration file locked.ini: "
+       "Permission denied\n"},
       {{"ini=missing.ini"},  // a name the user gave, misspelled perhaps
        "ERROR: Unable to read configuration file missing.ini: No such file or directory\n"},
       {{"ini=."}, "ERROR: Unable to read configuration file .: Is a directory\n"},

@@ -177,8 +177,7 @@ firstBodyShares firstBody(const std::vector<bytes>& lines, int keys) {
     bytes body = bodyUnder(seed, lines[k % lines.size()]);
     bool noisy = judge(&w, body);
     mismatch += noisy;
-    lineTraits t =
-        traitsOf(reinterpret_cast<const unsigned char*>(body.data()), int(body.size()));
+    lineTraits t = traitsOf(reinterpret_cast<const unsigned char*>(body.data()), int(body.size()));
     confirmed += !noisy && keyEvidence(t) >= kConfirmBits;
   }
   return {double(mismatch) / keys, double(confirmed) / keys};
@@ -194,7 +193,8 @@ TEST(KeyEvidence, WrongKeysPracticallyNeverConfirm) {
   std::vector<bytes> greetings;
   for (unsigned c : {0x3a7f19c2u, 0x0badf00du, 0x12345678u, 0xfedcba98u}) {
     char text[80];
-    std::snprintf(text, sizeof text, "qzstandin 127.0.0.1:41234 welcome admin, challenge %08x\n", c);
+    std::snprintf(text, sizeof text, "qzstandin 127.0.0.1:41234 welcome admin, challenge %08x\n",
+                  c);
     greetings.push_back(text);
   }
   s = firstBody(greetings, 100000);
@@ -217,13 +217,12 @@ TEST(KeyEvidence, WhatConfirmsAlone) {
       {"UTF-8, 70 bytes", bytes(34, '\xd0') + bytes(35, '\xb0') + "\n", true, true},
       {"UTF-8, 30 bytes", bytes(29, '\xd0') + "\n", true, false},
       {"short", "gg\n", true, false},
-      {"controls and high bits", "\x01\xc8\xe2\xe0\xed\x02: \x03\xef\xf0\xe8 Red team scored\n", true,
-       false},
+      {"controls and high bits", "\x01\xc8\xe2\xe0\xed\x02: \x03\xef\xf0\xe8 Red team scored\n",
+       true, false},
   };
   for (const auto& r : rows) {
     bytes body = bodyUnder(rightSeed(), r.text, r.withNul);
-    lineTraits t =
-        traitsOf(reinterpret_cast<const unsigned char*>(body.data()), int(body.size()));
+    lineTraits t = traitsOf(reinterpret_cast<const unsigned char*>(body.data()), int(body.size()));
     EXPECT_EQ(r.confirms, keyEvidence(t) >= kConfirmBits) << r.label << ": " << keyEvidence(t);
   }
 }
