@@ -1,6 +1,7 @@
 // What the console can tell about each server's link beyond showing its
 // lines: whether it answers at all, whether its text unscrambles (a wrong
-// password shows as noise), and the counts behind "qzuconstatus". The state
+// password shows as noise, a right one as text that confirms the key), and
+// the counts behind "qzuconstatus". The state
 // is plain bytes inside each server record. Every time here is monotonic
 // milliseconds (trMonoMs), never the tick: a clock set forward or back must
 // not make a server look silent or fresh. The functions take that time as an
