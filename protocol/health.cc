@@ -98,7 +98,11 @@ void noteLine(serverRec* r, uint32_t mono, const unsigned char* body, int len) {
   // says nothing about the password.
   if (!h.challenged) return;
   if (!judgeBody(&h.noise, body, len)) {
-    if (keyEvidence(traitsOf(body, len)) >= kConfirmBits) h.confirmed = 1;
+    // Once confirmed only noise changes it: the line path skips the count.
+    if (!h.confirmed) {
+      lineTraits t = len >= kNoiseMinBytes ? h.noise.line[h.noise.count - 1] : traitsOf(body, len);
+      h.confirmed = keyEvidence(t) >= kConfirmBits;
+    }
     return;
   }
   h.confirmed = 0;
