@@ -10,12 +10,20 @@
 set(CPACK_PACKAGE_NAME qzucon)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_VENDOR "the qzucon developers")
+# MIT; installed as share/doc/qzucon/LICENSE and, for Debian, as copyright.
+set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
 # A placeholder until the project has a maintainers' address of its own.
 set(CPACK_PACKAGE_CONTACT "qzucon maintainers <maintainers@qzucon.invalid>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
     "text-mode console that follows and steers the service module of remote servers")
-set(CPACK_PACKAGE_DESCRIPTION
-    "qzucon follows the scrambled UDP log datagrams of one or more remote servers, answers their challenges with a password proof, shows their log lines and keeps a log file per server; it sends heartbeats, commands and exit notices. Scripts on the same host drive it through its private control socket with qzuconctl, which prints the servers' answers, or through local TCP or UDP input. The package also holds the stand-in server qzstandin and the load tool qzload.")
+# Lines short enough for a package's extended description.
+set(CPACK_PACKAGE_DESCRIPTION "qzucon follows the scrambled UDP log datagrams of one or more remote
+servers, answers their challenges with a password proof, shows their log
+lines and keeps a log file per server; it sends heartbeats, commands and
+exit notices. Scripts on the same host drive it through its private
+control socket with qzuconctl, which prints the servers' answers, or
+through local TCP or UDP input. The package also holds the stand-in
+server qzstandin and the load tool qzload.")
 set(CPACK_PACKAGE_FILE_NAME "qzucon-${PROJECT_VERSION}-${CMAKE_SYSTEM_NAME}-${CMAKE_SYSTEM_PROCESSOR}")
 set(CPACK_GENERATOR "TGZ;DEB")
 set(CPACK_STRIP_FILES ON)

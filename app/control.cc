@@ -204,6 +204,8 @@ const char* linkWord(const serverRec* r) {
       return "mismatch";
     case kLinkNoAnswer:
       return "noanswer";
+    case kLinkConfirmed:
+      return "confirmed";
     case kLinkUp:
       return "up";
     default:

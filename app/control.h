@@ -12,8 +12,10 @@
 //   send TARGET LINE   LINE as a command to server TARGET (configured address
 //                      or ipPort), or to every server when TARGET is "*";
 //                      the active server stays as it is. One "sent IPPORT
-//                      STATE" per server, STATE being up, waiting (no
-//                      challenge answered yet), mismatch or noanswer
+//                      STATE" per server, STATE being confirmed (up, and
+//                      its text has shown the password right), up (its
+//                      challenge answered), waiting (no challenge answered
+//                      yet), mismatch or noanswer
 //   status             the "status ..." lines of qzuconstatus
 //   servers            "myaddr ADDRESS", then "server IPPORT STATE" per server
 //   follow TARGET      from now on every line of server TARGET ("*" = all) as

@@ -2,6 +2,7 @@
 // checks and the resolution of every server address.
 #include "app/startup.h"
 
+#include <cerrno>
 #include <cstring>
 
 #include "app/config.h"
@@ -15,18 +16,22 @@
 #include "runtime/host.h"
 #include "runtime/signals.h"
 #include "runtime/text.h"
+#include "runtime/unixsock.h"
 
 namespace {
 
 constexpr int kIniLine = 1024;  // 1023 characters a read; longer lines split
 
-// Reads the configuration file; returns 0, or the error that kept a file
-// that exists from being opened. A missing file is no error: the command line
-// may hold the whole configuration.
-int readConfigFile(bfc* ini) {
+// Reads the configuration file; returns 0, or the error that kept it from
+// being read. The default file missing is no error: the command line may
+// hold the whole configuration. A file the user named with ini= must be
+// there, and a folder is no file (opening one works, reading it does not).
+int readConfigFile(bfc* ini, bool named) {
+  trPathInfo info;
+  if (trPathStat(ini->name(), &info) == 0 && info.kind == kPathDir) return EISDIR;
   if (!ini->open()) {
     int err = trLastError();
-    return trNoSuchFile(err) ? 0 : err;
+    return trNoSuchFile(err) && !named ? 0 : err;
   }
   char line[kIniLine];
   while (ini->rdln(line, kIniLine, 1)) parseInput(line);
@@ -74,9 +79,10 @@ int configure(int argc, char** argv) {
   memset(&g_tempServer, 0, sizeof g_tempServer);
   for (int i = 1; i < argc; i++) parseInput(argv[i]);
   commitPendingServer();
-  if (!g_inifn[0]) strzcpy(g_inifn, "qzucon.ini", kNameChars);
+  bool named = g_inifn[0] != 0;
+  if (!named) strzcpy(g_inifn, "qzucon.ini", kNameChars);
   bfc ini("rb", "%s", g_inifn);
-  int iniError = readConfigFile(&ini);
+  int iniError = readConfigFile(&ini, named);
   commitPendingServer();
   if (!g_logfn[0]) strzcpy(g_logfn, "qzucon.log", kNameChars);
 

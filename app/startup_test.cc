@@ -99,8 +99,9 @@ TEST_F(StartupTest, ConfigFileAfterCommandLine) {
             std::string::npos);
 }
 
-// A file that is there but cannot be opened is named with the reason just
-// before the missing servers it explains; a missing file says nothing.
+// A file that cannot be read is named with the reason just before the
+// missing servers it explains; only the default file may be missing without
+// a word.
 TEST_F(StartupTest, UnreadableConfigFileIsNamed) {
   ASSERT_EQ(0, symlink("loop.ini", "loop.ini"));  // unopenable even for root
   {
@@ -115,9 +116,12 @@ TEST_F(StartupTest, UnreadableConfigFileIsNamed) {
   const row rows[] = {
       {{"ini=loop.ini"},
        "ERROR: Unable to read configuration file loop.ini: Too many levels of symbolic links\n"},
-      {{"ini=locked.ini"}, "ERROR: Unable to read configuration file locked.ini: "
-                           "Permission denied\n"},
-      {{"ini=missing.ini"}, ""},
+      {{"ini=locked.ini"},
+       "ERROR: Unable to read configuration file locked.ini: "
+       "Permission denied\n"},
+      {{"ini=missing.ini"},  // a name the user gave, misspelled perhaps
+       "ERROR: Unable to read configuration file missing.ini: No such file or directory\n"},
+      {{"ini=."}, "ERROR: Unable to read configuration file .: Is a directory\n"},
       {{}, ""},  // the default qzucon.ini, which is not there
   };
   for (const row& r : rows) {

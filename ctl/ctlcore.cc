@@ -132,7 +132,8 @@ ctlLineKind ctlKind(const char* line) {
 }
 
 int stateStatus(const char* state) {
-  if (strcmp(state, "up") == 0) return kCtlOk;
+  if (strcmp(state, "confirmed") == 0) return kCtlOk;
+  if (strcmp(state, "up") == 0) return kCtlUnconfirmed;
   if (strcmp(state, "mismatch") == 0) return kCtlMismatch;
   if (strcmp(state, "noanswer") == 0) return kCtlNoAnswer;
   return kCtlWaiting;
@@ -140,8 +141,9 @@ int stateStatus(const char* state) {
 
 int worseStatus(int a, int b) {
   // A wrong password says most about what to fix, then silence, then a
-  // session still coming up.
-  static const int kOrder[] = {kCtlError, kCtlMismatch, kCtlNoAnswer, kCtlWaiting, kCtlOk};
+  // session still coming up, then one whose password is not shown right yet.
+  static const int kOrder[] = {kCtlError,   kCtlMismatch,    kCtlNoAnswer,
+                               kCtlWaiting, kCtlUnconfirmed, kCtlOk};
   for (int s : kOrder) {
     if (a == s || b == s) return s;
   }
@@ -171,4 +173,52 @@ bool takeLine(char* buf, int* len, int bufSize, char* line, int size) {
   memmove(buf, buf + used, *len - used);
   *len -= used;
   return true;
+}
+
+int answerWait::find(const char* ipPort, int len) const {
+  for (int i = 0; i < count_; i++) {
+    if (static_cast<int>(strlen(servers_[i].ipPort)) == len &&
+        strncmp(servers_[i].ipPort, ipPort, len) == 0) {
+      return i;
+    }
+  }
+  return -1;
+}
+
+void answerWait::add(const char* ipPort) {
+  int len = static_cast<int>(strcspn(ipPort, " "));
+  if (find(ipPort, len) >= 0) return;
+  if (len > kCtlAddrChars || count_ == kCtlWaitServers) {
+    overflow_ = true;
+    return;
+  }
+  server& s = servers_[count_++];
+  strzcpy(s.ipPort, ipPort, len);
+  s.heard = false;
+  s.last = 0;
+}
+
+void answerWait::heard(const char* line, long now) {
+  const char* arrow = strstr(line, " ->");
+  if (!arrow) return;
+  int i = find(line, static_cast<int>(arrow - line));
+  if (i < 0) return;
+  servers_[i].heard = true;
+  servers_[i].last = now;
+}
+
+bool answerWait::answered(const char* ipPort) const {
+  int i = find(ipPort, static_cast<int>(strcspn(ipPort, " ")));
+  return i >= 0 && servers_[i].heard;
+}
+
+long answerWait::left(long now) const {
+  if (overflow_ || count_ == 0) return -1;
+  long most = 0;
+  for (int i = 0; i < count_; i++) {
+    if (!servers_[i].heard) return -1;
+    long quiet = servers_[i].last + kCtlQuietMs - now;
+    if (quiet > most) most = quiet;
+  }
+  return most;
 }

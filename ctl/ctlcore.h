@@ -10,6 +10,7 @@ constexpr int kCtlError = 1;     // usage, connection, or a request refused
 constexpr int kCtlMismatch = 2;  // the console reports a password mismatch
 constexpr int kCtlNoAnswer = 3;  // a server is in the console's no-answer state
 constexpr int kCtlWaiting = 4;   // a server's session is not up yet
+constexpr int kCtlUnconfirmed = 5;  // up, but nothing has shown its password right yet
 
 constexpr int kCtlMaxLines = 64;    // LINE arguments of one call
 constexpr int kCtlArgChars = 1023;  // a socket path, server or joined LINE
@@ -56,9 +57,41 @@ bool takeLine(char* buf, int* len, int bufSize, char* line, int size);
 // title, clear it, move the cursor). In place.
 void tameLine(char* line);
 
-// The exit status for a session state word ("up", "waiting", "mismatch",
-// "noanswer"); and which of two statuses a run with both reports.
+// The exit status for a session state word ("confirmed", "up", "waiting",
+// "mismatch", "noanswer"); and which of two statuses a run with both reports.
 int stateStatus(const char* state);
 int worseStatus(int a, int b);
+
+// When a send's wait for answers is over: once every addressed server has
+// sent a line and then kept quiet for kCtlQuietMs (the caller also stops at
+// -w). Times are the caller's milliseconds. A server address of more than
+// kCtlAddrChars characters, or servers past kCtlWaitServers, cannot be
+// tracked: the wait then runs to -w.
+constexpr long kCtlQuietMs = 300;
+constexpr int kCtlWaitServers = 256;
+constexpr int kCtlAddrChars = 63;
+class answerWait {
+ public:
+  // A server the command went to: ipPort is the text up to the first blank.
+  void add(const char* ipPort);
+  // A line "IPPORT ->TEXT" from the console at time now.
+  void heard(const char* line, long now);
+  // Whether that server has sent a line since the command went out.
+  bool answered(const char* ipPort) const;
+  // How long from now until the wait is over: 0 when it is, -1 while a
+  // server has not answered yet.
+  long left(long now) const;
+
+ private:
+  int find(const char* ipPort, int len) const;
+  struct server {
+    char ipPort[kCtlAddrChars + 1];
+    bool heard;
+    long last;
+  };
+  server servers_[kCtlWaitServers];
+  int count_ = 0;
+  bool overflow_ = false;  // some server is not tracked
+};
 
 #endif  // QZUCON_CTL_CTLCORE_H_

@@ -20,7 +20,8 @@ const char kUsage[] =
     "  exit                                        end the console\n"
     "  list                                        the running consoles of this user\n"
     "exit status: 0 ok, 1 usage or connection error, 2 password mismatch,\n"
-    "3 no answer from a server, 4 a server's session not up yet\n";
+    "3 no answer from a server, 4 a server's session not up yet,\n"
+    "5 a server's password not confirmed yet by what it sent\n";
 
 constexpr int kLineSize = 8192;
 constexpr long kExitWaitMs = 30000;  // for the console to finish after "exit"
@@ -29,6 +30,12 @@ void print(const char* line) {
   fputs(line, stdout);
   fputc('\n', stdout);
   fflush(stdout);  // a script reading us must see each line as it comes
+}
+
+// Milliseconds since the first call: differences of the tick survive its wrap.
+long elapsedMs() {
+  static const uint32_t base = GetTickCount();
+  return static_cast<long>(GetTickCount() - base);
 }
 
 // Prints a line that is no answer to a request: a server's or a console
@@ -56,13 +63,16 @@ void noteState(const char* sent, int* status) {
   const char* why = s == kCtlMismatch   ? "password mismatch (check its password=)"
                     : s == kCtlNoAnswer ? "no answer from the server"
                     : s == kCtlWaiting  ? "its challenge is not answered yet"
-                                        : nullptr;
+                    : s == kCtlUnconfirmed
+                        ? "its password is not confirmed: nothing it sent shows it right yet"
+                        : nullptr;
   if (why) fprintf(stderr, "qzuconctl: %.*s: %s\n", static_cast<int>(state - sent), sent, why);
 }
 
 // Reads until the request's "ok"; prints the other lines (sent lines go to
-// status instead). kCtlOk, or kCtlError after an error line or a lost console.
-int untilOk(ctlConn* c, int* status = nullptr) {
+// status instead, and to wait's servers). kCtlOk, or kCtlError after an error
+// line or a lost console.
+int untilOk(ctlConn* c, int* status = nullptr, answerWait* wait = nullptr) {
   char line[kLineSize];
   for (;;) {
     if (c->readLine(line, sizeof line, -1) != 1) {
@@ -76,9 +86,14 @@ int untilOk(ctlConn* c, int* status = nullptr) {
         fprintf(stderr, "qzuconctl: %s\n", line + 6);
         return kCtlError;
       case kLineSent:
-        if (status) noteState(line + 5, status);
+        if (wait) wait->add(line + 5);
+        // Whether the password is right shows in the answer: judged at the end.
+        if (status && stateStatus(strrchr(line, ' ') + 1) != kCtlUnconfirmed) {
+          noteState(line + 5, status);
+        }
         break;
       default:
+        if (wait) wait->heard(line, elapsedMs());
         show(line);
     }
   }
@@ -98,9 +113,9 @@ bool onlyServer(ctlConn* c, char* out, int size) {
   return false;
 }
 
-// A wrong password shows only after a few lines of noise, which may come
-// after the command went out: the servers' states at the end of the wait
-// count as well. Returns the run's status with them.
+// A wrong password shows in the lines that come back, after the command went
+// out; a right one too: the servers' states at the end of the wait count as
+// well. Returns the run's status with them.
 int lateStates(ctlConn* c, const char* target, int status) {
   if (!c->request("unfollow") || untilOk(c) != kCtlOk || !c->request("servers")) return status;
   char line[kLineSize];
@@ -114,6 +129,8 @@ int lateStates(ctlConn* c, const char* target, int status) {
     int s = stateStatus(state + 1);
     if ((s == kCtlMismatch || s == kCtlNoAnswer) && worseStatus(status, s) != status) {
       noteState(ipPort, &status);
+    } else if (s == kCtlUnconfirmed) {
+      noteState(ipPort, &status);
     }
   }
   return status;
@@ -126,19 +143,24 @@ int sendCommands(ctlConn* c, const ctlArgs& a) {
   // Following first: no line the command causes can come before it.
   if (!c->request("follow %s", target) || untilOk(c) != kCtlOk) return kCtlError;
   int status = kCtlOk;
+  static answerWait wait;  // large: kept off the stack
   for (int i = 0; i < a.lineCount; i++) {
-    if (!c->request("send %s %s", target, a.lines[i]) || untilOk(c, &status) != kCtlOk) {
+    if (!c->request("send %s %s", target, a.lines[i]) || untilOk(c, &status, &wait) != kCtlOk) {
       return kCtlError;
     }
   }
   // One deadline for the whole wait: a server that keeps talking must not
-  // keep the script waiting.
+  // keep the script waiting. It ends sooner once every server has answered
+  // and gone quiet: the script wants the answer, then its prompt back.
   uint32_t start = GetTickCount();
   char line[kLineSize];
   for (;;) {
     long left = a.waitMs - static_cast<long>(GetTickCount() - start);
+    long quiet = wait.left(elapsedMs());
+    if (quiet >= 0 && quiet < left) left = quiet;
     // Ended: the time is up, or the console is gone and nothing more can come.
     if (left <= 0 || c->readLine(line, sizeof line, left) != 1) break;
+    wait.heard(line, elapsedMs());
     show(line);
   }
   return lateStates(c, target, status);
@@ -180,10 +202,16 @@ int endConsole(ctlConn* c) {
   return got < 0 ? kCtlOk : kCtlError;
 }
 
+int noConsole() {
+  fprintf(stderr, "qzuconctl: no running console of this user found; is one running?\n");
+  return kCtlError;
+}
+
 // One line per console: its socket, its own address and its servers.
 int list() {
   ctlFound found;
   findConsoles(&found);
+  if (found.count == 0) return noConsole();
   for (int i = 0; i < found.count; i++) {
     ctlConn c;
     if (!c.open(found.paths[i], true) || !c.request("servers")) continue;
@@ -212,7 +240,7 @@ bool chooseSocket(const ctlArgs& a, char* path) {
     return true;
   }
   if (found.count == 0) {
-    fprintf(stderr, "qzuconctl: no running console of this user found; is one running?\n");
+    noConsole();
   } else {
     fprintf(stderr, "qzuconctl: %d consoles are running; choose one with -p or -S:\n", found.count);
     for (int i = 0; i < found.count; i++) fprintf(stderr, "  %s\n", found.paths[i]);

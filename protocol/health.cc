@@ -1,6 +1,8 @@
 // Link health of each server: silence, noise after a challenge, counters.
 #include "protocol/health.h"
 
+#include <cmath>
+
 #include "app/log.h"
 #include "protocol/server.h"
 #include "runtime/text.h"
@@ -20,11 +22,15 @@ bool passwordMismatch(const serverRec* r) { return r->health.mismatch != 0; }
 
 bool noAnswer(const serverRec* r) { return r->health.silenceLogged && !r->health.heard; }
 
+bool keyConfirmed(const serverRec* r) {
+  return r->health.answered && r->health.confirmed && !r->health.mismatch;
+}
+
 lineTraits traitsOf(const unsigned char* body, int len) {
   // The NULs that end the body are the text's end; any other is a control.
   int end = len;
   while (end > 0 && body[end - 1] == 0) end--;
-  lineTraits t = {static_cast<uint16_t>(len), 0, 0, end == len};
+  lineTraits t = {static_cast<uint16_t>(len), static_cast<uint16_t>(end), 0, 0, end == len};
   for (int i = 0; i < end; i++) {
     t.controls += strayControl(body[i]);
     t.high += body[i] >> 7;
@@ -41,7 +47,7 @@ bool looksScrambled(const lineTraits* lines, int n) {
     high += lines[i].high;
     astray += lines[i].nulAstray;
   }
-  return n >= kNoiseLines && astray * 3 >= n * 2 && high * 6 >= bytes && high * 6 <= bytes * 5 &&
+  return n >= 1 && astray * 3 >= n * 2 && high * 6 >= bytes && high * 6 <= bytes * 5 &&
          controls >= 1;
 }
 
@@ -52,7 +58,16 @@ bool judgeBody(noiseWindow* w, const unsigned char* body, int len) {
     w->count--;
   }
   w->line[w->count++] = traitsOf(body, len);
-  return looksScrambled(w->line, w->count);
+  return looksScrambled(&w->line[w->count - 1], 1) ||
+         (w->count == kNoiseLines && looksScrambled(w->line, w->count));
+}
+
+double keyEvidence(const lineTraits& t) {
+  static const double kNoControlBits = std::log2(256.0 / 227);  // 227 bytes are no stray control
+  double bits = t.nulAstray ? 0 : 8;
+  if (t.controls == 0) bits += t.text * kNoControlBits;
+  if (t.high == 0) bits += t.text;
+  return bits;
 }
 
 void noteSent(serverRec* r, uint32_t mono, bool heartbeat) {
@@ -79,9 +94,19 @@ void noteLine(serverRec* r, uint32_t mono, const unsigned char* body, int len) {
   serverHealth& h = r->health;
   h.lines++;
   h.lastLine = mono;
-  // Before any challenge both sides use the default seed, so noise then
+  // Before any challenge both sides use the default seed, so the text then
   // says nothing about the password.
-  if (!h.challenged || !judgeBody(&h.noise, body, len) || h.mismatch) return;
+  if (!h.challenged) return;
+  if (!judgeBody(&h.noise, body, len)) {
+    // Once confirmed only noise changes it: the line path skips the count.
+    if (!h.confirmed) {
+      lineTraits t = len >= kNoiseMinBytes ? h.noise.line[h.noise.count - 1] : traitsOf(body, len);
+      h.confirmed = keyEvidence(t) >= kConfirmBits;
+    }
+    return;
+  }
+  h.confirmed = 0;
+  if (h.mismatch) return;
   h.mismatch = 1;
   log("**Password mismatch for %s: its text does not unscramble; check password= for this "
       "server\n", r->ipPort);
@@ -105,6 +130,7 @@ uint32_t silenceCheckIn(const serverRec* r, uint32_t mono) {
 linkStateKind linkState(const serverRec* r) {
   if (passwordMismatch(r)) return kLinkMismatch;
   if (noAnswer(r)) return kLinkNoAnswer;
+  if (keyConfirmed(r)) return kLinkConfirmed;
   return r->health.answered ? kLinkUp : kLinkWaiting;
 }
 
@@ -117,8 +143,9 @@ void statusLine(const serverRec* r, uint32_t mono, char* out, int size) {
     int32_t ago = static_cast<int32_t>(mono - h.lastLine);
     trf(last, sizeof last, "%ld s ago", static_cast<long>(ago < 0 ? 0 : ago / 1000));
   }
-  trf(out, size, "status %s: challenge %s, last line %s, lines %lu, heartbeats %lu%s%s\n",
+  trf(out, size, "status %s: challenge %s, last line %s, lines %lu, heartbeats %lu%s%s%s\n",
       r->ipPort, h.answered ? "answered" : "not answered", last,
       static_cast<unsigned long>(h.lines), static_cast<unsigned long>(h.heartbeats),
-      passwordMismatch(r) ? ", password mismatch" : "", noAnswer(r) ? ", no answer" : "");
+      keyConfirmed(r) ? ", key confirmed" : "", passwordMismatch(r) ? ", password mismatch" : "",
+      noAnswer(r) ? ", no answer" : "");
 }

@@ -1,6 +1,7 @@
 // What the console can tell about each server's link beyond showing its
 // lines: whether it answers at all, whether its text unscrambles (a wrong
-// password shows as noise), and the counts behind "qzuconstatus". The state
+// password shows as noise, a right one as text that confirms the key), and
+// the counts behind "qzuconstatus". The state
 // is plain bytes inside each server record. Every time here is monotonic
 // milliseconds (trMonoMs), never the tick: a clock set forward or back must
 // not make a server look silent or fresh. The functions take that time as an
@@ -25,6 +26,7 @@ constexpr int kNoiseLines = 3;
 // with.
 struct lineTraits {
   uint16_t bytes;     // the whole body
+  uint16_t text;      // the bytes before the NULs that end it
   uint16_t controls;  // C0 controls other than tab, LF, CR and ESC (NULs
                       // that do not end the body included); DEL
   uint16_t high;      // bytes with the high bit set
@@ -47,17 +49,20 @@ struct serverHealth {
   uint8_t challenged;  // it has sent a challenge
   uint8_t answered;    // a packet carrying its current challenge has gone out
   uint8_t mismatch;    // reported as a wrong password since its last challenge
+  uint8_t confirmed;   // its last judged text showed the key right (see keyEvidence)
   uint8_t silenceLogged;
   noiseWindow noise;   // bodies since its first challenge
 };
 
 struct serverRec;
 
-// The two states a script may ask about (qzuconstatus shows both):
+// The states a script may ask about (qzuconstatus shows them):
 // r's text has been reported as noise since its last challenge;
 bool passwordMismatch(const serverRec* r);
 // r was reported silent and has sent nothing recognisable since.
 bool noAnswer(const serverRec* r);
+// r's current challenge is answered and its text has shown the key right.
+bool keyConfirmed(const serverRec* r);
 
 // The traits of one body of len bytes. Pure.
 lineTraits traitsOf(const unsigned char* body, int len);
@@ -68,15 +73,32 @@ lineTraits traitsOf(const unsigned char* body, int len);
 // server ends its text with not at the body's end. Text in a code page or
 // GBK has the high bits but no controls; engine colour bytes have controls
 // but no high bits; a server's text always ends with its NUL. So this needs
-// all three, over kNoiseLines bodies: the NUL astray in two of three, the
+// all three, over the n bodies (n >= 1): the NUL astray in two of three, the
 // high bits between a sixth and five sixths, and a control at least. The
 // keystream starts afresh in every body, so short bodies show much the same
 // bytes of it again; the bounds are that wide for this. Pure.
 bool looksScrambled(const lineTraits* lines, int n);
 
-// Adds a body to w when it is long enough to judge; true when w is then full
-// and looksScrambled holds for it.
+// Adds a body to w when it is long enough to judge; true when looksScrambled
+// holds for the full window, or for that body alone: one body with all three
+// traits is noise whatever the others are, and the window is for the short
+// bodies that alone say too little.
 bool judgeBody(noiseWindow* w, const unsigned char* body, int len);
+
+// How strongly one body shows that its key is right, in bits: about how
+// unlikely a wrong key is to yield traits as text-like. A wrong key makes
+// every byte as good as random, so the NUL that ends the text, and none
+// before it, comes with odds of 1 in 256 (8 bits); n text bytes without a
+// stray control with (227/256)^n; without a high bit with 2^-n. Bytes of
+// random text are spread over all three classes, so the odds of two traits
+// together are no larger than their product and the bits add. Pure.
+double keyEvidence(const lineTraits& t);
+
+// The bits a single body needs to confirm its key: a wrong key yields that
+// about once in 2^17 bodies (there are seven ways to reach it). Common
+// server lines reach it alone: 11 ASCII characters and the NUL, or 70 bytes
+// of UTF-8 or a code page with the NUL.
+constexpr double kConfirmBits = 20;
 
 // After a packet to r has left (a heartbeat when heartbeat is set).
 void noteSent(serverRec* r, uint32_t mono, bool heartbeat);
@@ -87,9 +109,10 @@ void noteChallenge(serverRec* r);
 void noteHeard(serverRec* r);
 // When the body of a datagram from r (len bytes behind the header, just
 // unscrambled, before anything is made printable) is about to be shown at
-// monotonic time mono; logs the password mismatch once per challenge. The
-// keystream depends on the password only, so the bodies of earlier
-// challenges count as well.
+// monotonic time mono; logs the password mismatch once per challenge, and
+// marks the key confirmed when the body reaches kConfirmBits (until a body
+// looks scrambled). The keystream depends on the password only, so the
+// bodies of earlier challenges count as well.
 void noteLine(serverRec* r, uint32_t mono, const unsigned char* body, int len);
 // Logs once when r has been silent for kSilenceMs since the first packet.
 void checkSilence(serverRec* r, uint32_t mono);
@@ -98,9 +121,11 @@ void checkSilence(serverRec* r, uint32_t mono);
 uint32_t silenceCheckIn(const serverRec* r, uint32_t mono);
 
 // The state of r's link as a script needs it, from the same facts as the
-// status line: kLinkMismatch, kLinkNoAnswer, kLinkUp (its current challenge
-// has been answered) or kLinkWaiting (nothing of that yet).
-enum linkStateKind { kLinkWaiting, kLinkUp, kLinkMismatch, kLinkNoAnswer };
+// status line: kLinkMismatch, kLinkNoAnswer, kLinkConfirmed (its current
+// challenge has been answered and its text shows the key right), kLinkUp
+// (answered, the key not shown right yet) or kLinkWaiting (nothing of that
+// yet).
+enum linkStateKind { kLinkWaiting, kLinkUp, kLinkMismatch, kLinkNoAnswer, kLinkConfirmed };
 linkStateKind linkState(const serverRec* r);
 
 // The "qzuconstatus" line for r at mono, with its "\n", into out (size bytes).

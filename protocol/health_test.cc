@@ -160,6 +160,73 @@ TEST(LooksScrambled, WrongKeysAreFoundWithinThreeLines) {
               detectedShare(shortest, 10000) * 100);
 }
 
+// What a script's wait sees of a wrong key: the first body judged (a
+// greeting, or the answer to its command). The share of wrong keys that one
+// such body reports as a mismatch, and the share it confirms (which must
+// practically never happen: a script would take the session for sound).
+struct firstBodyShares {
+  double mismatch, confirmed;
+};
+firstBodyShares firstBody(const std::vector<bytes>& lines, int keys) {
+  std::mt19937 pick(23);
+  int mismatch = 0, confirmed = 0;
+  for (int k = 0; k < keys; k++) {
+    uint32_t seed = pick();
+    if (seed == rightSeed()) seed++;
+    noiseWindow w = {};
+    bytes body = bodyUnder(seed, lines[k % lines.size()]);
+    bool noisy = judge(&w, body);
+    mismatch += noisy;
+    lineTraits t = traitsOf(reinterpret_cast<const unsigned char*>(body.data()), int(body.size()));
+    confirmed += !noisy && keyEvidence(t) >= kConfirmBits;
+  }
+  return {double(mismatch) / keys, double(confirmed) / keys};
+}
+
+TEST(KeyEvidence, WrongKeysPracticallyNeverConfirm) {
+  std::vector<bytes> lines(std::begin(kServerLines), std::end(kServerLines));
+  firstBodyShares s = firstBody(lines, 100000);
+  std::printf("wrong keys, one server line: mismatch %.2f %%, confirmed %.4f %%\n",
+              s.mismatch * 100, s.confirmed * 100);
+  EXPECT_LE(s.confirmed, 0.0001);
+  // What a wrong password gets back from the stand-in: its greetings.
+  std::vector<bytes> greetings;
+  for (unsigned c : {0x3a7f19c2u, 0x0badf00du, 0x12345678u, 0xfedcba98u}) {
+    char text[80];
+    std::snprintf(text, sizeof text, "qzstandin 127.0.0.1:41234 welcome admin, challenge %08x\n",
+                  c);
+    greetings.push_back(text);
+  }
+  s = firstBody(greetings, 100000);
+  std::printf("wrong keys, one stand-in greeting: mismatch %.2f %%, confirmed %.4f %%\n",
+              s.mismatch * 100, s.confirmed * 100);
+  EXPECT_LE(s.confirmed, 0.0001);
+  EXPECT_GE(s.mismatch, 0.99);
+}
+
+TEST(KeyEvidence, WhatConfirmsAlone) {
+  struct {
+    const char* label;
+    bytes text;
+    bool withNul, confirms;
+  } rows[] = {
+      {"server line", "Map changed to harbour\n", true, true},
+      {"the stand-in's echo", "echo: status\n", true, true},
+      {"server line without its NUL", "Round 4 started on dunes, 12 players online\n", false, true},
+      {"engine colour bytes", "\x01Red\x02 team \x03scored\x04 a point\n", true, true},
+      {"UTF-8, 70 bytes", bytes(34, '\xd0') + bytes(35, '\xb0') + "\n", true, true},
+      {"UTF-8, 30 bytes", bytes(29, '\xd0') + "\n", true, false},
+      {"short", "gg\n", true, false},
+      {"controls and high bits", "\x01\xc8\xe2\xe0\xed\x02: \x03\xef\xf0\xe8 Red team scored\n",
+       true, false},
+  };
+  for (const auto& r : rows) {
+    bytes body = bodyUnder(rightSeed(), r.text, r.withNul);
+    lineTraits t = traitsOf(reinterpret_cast<const unsigned char*>(body.data()), int(body.size()));
+    EXPECT_EQ(r.confirms, keyEvidence(t) >= kConfirmBits) << r.label << ": " << keyEvidence(t);
+  }
+}
+
 class HealthTest : public coreTest {
  protected:
   void SetUp() override {
@@ -195,16 +262,50 @@ TEST_F(HealthTest, MismatchIsReportedOncePerChallenge) {
   noteChallenge(r_);
   EXPECT_EQ("", line(good, 2000));
   EXPECT_EQ("", line(good, 2100));
-  EXPECT_EQ("", line(bad, 2500)) << "two readable lines of three";
-  EXPECT_EQ(report, line(bad, 3000)) << "most of the last three are noise";
+  EXPECT_EQ(report, line(bad, 2500)) << "one long noisy body is enough";
   EXPECT_EQ("", line(bad, 4000)) << "once per challenge";
   EXPECT_NE(std::string::npos, status(5000).find(", password mismatch"));
   EXPECT_TRUE(passwordMismatch(r_));
   noteChallenge(r_);
   EXPECT_FALSE(passwordMismatch(r_)) << "a new challenge clears it";
-  // The key depends on the password alone: the lines before this challenge
-  // still count, so one more noisy greeting is enough.
-  EXPECT_EQ(report, line(bad, 6000));
+  EXPECT_EQ(report, line(bad, 6000)) << "and the next noisy greeting tells it again";
+}
+
+// Short bodies say little each; the last three together are judged.
+TEST_F(HealthTest, ShortBodiesAreJudgedTogether) {
+  // Each lacks one trait of noise: the first two a control, the last its NUL astray.
+  const bytes noControl("\x8fq\xa0x\xf1z\xc4m\x99w\xe8k\xb3p\xd2", 15);
+  const bytes nulAtEnd("\x8f\x03\xa0x\xf1\x12q\xc4\x7fz\x99w\xe8k\xb3\0", 16);
+  noteChallenge(r_);
+  EXPECT_EQ("", line(noControl + "a", 1000));
+  EXPECT_EQ("", line(noControl + "b", 1100));
+  EXPECT_NE("", line(nulAtEnd, 1200)) << "all three traits over the window";
+}
+
+TEST_F(HealthTest, TheKeyIsConfirmedByTextUntilNoiseComes) {
+  const bytes good = bodyUnder(rightSeed(), "Player joined: admin (slot 3)\n");
+  const bytes bad = bodyUnder(1234567u, "Player joined: admin (slot 3)\n");
+  line(good, 500);
+  noteSent(r_, 600, true);
+  EXPECT_EQ(kLinkWaiting, linkState(r_)) << "before any challenge the text says nothing";
+  noteChallenge(r_);
+  noteSent(r_, 1000, true);
+  EXPECT_EQ(kLinkUp, linkState(r_)) << "answered, nothing shown yet";
+  line(bodyUnder(rightSeed(), "gg\n"), 1100);
+  EXPECT_EQ(kLinkUp, linkState(r_)) << "too short to tell";
+  line(good, 1200);
+  EXPECT_EQ(kLinkConfirmed, linkState(r_));
+  EXPECT_NE(std::string::npos, status(1300).find(", key confirmed\n"));
+  noteChallenge(r_);
+  EXPECT_EQ(kLinkWaiting, linkState(r_)) << "a new challenge must be answered first";
+  noteSent(r_, 1400, true);
+  EXPECT_EQ(kLinkConfirmed, linkState(r_)) << "the key is the same";
+  line(bad, 1500);
+  EXPECT_EQ(kLinkMismatch, linkState(r_));
+  EXPECT_EQ(std::string::npos, status(1600).find("confirmed"));
+  noteChallenge(r_);
+  noteSent(r_, 1700, true);
+  EXPECT_EQ(kLinkUp, linkState(r_)) << "noise withdrew the confirmation";
 }
 
 TEST_F(HealthTest, SilenceIsReportedOnceThenTheFirstAnswer) {

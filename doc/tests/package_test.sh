@@ -2,7 +2,9 @@
 # Builds the tarball from the build tree, in a scratch folder, and checks its
 # file list: the programs, their manual pages, the documents and examples and
 # the bash completion. When dpkg-deb is present the Debian package is built
-# too and its control fields and paths checked.
+# too and its control fields and paths checked, and Debian's own checker
+# lintian must find no error in it (installed with apt-get when missing and
+# run as root; skipped with a note otherwise).
 # Usage: package_test.sh <cpack> <build dir>
 # Exits 77 when cpack is missing.
 cpack=$1
@@ -16,14 +18,16 @@ check "the package has a version" [ -n "$version" ]
 # The paths every package holds, below its prefix.
 want=(
   bin/qzucon bin/qzuconctl bin/qzstandin bin/qzload
-  share/man/man1/qzucon.1 share/man/man1/qzuconctl.1 share/man/man1/qzstandin.1
-  share/man/man1/qzload.1
-  share/doc/qzucon/README.md
+  share/man/man1/qzucon.1.gz share/man/man1/qzuconctl.1.gz share/man/man1/qzstandin.1.gz
+  share/man/man1/qzload.1.gz
+  share/doc/qzucon/README.md share/doc/qzucon/LICENSE share/doc/qzucon/copyright
+  share/doc/qzucon/changelog.gz
   share/doc/qzucon/examples/qzucon.ini
   share/doc/qzucon/examples/qzucon@.service
   share/doc/qzucon/examples/qzucon.logrotate
   share/doc/qzucon/examples/qzucon-oneshot
   share/doc/qzucon/examples/qzucon-service-setup
+  share/doc/qzucon/examples/qzucon-start
   share/doc/qzucon/guide.md share/doc/qzucon/performance.md
   share/doc/qzucon/examples/send-tcp.sh
   share/doc/qzucon/examples/send-udp.sh
@@ -69,6 +73,17 @@ if "$cpack" -G DEB --config "$build/CPackConfig.cmake" -B "$scratch/deb" >"$scra
     check "the Debian package has version $version" [ "$(dpkg-deb -f "$deb" Version)" = "$version" ]
     check "the Debian package depends on the C library" \
       grep -q libc6 <<<"$(dpkg-deb -f "$deb" Depends)"
+    if ! command -v lintian >/dev/null && [ "$(id -u)" = 0 ]; then
+      apt-get install -y -q lintian >"$scratch/apt.out" 2>&1
+    fi
+    if command -v lintian >/dev/null; then
+      lintian --fail-on error "$deb" >"$scratch/lintian.out" 2>&1
+      status=$?
+      cat "$scratch/lintian.out"
+      check "lintian finds no error in the Debian package (status $status)" [ "$status" = 0 ]
+    else
+      echo "no lintian (and not root to install it): the Debian package not checked by it"
+    fi
   fi
 else
   fail "cpack -G DEB"

@@ -2,8 +2,8 @@
 # The service guide as far as a machine without a running systemd allows:
 # qzucon-service-setup makes a (temporary) service user and the configuration
 # folder; that user reads its file through the folder's group and runs the
-# console headless in the unit's working folder against a stand-in, as the
-# unit would start it. With the folder root's alone, as an older guide had
+# console headless in the unit's working folder against a stand-in, started
+# by qzucon-start as the unit would start it. With the folder root's alone, as an older guide had
 # it, the console names the file and the reason and exits with status 2.
 # Finally systemd-analyze verify reads the unit with what it needs: the
 # program and its man page where it looks.
@@ -52,23 +52,14 @@ check "the folder is root's, open to the group" \
 check "the file is the user's alone" \
   [ "$(stat -c '%U %G %a' "$scratch/etc/site.ini")" = "$user $user 600" ]
 
-# What LogsDirectory= and the unit's other lines give the console.
+# The console as the unit starts it, by the example script for hosts
+# without systemd, with this test's folders; it makes the log and runtime
+# folders as LogsDirectory= and RuntimeDirectory= do.
 work=$scratch/log/site
-mkdir -p "$work"
-chown "$user:$user" "$work"
-chmod 0700 "$work"
-# What RuntimeDirectory= and XDG_RUNTIME_DIR= give it: a folder of the
-# service user's alone for the control socket.
-run=$scratch/run/site
-mkdir -p "$run"
-chown "$user:$user" "$run"
-chmod 0700 "$run"
-# as_service: the console as the unit starts it; the subshell becomes it.
+run=$scratch/run/qzucon-site
 as_service() {
-  export XDG_RUNTIME_DIR=$run
-  cd "$work" && umask 0077 &&
-    exec setpriv --reuid="$user" --regid="$user" --init-groups \
-      "$console" ini="$scratch/etc/site.ini" </dev/null >>"$scratch/service.out" 2>&1
+  QZUCON=$console QZUCON_USER=$user QZUCON_ETC=$scratch/etc QZUCON_LOGS=$scratch/log \
+    QZUCON_RUN=$scratch/run exec sh "$examples/qzucon-start" site >>"$scratch/service.out" 2>&1
 }
 (as_service) &
 service=$!
@@ -89,6 +80,8 @@ ctl_status() {
     grep -qF "challenge answered" "$scratch/ctl.out"
 }
 check "qzuconctl reaches it in its runtime folder" ctl_status
+check "the log and runtime folders are the user's alone" \
+  [ "$(stat -c '%U %a' "$work") $(stat -c '%U %a' "$run")" = "$user 700 $user 700" ]
 check "the log files are the user's alone" \
   [ "$(stat -c '%U %a' "$work/qzucon.log")" = "$user 600" ]
 check "no password mismatch" [ "$(count_of "$work/qzucon.log" "Password mismatch")" -eq 0 ]
