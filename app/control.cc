@@ -9,6 +9,7 @@
 
 #include "app/bounded.h"
 #include "app/globals.h"
+#include "app/journal.h"
 #include "app/log.h"
 #include "input/admin_input.h"
 #include "input/commands.h"
@@ -189,6 +190,7 @@ void runTyped(ctlClient* c, int sock, uint32_t tick, uint32_t mono, const char* 
 void sendTo(ctlClient* c, int sock, uint32_t tick, uint32_t mono, serverRec* r, const char* command) {
   sendCommand(sock, tick, mono, r, command);
   g_noscreenlog = 1;  // in the file, as a typed command is
+  tagNextCommand(r, kSourceControl, static_cast<long>(c->uid));
   log("Control: to %s: %s\n", r->ipPort, command);
   g_noscreenlog = 0;
   sendLine(c, "sent %s %s\n", r->ipPort, linkWord(r));
@@ -329,6 +331,7 @@ bool admitClient(uint32_t mono) {
     if (c.fd >= 0) continue;
     c = ctlClient();
     c.fd = fd;
+    c.uid = uid;
     return true;
   }
   trSendNow(fd, "error too many control clients\n", 31);

@@ -37,6 +37,7 @@ constexpr int kCtlRequestChars = 1024;  // longer request lines are refused
 
 struct ctlClient {
   int fd = -1;  // -1 when the slot is free
+  unsigned uid = 0;  // its user, as the kernel says
   char in[kCtlRequestChars + 1] = {};
   int inLen = 0;
   bool overlong = false;   // the line being read is too long: skipped to its end

@@ -1,6 +1,7 @@
 // Link health of each server: silence, noise after a challenge, counters.
 #include "protocol/health.h"
 
+#include "app/journal.h"
 #include "app/log.h"
 #include "protocol/server.h"
 #include "runtime/text.h"
@@ -71,7 +72,10 @@ void noteChallenge(serverRec* r) {
 
 void noteHeard(serverRec* r) {
   serverHealth& h = r->health;
-  if (!h.heard && h.silenceLogged) log("**First answer from %s\n", r->ipPort);
+  if (!h.heard && h.silenceLogged) {
+    tagNextLine(r, kPrioNotice, kEventAnswerAgain);
+    log("**First answer from %s\n", r->ipPort);
+  }
   h.heard = 1;
 }
 
@@ -83,6 +87,7 @@ void noteLine(serverRec* r, uint32_t mono, const unsigned char* body, int len) {
   // says nothing about the password.
   if (!h.challenged || !judgeBody(&h.noise, body, len) || h.mismatch) return;
   h.mismatch = 1;
+  tagNextLine(r, kPrioWarning, kEventMismatch);
   log("**Password mismatch for %s: its text does not unscramble; check password= for this "
       "server\n", r->ipPort);
 }
@@ -90,6 +95,7 @@ void noteLine(serverRec* r, uint32_t mono, const unsigned char* body, int len) {
 void checkSilence(serverRec* r, uint32_t mono) {
   if (silenceCheckIn(r, mono) != 0) return;
   r->health.silenceLogged = 1;
+  tagNextLine(r, kPrioWarning, kEventNoAnswer);
   log("**No answer from %s after %d s: server down, wrong myaddr= or a firewall?\n", r->ipPort,
       static_cast<int>(kSilenceMs / 1000));
 }

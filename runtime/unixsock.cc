@@ -30,6 +30,18 @@ bool unixAddr(const char* path, sockaddr_un* a) {
 
 int trUnixSocket() { return socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0); }
 
+int trUnixDgramSocket() { return socket(AF_UNIX, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0); }
+
+int trSndbuf(int h, int bytes) { return setsockopt(h, SOL_SOCKET, SO_SNDBUF, &bytes, sizeof bytes); }
+
+int trFdIdentity(int fd, unsigned long long* dev, unsigned long long* ino) {
+  struct stat st;
+  if (fstat(fd, &st) != 0) return -1;
+  *dev = st.st_dev;
+  *ino = st.st_ino;
+  return 0;
+}
+
 int trUnixBind(int h, const char* path, unsigned mask) {
   sockaddr_un a;
   if (!unixAddr(path, &a)) return -1;
