@@ -54,6 +54,16 @@ journalTags defaultTags(const char* msg) {
   return t;
 }
 
+// At start-up only, within its budget: waits a little for journald's queue.
+bool waitAtStart() {
+  journalState& j = g_journal;
+  if (j.running || j.startWaitedMs >= kJournalStartWaitMs) return false;
+  uint32_t from = trMonoMs();
+  int ready = trWaitWritable(j.fd, static_cast<unsigned>(kJournalStartWaitMs - j.startWaitedMs));
+  j.startWaitedMs += static_cast<int>(trMonoMs() - from);
+  return ready == 1;
+}
+
 // Sends n entries with one call per run the kernel takes; the rest of a run
 // that stopped short are counted lost, never kept for another try.
 void sendEntries(mmsghdr* msgs, int n) {
@@ -66,6 +76,7 @@ void sendEntries(mmsghdr* msgs, int n) {
       continue;
     }
     int err = trLastError();
+    if (err == EAGAIN && waitAtStart()) continue;
     if (err == EMSGSIZE) {  // an entry larger than a datagram: that one alone
       countDropped(1, err);
       done++;
@@ -106,12 +117,15 @@ void resetJournal() {
   if (j.fd >= 0) trClosesocket(j.fd);
   j.mode = kJournalAuto;
   j.fd = -1;
-  j.screenIsJournal = j.tagged = j.connected = j.reported = j.reportedGone = false;
+  j.screenIsJournal = j.tagged = j.connected = j.reported = j.reportedGone = j.running = false;
+  j.startWaitedMs = 0;
   j.entries = j.bytes = 0;
   j.unreported = 0;
   j.lastError = 0;
   j.reportedAt = j.triedAt = 0;
 }
+
+void journalRunning() { g_journal.running = true; }
 
 bool journalOn() { return g_journal.fd >= 0; }
 

@@ -21,6 +21,10 @@ constexpr int kJournalBatch = 1024;          // entries held in a pass before th
 constexpr int kJournalBytes = 512 << 10;     // their bytes
 constexpr int kJournalEntryChars = 8 << 10;  // one entry: the longest message and its fields
 constexpr int kJournalQuietSecs = 60;        // between two reports of entries not taken
+// Before the main loop nothing waits for the console, and a configuration of
+// a thousand servers says four thousand lines at once: up to this long in
+// all, start-up waits for the journal's queue instead of losing them.
+constexpr int kJournalStartWaitMs = 500;
 
 // "journal=": on when standard error is the journal (auto), always, or never.
 enum journalMode { kJournalAuto, kJournalOn, kJournalOff };
@@ -40,6 +44,8 @@ struct journalState {
   bool reportedGone = false;  // the last report was of a journal gone, not of a full queue
   uint32_t reportedAt = 0;    // monotonic ms
   bool connected = false;
+  bool running = false;  // the main loop runs: never wait for the journal
+  int startWaitedMs = 0;  // of kJournalStartWaitMs
   time_t triedAt = 0;  // the last try to reach the journal
 };
 
@@ -47,6 +53,8 @@ struct journalState {
 // to the journal, and connects to it. Said once when "journal=on" finds no
 // journal; auto mode without one is quietly off.
 void startJournal();
+// From here on the journal is never waited for (the main loop starts).
+void journalRunning();
 // Off, nothing held or counted: program-start state (the setting back to auto).
 void resetJournal();
 bool journalOn();

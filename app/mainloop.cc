@@ -119,6 +119,7 @@ bool qzucon() {
   if (g_UDPlistenport) openLocal(&g_UDPsock, 0, g_UDPlistenport);
   controlOpen(atoul(strchr(g_myaddr, ':') + 1) & 0xFFFF);
   announce();
+  journalRunning();
   unsigned pause = 1;
   uint32_t last = trMonoMs();
   for (bool first = true; !g_exit; first = false) {

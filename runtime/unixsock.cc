@@ -2,6 +2,7 @@
 #include "runtime/unixsock.h"
 
 #include <dirent.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -31,6 +32,12 @@ bool unixAddr(const char* path, sockaddr_un* a) {
 int trUnixSocket() { return socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0); }
 
 int trUnixDgramSocket() { return socket(AF_UNIX, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0); }
+
+int trWaitWritable(int h, unsigned ms) {
+  pollfd p = {h, POLLOUT, 0};
+  int r = poll(&p, 1, ms > 60000 ? 60000 : static_cast<int>(ms));
+  return r > 0 ? ((p.revents & POLLOUT) ? 1 : -1) : r;
+}
 
 int trSndbuf(int h, int bytes) { return setsockopt(h, SOL_SOCKET, SO_SNDBUF, &bytes, sizeof bytes); }
 

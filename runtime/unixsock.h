@@ -13,6 +13,9 @@ constexpr int kUnixPathChars = 107;  // sun_path less its terminator
 int trUnixSocket();
 // A new Unix datagram socket, non-blocking and close-on-exec; handle or -1.
 int trUnixDgramSocket();
+// Waits up to ms for h to take a datagram (poll for POLLOUT): 1 when it
+// will, 0 when the time ran out, -1 on error.
+int trWaitWritable(int h, unsigned ms);
 // Asks for a send buffer of bytes (SO_SNDBUF): 0 or -1.
 int trSndbuf(int h, int bytes);
 // Binds h to path with the process's file mask set to mask for the bind
