@@ -124,10 +124,18 @@ TEST_F(ConfigTest, ServerCommitsAndDropsLogins) {
 }
 
 TEST_F(ConfigTest, WriteiniRoundTrip) {
-  const char* tokens[] = {"qzuconlog  console.log ", "TCPlistenport=2001", "UDPlistenport=2002",
-                          "localusers=any", "journal=off",
-                          "myaddr=127.0.0.1:24350", "server=127.0.0.1:28100", "login=admin",
-                          "password=se cret%s", "server=host.example:1", "login=", "password=x"};
+  const char* tokens[] = {"qzuconlog  console.log ",
+                          "TCPlistenport=2001",
+                          "UDPlistenport=2002",
+                          "localusers=any",
+                          "journal=off",
+                          "myaddr=127.0.0.1:24350",
+                          "server=127.0.0.1:28100",
+                          "login=admin",
+                          "password=se cret%s",
+                          "server=host.example:1",
+                          "login=",
+                          "password=x"};
   for (const char* t : tokens) parseInput(t);
   commitPendingServer();
   testing::internal::CaptureStdout();

@@ -31,9 +31,9 @@ enum journalMode { kJournalAuto, kJournalOn, kJournalOff };
 
 struct journalState {
   journalMode mode = kJournalAuto;
-  int fd = -1;                // connected to the journal's socket; -1 when off
+  int fd = -1;                   // connected to the journal's socket; -1 when off
   bool screenIsJournal = false;  // standard output is the journal: its copy is left out
-  journalTags next;           // what the next message is, when tagged
+  journalTags next;              // what the next message is, when tagged
   bool tagged = false;
   int entries = 0, bytes = 0;  // the pass's entries in text
   int off[kJournalBatch], len[kJournalBatch];
@@ -44,9 +44,9 @@ struct journalState {
   bool reportedGone = false;  // the last report was of a journal gone, not of a full queue
   uint32_t reportedAt = 0;    // monotonic ms
   bool connected = false;
-  bool running = false;  // the main loop runs: never wait for the journal
+  bool running = false;   // the main loop runs: never wait for the journal
   int startWaitedMs = 0;  // of kJournalStartWaitMs
-  time_t triedAt = 0;  // the last try to reach the journal
+  time_t triedAt = 0;     // the last try to reach the journal
 };
 
 // Decides from g_journal.mode and the standard descriptors whether lines go

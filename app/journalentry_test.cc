@@ -58,7 +58,8 @@ TEST(JournalEntry, FieldsOfEachKindOfLine) {
        "MESSAGE_ID=0e4b9dc419634ca69e98ef10a6d76519\n"},
       {"control command", "Control: to 10.0.0.7:2302: status\n", command,
        "MESSAGE=Control: to 10.0.0.7:2302: status\nPRIORITY=5\nSYSLOG_IDENTIFIER=qzucon\n"
-       "QZUCON_KIND=command\nQZUCON_SERVER=10.0.0.7:2302\nQZUCON_SOURCE=control\nQZUCON_UID=1000\n"},
+       "QZUCON_KIND=command\nQZUCON_SERVER=10.0.0.7:2302\nQZUCON_SOURCE=control\nQZUCON_UID="
+       "1000\n"},
       {"typed command", "qzuconlist\n", typed,
        "MESSAGE=qzuconlist\nPRIORITY=5\nSYSLOG_IDENTIFIER=qzucon\nQZUCON_KIND=command\n"
        "QZUCON_SOURCE=keyboard\n"},
@@ -69,7 +70,8 @@ TEST(JournalEntry, FieldsOfEachKindOfLine) {
            "PRIORITY=6\nSYSLOG_IDENTIFIER=qzucon\nQZUCON_KIND=server\n"
            "QZUCON_SERVER=10.0.0.7:2302\n"},
       {"only the last line end dropped", "x\n\n", journalTags(),
-       binaryField("MESSAGE", "x\n") + "PRIORITY=5\nSYSLOG_IDENTIFIER=qzucon\nQZUCON_KIND=console\n"},
+       binaryField("MESSAGE", "x\n") +
+           "PRIORITY=5\nSYSLOG_IDENTIFIER=qzucon\nQZUCON_KIND=console\n"},
   };
   for (const auto& c : cases) EXPECT_EQ(entryOf(c.text, c.tags), c.want) << c.label;
 }
@@ -112,9 +114,16 @@ TEST(JournalEntry, StreamIdentity) {
     const char* value;
     bool want;
   } cases[] = {
-      {"2049:123456", true}, {"2049:123457", false}, {"2050:123456", false},
-      {"2049:123456x", false}, {"2049:", false}, {":123456", false},
-      {"", false}, {nullptr, false}, {"2049123456", false}, {"-1:123456", false},
+      {"2049:123456", true},
+      {"2049:123457", false},
+      {"2050:123456", false},
+      {"2049:123456x", false},
+      {"2049:", false},
+      {":123456", false},
+      {"", false},
+      {nullptr, false},
+      {"2049123456", false},
+      {"-1:123456", false},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(journalStreamIs(c.value, 2049, 123456), c.want) << (c.value ? c.value : "null");

@@ -14,22 +14,28 @@
 #ifndef QZUCON_APP_LINEKINDS_H_
 #define QZUCON_APP_LINEKINDS_H_
 
-#define QZUCON_BOUNDED_LINES(X)                                                                   \
-  X(kUnknownSender, kAboutAnyone, kPrioWarning, kEventNone,"**Ignoring packet from %s - unknown source address / header",  \
-    "\n")                                                                                         \
-  X(kTcpDenied, kAboutAnyone, kPrioWarning, kEventNone, "TCP Connection Request Denied from %s", "\n")                      \
-  X(kTcpBusy, kAboutAnyone, kPrioWarning, kEventNone, "TCP Local Connection Request Denied: TCP Socket already open", "\n") \
-  X(kTcpOtherUser, kAboutAnyone, kPrioWarning, kEventNone, "**Refused local TCP input from %s: another user", "\n")         \
-  X(kTcpUnverified, kAboutAnyone, kPrioWarning, kEventNone,                                                                 \
-    "**Refused local TCP input from %s: sender could not be verified", "\n")                      \
-  X(kUdpOtherUser, kAboutAnyone, kPrioWarning, kEventNone, "**Refused local UDP input from %s: another user", "\n")         \
-  X(kUdpUnverified, kAboutAnyone, kPrioWarning, kEventNone,                                                                 \
-    "**Refused local UDP input from %s: sender could not be verified", "\n")                      \
-  X(kShortPacket, kAboutServer, kPrioWarning, kEventNone, "**Ignoring short packet from %s", " [%s]\n")                     \
-  X(kNewChallenge, kAboutServer, kPrioNotice, kEventChallenge, "Received Server Challenge from %s",                             \
-    ", was=%02x%02x%02x%02x, now=%02x%02x%02x%02x\n")                                          \
-  X(kCtlOtherUser, kAboutAnyone, kPrioWarning, kEventNone, "**Refused control connection from user %s: another user", "\n")  \
-  X(kCtlUnverified, kAboutAnyone, kPrioWarning, kEventNone,                                                                 \
+#define QZUCON_BOUNDED_LINES(X)                                                                  \
+  X(kUnknownSender, kAboutAnyone, kPrioWarning, kEventNone,                                      \
+    "**Ignoring packet from %s - unknown source address / header", "\n")                         \
+  X(kTcpDenied, kAboutAnyone, kPrioWarning, kEventNone, "TCP Connection Request Denied from %s", \
+    "\n")                                                                                        \
+  X(kTcpBusy, kAboutAnyone, kPrioWarning, kEventNone,                                            \
+    "TCP Local Connection Request Denied: TCP Socket already open", "\n")                        \
+  X(kTcpOtherUser, kAboutAnyone, kPrioWarning, kEventNone,                                       \
+    "**Refused local TCP input from %s: another user", "\n")                                     \
+  X(kTcpUnverified, kAboutAnyone, kPrioWarning, kEventNone,                                      \
+    "**Refused local TCP input from %s: sender could not be verified", "\n")                     \
+  X(kUdpOtherUser, kAboutAnyone, kPrioWarning, kEventNone,                                       \
+    "**Refused local UDP input from %s: another user", "\n")                                     \
+  X(kUdpUnverified, kAboutAnyone, kPrioWarning, kEventNone,                                      \
+    "**Refused local UDP input from %s: sender could not be verified", "\n")                     \
+  X(kShortPacket, kAboutServer, kPrioWarning, kEventNone, "**Ignoring short packet from %s",     \
+    " [%s]\n")                                                                                   \
+  X(kNewChallenge, kAboutServer, kPrioNotice, kEventChallenge,                                   \
+    "Received Server Challenge from %s", ", was=%02x%02x%02x%02x, now=%02x%02x%02x%02x\n")       \
+  X(kCtlOtherUser, kAboutAnyone, kPrioWarning, kEventNone,                                       \
+    "**Refused control connection from user %s: another user", "\n")                             \
+  X(kCtlUnverified, kAboutAnyone, kPrioWarning, kEventNone,                                      \
     "**Refused control connection: its user could not be verified", "\n")
 
 enum lineScope { kAboutAnyone, kAboutServer };

@@ -39,7 +39,9 @@ int trWaitWritable(int h, unsigned ms) {
   return r > 0 ? ((p.revents & POLLOUT) ? 1 : -1) : r;
 }
 
-int trSndbuf(int h, int bytes) { return setsockopt(h, SOL_SOCKET, SO_SNDBUF, &bytes, sizeof bytes); }
+int trSndbuf(int h, int bytes) {
+  return setsockopt(h, SOL_SOCKET, SO_SNDBUF, &bytes, sizeof bytes);
+}
 
 int trFdIdentity(int fd, unsigned long long* dev, unsigned long long* ino) {
   struct stat st;

@@ -409,8 +409,8 @@ TEST(LoadArgs, ReadsValuesAndRefusesBadOnes) {
 TEST(LoadArgs, NewRunsAndTheirCombinations) {
   loadOptions o;
   ASSERT_EQ(0, parse({"/b/qzload", "--script", "udp", "--rate", "20", "--commands", "10",
-                      "--batch-bytes", "300", "--stdin", "tty", "--servers", "10000",
-                      "--strace", "/usr/bin/strace", "--token", "journal=on"},
+                      "--batch-bytes", "300", "--stdin", "tty", "--servers", "10000", "--strace",
+                      "/usr/bin/strace", "--token", "journal=on"},
                      &o));
   EXPECT_EQ(kScriptUdp, o.script);
   EXPECT_EQ(10, o.commands);
