@@ -4,6 +4,7 @@
 #include <cstdarg>
 
 #include "app/globals.h"
+#include "app/journal.h"
 #include "app/log.h"
 #include "runtime/text.h"
 
@@ -12,33 +13,40 @@ namespace {
 struct kindText {
   const char* line;    // the whole line's format
   const char* quoted;  // its start up to and with the peer: what a summary quotes
+  int priority;        // in the journal
+  journalEvent event;
 };
 
-#define QZUCON_LINE_KIND_TEXT(name, scope, quoted, rest) {quoted rest, quoted},
+#define QZUCON_LINE_KIND_TEXT(name, scope, priority, event, quoted, rest) \
+  {quoted rest, quoted, priority, event},
 const kindText kKindTexts[kLineKinds] = {QZUCON_BOUNDED_LINES(QZUCON_LINE_KIND_TEXT)};
 #undef QZUCON_LINE_KIND_TEXT
 
 constexpr char kAnyPeer[] = "...";  // the peer in the summary of a kind about anyone
 constexpr int kQuoteChars = 511;    // a server's address and the text around it
 
-void sumUp(uint32_t held, lineKind kind, const char* who) {
+void sumUp(uint32_t held, lineKind kind, const serverRec* about, const char* who) {
   if (held == 0) return;
   const char* quoted = kKindTexts[kind].quoted;
   while (*quoted == '*') quoted++;  // the summary carries its own mark
   char quote[kQuoteChars + 1];
   trf(quote, sizeof quote, quoted, who);
+  tagNextLine(about, kPrioWarning);
   log("**%lu more lines like \"%s\" in the last second\n", static_cast<unsigned long>(held), quote);
 }
 
 // Counts one line of kind in l, sums up the ended second, and prints the
-// line from the values in ap when it may be logged.
-bool logLine(lineLimit* l, lineKind kind, const char* who, uint32_t tick, va_list ap) {
+// line from the values in ap when it may be logged. about is the server of a
+// kind about a server, else null; who is what the summary names.
+bool logLine(lineLimit* l, lineKind kind, serverRec* about, const char* who, uint32_t tick,
+             va_list ap) {
   uint32_t ended = 0;
   bool ok = limitLine(l, tick, &ended) != 0;
-  sumUp(ended, kind, who);
+  sumUp(ended, kind, about, who);
   if (!ok) return false;
   char line[kLogMessageChars + 1];  // log cuts its messages to this as well
   vtrf(line, sizeof line, kKindTexts[kind].line, ap);
+  tagNextLine(about, kKindTexts[kind].priority, kKindTexts[kind].event);
   log("%s", line);
   return true;
 }
@@ -63,7 +71,7 @@ void flushServerLimits(uint32_t tick) {
     for (int k = 0; k < kLineKinds; k++) {
       lineKind kind = static_cast<lineKind>(k);
       if (kLineScopes[kind] != kAboutServer) continue;
-      sumUp(limitFlush(serverLimit(r, kind), tick), kind, r->ipPort);
+      sumUp(limitFlush(serverLimit(r, kind), tick), kind, r, r->ipPort);
       noteServerLimit(serverLimit(r, kind));
     }
   }
@@ -74,7 +82,7 @@ void flushServerLimits(uint32_t tick) {
 bool logBounded(lineKind kind, uint32_t tick, ...) {
   va_list ap;
   va_start(ap, tick);
-  bool ok = logLine(&g_lineLimits[kind], kind, kAnyPeer, tick, ap);
+  bool ok = logLine(&g_lineLimits[kind], kind, nullptr, kAnyPeer, tick, ap);
   va_end(ap);
   return ok;
 }
@@ -82,7 +90,7 @@ bool logBounded(lineKind kind, uint32_t tick, ...) {
 bool logBoundedAbout(serverRec* r, lineKind kind, uint32_t tick, ...) {
   va_list ap;
   va_start(ap, tick);
-  bool ok = logLine(serverLimit(r, kind), kind, r->ipPort, tick, ap);
+  bool ok = logLine(serverLimit(r, kind), kind, r, r->ipPort, tick, ap);
   va_end(ap);
   noteServerLimit(serverLimit(r, kind));
   return ok;
@@ -92,7 +100,7 @@ void flushBoundedLines(uint32_t tick) {
   for (int k = 0; k < kLineKinds; k++) {
     lineKind kind = static_cast<lineKind>(k);
     if (kLineScopes[kind] != kAboutAnyone) continue;
-    sumUp(limitFlush(&g_lineLimits[k], tick), kind, kAnyPeer);
+    sumUp(limitFlush(&g_lineLimits[k], tick), kind, nullptr, kAnyPeer);
   }
   flushServerLimits(tick);
 }

@@ -87,6 +87,9 @@ void putConfiguration(iniOut* out) {
   if (g_localusers == kLocalUsersAny) put(out, "localusers=any\n");
   put(out, "myaddr=%s\n", g_myaddr);
   if (!controlSocketDefault()) put(out, "controlsocket=%s\n", g_ctlsocket);
+  if (g_journal.mode != kJournalAuto) {
+    put(out, "journal=%s\n", g_journal.mode == kJournalOn ? "on" : "off");
+  }
   put(out, ";List of Servers\n");
   for (int i = 0; i < flServer.nodes(); i++) {
     const serverRec* s = serverAt(i);
@@ -145,12 +148,17 @@ bool replaceIni(const char* name) {
   return out.ok;
 }
 
+// A setting's one word, without the blanks around it; word holds kNameChars + 1.
+void trimmedWord(const char* value, char* word) {
+  mystrzcpy(word, value, kNameChars);
+  strim(word, " \t");
+}
+
 // "owner" or "any", in any case, blanks around it allowed. Anything else
 // keeps the setting and prints the usage text, as an unknown token does.
 void parseLocalUsers(const char* value) {
   char word[kNameChars + 1];
-  mystrzcpy(word, value, kNameChars);
-  strim(word, " \t");
+  trimmedWord(value, word);
   if (strcasecmp(word, "owner") == 0) {
     g_localusers = kLocalUsersOwner;
   } else if (strcasecmp(word, "any") == 0) {
@@ -158,6 +166,21 @@ void parseLocalUsers(const char* value) {
   } else {
     showHelp();
   }
+}
+
+// "auto", "on" or "off", in any case, blanks around it allowed; anything else
+// keeps the setting and prints the usage text.
+void parseJournal(const char* value) {
+  static const char* const kWords[] = {"auto", "on", "off"};
+  char word[kNameChars + 1];
+  trimmedWord(value, word);
+  for (int m = 0; m < 3; m++) {
+    if (strcasecmp(word, kWords[m]) == 0) {
+      g_journal.mode = static_cast<journalMode>(m);
+      return;
+    }
+  }
+  showHelp();
 }
 
 }  // namespace
@@ -204,6 +227,8 @@ void parseInput(const char* token) {
     g_UDPlistenport = atoul(skipBlanks(value));
   } else if ((value = skipWordNoCase(p, "localusers=")) != nullptr) {
     parseLocalUsers(value);
+  } else if ((value = skipWordNoCase(p, "journal=")) != nullptr) {
+    parseJournal(value);
   } else if (startsWithNoCase(p, "qzucondebug")) {
     g_debug = 1;
   } else if ((value = skipWordNoCase(p, "qzuconwrite ")) != nullptr) {

@@ -26,6 +26,7 @@ std::string summary() {
                   " tcp=" + std::to_string(g_TCPlistenport) +
                   " udp=" + std::to_string(g_UDPlistenport) + " debug=" + std::to_string(g_debug) +
                   " localusers=" + (g_localusers == kLocalUsersAny ? "any" : "owner") +
+                  " journal=" + std::to_string(g_journal.mode) +
                   " pending=" + g_tempServer.address + "|" + g_tempServer.login + "|" +
                   g_tempServer.password + " servers=" + std::to_string(flServer.nodes());
   return s;
@@ -38,7 +39,8 @@ TEST_F(ConfigTest, TokenTable) {
     bool help;
   };
   const std::string base =
-      "inifn= myaddr= logfn=main.log tcp=0 udp=0 debug=0 localusers=owner pending=|| servers=0";
+      "inifn= myaddr= logfn=main.log tcp=0 udp=0 debug=0 localusers=owner journal=0 pending=|| "
+      "servers=0";
   const row rows[] = {
       {"", "", false},
       {"   \t ", "", false},
@@ -64,6 +66,11 @@ TEST_F(ConfigTest, TokenTable) {
       {"localusers=owner", "", false},
       {"localusers=anybody", "", true},
       {"localusers=", "", true},
+      {"journal=on", "journal=1", false},
+      {"JOURNAL= Off \t", "journal=2", false},
+      {"journal=auto", "journal=0", false},
+      {"journal=yes", "", true},
+      {"journal=", "", true},
       {"QZUCONDEBUG extra", "debug=1", false},
       {"qzuconlog   my file.log \t", "logfn=my file.log", false},
       {"qzuconlog", "", true},
@@ -117,10 +124,18 @@ TEST_F(ConfigTest, ServerCommitsAndDropsLogins) {
 }
 
 TEST_F(ConfigTest, WriteiniRoundTrip) {
-  const char* tokens[] = {"qzuconlog  console.log ", "TCPlistenport=2001", "UDPlistenport=2002",
+  const char* tokens[] = {"qzuconlog  console.log ",
+                          "TCPlistenport=2001",
+                          "UDPlistenport=2002",
                           "localusers=any",
-                          "myaddr=127.0.0.1:24350", "server=127.0.0.1:28100", "login=admin",
-                          "password=se cret%s", "server=host.example:1", "login=", "password=x"};
+                          "journal=off",
+                          "myaddr=127.0.0.1:24350",
+                          "server=127.0.0.1:28100",
+                          "login=admin",
+                          "password=se cret%s",
+                          "server=host.example:1",
+                          "login=",
+                          "password=x"};
   for (const char* t : tokens) parseInput(t);
   commitPendingServer();
   testing::internal::CaptureStdout();
@@ -129,7 +144,7 @@ TEST_F(ConfigTest, WriteiniRoundTrip) {
   EXPECT_EQ(out, "Configuration written to file: saved.ini\n");
   EXPECT_EQ(readFile("saved.ini"),
             "qzuconlog console.log\nTCPlistenPort=2001\nUDPlistenPort=2002\nlocalusers=any\n"
-            "myaddr=127.0.0.1:24350\n;List of Servers\n"
+            "myaddr=127.0.0.1:24350\njournal=off\n;List of Servers\n"
             "server=127.0.0.1:28100\nlogin=admin\npassword=se cret%s\n\n"
             "server=host.example:1\nlogin=\npassword=x\n\n");
   struct stat st;
@@ -150,6 +165,7 @@ TEST_F(ConfigTest, WriteiniRoundTrip) {
   EXPECT_EQ(g_TCPlistenport, 2001u);
   EXPECT_EQ(g_UDPlistenport, 2002u);
   EXPECT_EQ(g_localusers, kLocalUsersAny);
+  EXPECT_EQ(g_journal.mode, kJournalOff);
   EXPECT_STREQ(g_myaddr, "127.0.0.1:24350");
   ASSERT_EQ(flServer.nodes(), 2);
   EXPECT_STREQ(serverAt(0)->password, "se cret%s");

@@ -9,6 +9,7 @@
 
 #include "app/bounded.h"
 #include "app/globals.h"
+#include "app/journal.h"
 #include "app/log.h"
 #include "input/admin_input.h"
 #include "input/commands.h"
@@ -234,9 +235,11 @@ void runTyped(ctlClient* c, int sock, uint32_t tick, uint32_t mono, const char* 
   sendLine(c, "ok\n");
 }
 
-void sendTo(int sock, uint32_t tick, uint32_t mono, serverRec* r, const char* command) {
+void sendTo(const ctlClient* c, int sock, uint32_t tick, uint32_t mono, serverRec* r,
+            const char* command) {
   sendCommand(sock, tick, mono, r, command);
   g_noscreenlog = 1;  // in the file, as a typed command is
+  tagNextCommand(r, kSourceControl, static_cast<long>(c->uid));
   log("Control: to %s: %s\n", r->ipPort, command);
   g_noscreenlog = 0;
 }
@@ -255,10 +258,10 @@ void sendRequest(ctlClient* c, int sock, uint32_t tick, uint32_t mono, char* arg
     sendLine(c, "error the command is longer than %d characters\n", kLineChars);
   } else if (strcmp(args, "*") == 0) {
     // Every server gets the command now; the "sent" lines follow as read.
-    for (int i = 0; i < flServer.nodes(); i++) sendTo(sock, tick, mono, serverAt(i), command);
+    for (int i = 0; i < flServer.nodes(); i++) sendTo(c, sock, tick, mono, serverAt(i), command);
     startJob(c, kJobSent);
   } else if (serverRec* r = findServer(args)) {
-    sendTo(sock, tick, mono, r, command);
+    sendTo(c, sock, tick, mono, r, command);
     sendLine(c, "sent %s %s\n", r->ipPort, linkWord(r));
     sendLine(c, "ok\n");
   } else {
@@ -425,6 +428,7 @@ bool admitClient(uint32_t mono) {
     c = ctlClient();
     c.fd = fd;
     c.heard = mono;
+    c.uid = uid;
     return true;
   }
   trSendNow(fd, "error too many control clients\n", 31);

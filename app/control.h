@@ -49,6 +49,7 @@ enum ctlJob { kJobNone, kJobStatus, kJobServers, kJobSent };
 
 struct ctlClient {
   int fd = -1;  // -1 when the slot is free
+  unsigned uid = 0;  // its user, as the kernel says
   char in[kCtlRequestChars + 1] = {};
   int inLen = 0;
   bool overlong = false;   // the line being read is too long: skipped to its end

@@ -26,6 +26,8 @@ uint32_t g_serverLimitsStart;
 logfail g_logFailures;
 logbatch g_logBatch;
 logfiles g_logFiles;
+journalState g_journal;
+uint64_t g_journalDropped;
 
 trsock g_sock;
 trsock g_TCPsock;
@@ -53,6 +55,8 @@ void resetAppGlobals() {
   g_logFailures.reset();
   g_logBatch.reset();
   g_logFiles.reset();
+  resetJournal();
+  g_journalDropped = 0;
   g_TCPsockActive.sClose();
   g_UDPsock.sClose();
   g_TCPsock.sClose();

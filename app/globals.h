@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "app/control.h"
+#include "app/journal.h"
 #include "app/linekinds.h"
 #include "app/log.h"
 #include "app/logbatch.h"
@@ -47,6 +48,8 @@ extern uint32_t g_serverLimitsStart;
 extern logfail g_logFailures;   // log files that could not be written lately
 extern logbatch g_logBatch;     // the messages of the pass, until written
 extern logfiles g_logFiles;     // log files kept open between passes
+extern journalState g_journal;  // the journal copy of the lines (app/journal.h)
+extern uint64_t g_journalDropped;  // entries the journal did not take, since start
 
 // Declared in this order so that the server list dies before the sockets.
 extern trsock g_sock;            // the server socket

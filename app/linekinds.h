@@ -3,9 +3,10 @@
 // the only place that holds their texts: both the line and the summary of
 // the lines held back are printed from it.
 //
-// One row per kind: X(name, scope, quoted, rest)
+// One row per kind: X(name, scope, priority, event, quoted, rest)
 //   scope   kAboutAnyone: one limit for the kind; kAboutServer: one limit per
 //           configured server, kept in its record
+//   priority, event  what the line is in the journal (app/journalentry.h)
 //   quoted  the line's printf format up to and with the peer's %s: what the
 //           summary quotes, without a leading "**", with "..." for the peer
 //           (kAboutAnyone) or the server's address (kAboutServer)
@@ -13,31 +14,37 @@
 #ifndef QZUCON_APP_LINEKINDS_H_
 #define QZUCON_APP_LINEKINDS_H_
 
-#define QZUCON_BOUNDED_LINES(X)                                                                   \
-  X(kUnknownSender, kAboutAnyone, "**Ignoring packet from %s - unknown source address / header",  \
-    "\n")                                                                                         \
-  X(kTcpDenied, kAboutAnyone, "TCP Connection Request Denied from %s", "\n")                      \
-  X(kTcpBusy, kAboutAnyone, "TCP Local Connection Request Denied: TCP Socket already open", "\n") \
-  X(kTcpOtherUser, kAboutAnyone, "**Refused local TCP input from %s: another user", "\n")         \
-  X(kTcpUnverified, kAboutAnyone,                                                                 \
-    "**Refused local TCP input from %s: sender could not be verified", "\n")                      \
-  X(kUdpOtherUser, kAboutAnyone, "**Refused local UDP input from %s: another user", "\n")         \
-  X(kUdpUnverified, kAboutAnyone,                                                                 \
-    "**Refused local UDP input from %s: sender could not be verified", "\n")                      \
-  X(kShortPacket, kAboutServer, "**Ignoring short packet from %s", " [%s]\n")                     \
-  X(kNewChallenge, kAboutServer, "Received Server Challenge from %s",                             \
-    ", was=%02x%02x%02x%02x, now=%02x%02x%02x%02x\n")                                          \
-  X(kCtlOtherUser, kAboutAnyone, "**Refused control connection from user %s: another user", "\n")  \
-  X(kCtlUnverified, kAboutAnyone,                                                                 \
+#define QZUCON_BOUNDED_LINES(X)                                                                  \
+  X(kUnknownSender, kAboutAnyone, kPrioWarning, kEventNone,                                      \
+    "**Ignoring packet from %s - unknown source address / header", "\n")                         \
+  X(kTcpDenied, kAboutAnyone, kPrioWarning, kEventNone, "TCP Connection Request Denied from %s", \
+    "\n")                                                                                        \
+  X(kTcpBusy, kAboutAnyone, kPrioWarning, kEventNone,                                            \
+    "TCP Local Connection Request Denied: TCP Socket already open", "\n")                        \
+  X(kTcpOtherUser, kAboutAnyone, kPrioWarning, kEventNone,                                       \
+    "**Refused local TCP input from %s: another user", "\n")                                     \
+  X(kTcpUnverified, kAboutAnyone, kPrioWarning, kEventNone,                                      \
+    "**Refused local TCP input from %s: sender could not be verified", "\n")                     \
+  X(kUdpOtherUser, kAboutAnyone, kPrioWarning, kEventNone,                                       \
+    "**Refused local UDP input from %s: another user", "\n")                                     \
+  X(kUdpUnverified, kAboutAnyone, kPrioWarning, kEventNone,                                      \
+    "**Refused local UDP input from %s: sender could not be verified", "\n")                     \
+  X(kShortPacket, kAboutServer, kPrioWarning, kEventNone, "**Ignoring short packet from %s",     \
+    " [%s]\n")                                                                                   \
+  X(kNewChallenge, kAboutServer, kPrioNotice, kEventChallenge,                                   \
+    "Received Server Challenge from %s", ", was=%02x%02x%02x%02x, now=%02x%02x%02x%02x\n")       \
+  X(kCtlOtherUser, kAboutAnyone, kPrioWarning, kEventNone,                                       \
+    "**Refused control connection from user %s: another user", "\n")                             \
+  X(kCtlUnverified, kAboutAnyone, kPrioWarning, kEventNone,                                      \
     "**Refused control connection: its user could not be verified", "\n")
 
 enum lineScope { kAboutAnyone, kAboutServer };
 
-#define QZUCON_LINE_KIND_NAME(name, scope, quoted, rest) name,
+#define QZUCON_LINE_KIND_NAME(name, scope, priority, event, quoted, rest) name,
 enum lineKind { QZUCON_BOUNDED_LINES(QZUCON_LINE_KIND_NAME) kLineKinds };
 #undef QZUCON_LINE_KIND_NAME
 
-#define QZUCON_LINE_KIND_SCOPE(name, scope, quoted, rest) scope,
+#define QZUCON_LINE_KIND_SCOPE(name, scope, priority, event, quoted, rest) scope,
 constexpr lineScope kLineScopes[kLineKinds] = {QZUCON_BOUNDED_LINES(QZUCON_LINE_KIND_SCOPE)};
 #undef QZUCON_LINE_KIND_SCOPE
 

@@ -10,6 +10,7 @@
 
 #include "app/control.h"
 #include "app/globals.h"
+#include "app/journal.h"
 #include "app/logbatch.h"
 #include "runtime/clock.h"
 #include "runtime/files.h"
@@ -80,11 +81,12 @@ void reportFile(const char* name, int err, int64_t now) {
   toScreen(line);
 }
 
-// Writes out what the batch holds: the screen with one write, then each file
+// Writes out what the batch holds: the journal's entries, the screen with one write, then each file
 // with one writev (opened and closed around it unless it is kept open), in
 // the order the files first got an entry. A file that fails is reported after
 // the screen text.
 void writeBatch() {
+  sendJournal();  // never waits: first, so the journal's copy is not held up by a slow disk
   logbatch& b = g_logBatch;
   if (b.empty()) return;
   toScreen(b.screen(), b.screenLen());
@@ -141,7 +143,8 @@ void takeMessage(const char* msg) {
     fixFileName(name);
     entryLen = fileEntry(msg, len, entry);
   }
-  const char* screen = g_noscreenlog ? nullptr : msg;
+  journalTake(msg, len);
+  const char* screen = g_noscreenlog || g_journal.screenIsJournal ? nullptr : msg;
   if (!g_logBatch.add(name, entry, entryLen, screen, len)) {
     writeBatch();  // full: what it holds goes first, in order
     g_logBatch.add(name, entry, entryLen, screen, len);

@@ -19,7 +19,10 @@ constexpr int kLogMessageChars = 4096; // longer messages are cut
 // until its name changes (app/logfiles.h), so a log renamed away is followed
 // by a new file at once. When a file
 // cannot be written, the screen says so (see logfail); an empty g_logfn is no
-// file.
+// file. With the journal on, each message is also one journal entry
+// (app/journal.h), sent with the pass's other entries before the screen and
+// the files are written; the screen copy is left out when standard output is
+// the journal itself.
 void log(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
 // What log does with the message it formatted, for a message made by hand
 // (at most kLogMessageChars): a server's line, where a format would cost

@@ -7,6 +7,7 @@
 #include "app/bounded.h"
 #include "app/control.h"
 #include "app/globals.h"
+#include "app/journal.h"
 #include "app/log.h"
 #include "input/admin_input.h"
 #include "protocol/outbound.h"
@@ -66,6 +67,7 @@ bool openServerSocket() {
 
 void announce() {
   const unsigned char* c = g_HEADER + 8;
+  tagNextLine(nullptr, kPrioNotice, kEventStarted);
   log("**Console active. Client Challenge = %02x%02x%02x%02x\n", c[0], c[1], c[2], c[3]);
   log("**Press [Enter] to initiate challenge. \"qzuconexit\" exits.\n");
   if (g_TCPsock.valid()) {
@@ -96,6 +98,7 @@ unsigned runPass(uint32_t tick, uint32_t mono, bool first, uint32_t sinceMs) {
   holdLog();
   if (first) armHeartbeats(tick);
   flushBoundedLines(mono);
+  reportJournalDrops(mono, false);
   bool full = false;
   int taken = processServerLogging(g_sock.handle, tick, mono, &full);
   // Out before admin input may wait for a key: a line never waits for that.
@@ -116,6 +119,7 @@ bool qzucon() {
   if (g_UDPlistenport) openLocal(&g_UDPsock, 0, g_UDPlistenport);
   controlOpen(atoul(strchr(g_myaddr, ':') + 1) & 0xFFFF);
   announce();
+  journalRunning();
   unsigned pause = 1;
   uint32_t last = trMonoMs();
   for (bool first = true; !g_exit; first = false) {
@@ -124,7 +128,9 @@ bool qzucon() {
     pause = runPass(GetTickCount(), mono, first, mono - last);
     last = mono;
   }
+  reportJournalDrops(trMonoMs(), true);
   sendExitNotices(g_sock.handle);
+  journalEnding(flServer.nodes());
   trSleep(1000);
   // Last: a client waiting for the end sees its connection close only once
   // the exit notices are out.

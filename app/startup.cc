@@ -8,6 +8,7 @@
 #include "app/config.h"
 #include "app/mainloop.h"
 #include "app/globals.h"
+#include "app/journal.h"
 #include "app/log.h"
 #include "input/admin_input.h"
 #include "runtime/bfc.h"
@@ -85,6 +86,7 @@ int configure(int argc, char** argv) {
   int iniError = readConfigFile(&ini, named);
   commitPendingServer();
   if (!g_logfn[0]) strzcpy(g_logfn, "qzucon.log", kNameChars);
+  startJournal();  // before the banner: the journal gets every line of the run
 
   log("QZUCON - Quazel UDP Console Applet v%s\n", kVersion);
   log("Copyright (c) 2026 the qzucon developers\n\n");

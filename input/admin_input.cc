@@ -17,6 +17,7 @@ char g_input[kLineChars + 1];
 int32_t g_ll;
 char g_udpinput[kLineChars + 1];
 uint8_t g_stdinEnded;
+journalSource g_inputFrom = kSourceKeyboard;
 refusedPeers g_refusedPeers;
 uint8_t g_diagState[2];
 
@@ -25,6 +26,7 @@ void resetInputGlobals() {
   g_ll = 0;
   g_udpinput[0] = 0;
   g_stdinEnded = 0;
+  g_inputFrom = kSourceKeyboard;
   g_refusedPeers.reset();
   g_diagState[0] = g_diagState[1] = kDiagUntried;
 }
@@ -151,8 +153,15 @@ bool waitForInput(int sock, unsigned waitMs) {
 
 int nextChar(bool keyReady, uint32_t mono) {
   int c = keyChar(keyReady);
-  if (c == 0 && g_TCPsock.valid()) c = tcpChar(mono);
-  if (c == 0) c = udpChar(mono);
+  g_inputFrom = kSourceKeyboard;
+  if (c == 0 && g_TCPsock.valid()) {
+    c = tcpChar(mono);
+    g_inputFrom = kSourceTcp;
+  }
+  if (c == 0) {
+    c = udpChar(mono);
+    g_inputFrom = kSourceUdp;
+  }
   return c;
 }
 

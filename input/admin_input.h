@@ -8,6 +8,7 @@
 
 #include <cstdint>
 
+#include "app/journalentry.h"
 #include "input/peer_owner.h"
 
 constexpr int kLineChars = 256;
@@ -21,6 +22,8 @@ extern char g_udpinput[kLineChars + 1];  // unused text of the last local datagr
 extern uint8_t g_stdinEnded;             // standard input is at its end: no longer watched
 extern refusedPeers g_refusedPeers;      // local peers refused lately as another user's
 extern uint8_t g_diagState[2];           // diagState of the socket diagnostics: UDP, TCP
+// Where the last character fed came from: the source of the line it ends.
+extern journalSource g_inputFrom;
 
 // Program-start state of the globals above.
 void resetInputGlobals();

@@ -3,6 +3,7 @@
 
 #include <cmath>
 
+#include "app/journal.h"
 #include "app/log.h"
 #include "protocol/server.h"
 #include "runtime/text.h"
@@ -86,7 +87,10 @@ void noteChallenge(serverRec* r) {
 
 void noteHeard(serverRec* r) {
   serverHealth& h = r->health;
-  if (!h.heard && h.silenceLogged) log("**First answer from %s\n", r->ipPort);
+  if (!h.heard && h.silenceLogged) {
+    tagNextLine(r, kPrioNotice, kEventAnswerAgain);
+    log("**First answer from %s\n", r->ipPort);
+  }
   h.heard = 1;
 }
 
@@ -102,12 +106,14 @@ void noteLine(serverRec* r, uint32_t mono, const unsigned char* body, int len) {
     if (!h.confirmed) {
       lineTraits t = len >= kNoiseMinBytes ? h.noise.line[h.noise.count - 1] : traitsOf(body, len);
       h.confirmed = keyEvidence(t) >= kConfirmBits;
+      if (h.confirmed) journalConfirmed(r);
     }
     return;
   }
   h.confirmed = 0;
   if (h.mismatch) return;
   h.mismatch = 1;
+  tagNextLine(r, kPrioWarning, kEventMismatch);
   log("**Password mismatch for %s: its text does not unscramble; check password= for this "
       "server\n", r->ipPort);
 }
@@ -115,6 +121,7 @@ void noteLine(serverRec* r, uint32_t mono, const unsigned char* body, int len) {
 void checkSilence(serverRec* r, uint32_t mono) {
   if (silenceCheckIn(r, mono) != 0) return;
   r->health.silenceLogged = 1;
+  tagNextLine(r, kPrioWarning, kEventNoAnswer);
   log("**No answer from %s after %d s: server down, wrong myaddr= or a firewall?\n", r->ipPort,
       static_cast<int>(kSilenceMs / 1000));
 }

@@ -2,6 +2,7 @@
 #include "runtime/unixsock.h"
 
 #include <dirent.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -29,6 +30,26 @@ bool unixAddr(const char* path, sockaddr_un* a) {
 }  // namespace
 
 int trUnixSocket() { return socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0); }
+
+int trUnixDgramSocket() { return socket(AF_UNIX, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0); }
+
+int trWaitWritable(int h, unsigned ms) {
+  pollfd p = {h, POLLOUT, 0};
+  int r = poll(&p, 1, ms > 60000 ? 60000 : static_cast<int>(ms));
+  return r > 0 ? ((p.revents & POLLOUT) ? 1 : -1) : r;
+}
+
+int trSndbuf(int h, int bytes) {
+  return setsockopt(h, SOL_SOCKET, SO_SNDBUF, &bytes, sizeof bytes);
+}
+
+int trFdIdentity(int fd, unsigned long long* dev, unsigned long long* ino) {
+  struct stat st;
+  if (fstat(fd, &st) != 0) return -1;
+  *dev = st.st_dev;
+  *ino = st.st_ino;
+  return 0;
+}
 
 int trUnixBind(int h, const char* path, unsigned mask) {
   sockaddr_un a;

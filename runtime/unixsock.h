@@ -1,4 +1,5 @@
-// Thin layer for the private control channel: Unix stream sockets by path,
+// Thin layer for the private control channel: Unix stream sockets by path
+// (and the datagram socket the journal is written to),
 // the peer's user from the kernel, and the few path calls needed to keep a
 // per-user folder. Each function is one system call (two where said) with its
 // raw result; none of them logs or retries. Paths longer than a socket
@@ -10,6 +11,13 @@ constexpr int kUnixPathChars = 107;  // sun_path less its terminator
 
 // A new Unix stream socket, close-on-exec; handle or -1.
 int trUnixSocket();
+// A new Unix datagram socket, non-blocking and close-on-exec; handle or -1.
+int trUnixDgramSocket();
+// Waits up to ms for h to take a datagram (poll for POLLOUT): 1 when it
+// will, 0 when the time ran out, -1 on error.
+int trWaitWritable(int h, unsigned ms);
+// Asks for a send buffer of bytes (SO_SNDBUF): 0 or -1.
+int trSndbuf(int h, int bytes);
 // Binds h to path with the process's file mask set to mask for the bind
 // alone (so the socket file is created with the wanted permissions), then
 // put back. 0 or -1.
@@ -37,6 +45,8 @@ struct trPathInfo {
 // failed for another reason than a missing path.
 int trPathStat(const char* path, trPathInfo* out);
 int trMakeDir(const char* path, unsigned mode);  // mkdir: 0 or -1
+// The device and inode of what descriptor fd is open on (fstat): 0 or -1.
+int trFdIdentity(int fd, unsigned long long* dev, unsigned long long* ino);
 // The value of an environment variable, or null.
 const char* trEnv(const char* name);
 // Calls fn for every entry name in folder dir (opendir/readdir/closedir);

@@ -177,3 +177,61 @@ start_standin() {
 
 # server_log <port>: the per-server log file of a loopback server.
 server_log() { echo "127_0_0_1_$1.log"; }
+
+# A private systemd-journald (Debian's systemd package), for the journal's
+# test and measurements. journal_namespace <script> [args...] runs the script
+# again in mount and network namespaces of its own, as root, or says why it
+# cannot and exits 77 (skipped); inside it, it returns at once. The
+# namespaces, their mounts and the journald in them end with the script.
+journald=${QZUCON_JOURNALD:-/lib/systemd/systemd-journald}
+journal_namespace() {
+  [ -n "${QZUCON_JOURNAL_NS:-}" ] && return 0
+  local why=
+  if [ "$(id -u)" != 0 ]; then
+    why="a private journald needs root"
+  elif [ ! -x "$journald" ]; then
+    why="no $journald (Debian's systemd package)"
+  elif ! command -v journalctl >/dev/null; then
+    why="no journalctl"
+  elif ! command -v ip >/dev/null || ! command -v sysctl >/dev/null; then
+    why="no ip or sysctl"
+  elif ! unshare --mount --net --propagation private true 2>/dev/null; then
+    why="cannot make mount and network namespaces"
+  fi
+  rm -rf "$scratch"  # the run inside makes its own
+  trap - EXIT
+  if [ -n "$why" ]; then
+    echo "skipped: $why"
+    exit 77
+  fi
+  QZUCON_JOURNAL_NS=1 exec unshare --mount --net --propagation private bash "$@"
+}
+
+# journal_folders <journald.conf lines...>: in the namespaces, loopback up
+# and the datagram queue of a host that systemd booted ($journal_qlen, 512
+# entries unless set; the kernel's own default of 10 is the namespace's
+# otherwise), tmpfs over
+# /run/systemd and /run/log (a folder made under the host's /run would
+# outlive the namespace) and a journald.conf of these lines over the system's.
+journal_folders() {
+  ip link set lo up && sysctl -qw "net.unix.max_dgram_qlen=${journal_qlen:-512}" && mount -t tmpfs -o mode=0755 tmpfs /run/systemd && mount -t tmpfs -o mode=0755 tmpfs /run/log &&
+    mkdir -p /run/systemd/journal /run/log/journal &&
+    printf '%s\n' '[Journal]' "$@" >"$scratch/journald.conf" &&
+    mount --bind "$scratch/journald.conf" /etc/systemd/journald.conf
+}
+
+# start_journald: journald in the namespace, its pid in $journald_pid (and
+# $pids); false when its socket does not appear within 10 s.
+journald_pid=
+start_journald() {
+  rm -f /run/systemd/journal/socket
+  "$journald" 2>>"$scratch/journald.err" &
+  journald_pid=$!
+  pids+=("$journald_pid")
+  local i
+  for ((i = 0; i < 100; i++)); do
+    [ -S /run/systemd/journal/socket ] && return 0
+    sleep 0.1
+  done
+  return 1
+}

@@ -46,6 +46,7 @@ struct loadOptions {
   int servers;                       // servers configured, ours the last of them
   int senders;                       // our servers, each its own socket; lines go round them
   char strace[kLoadPathChars + 1];   // run the console under this strace program
+  char token[kLoadPathChars + 1];    // one more configuration token for the console; "" = none
 };
 
 // Parses argv[1..]. Returns 0 to run, 1 when --help was asked, -1 on a bad

@@ -63,6 +63,8 @@ const char kUsage[] =
     "                    line with 1,000 files); delays are then known to 20 ms.\n"
     "  --strace PATH     run the console under this strace (-f -c) and report its\n"
     "                    system calls per line that arrived.\n"
+    "  --token TEXT      one more configuration token for the started console,\n"
+    "                    after the others (journal=on, say).\n"
     "  --help            this text.\n"
     "\n"
     "Each datagram carries zero client and server challenges and the text\n"
@@ -106,6 +108,7 @@ class loadArgs : public optionSink {
     if (strcmp(name, "servers") == 0) return readInt(v, 1, 100000, &o_->servers);
     if (strcmp(name, "senders") == 0) return readInt(v, 1, 10000, &o_->senders);
     if (strcmp(name, "strace") == 0) return strzcpy(o_->strace, v, kLoadPathChars) != nullptr;
+    if (strcmp(name, "token") == 0) return strzcpy(o_->token, v, kLoadPathChars) != nullptr;
     if (strcmp(name, "server-port") == 0) return readPort(v, &o_->serverPort);
     if (strcmp(name, "console-port") == 0) return readPort(v, &o_->consolePort);
     if (strcmp(name, "console") == 0) return strzcpy(o_->console, v, kLoadPathChars) != nullptr;
@@ -167,8 +170,8 @@ const char* badCombination(const loadOptions& o) {
     return "--attach needs --server-port, --console-port and --dir";
   }
   if (!o.attach && !o.console[0]) return "no console program: give --console";
-  if (o.attach && (o.script || o.idleSecs || o.servers > 1 || o.strace[0])) {
-    return "--script, --idle, --servers and --strace start the console: no --attach";
+  if (o.attach && (o.script || o.idleSecs || o.servers > 1 || o.strace[0] || o.token[0])) {
+    return "--script, --idle, --servers, --strace and --token start the console: no --attach";
   }
   if (o.script && o.idleSecs) return "--script and --idle are two different runs";
   if (o.senders > 1 && (o.attach || o.script))

@@ -48,6 +48,7 @@ std::vector<std::string> consoleArgs(const loadOptions& o, const std::vector<std
     a.push_back("login=load");
   }
   a.insert(a.end(), extra.begin(), extra.end());
+  if (o.token[0]) a.push_back(o.token);
   return a;
 }
 

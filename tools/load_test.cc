@@ -409,8 +409,8 @@ TEST(LoadArgs, ReadsValuesAndRefusesBadOnes) {
 TEST(LoadArgs, NewRunsAndTheirCombinations) {
   loadOptions o;
   ASSERT_EQ(0, parse({"/b/qzload", "--script", "udp", "--rate", "20", "--commands", "10",
-                      "--batch-bytes", "300", "--stdin", "tty", "--servers", "10000",
-                      "--strace", "/usr/bin/strace"},
+                      "--batch-bytes", "300", "--stdin", "tty", "--servers", "10000", "--strace",
+                      "/usr/bin/strace", "--token", "journal=on"},
                      &o));
   EXPECT_EQ(kScriptUdp, o.script);
   EXPECT_EQ(10, o.commands);
@@ -418,6 +418,7 @@ TEST(LoadArgs, NewRunsAndTheirCombinations) {
   EXPECT_EQ(kStdinTty, o.stdinMode);
   EXPECT_EQ(10000, o.servers);
   EXPECT_STREQ("/usr/bin/strace", o.strace);
+  EXPECT_STREQ("journal=on", o.token);
   ASSERT_EQ(0, parse({"/b/qzload", "--idle", "60"}, &o));
   EXPECT_EQ(60, o.idleSecs);
   ASSERT_EQ(0, parse({"/b/qzload", "--senders", "1000", "--rate", "20000"}, &o));

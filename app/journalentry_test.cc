@@ -1,0 +1,133 @@
+#include "app/journalentry.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+namespace {
+
+std::string entryOf(const std::string& text, const journalTags& tags, int room = 1 << 16) {
+  std::string out(static_cast<size_t>(room), '\0');
+  int n = journalEntry(text.data(), static_cast<int>(text.size()), tags, &out[0], room);
+  return out.substr(0, static_cast<size_t>(n));
+}
+
+// The binary form of one field: name, line end, 64-bit little-endian length.
+std::string binaryField(const std::string& name, const std::string& value) {
+  std::string f = name + "\n";
+  for (int i = 0; i < 8; i++) f += static_cast<char>((value.size() >> (8 * i)) & 0xFF);
+  return f + value + "\n";
+}
+
+journalTags serverLine() {
+  journalTags t;
+  t.kind = kJournalServer;
+  t.priority = kPrioInfo;
+  t.server = "10.0.0.7:2302";
+  return t;
+}
+
+TEST(JournalEntry, FieldsOfEachKindOfLine) {
+  journalTags mismatch;
+  mismatch.priority = kPrioWarning;
+  mismatch.server = "10.0.0.7:2302";
+  mismatch.event = kEventMismatch;
+  journalTags command;
+  command.kind = kJournalCommand;
+  command.server = "10.0.0.7:2302";
+  command.source = kSourceControl;
+  command.uid = 1000;
+  journalTags typed;
+  typed.kind = kJournalCommand;
+  typed.source = kSourceKeyboard;
+  struct {
+    const char* label;
+    std::string text;
+    journalTags tags;
+    std::string want;
+  } cases[] = {
+      {"server line", "->hello world\n", serverLine(),
+       "MESSAGE=->hello world\nPRIORITY=6\nSYSLOG_IDENTIFIER=qzucon\nQZUCON_KIND=server\n"
+       "QZUCON_SERVER=10.0.0.7:2302\n"},
+      {"console notice, no line end", "Resolving ...", journalTags(),
+       "MESSAGE=Resolving ...\nPRIORITY=5\nSYSLOG_IDENTIFIER=qzucon\nQZUCON_KIND=console\n"},
+      {"event", "**Password mismatch for 10.0.0.7:2302\n", mismatch,
+       "MESSAGE=**Password mismatch for 10.0.0.7:2302\nPRIORITY=4\nSYSLOG_IDENTIFIER=qzucon\n"
+       "QZUCON_KIND=console\nQZUCON_SERVER=10.0.0.7:2302\n"
+       "MESSAGE_ID=0e4b9dc419634ca69e98ef10a6d76519\n"},
+      {"control command", "Control: to 10.0.0.7:2302: status\n", command,
+       "MESSAGE=Control: to 10.0.0.7:2302: status\nPRIORITY=5\nSYSLOG_IDENTIFIER=qzucon\n"
+       "QZUCON_KIND=command\nQZUCON_SERVER=10.0.0.7:2302\nQZUCON_SOURCE=control\nQZUCON_UID="
+       "1000\n"},
+      {"typed command", "qzuconlist\n", typed,
+       "MESSAGE=qzuconlist\nPRIORITY=5\nSYSLOG_IDENTIFIER=qzucon\nQZUCON_KIND=command\n"
+       "QZUCON_SOURCE=keyboard\n"},
+      {"empty line", "\n", journalTags(),
+       "MESSAGE=\nPRIORITY=5\nSYSLOG_IDENTIFIER=qzucon\nQZUCON_KIND=console\n"},
+      {"newlines inside: binary form", "->a\nb\n", serverLine(),
+       binaryField("MESSAGE", "->a\nb") +
+           "PRIORITY=6\nSYSLOG_IDENTIFIER=qzucon\nQZUCON_KIND=server\n"
+           "QZUCON_SERVER=10.0.0.7:2302\n"},
+      {"only the last line end dropped", "x\n\n", journalTags(),
+       binaryField("MESSAGE", "x\n") +
+           "PRIORITY=5\nSYSLOG_IDENTIFIER=qzucon\nQZUCON_KIND=console\n"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(entryOf(c.text, c.tags), c.want) << c.label;
+}
+
+TEST(JournalEntry, LongLinesWholeOrNotAtAll) {
+  std::string longText = "->" + std::string(1498, 'x') + "\n";  // a full datagram's text
+  std::string whole = entryOf(longText, serverLine());
+  ASSERT_FALSE(whole.empty());
+  EXPECT_EQ(whole.compare(0, 10, "MESSAGE=->"), 0);
+  EXPECT_NE(whole.find(std::string(1498, 'x') + "\nPRIORITY=6\n"), std::string::npos);
+  // Exactly the room it needs, and one byte less: never a cut entry.
+  int need = static_cast<int>(whole.size());
+  EXPECT_EQ(entryOf(longText, serverLine(), need), whole);
+  EXPECT_EQ(entryOf(longText, serverLine(), need - 1), "");
+  // A long line with line ends: the length field says the value's size exactly.
+  std::string many = std::string(70000, 'y');
+  many[100] = '\n';
+  std::string bin = entryOf(many, journalTags(), 1 << 17);
+  EXPECT_EQ(bin.compare(0, 8, "MESSAGE\n"), 0);
+  uint64_t size = 0;
+  for (int i = 0; i < 8; i++) size |= uint64_t(static_cast<unsigned char>(bin[8 + i])) << (8 * i);
+  EXPECT_EQ(size, 70000u);
+}
+
+TEST(JournalEntry, MessageIdsAreDistinctAndWellFormed) {
+  EXPECT_EQ(journalMessageId(kEventNone), nullptr);
+  for (int e = kEventNone + 1; e < kJournalEvents; e++) {
+    const char* id = journalMessageId(static_cast<journalEvent>(e));
+    ASSERT_NE(id, nullptr);
+    EXPECT_EQ(strlen(id), 32u);
+    EXPECT_EQ(strspn(id, "0123456789abcdef"), 32u) << id;
+    for (int o = e + 1; o < kJournalEvents; o++) {
+      EXPECT_STRNE(id, journalMessageId(static_cast<journalEvent>(o)));
+    }
+  }
+}
+
+TEST(JournalEntry, StreamIdentity) {
+  struct {
+    const char* value;
+    bool want;
+  } cases[] = {
+      {"2049:123456", true},
+      {"2049:123457", false},
+      {"2050:123456", false},
+      {"2049:123456x", false},
+      {"2049:", false},
+      {":123456", false},
+      {"", false},
+      {nullptr, false},
+      {"2049123456", false},
+      {"-1:123456", false},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(journalStreamIs(c.value, 2049, 123456), c.want) << (c.value ? c.value : "null");
+  }
+}
+
+}  // namespace
