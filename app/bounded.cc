@@ -33,6 +33,7 @@ void sumUp(uint32_t held, lineKind kind, const char* who) {
 // Counts one line of kind in l, sums up the ended second, and prints the
 // line from the values in ap when it may be logged.
 bool logLine(lineLimit* l, lineKind kind, const char* who, uint32_t tick, va_list ap) {
+  g_lineCounts[kind]++;
   uint32_t ended = 0;
   bool ok = limitLine(l, tick, &ended) != 0;
   sumUp(ended, kind, who);

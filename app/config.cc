@@ -37,6 +37,7 @@ const textKey kTextKeys[] = {
     {"login=", g_tempServer.login, 32},
     {"password=", g_tempServer.password, 64},
     {"controlsocket=", g_ctlsocket, kNameChars},
+    {"metrics=", g_metricsPath, kNameChars},
 };
 
 // Only a setting other than the default is written back: a configuration
@@ -86,6 +87,7 @@ void putConfiguration(iniOut* out) {
   if (g_localusers == kLocalUsersAny) put(out, "localusers=any\n");
   put(out, "myaddr=%s\n", g_myaddr);
   if (!controlSocketDefault()) put(out, "controlsocket=%s\n", g_ctlsocket);
+  if (g_metricsPath[0]) put(out, "metrics=%s\n", g_metricsPath);
   put(out, ";List of Servers\n");
   for (int i = 0; i < flServer.nodes(); i++) {
     const serverRec* s = serverAt(i);

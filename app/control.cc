@@ -20,7 +20,6 @@
 namespace {
 
 constexpr unsigned kSocketMask = 0177;  // the socket file is made 0600
-constexpr int kReadPerPass = 4096;      // request bytes taken from a client per pass
 
 void notOpened(const char* what, const char* why) {
   log("**Control socket not opened: %s: %s\n", what, why);
@@ -124,6 +123,7 @@ void updateFollowing() {
 }
 
 void closeClient(ctlClient* c) {
+  g_ctl.droppedLines += c->out.droppedTotal();
   trClosesocket(c->fd);
   c->fd = -1;
   updateFollowing();
@@ -261,6 +261,10 @@ void request(ctlClient* c, int sock, uint32_t tick, uint32_t mono, char* line) {
     c->follow = nullptr;
     updateFollowing();
     sendLine(c, "ok\n");
+  } else if (strcmp(line, "metrics") == 0) {
+    c->metrics = true;
+    c->cursor = metricsCursor();
+    c->figures = gatherFigures(true, mono);
   } else if (strcmp(line, "exit") == 0) {
     g_exit = 1;
     sendLine(c, "ok\n");
@@ -290,11 +294,37 @@ void takeBytes(ctlClient* c, int sock, uint32_t tick, uint32_t mono, const char*
     }
     c->inLen = 0;
     c->overlong = false;
+    if (c->metrics) {  // what follows waits until that answer is out
+      c->heldLen = n - i - 1;
+      memcpy(c->held, data + i + 1, static_cast<size_t>(c->heldLen));
+      return;
+    }
   }
 }
 
+// Adds the next lines of a "metrics" answer while the queue has room for
+// them, and its "ok" after the last; then runs the requests held back.
+void streamMetrics(ctlClient* c, int sock, uint32_t tick, uint32_t mono) {
+  char line[kMetricsLineMax];
+  while (c->metrics && c->out.room() > kCtlQueueBytes / 2) {
+    int n = metricsLine(&c->cursor, c->figures, line);
+    if (n == 0) {
+      c->metrics = false;
+      sendLine(c, "ok\n");
+    } else {
+      c->out.push(line, n);
+    }
+  }
+  if (c->metrics || c->heldLen == 0) return;
+  char held[kCtlReadPerPass];
+  int n = c->heldLen;
+  memcpy(held, c->held, static_cast<size_t>(n));
+  c->heldLen = 0;
+  takeBytes(c, sock, tick, mono, held, n);
+}
+
 void readClient(ctlClient* c, int sock, uint32_t tick, uint32_t mono) {
-  char data[kReadPerPass];
+  char data[kCtlReadPerPass];
   int n = trRecv(c->fd, data, sizeof data);
   if (n > 0) {
     takeBytes(c, sock, tick, mono, data, n);
@@ -375,7 +405,9 @@ void controlPass(int sock, uint32_t tick, uint32_t mono) {
     g_ctl.knocked = false;
   }
   for (ctlClient& c : g_ctl.clients) {
-    if (c.fd >= 0 && !c.closing) readClient(&c, sock, tick, mono);
+    if (c.fd >= 0 && (c.metrics || c.heldLen > 0)) streamMetrics(&c, sock, tick, mono);
+    if (c.fd >= 0 && !c.closing && !c.metrics && c.heldLen == 0) readClient(&c, sock, tick, mono);
+    if (c.fd >= 0 && c.metrics) streamMetrics(&c, sock, tick, mono);
     if (c.fd < 0) continue;
     if (!c.out.drain(toSocket, &c.fd) || (c.closing && c.out.empty())) closeClient(&c);
   }

@@ -20,6 +20,8 @@
 //                      "IPPORT ->TEXT", or with "console" the console's own
 //                      messages as "console TEXT"; "unfollow" stops all
 //   exit               ends the console as "qzuconexit" does
+//   metrics            the metrics text (app/metrics.h), a line at a time as
+//                      the client reads it, however many servers there are
 // Every request is answered by "ok" after its lines, or by "error TEXT".
 // Lines a client lost by not reading show as "dropped N lines".
 #ifndef QZUCON_APP_CONTROL_H_
@@ -28,12 +30,14 @@
 #include <cstdint>
 
 #include "app/ctlqueue.h"
+#include "app/metrics.h"
 #include "protocol/server.h"
 #include "runtime/ctlpath.h"
 #include "runtime/sock.h"
 
 constexpr int kCtlClients = 8;          // with the five other inputs, one wait holds all
 constexpr int kCtlRequestChars = 1024;  // longer request lines are refused
+constexpr int kCtlReadPerPass = 4096;   // request bytes taken from a client per pass
 
 struct ctlClient {
   int fd = -1;  // -1 when the slot is free
@@ -44,6 +48,13 @@ struct ctlClient {
   bool followAll = false;  // every server's lines
   bool followConsole = false;
   const serverRec* follow = nullptr;  // one server's lines
+  // A "metrics" answer going out as the queue drains: no request is read
+  // until it is whole, so its lines never mix with another answer's.
+  bool metrics = false;
+  metricsCursor cursor;
+  metricsFigures figures;
+  char held[kCtlReadPerPass];  // request bytes read behind "metrics"
+  int heldLen = 0;
   lineq out;
 };
 
@@ -53,6 +64,7 @@ struct ctlState {
   unsigned long long dev = 0, ino = 0;  // the socket file made: removed only if still it
   ctlClient clients[kCtlClients];
   ctlClient* doer = nullptr;  // the client whose "do" line runs: it hears the messages
+  uint64_t droppedLines = 0;  // lines lost by clients since closed
   bool following = false;     // some client follows something: lines must be offered
   // The last wait found a connection waiting: an accept that finds none costs
   // the kernel a socket made and freed, too dear for every pass under load.

@@ -8,13 +8,14 @@
 #include "app/control.h"
 #include "app/globals.h"
 #include "app/log.h"
+#include "app/metrics.h"
 #include "input/admin_input.h"
 #include "protocol/outbound.h"
 #include "protocol/reception.h"
 #include "runtime/clock.h"
 #include "runtime/files.h"
-#include "runtime/sock.h"
 #include "runtime/signals.h"
+#include "runtime/sock.h"
 #include "runtime/text.h"
 
 namespace {
@@ -103,6 +104,7 @@ unsigned runPass(uint32_t tick, uint32_t mono, bool first, uint32_t sinceMs) {
   controlPass(g_sock.handle, tick, mono);
   processAdminInput(g_sock.handle, tick, mono);
   checkHeartbeat(g_sock.handle, tick, mono);
+  metricsPass(mono);
   releaseLog();
   return pauseAfter(taken, full, sinceMs);
 }
@@ -125,6 +127,7 @@ bool qzucon() {
     last = mono;
   }
   sendExitNotices(g_sock.handle);
+  metricsExit(trMonoMs());
   trSleep(1000);
   // Last: a client waiting for the end sees its connection close only once
   // the exit notices are out.

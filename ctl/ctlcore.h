@@ -14,7 +14,16 @@ constexpr int kCtlWaiting = 4;   // a server's session is not up yet
 constexpr int kCtlMaxLines = 64;    // LINE arguments of one call
 constexpr int kCtlArgChars = 1023;  // a socket path, server or joined LINE
 
-enum ctlCommand { kCmdNone, kCmdSend, kCmdStatus, kCmdFollow, kCmdDo, kCmdExit, kCmdList };
+enum ctlCommand {
+  kCmdNone,
+  kCmdSend,
+  kCmdStatus,
+  kCmdFollow,
+  kCmdDo,
+  kCmdExit,
+  kCmdList,
+  kCmdMetrics
+};
 
 struct ctlArgs {
   ctlCommand command = kCmdNone;

@@ -59,20 +59,26 @@ void noteSent(serverRec* r, uint32_t mono, bool heartbeat) {
   serverHealth& h = r->health;
   if (!h.sent) h.firstSend = mono;
   h.sent = 1;
-  if (heartbeat) h.heartbeats++;
+  if (heartbeat) {
+    h.heartbeats++;
+  } else {
+    h.commands++;
+  }
   if (h.challenged) h.answered = 1;
 }
 
 void noteChallenge(serverRec* r) {
+  r->health.challenges++;
   r->health.challenged = 1;
   r->health.answered = 0;
   r->health.mismatch = 0;
 }
 
-void noteHeard(serverRec* r) {
+void noteHeard(serverRec* r, int bytes) {
   serverHealth& h = r->health;
   if (!h.heard && h.silenceLogged) log("**First answer from %s\n", r->ipPort);
   h.heard = 1;
+  h.bytes += static_cast<uint64_t>(bytes);
 }
 
 void noteLine(serverRec* r, uint32_t mono, const unsigned char* body, int len) {
@@ -108,6 +114,12 @@ linkStateKind linkState(const serverRec* r) {
   return r->health.answered ? kLinkUp : kLinkWaiting;
 }
 
+bool serverUp(const serverRec* r, uint32_t mono) {
+  // Once the confirmed state is in, that is the state to require here.
+  const serverHealth& h = r->health;
+  return linkState(r) == kLinkUp && h.lines > 0 && mono - h.lastLine < uint32_t{kSilenceMs};
+}
+
 void statusLine(const serverRec* r, uint32_t mono, char* out, int size) {
   const serverHealth& h = r->health;
   char last[32];
@@ -117,8 +129,8 @@ void statusLine(const serverRec* r, uint32_t mono, char* out, int size) {
     int32_t ago = static_cast<int32_t>(mono - h.lastLine);
     trf(last, sizeof last, "%ld s ago", static_cast<long>(ago < 0 ? 0 : ago / 1000));
   }
-  trf(out, size, "status %s: challenge %s, last line %s, lines %lu, heartbeats %lu%s%s\n",
+  trf(out, size, "status %s: challenge %s, last line %s, lines %llu, heartbeats %llu%s%s\n",
       r->ipPort, h.answered ? "answered" : "not answered", last,
-      static_cast<unsigned long>(h.lines), static_cast<unsigned long>(h.heartbeats),
+      static_cast<unsigned long long>(h.lines), static_cast<unsigned long long>(h.heartbeats),
       passwordMismatch(r) ? ", password mismatch" : "", noAnswer(r) ? ", no answer" : "");
 }
