@@ -22,6 +22,8 @@ want=(
   share/doc/qzucon/examples/qzucon.ini
   share/doc/qzucon/examples/qzucon@.service
   share/doc/qzucon/examples/qzucon.logrotate
+  share/doc/qzucon/examples/qzucon.rules.yml
+  share/doc/qzucon/examples/qzucon-prometheus.yml
   share/doc/qzucon/examples/qzucon-oneshot
   share/doc/qzucon/examples/qzucon-service-setup
   share/doc/qzucon/guide.md share/doc/qzucon/performance.md
