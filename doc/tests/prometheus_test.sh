@@ -7,12 +7,12 @@
 # file and what "qzuconctl metrics" prints clean, and the file left at exit
 # says qzucon_up 0.
 # Usage: prometheus_test.sh <qzucon> <qzstandin> <qzuconctl> <examples folder>
-# Exits 77 (skipped) when promtool, prometheus or node_exporter is missing.
+# Exits 77 (skipped) when promtool, prometheus, node_exporter or curl is missing.
 console=$(realpath "$1")
 standin=$(realpath "$2")
 ctl=$(realpath "$3")
 examples=$(realpath "$4")
-for tool in promtool prometheus prometheus-node-exporter; do
+for tool in promtool prometheus prometheus-node-exporter curl; do
   if ! command -v "$tool" >/dev/null; then
     echo "skipped: $tool is not installed (tools/check installs it when run as root)"
     exit 77
