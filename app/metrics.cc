@@ -219,6 +219,12 @@ void writeNow(const metricsFigures& f, uint32_t mono) {
 }  // namespace
 
 int escapeLabel(const char* value, char* out, int size) {
+  // Addresses hold nothing to escape: copied whole, as most labels are.
+  size_t plain = strcspn(value, "\\\"\n");
+  if (value[plain] == 0 && plain < static_cast<size_t>(size)) {
+    memcpy(out, value, plain + 1);
+    return static_cast<int>(plain);
+  }
   int n = 0;
   for (; *value; value++) {
     char c = *value;
