@@ -61,7 +61,7 @@ void resetAppGlobals() {
   g_logWriteErrors = 0;
   g_journalDropped = 0;
   g_metricsPath[0] = 0;
-  g_metrics = metricsState();
+  resetMetrics();
   g_logFailures.reset();
   g_logBatch.reset();
   g_logFiles.reset();

@@ -9,6 +9,7 @@
 #include "protocol/health.h"
 #include "runtime/clock.h"
 #include "runtime/files.h"
+#include "runtime/mem.h"
 #include "runtime/sock.h"
 #include "runtime/text.h"
 
@@ -132,9 +133,15 @@ char* putLabel(char* p, const char* name, const char* value) {
   return put(p, "\"}");
 }
 
-int sample(char* out, const family& fam, const char* label, const char* value, uint64_t v) {
+// One sample; entry > 0 adds the label entry="<entry>" (sharedIpPort).
+int sample(char* out, const family& fam, const char* label, const char* value, uint64_t v,
+           int entry = 0) {
   char* p = put(out, fam.name);
   if (label) p = putLabel(p, label, value);
+  if (entry > 0) {
+    p = putNumber(put(p - 1, ",entry=\""), static_cast<uint64_t>(entry));
+    p = put(p, "\"}");
+  }
   *p++ = ' ';
   p = putValue(p, v, fam.millis);
   *p++ = '\n';
@@ -164,7 +171,8 @@ int sampleLine(const family& fam, int i, const metricsFigures& f, char* out) {
     case kPerServer: {
       const serverRec* r = serverAt(i);
       uint64_t v = fam.server(r, f);
-      return v == kNoSample ? 0 : sample(out, fam, "server", r->ipPort, v);
+      if (v == kNoSample) return 0;
+      return sample(out, fam, "server", r->ipPort, v, sharedIpPort(i) ? i + 1 : 0);
     }
     case kPerReason:
       return sample(out, fam, "reason", kReasonNames[i], f.ignored[i]);
@@ -175,6 +183,13 @@ int sampleLine(const family& fam, int i, const metricsFigures& f, char* out) {
       return v == kNoSample ? 0 : sample(out, fam, nullptr, nullptr, v);
     }
   }
+}
+
+void resetMetricsShared() {
+  trFree(g_metrics.sharedBlock, "metrics");
+  g_metrics.shared = nullptr;
+  g_metrics.sharedBlock = nullptr;
+  g_metrics.sharedFor = -1;
 }
 
 uint64_t mix(uint64_t h, uint64_t v) { return (h ^ v) * 0x100000001b3ULL; }
@@ -216,7 +231,45 @@ void writeNow(const metricsFigures& f, uint32_t mono) {
   g_metrics.digest = metricsDigest(f);
 }
 
+// Marks in g_metrics.shared the records whose ipPort an earlier one has,
+// through chains of records by the hash of their ipPort.
+void markShared(int n) {
+  uint32_t buckets = 8;
+  while (buckets < 2u * static_cast<uint32_t>(n)) buckets <<= 1;
+  size_t ints = buckets + static_cast<size_t>(n);
+  void* block = trAlloc(ints * sizeof(int) + static_cast<size_t>(n), "metrics");
+  g_metrics.sharedFor = n;
+  if (block == nullptr) return;
+  g_metrics.sharedBlock = block;
+  int* head = static_cast<int*>(block);
+  int* next = head + buckets;
+  g_metrics.shared = reinterpret_cast<uint8_t*>(next + n);
+  for (uint32_t b = 0; b < buckets; b++) head[b] = -1;
+  for (int i = 0; i < n; i++) {
+    const char* ipPort = serverAt(i)->ipPort;
+    uint32_t b = textHash(ipPort) & (buckets - 1);
+    int j = head[b];
+    while (j >= 0 && strcmp(serverAt(j)->ipPort, ipPort) != 0) j = next[j];
+    g_metrics.shared[i] = j >= 0;
+    next[i] = head[b];
+    head[b] = i;
+  }
+}
+
 }  // namespace
+
+bool sharedIpPort(int i) {
+  if (g_metrics.sharedFor != flServer.nodes()) {
+    resetMetricsShared();
+    markShared(flServer.nodes());
+  }
+  return g_metrics.shared != nullptr && g_metrics.shared[i] != 0;
+}
+
+void resetMetrics() {
+  resetMetricsShared();
+  g_metrics = metricsState();
+}
 
 int escapeLabel(const char* value, char* out, int size) {
   // Addresses hold nothing to escape: copied whole, as most labels are.
@@ -332,6 +385,6 @@ void metricsPass(uint32_t mono) {
 }
 
 void metricsExit(uint32_t mono) {
-  if (g_metricsPath[0] == 0) return;
-  writeNow(gatherFigures(false, mono), mono);
+  if (g_metricsPath[0] != 0) writeNow(gatherFigures(false, mono), mono);
+  resetMetricsShared();  // nothing is left allocated at the end
 }

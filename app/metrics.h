@@ -77,7 +77,22 @@ struct metricsState {
   uint32_t lastWrite = 0;  // ... and of the last write
   uint64_t digest = 0;     // what the last write showed
   bool failing = false;    // the last write failed: said once, until one works
+  // Per record, 1 when an earlier record has the same ipPort (sharedIpPort);
+  // built for sharedFor records, null when not built or memory was short.
+  uint8_t* shared = nullptr;
+  void* sharedBlock = nullptr;  // trAlloc's block that holds it
+  int sharedFor = -1;
 };
+
+// Whether record i's ipPort is also an earlier record's. Two records of one
+// address would give two samples of one label set, which makes the whole
+// text invalid, so the later ones carry entry="<position from 1>" as well.
+// Built once for the list (memory: an int and a byte per record); false
+// when memory is short.
+bool sharedIpPort(int i);
+
+// Frees what g_metrics holds and puts it back to program-start state.
+void resetMetrics();
 
 // Once a pass, with its monotonic ms: the first call writes the file and
 // notes the start; later ones write it when kMetricsEveryMs have passed and

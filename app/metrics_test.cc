@@ -99,6 +99,20 @@ TEST_F(metricsTest, EachServersCountsAndStates) {
   EXPECT_TRUE(has(t, "qzucon_up 0"));
 }
 
+// One address configured twice must not give two samples of one label set,
+// which would make the whole text invalid.
+TEST_F(metricsTest, AnAddressConfiguredTwiceIsTold) {
+  addServer("127.0.0.1:28100", "admin", "a");
+  addServer("127.0.0.1:28101", "admin", "b");
+  addServer("127.0.0.1:28100", "other", "c");
+  addServer("127.0.0.1:28100", "third", "d");
+  std::string t = text(metricsFigures());
+  EXPECT_TRUE(has(t, "qzucon_server_heartbeats_sent_total{server=\"127.0.0.1:28100\"} 0")) << t;
+  EXPECT_TRUE(has(t, "qzucon_server_heartbeats_sent_total{server=\"127.0.0.1:28101\"} 0")) << t;
+  EXPECT_TRUE(has(t, "qzucon_server_up{server=\"127.0.0.1:28100\",entry=\"3\"} 0")) << t;
+  EXPECT_TRUE(has(t, "qzucon_server_up{server=\"127.0.0.1:28100\",entry=\"4\"} 0")) << t;
+}
+
 TEST_F(metricsTest, ConsoleWideCounts) {
   metricsFigures f;
   f.dropsKnown = true;
