@@ -368,14 +368,14 @@ int writeMetricsFile(const char* path, const metricsFigures& f) {
 }
 
 void metricsPass(uint32_t mono) {
-  if (g_metricsPath[0] == 0) return;
-  if (!g_metrics.started) {
+  if (!g_metrics.started) {  // "qzuconctl metrics" needs the start without a file too
     g_metrics.started = true;
     g_metrics.startMs = trWallMs();
     g_metrics.lastCheck = mono;
-    writeNow(gatherFigures(true, mono), mono);
+    if (g_metricsPath[0] != 0) writeNow(gatherFigures(true, mono), mono);
     return;
   }
+  if (g_metricsPath[0] == 0) return;
   if (mono - g_metrics.lastCheck < kMetricsEveryMs) return;
   g_metrics.lastCheck = mono;
   metricsFigures f = gatherFigures(true, mono);

@@ -94,9 +94,9 @@ bool sharedIpPort(int i);
 // Frees what g_metrics holds and puts it back to program-start state.
 void resetMetrics();
 
-// Once a pass, with its monotonic ms: the first call writes the file and
-// notes the start; later ones write it when kMetricsEveryMs have passed and
-// something changed, or kMetricsRefreshMs have passed. Nothing without
+// Once a pass, with its monotonic ms: the first call notes the start and
+// writes the file; later ones write it when kMetricsEveryMs have passed and
+// something changed, or kMetricsRefreshMs have passed. No file without
 // "metrics=". Logs a failure once, and once more when a write works again.
 void metricsPass(uint32_t mono);
 
