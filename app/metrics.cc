@@ -1,6 +1,7 @@
 // The metrics text, its generator's table of series, and the file writer.
 #include "app/metrics.h"
 
+#include <cerrno>
 #include <cstring>
 
 #include "app/globals.h"
@@ -15,7 +16,7 @@
 
 namespace {
 
-constexpr unsigned kFileMode = 0640;  // the node_exporter's group reads it
+constexpr unsigned kFileMode = 0640;  // node_exporter's group reads it
 constexpr int kWriteChunk = 64 * 1024;
 constexpr uint64_t kNoSample = UINT64_MAX;  // a server without this value yet
 constexpr int kLabelMax = 2 * 255 + 1;      // an address of 255 characters, all escaped
@@ -205,13 +206,13 @@ struct fileOut {
 void flushOut(fileOut* o) {
   for (int done = 0; o->err == 0 && done < o->len;) {
     int n = trFileWrite(o->fd, o->buf + done, static_cast<unsigned>(o->len - done));
-    if (n <= 0) o->err = n < 0 ? trLastError() : 5;  // EIO for a write that took nothing
+    if (n <= 0) o->err = n < 0 ? trLastError() : EIO;  // a write that took nothing
     done += n > 0 ? n : 0;
   }
   o->len = 0;
 }
 
-fileOut g_out;  // 64 KB: no stack for it
+fileOut outScratch;  // 64 KB: no stack for it
 
 void noteOutcome(const char* path, int err) {
   if (err != 0 && !g_metrics.failing) {
@@ -349,22 +350,22 @@ uint64_t metricsDigest(const metricsFigures& f) {
 int writeMetricsFile(const char* path, const metricsFigures& f) {
   char tmp[kNameChars + 8];
   trf(tmp, sizeof tmp, "%s.XXXXXX", path);
-  g_out.fd = trMakeTemp(tmp);
-  if (g_out.fd < 0) return trLastError();
-  g_out.err = trFileChmod(g_out.fd, kFileMode) == 0 ? 0 : trLastError();
-  g_out.len = 0;
+  outScratch.fd = trMakeTemp(tmp);
+  if (outScratch.fd < 0) return trLastError();
+  outScratch.err = trFileChmod(outScratch.fd, kFileMode) == 0 ? 0 : trLastError();
+  outScratch.len = 0;
   metricsCursor c;
-  while (g_out.err == 0) {
-    if (g_out.len > kWriteChunk - kMetricsLineMax) flushOut(&g_out);
-    int n = metricsLine(&c, f, g_out.buf + g_out.len);
+  while (outScratch.err == 0) {
+    if (outScratch.len > kWriteChunk - kMetricsLineMax) flushOut(&outScratch);
+    int n = metricsLine(&c, f, outScratch.buf + outScratch.len);
     if (n == 0) break;
-    g_out.len += n;
+    outScratch.len += n;
   }
-  flushOut(&g_out);
-  if (trFileClose(g_out.fd) != 0 && g_out.err == 0) g_out.err = trLastError();
-  if (g_out.err == 0 && trRename(tmp, path) != 0) g_out.err = trLastError();
-  if (g_out.err != 0) trUnlink(tmp);
-  return g_out.err;
+  flushOut(&outScratch);
+  if (trFileClose(outScratch.fd) != 0 && outScratch.err == 0) outScratch.err = trLastError();
+  if (outScratch.err == 0 && trRename(tmp, path) != 0) outScratch.err = trLastError();
+  if (outScratch.err != 0) trUnlink(tmp);
+  return outScratch.err;
 }
 
 void metricsPass(uint32_t mono) {

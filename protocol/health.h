@@ -109,9 +109,9 @@ enum linkStateKind { kLinkWaiting, kLinkUp, kLinkMismatch, kLinkNoAnswer };
 linkStateKind linkState(const serverRec* r);
 
 // Whether r counts as up at mono for those who watch a fleet: its session is
-// up (linkState) and it has sent a datagram within the last kSilenceMs, so a
-// server that stops shows as down within seconds, not only before its first
-// answer.
+// up (linkState) and a line has come from it within the last kSilenceMs, so
+// a server that stops shows as down within seconds, not only before its
+// first answer.
 bool serverUp(const serverRec* r, uint32_t mono);
 
 // The "qzuconstatus" line for r at mono, with its "\n", into out (size bytes).
