@@ -40,6 +40,7 @@ void sumUp(uint32_t held, lineKind kind, const serverRec* about, const char* who
 // kind about a server, else null; who is what the summary names.
 bool logLine(lineLimit* l, lineKind kind, serverRec* about, const char* who, uint32_t tick,
              va_list ap) {
+  g_lineCounts[kind]++;
   uint32_t ended = 0;
   bool ok = limitLine(l, tick, &ended) != 0;
   sumUp(ended, kind, about, who);

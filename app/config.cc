@@ -38,6 +38,7 @@ const textKey kTextKeys[] = {
     {"login=", g_tempServer.login, 32},
     {"password=", g_tempServer.password, 64},
     {"controlsocket=", g_ctlsocket, kNameChars},
+    {"metrics=", g_metricsPath, kNameChars},
 };
 
 // Only a setting other than the default is written back: a configuration
@@ -90,6 +91,7 @@ void putConfiguration(iniOut* out) {
   if (g_journal.mode != kJournalAuto) {
     put(out, "journal=%s\n", g_journal.mode == kJournalOn ? "on" : "off");
   }
+  if (g_metricsPath[0]) put(out, "metrics=%s\n", g_metricsPath);
   put(out, ";List of Servers\n");
   for (int i = 0; i < flServer.nodes(); i++) {
     const serverRec* s = serverAt(i);

@@ -173,17 +173,23 @@ TEST_F(ConfigTest, WriteiniRoundTrip) {
 }
 
 // The control socket keyword is written back only when it is not the
-// default, so that a written configuration keeps following the default.
-TEST_F(ConfigTest, WriteiniWritesTheControlSocketOnlyWhenNotDefault) {
+// default, so that a written configuration keeps following the default; the
+// metrics file only when there is one.
+TEST_F(ConfigTest, WriteiniWritesOptionalTokensOnlyWhenSet) {
   const struct {
     const char* token;
+    const char* keyword;
     const char* written;
   } kRows[] = {
-      {nullptr, ""},
-      {"controlsocket=on", ""},
-      {"controlsocket= On ", ""},
-      {"controlsocket=off", "controlsocket=off\n"},
-      {"controlsocket=/run/ops/console.sock", "controlsocket=/run/ops/console.sock\n"},
+      {nullptr, "controlsocket=", ""},
+      {"controlsocket=on", "controlsocket=", ""},
+      {"controlsocket= On ", "controlsocket=", ""},
+      {"controlsocket=off", "controlsocket=", "controlsocket=off\n"},
+      {"controlsocket=/run/ops/console.sock", "controlsocket=",
+       "controlsocket=/run/ops/console.sock\n"},
+      {nullptr, "metrics=", ""},
+      {"METRICS=  /var/lib/qzucon/metrics/qzucon.prom", "metrics=",
+       "metrics=/var/lib/qzucon/metrics/qzucon.prom\n"},
   };
   for (const auto& r : kRows) {
     SCOPED_TRACE(r.token ? r.token : "(none)");
@@ -194,9 +200,8 @@ TEST_F(ConfigTest, WriteiniWritesTheControlSocketOnlyWhenNotDefault) {
     writeini("saved.ini");
     testing::internal::GetCapturedStdout();
     std::string text = readFile("saved.ini");
-    size_t at = text.find("controlsocket=");
-    std::string line =
-        at == std::string::npos ? "" : text.substr(at, text.find('\n', at) - at + 1);
+    size_t at = text.find(r.keyword);
+    std::string line = at == std::string::npos ? "" : text.substr(at, text.find('\n', at) - at + 1);
     EXPECT_EQ(line, r.written);
   }
 }

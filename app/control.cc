@@ -166,6 +166,7 @@ void updateFollowing() {
 }
 
 void closeClient(ctlClient* c) {
+  g_ctl.droppedLines += c->out.droppedTotal();
   trClosesocket(c->fd);
   c->fd = -1;
   updateFollowing();
@@ -285,11 +286,28 @@ void jobLine(ctlClient* c, const serverRec* r, uint32_t mono) {
   }
 }
 
+// The next line of a metrics answer, or its "ok" after the last.
+void metricsJobLine(ctlClient* c) {
+  char line[kMetricsLineMax + 1];
+  int n = metricsLine(&c->cursor, c->figures, line);
+  if (n > 0) {
+    line[n] = 0;  // the generator gives a length, pushLines a string
+    pushLines(c, "", line);
+  } else {
+    c->job = kJobNone;
+    sendLine(c, "ok\n");
+  }
+}
+
 // Writes the client's long answer on while its queue has room; "ok" ends it.
 // The count of servers is read at every step: a line typed meanwhile may
 // have added one.
 void runJob(ctlClient* c, uint32_t mono, int* budget) {
   for (; c->job != kJobNone && c->out.room() >= kAnswerRoom && *budget > 0; --*budget) {
+    if (c->job == kJobMetrics) {
+      metricsJobLine(c);
+      continue;
+    }
     if (c->next >= flServer.nodes()) {
       c->job = kJobNone;
       sendLine(c, "ok\n");
@@ -332,6 +350,10 @@ void request(ctlClient* c, int sock, uint32_t tick, uint32_t mono, char* line) {
     c->follow = nullptr;
     updateFollowing();
     sendLine(c, "ok\n");
+  } else if (strcmp(line, "metrics") == 0) {
+    c->cursor = metricsCursor();
+    c->figures = gatherFigures(true, mono);
+    startJob(c, kJobMetrics);
   } else if (strcmp(line, "exit") == 0) {
     g_exit = 1;
     sendLine(c, "ok\n");

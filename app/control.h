@@ -22,8 +22,9 @@
 //                      "IPPORT ->TEXT", or with "console" the console's own
 //                      messages as "console TEXT"; "unfollow" stops all
 //   exit               ends the console as "qzuconexit" does
+//   metrics            the metrics text (app/metrics.h)
 // Every request is answered by "ok" after its lines, or by "error TEXT".
-// The answers of status, servers and "send *" are written as the client
+// The answers of status, servers, metrics and "send *" are written as the client
 // reads them, so none is ever cut, whatever the number of servers (a "sent"
 // line's STATE is the server's as the line is written; the command went to
 // every server at once). Followed lines a client lost by not reading show as
@@ -35,6 +36,7 @@
 #include <cstdint>
 
 #include "app/ctlqueue.h"
+#include "app/metrics.h"
 #include "protocol/server.h"
 #include "runtime/ctlpath.h"
 #include "runtime/sock.h"
@@ -44,8 +46,9 @@ constexpr int kCtlRequestChars = 1024;  // longer request lines are refused
 constexpr int kCtlReadChars = 4096;     // request bytes taken from a client at a time
 constexpr uint32_t kCtlIdleMs = 30000;  // a client that asks and follows nothing this long goes
 
-// A long answer being written as its client reads: one line per server.
-enum ctlJob { kJobNone, kJobStatus, kJobServers, kJobSent };
+// A long answer being written as its client reads: one line per server, or
+// the metrics text a line at a time.
+enum ctlJob { kJobNone, kJobStatus, kJobServers, kJobSent, kJobMetrics };
 
 struct ctlClient {
   int fd = -1;  // -1 when the slot is free
@@ -59,6 +62,8 @@ struct ctlClient {
   const serverRec* follow = nullptr;  // one server's lines
   ctlJob job = kJobNone;
   int next = 0;         // the job's next server
+  metricsCursor cursor;    // kJobMetrics: where its text is
+  metricsFigures figures;  // ... and the console-wide figures it shows
   uint32_t heard = 0;   // when the client last sent something (monotonic ms)
   // Request bytes read and not yet run: a client's further requests wait
   // while a long answer is written or its queue is short of room.
@@ -73,6 +78,7 @@ struct ctlState {
   unsigned long long dev = 0, ino = 0;  // the socket file made: removed only if still it
   ctlClient clients[kCtlClients];
   ctlClient* doer = nullptr;  // the client whose "do" line runs: it hears the messages
+  uint64_t droppedLines = 0;  // followed lines lost by clients since closed
   bool following = false;     // some client follows something: lines must be offered
   // The last wait found a connection waiting: an accept that finds none costs
   // the kernel a socket made and freed, too dear for every pass under load.

@@ -11,6 +11,7 @@ void lineq::reset() {
   head_ = len_ = 0;
   partLen_ = partOff_ = 0;
   dropped_ = 0;
+  droppedTotal_ = 0;
 }
 
 void lineq::dropOldest() {
@@ -20,6 +21,7 @@ void lineq::dropOldest() {
   head_ = (head_ + n) % kCtlQueueBytes;
   len_ -= n;
   dropped_++;
+  droppedTotal_++;
 }
 
 void lineq::append(const char* data, int len) {
@@ -42,6 +44,7 @@ void lineq::offer(const char* line, int len) {
   // Room is kept for one overlong line, cut, so answers pushed next fit.
   if (len_ + (len > kCtlLineMax ? kCtlLineMax : len) + kCtlLineMax > kCtlQueueBytes) {
     dropped_++;
+    droppedTotal_++;
     return;
   }
   push(line, len);

@@ -34,6 +34,8 @@ class lineq {
   // reader gone.
   bool drain(ctlSink sink, void* ctx);
   bool empty() const { return len_ == 0 && partOff_ == partLen_ && dropped_ == 0; }
+  // Lines dropped since reset, for the metrics.
+  uint64_t droppedTotal() const { return droppedTotal_; }
 
  private:
   void dropOldest();
@@ -49,6 +51,7 @@ class lineq {
   int partLen_;
   int partOff_;
   uint32_t dropped_;  // lines lost since the last note
+  uint64_t droppedTotal_;
 };
 
 #endif  // QZUCON_APP_CTLQUEUE_H_

@@ -12,6 +12,7 @@
 #include "app/log.h"
 #include "app/logbatch.h"
 #include "app/logfiles.h"
+#include "app/metrics.h"
 #include "protocol/server.h"
 #include "runtime/flexar.h"
 #include "runtime/sock.h"
@@ -45,6 +46,14 @@ extern lineLimit g_lineLimits[kLineKinds];
 // walk the records (ten thousand in a large configuration) to sum them up.
 extern bool g_serverLimitsRunning;
 extern uint32_t g_serverLimitsStart;
+// Events of each bounded kind, whether their line was logged or held back:
+// the metrics file's count of datagrams ignored by reason.
+extern uint64_t g_lineCounts[kLineKinds];
+extern uint64_t g_emptyDatagrams;  // zero-byte datagrams on the server socket
+extern uint64_t g_logWriteErrors;  // failed writes to log files
+// "metrics=": where the metrics file goes; empty for none.
+extern char g_metricsPath[kNameChars + 1];
+extern metricsState g_metrics;
 extern logfail g_logFailures;   // log files that could not be written lately
 extern logbatch g_logBatch;     // the messages of the pass, until written
 extern logfiles g_logFiles;     // log files kept open between passes

@@ -66,6 +66,7 @@ int appendEntries(const char* name, uint32_t hash, iovec* iov, int n, int64_t no
 
 void reportFile(const char* name, int err, int64_t now) {
   char line[kFileNameChars + 160];
+  if (err != 0) g_logWriteErrors++;
   switch (g_logFailures.note(name, err == 0, now)) {
     case kLogSayFailed:
       trf(line, sizeof line,

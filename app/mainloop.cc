@@ -9,13 +9,14 @@
 #include "app/globals.h"
 #include "app/journal.h"
 #include "app/log.h"
+#include "app/metrics.h"
 #include "input/admin_input.h"
 #include "protocol/outbound.h"
 #include "protocol/reception.h"
 #include "runtime/clock.h"
 #include "runtime/files.h"
-#include "runtime/sock.h"
 #include "runtime/signals.h"
+#include "runtime/sock.h"
 #include "runtime/text.h"
 
 namespace {
@@ -106,6 +107,7 @@ unsigned runPass(uint32_t tick, uint32_t mono, bool first, uint32_t sinceMs) {
   controlPass(g_sock.handle, tick, mono);
   processAdminInput(g_sock.handle, tick, mono);
   checkHeartbeat(g_sock.handle, tick, mono);
+  metricsPass(mono);
   releaseLog();
   return pauseAfter(taken, full, sinceMs);
 }
@@ -131,6 +133,7 @@ bool qzucon() {
   reportJournalDrops(trMonoMs(), true);
   sendExitNotices(g_sock.handle);
   journalEnding(flServer.nodes());
+  metricsExit(trMonoMs());
   trSleep(1000);
   // Last: a client waiting for the end sees its connection close only once
   // the exit notices are out.

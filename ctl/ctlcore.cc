@@ -32,8 +32,9 @@ struct reader {
 const struct {
   const char* word;
   ctlCommand command;
-} kCommands[] = {{"send", kCmdSend}, {"status", kCmdStatus}, {"follow", kCmdFollow},
-                 {"do", kCmdDo},     {"exit", kCmdExit},     {"list", kCmdList}};
+} kCommands[] = {{"send", kCmdSend},      {"status", kCmdStatus}, {"follow", kCmdFollow},
+                 {"do", kCmdDo},          {"exit", kCmdExit},     {"list", kCmdList},
+                 {"metrics", kCmdMetrics}};
 
 bool readSeconds(const char* s, long* ms) {
   char* end = nullptr;

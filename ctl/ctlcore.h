@@ -15,7 +15,16 @@ constexpr int kCtlUnconfirmed = 5;  // up, but nothing has shown its password ri
 constexpr int kCtlMaxLines = 64;    // LINE arguments of one call
 constexpr int kCtlArgChars = 1023;  // a socket path, server or joined LINE
 
-enum ctlCommand { kCmdNone, kCmdSend, kCmdStatus, kCmdFollow, kCmdDo, kCmdExit, kCmdList };
+enum ctlCommand {
+  kCmdNone,
+  kCmdSend,
+  kCmdStatus,
+  kCmdFollow,
+  kCmdDo,
+  kCmdExit,
+  kCmdList,
+  kCmdMetrics
+};
 
 struct ctlArgs {
   ctlCommand command = kCmdNone;

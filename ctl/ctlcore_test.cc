@@ -45,6 +45,7 @@ TEST(CtlArgs, AcceptsTheDocumentedForms) {
   ASSERT_TRUE(p.ok) << p.err;
   EXPECT_STREQ(p.args.socket, "/run/x.sock");
   EXPECT_TRUE(parse({"do", "qzuconactive", "1.2.3.4:5"}).ok);
+  EXPECT_EQ(parse({"-p", "27000", "metrics"}).args.command, kCmdMetrics);
   EXPECT_TRUE(parse({"--help"}).args.help);
 }
 
@@ -60,6 +61,7 @@ TEST(CtlArgs, RefusesUsageErrors) {
       {"send", "-w", "-1", "x"},          // negative wait
       {"send", "-w"},                     // missing value
       {"status", "extra"},                // stray argument
+      {"metrics", "-s", "a:1"},           // metrics are the whole console's
       {"follow", "-a"},                   // -a is send's
       {"send", "two\nlines"},             // a line break would be a second request
   };

@@ -19,6 +19,7 @@ const char kUsage[] =
     "  do LINE...                                  run LINE as if typed at the console\n"
     "  exit                                        end the console\n"
     "  list                                        the running consoles of this user\n"
+    "  metrics                                     the console's metrics, Prometheus text\n"
     "exit status: 0 ok, 1 usage or connection error, 2 password mismatch,\n"
     "3 no answer from a server, 4 a server's session not up yet,\n"
     "5 a server's password not confirmed yet by what it sent\n";
@@ -258,6 +259,8 @@ int run(const ctlArgs& a) {
       return sendCommands(&c, a);
     case kCmdStatus:
       return c.request("status") ? untilOk(&c) : kCtlError;
+    case kCmdMetrics:
+      return c.request("metrics") ? untilOk(&c) : kCtlError;
     case kCmdFollow:
       return follow(&c, a);
     case kCmdDo:

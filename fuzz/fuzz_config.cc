@@ -65,7 +65,7 @@ std::string readBack(const char* value, bool trimmed) {
 
 // What writeini is meant to preserve.
 struct savedConfig {
-  std::string logfn, myaddr;
+  std::string logfn, myaddr, metrics;
   uint32_t tcp, udp;
   uint8_t localusers;
   std::vector<std::string> servers;  // address, login, password of each
@@ -77,6 +77,7 @@ struct savedConfig {
     };
     logfn = value(g_logfn, true);
     myaddr = value(g_myaddr);
+    metrics = value(g_metricsPath);
     tcp = g_TCPlistenport;
     udp = g_UDPlistenport;
     localusers = g_localusers;
@@ -96,8 +97,8 @@ struct savedConfig {
     for (const std::string& s : servers) fprintf(stderr, "  server [%s]\n", s.c_str());
   }
   bool operator==(const savedConfig& o) const {
-    return logfn == o.logfn && myaddr == o.myaddr && tcp == o.tcp && udp == o.udp &&
-           localusers == o.localusers && servers == o.servers;
+    return logfn == o.logfn && myaddr == o.myaddr && metrics == o.metrics && tcp == o.tcp &&
+           udp == o.udp && localusers == o.localusers && servers == o.servers;
   }
 };
 

@@ -75,23 +75,29 @@ void noteSent(serverRec* r, uint32_t mono, bool heartbeat) {
   serverHealth& h = r->health;
   if (!h.sent) h.firstSend = mono;
   h.sent = 1;
-  if (heartbeat) h.heartbeats++;
+  if (heartbeat) {
+    h.heartbeats++;
+  } else {
+    h.commands++;
+  }
   if (h.challenged) h.answered = 1;
 }
 
 void noteChallenge(serverRec* r) {
+  r->health.challenges++;
   r->health.challenged = 1;
   r->health.answered = 0;
   r->health.mismatch = 0;
 }
 
-void noteHeard(serverRec* r) {
+void noteHeard(serverRec* r, int bytes) {
   serverHealth& h = r->health;
   if (!h.heard && h.silenceLogged) {
     tagNextLine(r, kPrioNotice, kEventAnswerAgain);
     log("**First answer from %s\n", r->ipPort);
   }
   h.heard = 1;
+  h.bytes += static_cast<uint64_t>(bytes);
 }
 
 void noteLine(serverRec* r, uint32_t mono, const unsigned char* body, int len) {
@@ -141,6 +147,13 @@ linkStateKind linkState(const serverRec* r) {
   return r->health.answered ? kLinkUp : kLinkWaiting;
 }
 
+bool serverUp(const serverRec* r, uint32_t mono) {
+  // Up means a working session: the key shown right by the server's text,
+  // and that text still coming.
+  const serverHealth& h = r->health;
+  return linkState(r) == kLinkConfirmed && h.lines > 0 && mono - h.lastLine < uint32_t{kSilenceMs};
+}
+
 void statusLine(const serverRec* r, uint32_t mono, char* out, int size) {
   const serverHealth& h = r->health;
   char last[32];
@@ -150,9 +163,9 @@ void statusLine(const serverRec* r, uint32_t mono, char* out, int size) {
     int32_t ago = static_cast<int32_t>(mono - h.lastLine);
     trf(last, sizeof last, "%ld s ago", static_cast<long>(ago < 0 ? 0 : ago / 1000));
   }
-  trf(out, size, "status %s: challenge %s, last line %s, lines %lu, heartbeats %lu%s%s%s\n",
+  trf(out, size, "status %s: challenge %s, last line %s, lines %llu, heartbeats %llu%s%s%s\n",
       r->ipPort, h.answered ? "answered" : "not answered", last,
-      static_cast<unsigned long>(h.lines), static_cast<unsigned long>(h.heartbeats),
+      static_cast<unsigned long long>(h.lines), static_cast<unsigned long long>(h.heartbeats),
       keyConfirmed(r) ? ", key confirmed" : "", passwordMismatch(r) ? ", password mismatch" : "",
       noAnswer(r) ? ", no answer" : "");
 }

@@ -42,8 +42,13 @@ struct noiseWindow {
 struct serverHealth {
   uint32_t firstSend;  // monotonic ms of the first packet to the server
   uint32_t lastLine;   // monotonic ms of its last shown line
-  uint32_t lines;      // lines shown
-  uint32_t heartbeats; // heartbeats sent
+  // Counts as the metrics file publishes them: in 64 bits, as a busy server
+  // would wrap 32 in weeks and a counter must never go down.
+  uint64_t lines;       // lines shown
+  uint64_t heartbeats;  // heartbeats sent
+  uint64_t commands;    // command packets sent
+  uint64_t bytes;       // bytes of the datagrams recognised as its own
+  uint64_t challenges;  // new challenges taken over
   uint8_t sent;        // a packet has gone to it
   uint8_t heard;       // it has sent a datagram we recognised
   uint8_t challenged;  // it has sent a challenge
@@ -104,9 +109,9 @@ constexpr double kConfirmBits = 20;
 void noteSent(serverRec* r, uint32_t mono, bool heartbeat);
 // When r has sent a new challenge.
 void noteChallenge(serverRec* r);
-// When a datagram from r has been recognised; logs "**First answer from ..."
-// when its silence had been reported.
-void noteHeard(serverRec* r);
+// When a datagram of `bytes` bytes from r has been recognised; logs "**First
+// answer from ..." when its silence had been reported.
+void noteHeard(serverRec* r, int bytes);
 // When the body of a datagram from r (len bytes behind the header, just
 // unscrambled, before anything is made printable) is about to be shown at
 // monotonic time mono; logs the password mismatch once per challenge, and
@@ -127,6 +132,12 @@ uint32_t silenceCheckIn(const serverRec* r, uint32_t mono);
 // yet).
 enum linkStateKind { kLinkWaiting, kLinkUp, kLinkMismatch, kLinkNoAnswer, kLinkConfirmed };
 linkStateKind linkState(const serverRec* r);
+
+// Whether r counts as up at mono for those who watch a fleet: its session is
+// up (linkState) and a line has come from it within the last kSilenceMs, so
+// a server that stops shows as down within seconds, not only before its
+// first answer.
+bool serverUp(const serverRec* r, uint32_t mono);
 
 // The "qzuconstatus" line for r at mono, with its "\n", into out (size bytes).
 void statusLine(const serverRec* r, uint32_t mono, char* out, int size);

@@ -320,8 +320,8 @@ TEST_F(HealthTest, SilenceIsReportedOnceThenTheFirstAnswer) {
   EXPECT_EQ(UINT32_MAX, silenceCheckIn(r_, 0x7FFFF000u)) << "nothing left to say";
   EXPECT_EQ(status(0).substr(status(0).size() - 12), ", no answer\n");
   testing::internal::CaptureStdout();
-  noteHeard(r_);
-  noteHeard(r_);
+  noteHeard(r_, 20);
+  noteHeard(r_, 20);
   EXPECT_EQ("**First answer from 127.0.0.1:28100\n", testing::internal::GetCapturedStdout());
   EXPECT_EQ(std::string::npos, status(0).find("no answer"));
 }
@@ -337,7 +337,7 @@ TEST_F(HealthTest, SilenceDeadlineSurvivesAClockSetFarBack) {
 TEST_F(HealthTest, AServerThatAnswersInTimeIsNeverReported) {
   noteSent(r_, 1000, true);
   testing::internal::CaptureStdout();
-  noteHeard(r_);
+  noteHeard(r_, 20);
   checkSilence(r_, 100000);
   EXPECT_EQ("", testing::internal::GetCapturedStdout());
 }

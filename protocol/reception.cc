@@ -156,7 +156,7 @@ int handleServerDatagram(const sockaddr_in& from, int n, uint32_t tick, uint32_t
         h[1], h[2], h[3], h[4], h[5], h[6], h[7]);
   }
   serverRec* r = matchSender(from, g_temp, g_pkt);
-  if (r) noteHeard(r);
+  if (r) noteHeard(r, n);
   if (!r || n < 8) return reportDropped(r, mono);
   if (memcmp(g_pkt + 4, r->header + kServerChallengeOffset, kChallengeSize) != 0) {
     takeNewChallenge(r, tick, mono);
@@ -181,7 +181,10 @@ int processServerLogging(int sock, uint32_t tick, uint32_t mono, bool* full) {
     for (int i = 0; i < got; i++) {
       int n = static_cast<int>(rxScratch.msgs[i].msg_len);
       taken++;
-      if (n <= 0) continue;
+      if (n <= 0) {
+        g_emptyDatagrams++;
+        continue;
+      }
       memcpy(g_pkt, rxScratch.data[i], static_cast<size_t>(n));
       written += handleServerDatagram(rxScratch.from[i], n, tick, mono);
     }

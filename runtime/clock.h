@@ -27,6 +27,9 @@ void trTzset();
 
 // Seconds of the calendar time now.
 time_t trTime();
+// Milliseconds since the epoch of the calendar time now: for what others
+// read as a point in time (the metrics file's timestamps), never to measure.
+int64_t trWallMs();
 // Local broken-down time of t (localtime_r underneath). 1 on success, 0 when
 // the time cannot be converted (out is then zeroed).
 int trLocalTime(time_t t, struct tm* out);

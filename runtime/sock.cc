@@ -5,6 +5,7 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <linux/sock_diag.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -142,6 +143,16 @@ void trClosesocket(int h) { close(h); }
 
 int trRcvbuf(int h, int bytes) {
   return setsockopt(h, SOL_SOCKET, SO_RCVBUF, &bytes, sizeof(bytes));
+}
+
+int trSockDrops(int h, uint32_t* drops) {
+  uint32_t info[SK_MEMINFO_VARS] = {};
+  socklen_t len = sizeof info;
+  if (getsockopt(h, SOL_SOCKET, SO_MEMINFO, info, &len) != 0 || len <= SK_MEMINFO_DROPS * 4) {
+    return -1;
+  }
+  *drops = info[SK_MEMINFO_DROPS];
+  return 0;
 }
 
 void trsock::sClose() {

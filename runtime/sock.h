@@ -49,6 +49,9 @@ int trSockPort(int h);
 int trSockName(int h, sockaddr_in* out);
 // Asks for a receive queue of bytes (the kernel may clamp it). 0 or -1.
 int trRcvbuf(int h, int bytes);
+// The kernel's count of datagrams it dropped on the socket since it was made
+// (a full receive queue, a bad checksum), from SO_MEMINFO, into *drops. 0 or -1.
+int trSockDrops(int h, uint32_t* drops);
 
 // Where trSendto sends for a destination text: inet_addr of the text before the
 // first ':' and the port after it (atol, low 16 bits; 0 without ':'). Returns 0

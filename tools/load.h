@@ -32,6 +32,7 @@ struct loadOptions {
   char dir[kLoadPathChars + 1];      // the console's folder; empty = a new scratch folder
   bool attach;                       // a console is already running; start none
   bool poll;                         // --senders' files read every kPollMs, not watched
+  bool metrics;                      // the started console writes its metrics file
   int serverPort;                    // the server address we send from; 0 = free port
   int consolePort;                   // the console's own port; 0 = free port (start only)
   int stdinMode;                     // kStdin*: the started console's standard input

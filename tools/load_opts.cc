@@ -61,6 +61,8 @@ const char kUsage[] =
     "                    makes each write of the console queue a change for the\n"
     "                    tool, paid for in the console's CPU time (about 1 us a\n"
     "                    line with 1,000 files); delays are then known to 20 ms.\n"
+    "  --metrics         the started console writes its metrics file (metrics=),\n"
+    "                    qzucon.prom in its folder: what the file costs it.\n"
     "  --strace PATH     run the console under this strace (-f -c) and report its\n"
     "                    system calls per line that arrived.\n"
     "  --token TEXT      one more configuration token for the started console,\n"
@@ -94,6 +96,7 @@ class loadArgs : public optionSink {
   bool flag(const char* arg) override {
     if (strcmp(arg, "--attach") == 0) return o_->attach = true;
     if (strcmp(arg, "--poll") == 0) return o_->poll = true;
+    if (strcmp(arg, "--metrics") == 0) return o_->metrics = true;
     return false;
   }
   bool value(const char* name, const char* v) override {
@@ -170,8 +173,10 @@ const char* badCombination(const loadOptions& o) {
     return "--attach needs --server-port, --console-port and --dir";
   }
   if (!o.attach && !o.console[0]) return "no console program: give --console";
-  if (o.attach && (o.script || o.idleSecs || o.servers > 1 || o.strace[0] || o.token[0])) {
-    return "--script, --idle, --servers, --strace and --token start the console: no --attach";
+  if (o.attach &&
+      (o.script || o.idleSecs || o.servers > 1 || o.strace[0] || o.token[0] || o.metrics)) {
+    return "--script, --idle, --servers, --strace, --token and --metrics start the console: no "
+           "--attach";
   }
   if (o.script && o.idleSecs) return "--script and --idle are two different runs";
   if (o.senders > 1 && (o.attach || o.script))

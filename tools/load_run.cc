@@ -47,6 +47,7 @@ std::vector<std::string> consoleArgs(const loadOptions& o, const std::vector<std
     a.push_back("server=127.0.0.1:" + std::to_string(o.serverPort));
     a.push_back("login=load");
   }
+  if (o.metrics) a.push_back("metrics=qzucon.prom");  // in its own folder
   a.insert(a.end(), extra.begin(), extra.end());
   if (o.token[0]) a.push_back(o.token);
   return a;

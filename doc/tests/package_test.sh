@@ -25,6 +25,8 @@ want=(
   share/doc/qzucon/examples/qzucon.ini
   share/doc/qzucon/examples/qzucon@.service
   share/doc/qzucon/examples/qzucon.logrotate
+  share/doc/qzucon/examples/qzucon.rules.yml
+  share/doc/qzucon/examples/qzucon-prometheus.yml
   share/doc/qzucon/examples/qzucon-oneshot
   share/doc/qzucon/examples/qzucon-service-setup
   share/doc/qzucon/examples/qzucon-start

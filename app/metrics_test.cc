@@ -1,0 +1,201 @@
+#include "app/metrics.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <string>
+
+#include "app/globals.h"
+#include "protocol/health.h"
+#include "protocol/outbound.h"
+#include "support/coretest.h"
+
+namespace {
+
+class metricsTest : public coreTest {
+ protected:
+  std::string text(const metricsFigures& f) {
+    std::string all;
+    metricsCursor c;
+    char line[kMetricsLineMax];
+    for (int n; (n = metricsLine(&c, f, line)) > 0;) all.append(line, n);
+    return all;
+  }
+  static bool has(const std::string& text, const std::string& line) {
+    return text.find("\n" + line + "\n") != std::string::npos;
+  }
+};
+
+TEST(MetricsLabels, EscapesWhatTheFormatQuotes) {
+  const struct {
+    const char* in;
+    const char* out;
+  } kCases[] = {
+      {"127.0.0.1:28100", "127.0.0.1:28100"},
+      {"a\"b", "a\\\"b"},
+      {"a\\b", "a\\\\b"},
+      {"a\nb", "a\\nb"},
+      {"", ""},
+  };
+  for (const auto& c : kCases) {
+    char out[64];
+    EXPECT_EQ(escapeLabel(c.in, out, sizeof out), static_cast<int>(strlen(c.out))) << c.in;
+    EXPECT_STREQ(out, c.out) << c.in;
+  }
+  // Cut where room ends, never in the middle of an escape.
+  char small[4];
+  EXPECT_EQ(escapeLabel("ab\"c", small, sizeof small), 2);
+  EXPECT_STREQ(small, "ab");
+}
+
+TEST_F(metricsTest, EachServersCountsAndStates) {
+  serverRec* up = addServer("127.0.0.1:28100", "admin", "secret");
+  serverRec* quiet = addServer("127.0.0.1:28101", "admin", "secret");
+  for (int i = 0; i < 24; i++) noteLine(up, 1000, reinterpret_cast<const unsigned char*>("x"), 1);
+  noteHeard(up, 40);
+  noteChallenge(up);
+  // Plain text after the challenge shows the key right: the session is confirmed.
+  const char kText[] = "Map loaded: 24 players";
+  noteLine(up, 1000, reinterpret_cast<const unsigned char*>(kText), sizeof kText);
+  noteSent(up, 1000, true);
+  noteSent(up, 1000, false);
+  noteSent(quiet, 0, true);
+  checkSilence(quiet, kSilenceMs);
+  up->health.lastLine = 1500;
+
+  metricsFigures f;
+  f.startMs = 1765432100250;
+  f.wallMs = 1765432200000;
+  f.mono = 2000;
+  std::string t = text(f);
+  EXPECT_EQ(t.rfind("# HELP qzucon_up ", 0), 0u) << t;
+  const char* kLines[] = {
+      "qzucon_up 1",
+      "qzucon_start_time_seconds 1765432100.250",
+      "qzucon_server_up{server=\"127.0.0.1:28100\"} 1",
+      "qzucon_server_up{server=\"127.0.0.1:28101\"} 0",
+      "qzucon_server_lines_received_total{server=\"127.0.0.1:28100\"} 25",
+      "qzucon_server_bytes_received_total{server=\"127.0.0.1:28100\"} 40",
+      // Half a second before wallMs by the monotonic clock.
+      "qzucon_server_last_line_timestamp_seconds{server=\"127.0.0.1:28100\"} 1765432199.500",
+      "qzucon_server_challenges_total{server=\"127.0.0.1:28100\"} 1",
+      "qzucon_server_no_answer{server=\"127.0.0.1:28101\"} 1",
+      "qzucon_server_no_answer{server=\"127.0.0.1:28100\"} 0",
+      "qzucon_server_heartbeats_sent_total{server=\"127.0.0.1:28100\"} 1",
+      "qzucon_server_commands_sent_total{server=\"127.0.0.1:28100\"} 1",
+      "# TYPE qzucon_server_lines_received_total counter",
+      "# TYPE qzucon_server_up gauge",
+  };
+  for (const char* line : kLines) EXPECT_TRUE(has(t, line)) << line << "\n" << t;
+  // A server that never sent a line has no time of its last one.
+  EXPECT_EQ(t.find("last_line_timestamp_seconds{server=\"127.0.0.1:28101\"}"), std::string::npos);
+  EXPECT_EQ(t.back(), '\n');
+
+  // Silent for kSilenceMs: down, though its session stays up.
+  f.mono = 1500 + kSilenceMs;
+  EXPECT_TRUE(has(text(f), "qzucon_server_up{server=\"127.0.0.1:28100\"} 0"));
+  // And every server is down in the file left at exit.
+  f.mono = 2000;
+  f.up = false;
+  t = text(f);
+  EXPECT_TRUE(has(t, "qzucon_server_up{server=\"127.0.0.1:28100\"} 0")) << t;
+  EXPECT_TRUE(has(t, "qzucon_up 0"));
+}
+
+// One address configured twice must not give two samples of one label set,
+// which would make the whole text invalid.
+TEST_F(metricsTest, AnAddressConfiguredTwiceIsTold) {
+  addServer("127.0.0.1:28100", "admin", "a");
+  addServer("127.0.0.1:28101", "admin", "b");
+  addServer("127.0.0.1:28100", "other", "c");
+  addServer("127.0.0.1:28100", "third", "d");
+  std::string t = text(metricsFigures());
+  EXPECT_TRUE(has(t, "qzucon_server_heartbeats_sent_total{server=\"127.0.0.1:28100\"} 0")) << t;
+  EXPECT_TRUE(has(t, "qzucon_server_heartbeats_sent_total{server=\"127.0.0.1:28101\"} 0")) << t;
+  EXPECT_TRUE(has(t, "qzucon_server_up{server=\"127.0.0.1:28100\",entry=\"3\"} 0")) << t;
+  EXPECT_TRUE(has(t, "qzucon_server_up{server=\"127.0.0.1:28100\",entry=\"4\"} 0")) << t;
+}
+
+TEST_F(metricsTest, ConsoleWideCounts) {
+  metricsFigures f;
+  f.dropsKnown = true;
+  f.receiveDrops = 7;
+  f.controlClients = 2;
+  f.controlDropped = 3;
+  f.journalDropped = 4;
+  f.logWriteErrors = 5;
+  f.ignored[kIgnoredUnknownSender] = 6;
+  f.ignored[kIgnoredEmpty] = 8;
+  std::string t = text(f);
+  const char* kLines[] = {
+      "qzucon_build_info{version=\"" QZUCON_VERSION "\"} 1",
+      "qzucon_receive_drops_total 7",
+      "qzucon_control_clients 2",
+      "qzucon_control_lines_dropped_total 3",
+      "qzucon_journal_entries_dropped_total 4",
+      "qzucon_log_write_errors_total 5",
+      "qzucon_datagrams_ignored_total{reason=\"unknown_sender\"} 6",
+      "qzucon_datagrams_ignored_total{reason=\"short\"} 0",
+      "qzucon_datagrams_ignored_total{reason=\"empty\"} 8",
+  };
+  for (const char* line : kLines) EXPECT_TRUE(has(t, line)) << line << "\n" << t;
+  // A count the kernel would not give is left out, not shown as 0.
+  f.dropsKnown = false;
+  EXPECT_EQ(text(f).find("\nqzucon_receive_drops_total "), std::string::npos);
+}
+
+TEST_F(metricsTest, TheDigestSeesEveryChangeButTheClocks) {
+  serverRec* r = addServer("127.0.0.1:28100", "admin", "secret");
+  metricsFigures f;
+  uint64_t d = metricsDigest(f);
+  f.wallMs += 5000;
+  EXPECT_EQ(metricsDigest(f), d) << "time alone";
+  noteSent(r, 0, false);
+  EXPECT_NE(metricsDigest(f), d) << "a command";
+  d = metricsDigest(f);
+  f.ignored[kIgnoredShort]++;
+  EXPECT_NE(metricsDigest(f), d) << "an ignored datagram";
+  d = metricsDigest(f);
+  f.controlClients++;
+  EXPECT_NE(metricsDigest(f), d) << "a control client";
+}
+
+TEST_F(metricsTest, TheFileIsReplacedWholeAndGroupReadable) {
+  addServer("127.0.0.1:28100", "admin", "secret");
+  metricsFigures f;
+  ASSERT_EQ(writeMetricsFile("qzucon.prom", f), 0);
+  std::string first = readFile("qzucon.prom");
+  EXPECT_EQ(first, text(f));
+  struct stat st;
+  ASSERT_EQ(stat("qzucon.prom", &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0640u);
+  f.up = false;
+  ASSERT_EQ(writeMetricsFile("qzucon.prom", f), 0);
+  EXPECT_NE(readFile("qzucon.prom").find("\nqzucon_up 0\n"), std::string::npos);
+  // A folder that is not there: an error, and nothing left behind.
+  EXPECT_NE(writeMetricsFile("missing/qzucon.prom", f), 0);
+}
+
+TEST_F(metricsTest, WrittenAtStartThenOnlyWhenSomethingChanged) {
+  serverRec* r = addServer("127.0.0.1:28100", "admin", "secret");
+  strcpy(g_metricsPath, "qzucon.prom");
+  struct stat st;
+  auto ino = [&] { return stat("qzucon.prom", &st) == 0 ? st.st_ino : 0; };
+  metricsPass(100000);
+  ino_t at = ino();
+  ASSERT_NE(at, 0u);
+  noteSent(r, 0, false);
+  metricsPass(100000 + kMetricsEveryMs - 1);
+  EXPECT_EQ(ino(), at) << "within 5 s";
+  metricsPass(100000 + kMetricsEveryMs);
+  EXPECT_NE(ino(), at) << "changed, 5 s on";
+  at = ino();
+  metricsPass(100000 + 2 * kMetricsEveryMs);
+  EXPECT_EQ(ino(), at) << "nothing changed";
+  metricsPass(100000 + kMetricsEveryMs + kMetricsRefreshMs);
+  EXPECT_NE(ino(), at) << "a minute without a write";
+  metricsExit(100000 + kMetricsEveryMs + kMetricsRefreshMs);
+  EXPECT_NE(readFile("qzucon.prom").find("\nqzucon_up 0\n"), std::string::npos);
+}
+
+}  // namespace
