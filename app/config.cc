@@ -16,7 +16,8 @@
 namespace {
 
 // Longest piece written at once: one server's three lines (256 + 32 + 64
-// characters of values and their keywords).
+// characters of values and their keywords), or its tag line (263), or an
+// alert (32 + 255).
 constexpr int kIniLineSize = 512;
 
 const char* skipBlanks(const char* p) {
@@ -86,10 +87,15 @@ void putConfiguration(iniOut* out) {
   if (g_localusers == kLocalUsersAny) put(out, "localusers=any\n");
   put(out, "myaddr=%s\n", g_myaddr);
   if (!controlSocketDefault()) put(out, "controlsocket=%s\n", g_ctlsocket);
+  for (int i = 0; i < g_alerts.count(); i++) {
+    put(out, "alert=%s:%s\n", g_alerts.name(i), g_alerts.source(i));
+  }
   put(out, ";List of Servers\n");
   for (int i = 0; i < flServer.nodes(); i++) {
     const serverRec* s = serverAt(i);
-    put(out, "server=%s\nlogin=%s\npassword=%s\n\n", s->address, s->login, s->password);
+    put(out, "server=%s\nlogin=%s\npassword=%s\n", s->address, s->login, s->password);
+    if (s->tags[0]) put(out, "tag=%s\n", s->tags);
+    put(out, "\n");
   }
 }
 
@@ -132,6 +138,27 @@ void parseLocalUsers(const char* value) {
   }
 }
 
+// "tag=" belongs to the server= before it, as login= does; a tag that is no
+// tag is named and the whole token ignored.
+void parseTags(const char* value) {
+  char bad[kTagChars + 1];
+  const char* why = "";
+  if (g_tempServer.address[0] == 0) {
+    log("ERROR: tag=%.300s: no server= before it\n", skipBlanks(value));
+  } else if (!tagListAdd(g_tempServer.tags, value, bad, sizeof bad, &why)) {
+    log("ERROR: Bad tag \"%s\" for server %s: %s\n", bad, g_tempServer.address, why);
+  }
+}
+
+// "alert=NAME:REGEX": a rule that cannot be used is named with the reason
+// and left out; the console runs on without it.
+void parseAlert(const char* value) {
+  char why[160];
+  if (!g_alerts.add(skipBlanks(value), why, sizeof why)) {
+    log("ERROR: Bad alert \"%.300s\": %s\n", skipBlanks(value), why);
+  }
+}
+
 }  // namespace
 
 char* mystrzcpy(char* dst, const char* src, int limit) {
@@ -165,6 +192,10 @@ void parseInput(const char* token) {
     g_UDPlistenport = atoul(skipBlanks(value));
   } else if ((value = skipWordNoCase(p, "localusers=")) != nullptr) {
     parseLocalUsers(value);
+  } else if ((value = skipWordNoCase(p, "tag=")) != nullptr) {
+    parseTags(value);
+  } else if ((value = skipWordNoCase(p, "alert=")) != nullptr) {
+    parseAlert(value);
   } else if (startsWithNoCase(p, "qzucondebug")) {
     g_debug = 1;
   } else if ((value = skipWordNoCase(p, "qzuconwrite ")) != nullptr) {

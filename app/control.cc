@@ -14,6 +14,7 @@
 #include "input/commands.h"
 #include "protocol/outbound.h"
 #include "runtime/files.h"
+#include "runtime/mem.h"
 #include "runtime/text.h"
 #include "runtime/unixsock.h"
 
@@ -119,7 +120,9 @@ void sendLine(ctlClient* c, const char* fmt, ...) {
 void updateFollowing() {
   g_ctl.following = false;
   for (const ctlClient& c : g_ctl.clients) {
-    if (c.fd >= 0 && (c.followAll || c.followConsole || c.follow)) g_ctl.following = true;
+    if (c.fd >= 0 && (c.followAll || c.followConsole || c.follow || c.followTags[0])) {
+      g_ctl.following = true;
+    }
   }
 }
 
@@ -186,6 +189,49 @@ void runTyped(ctlClient* c, int sock, uint32_t tick, uint32_t mono, const char* 
   sendLine(c, "ok\n");
 }
 
+// The servers of an "@TAG[,TAG...]" target into found (flServer.nodes()
+// entries at most); how many, or -1 after an error line to the client.
+int taggedServers(ctlClient* c, const char* target, serverRec** found) {
+  const char* tags = target + 1;
+  char bad[kTagChars + 1];
+  char list[kTagListChars + 1] = "";
+  const char* why = "";
+  if (!tagListAdd(list, tags, bad, sizeof bad, &why)) {
+    sendLine(c, "error bad tag \"%s\": %s\n", bad, why);
+    return -1;
+  }
+  int n = 0;
+  for (int i = 0; i < flServer.nodes(); i++) {
+    if (tagListsMeet(serverAt(i)->tags, list)) found[n++] = serverAt(i);
+  }
+  if (n == 0) sendLine(c, "error no server has the tag %s\n", tags);
+  return n > 0 ? n : -1;
+}
+
+// Runs each(r) for the servers of target ("" or "*" every one, "@TAGS" the
+// tagged ones, else one by address) and ends with "ok", or answers an error.
+template <typename F>
+void forTarget(ctlClient* c, const char* target, F each) {
+  if (target[0] == '@') {
+    serverRec** found =
+        static_cast<serverRec**>(trAlloc(sizeof(serverRec*) * (flServer.nodes() + 1), "ctl"));
+    int n = found ? taggedServers(c, target, found) : -1;
+    for (int i = 0; i < n; i++) each(found[i]);
+    trFree(found, "ctl");
+    if (n > 0) sendLine(c, "ok\n");
+    return;
+  }
+  if (target[0] == 0 || strcmp(target, "*") == 0) {
+    for (int i = 0; i < flServer.nodes(); i++) each(serverAt(i));
+  } else if (serverRec* r = findServer(target)) {
+    each(r);
+  } else {
+    sendLine(c, "error unknown server %s\n", target);
+    return;
+  }
+  sendLine(c, "ok\n");
+}
+
 void sendTo(ctlClient* c, int sock, uint32_t tick, uint32_t mono, serverRec* r, const char* command) {
   sendCommand(sock, tick, mono, r, command);
   g_noscreenlog = 1;  // in the file, as a typed command is
@@ -204,6 +250,8 @@ void sendRequest(ctlClient* c, int sock, uint32_t tick, uint32_t mono, char* arg
   } else if (strcmp(args, "*") == 0) {
     for (int i = 0; i < flServer.nodes(); i++) sendTo(c, sock, tick, mono, serverAt(i), command);
     sendLine(c, "ok\n");
+  } else if (args[0] == '@') {
+    forTarget(c, args, [=](serverRec* r) { sendTo(c, sock, tick, mono, r, command); });
   } else if (serverRec* r = findServer(args)) {
     sendTo(c, sock, tick, mono, r, command);
     sendLine(c, "ok\n");
@@ -212,13 +260,23 @@ void sendRequest(ctlClient* c, int sock, uint32_t tick, uint32_t mono, char* arg
   }
 }
 
-void statusRequest(ctlClient* c, uint32_t mono) {
-  for (int i = 0; i < flServer.nodes(); i++) {
-    char line[512];
-    statusLine(serverAt(i), mono, line, sizeof line);
+void statusRequest(ctlClient* c, uint32_t mono, const char* target) {
+  forTarget(c, target, [c, mono](const serverRec* r) {
+    char line[512 + kTagListChars];
+    statusLine(r, mono, line, 512);
+    int len = static_cast<int>(strlen(line));
+    // A tagged server's tags close its line: ", tags eu,pvp".
+    if (r->tags[0] && len > 0 && line[len - 1] == '\n') {
+      trf(line + len - 1, static_cast<int>(sizeof line) - len + 1, ", tags %s\n", r->tags);
+    }
     pushLines(c, "", line);
-  }
-  sendLine(c, "ok\n");
+  });
+}
+
+void tagsRequest(ctlClient* c, const char* target) {
+  forTarget(c, target, [c](const serverRec* r) {
+    sendLine(c, "tags %s %s\n", r->ipPort, r->tags);
+  });
 }
 
 void serversRequest(ctlClient* c) {
@@ -234,6 +292,17 @@ void followRequest(ctlClient* c, const char* target) {
     c->followAll = true;
   } else if (strcmp(target, "console") == 0) {
     c->followConsole = true;
+  } else if (strcmp(target, "alerts") == 0) {
+    c->followAlerts = true;
+  } else if (target[0] == '@') {
+    char bad[kTagChars + 1];
+    const char* why = "";
+    // Another follow of tags widens the set; a set of more than a server's
+    // worth of tags is refused.
+    if (!tagListAdd(c->followTags, target + 1, bad, sizeof bad, &why)) {
+      sendLine(c, "error bad tag \"%s\": %s\n", bad, why);
+      return;
+    }
   } else if (const serverRec* r = findServer(target)) {
     c->follow = r;
   } else {
@@ -251,14 +320,17 @@ void request(ctlClient* c, int sock, uint32_t tick, uint32_t mono, char* line) {
   } else if (strcmp(line, "send") == 0) {
     sendRequest(c, sock, tick, mono, args);
   } else if (strcmp(line, "status") == 0) {
-    statusRequest(c, mono);
+    statusRequest(c, mono, args);
+  } else if (strcmp(line, "tags") == 0) {
+    tagsRequest(c, args);
   } else if (strcmp(line, "servers") == 0) {
     serversRequest(c);
   } else if (strcmp(line, "follow") == 0) {
     followRequest(c, args);
   } else if (strcmp(line, "unfollow") == 0) {
-    c->followAll = c->followConsole = false;
+    c->followAll = c->followConsole = c->followAlerts = false;
     c->follow = nullptr;
+    c->followTags[0] = 0;
     updateFollowing();
     sendLine(c, "ok\n");
   } else if (strcmp(line, "exit") == 0) {
@@ -301,8 +373,9 @@ void readClient(ctlClient* c, int sock, uint32_t tick, uint32_t mono) {
   } else if (n == 0 || !trWouldBlock()) {
     // Its side has ended: what it asked for still goes out, then it is closed.
     c->closing = true;
-    c->followAll = c->followConsole = false;
+    c->followAll = c->followConsole = c->followAlerts = false;
     c->follow = nullptr;
+    c->followTags[0] = 0;
     updateFollowing();
   }
 }
@@ -399,12 +472,24 @@ void controlPublish(const serverRec* from, const char* msg) {
   if (!g_ctl.following && !g_ctl.doer) return;
   for (ctlClient& c : g_ctl.clients) {
     if (c.fd < 0) continue;
-    if (from && (c.followAll || c.follow == from)) {
+    if (from && (c.followAll || c.follow == from ||
+                 (c.followTags[0] && tagListsMeet(from->tags, c.followTags)))) {
       char prefix[sizeof from->ipPort + 1];
       trf(prefix, sizeof prefix, "%s ", from->ipPort);
       pushLines(&c, prefix, msg);
     } else if (!from && (c.followConsole || &c == g_ctl.doer)) {
       pushLines(&c, "console ", msg);
+    }
+  }
+}
+
+void controlPublishAlerts(const serverRec* from, const char* msg) {
+  for (ctlClient& c : g_ctl.clients) {
+    if (c.fd < 0 || !c.followAlerts) continue;
+    for (int i = 0; i < g_alerts.lineMatches(); i++) {
+      char prefix[kAlertNameChars + sizeof from->ipPort + 9];
+      trf(prefix, sizeof prefix, "alert %s %s ", g_alerts.name(g_alerts.lineMatch(i)), from->ipPort);
+      pushLines(&c, prefix, msg);
     }
   }
 }

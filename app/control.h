@@ -18,7 +18,14 @@
 //   servers            "myaddr ADDRESS", then "server IPPORT STATE" per server
 //   follow TARGET      from now on every line of server TARGET ("*" = all) as
 //                      "IPPORT ->TEXT", or with "console" the console's own
-//                      messages as "console TEXT"; "unfollow" stops all
+//                      messages as "console TEXT", or with "alerts" each
+//                      line that matched an alert as "alert NAME IPPORT
+//                      ->TEXT" (once per alert); "unfollow" stops all
+//   tags [TARGET]      "tags IPPORT LIST" per server, LIST its tags joined
+//                      by commas (empty when it has none)
+// TARGET "@TAG[,TAG...]" names the servers with any of those tags (send,
+// status, follow and tags); status takes a TARGET too, and its lines of a
+// tagged server end in ", tags LIST".
 //   exit               ends the console as "qzuconexit" does
 // Every request is answered by "ok" after its lines, or by "error TEXT".
 // Lines a client lost by not reading show as "dropped N lines".
@@ -44,6 +51,8 @@ struct ctlClient {
   bool followAll = false;  // every server's lines
   bool followConsole = false;
   const serverRec* follow = nullptr;  // one server's lines
+  char followTags[kTagListChars + 1] = {};  // the lines of servers with any of these
+  bool followAlerts = false;                // lines that matched an alert
   lineq out;
 };
 
@@ -88,6 +97,10 @@ void controlNoteWait(const int* ready, int n);
 // Offers one message to the clients: a line of server `from`, or the
 // console's own message when from is null. msg is as log() got it.
 void controlPublish(const serverRec* from, const char* msg);
+
+// Offers a server line that matched alerts (g_alerts' last line) to the
+// clients that follow alerts, once for each alert.
+void controlPublishAlerts(const serverRec* from, const char* msg);
 
 // Program-start state: no socket, no clients (closes whatever is open).
 void resetControl();

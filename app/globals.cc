@@ -26,6 +26,7 @@ uint32_t g_serverLimitsStart;
 logfail g_logFailures;
 logbatch g_logBatch;
 logfiles g_logFiles;
+alertset g_alerts;
 
 trsock g_sock;
 trsock g_TCPsock;
@@ -53,6 +54,7 @@ void resetAppGlobals() {
   g_logFailures.reset();
   g_logBatch.reset();
   g_logFiles.reset();
+  g_alerts.reset();
   g_TCPsockActive.sClose();
   g_UDPsock.sClose();
   g_TCPsock.sClose();

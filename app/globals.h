@@ -6,6 +6,7 @@
 
 #include <cstdint>
 
+#include "app/alerts.h"
 #include "app/control.h"
 #include "app/linekinds.h"
 #include "app/log.h"
@@ -47,6 +48,7 @@ extern uint32_t g_serverLimitsStart;
 extern logfail g_logFailures;   // log files that could not be written lately
 extern logbatch g_logBatch;     // the messages of the pass, until written
 extern logfiles g_logFiles;     // log files kept open between passes
+extern alertset g_alerts;       // the alert rules and their counts (app/alerts.h)
 
 // Declared in this order so that the server list dies before the sockets.
 extern trsock g_sock;            // the server socket
@@ -65,5 +67,7 @@ void resetProgramState();
 
 // The record at index i of flServer (no bounds check beyond flexar's).
 inline serverRec* serverAt(int i) { return static_cast<serverRec*>(flServer.data(i)); }
+// The index in flServer of a record from it: the list is one array.
+inline int serverIndexOf(const serverRec* r) { return static_cast<int>(r - serverAt(0)); }
 
 #endif  // QZUCON_APP_GLOBALS_H_
