@@ -35,6 +35,12 @@ void trTzset() { tzset(); }
 
 time_t trTime() { return time(nullptr); }
 
+int64_t trWallMs() {
+  timespec ts;
+  if (clock_gettime(CLOCK_REALTIME, &ts) != 0) return 0;
+  return int64_t(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
+
 int trLocalTime(time_t t, struct tm* out) {
   // localtime would look at the zone file again on every call.
   if (localtime_r(&t, out) != nullptr) return 1;

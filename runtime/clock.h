@@ -27,6 +27,9 @@ void trTzset();
 
 // Seconds of the calendar time now.
 time_t trTime();
+// Milliseconds of the calendar time now (since 1970, UTC), for stamps that
+// other programs read.
+int64_t trWallMs();
 // Local broken-down time of t (localtime_r underneath). 1 on success, 0 when
 // the time cannot be converted (out is then zeroed).
 int trLocalTime(time_t t, struct tm* out);
