@@ -189,17 +189,22 @@ void runTyped(ctlClient* c, int sock, uint32_t tick, uint32_t mono, const char* 
   sendLine(c, "ok\n");
 }
 
+// Adds the names of tags to list (kTagListChars + 1 bytes); false after an
+// error line naming a bad one.
+bool addTags(ctlClient* c, char* list, const char* tags) {
+  char bad[kTagChars + 1];
+  const char* why = "";
+  if (tagListAdd(list, tags, bad, sizeof bad, &why)) return true;
+  sendLine(c, "error bad tag \"%s\": %s\n", bad, why);
+  return false;
+}
+
 // The servers of an "@TAG[,TAG...]" target into found (flServer.nodes()
 // entries at most); how many, or -1 after an error line to the client.
 int taggedServers(ctlClient* c, const char* target, serverRec** found) {
   const char* tags = target + 1;
-  char bad[kTagChars + 1];
   char list[kTagListChars + 1] = "";
-  const char* why = "";
-  if (!tagListAdd(list, tags, bad, sizeof bad, &why)) {
-    sendLine(c, "error bad tag \"%s\": %s\n", bad, why);
-    return -1;
-  }
+  if (!addTags(c, list, tags)) return -1;
   int n = 0;
   for (int i = 0; i < flServer.nodes(); i++) {
     if (tagListsMeet(serverAt(i)->tags, list)) found[n++] = serverAt(i);
@@ -287,6 +292,18 @@ void serversRequest(ctlClient* c) {
   sendLine(c, "ok\n");
 }
 
+// Adds the tags of an "@TAG[,TAG...]" target to what c follows: another
+// follow of tags widens the set, up to a server's worth of tags. False
+// after an error line when a tag is bad or no server has any of them.
+bool followTags(ctlClient* c, const char* target) {
+  char wanted[kTagListChars + 1] = "";
+  if (!addTags(c, wanted, target + 1)) return false;
+  bool some = false;
+  for (int i = 0; i < flServer.nodes() && !some; i++) some = tagListsMeet(serverAt(i)->tags, wanted);
+  if (!some) sendLine(c, "error no server has the tag %s\n", target + 1);
+  return some && addTags(c, c->followTags, wanted);
+}
+
 void followRequest(ctlClient* c, const char* target) {
   if (strcmp(target, "*") == 0) {
     c->followAll = true;
@@ -295,14 +312,7 @@ void followRequest(ctlClient* c, const char* target) {
   } else if (strcmp(target, "alerts") == 0) {
     c->followAlerts = true;
   } else if (target[0] == '@') {
-    char bad[kTagChars + 1];
-    const char* why = "";
-    // Another follow of tags widens the set; a set of more than a server's
-    // worth of tags is refused.
-    if (!tagListAdd(c->followTags, target + 1, bad, sizeof bad, &why)) {
-      sendLine(c, "error bad tag \"%s\": %s\n", bad, why);
-      return;
-    }
+    if (!followTags(c, target)) return;
   } else if (const serverRec* r = findServer(target)) {
     c->follow = r;
   } else {

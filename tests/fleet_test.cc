@@ -81,6 +81,8 @@ TEST_F(FleetTest, SendFollowAndStatusByTag) {
 
   EXPECT_EQ(1, runCtl(ctl({"send", "-t", "asia", "x"}), &out));
   EXPECT_NE(std::string::npos, out->err.find("no server has the tag asia")) << out->err;
+  EXPECT_EQ(1, runCtl(ctl({"follow", "-t", "asia"}), &out));
+  EXPECT_NE(std::string::npos, out->err.find("no server has the tag asia")) << out->err;
   EXPECT_EQ(1, runCtl(ctl({"follow", "-e", "(open"}), &out));
   EXPECT_NE(std::string::npos, out->err.find("bad expression \"(open\"")) << out->err;
 }
