@@ -56,7 +56,8 @@ uint64_t alertset::hits(int alert, int server) const {
 bool alertset::room(int server) {
   if (server < 0) return false;
   if (server < servers_ && count_ <= stride_) return true;
-  int servers = servers_ > server ? servers_ : 2 * servers_ > server + 1 ? 2 * servers_ : server + 1;
+  int servers = servers_;
+  if (servers <= server) servers = 2 * servers > server ? 2 * servers : server + 1;
   int stride = count_;
   size_t cells = static_cast<size_t>(servers) * stride;
   uint64_t* grid = static_cast<uint64_t*>(trAlloc(cells * sizeof(uint64_t), "alerts"));

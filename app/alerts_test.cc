@@ -57,7 +57,7 @@ TEST(Alerts, CountsEachMatchPerServerAndAlert) {
   const struct {
     int alert, server;
     uint64_t hits;
-  } kWant[] = {{0, 0, 1}, {1, 0, 1}, {1, 2, 2}, {0, 2, 0}, {0, 5000, 1},
+  } kWant[] = {{0, 0, 1}, {1, 0, 1}, {1, 2, 2}, {0, 2, 0},    {0, 5000, 1},
                {2, 2, 1}, {2, 0, 0}, {0, 7, 0}, {0, 9999, 0}, {9, 0, 0}};
   for (const auto& w : kWant) {
     EXPECT_EQ(w.hits, set.hits(w.alert, w.server)) << w.alert << "/" << w.server;

@@ -14,8 +14,8 @@
 #include <vector>
 
 #include "app/globals.h"
-#include "support/coretest.h"
 #include "runtime/text.h"
+#include "support/coretest.h"
 
 namespace {
 
@@ -122,7 +122,7 @@ TEST_F(ConfigTest, ServerCommitsAndDropsLogins) {
 TEST_F(ConfigTest, TagsAndAlerts) {
   const struct {
     std::vector<const char*> tokens;
-    const char* tags;   // the pending server's
+    const char* tags;  // the pending server's
     int alerts;
     const char* error;  // what the screen shows, "" for nothing
   } kCases[] = {
@@ -130,9 +130,13 @@ TEST_F(ConfigTest, TagsAndAlerts) {
       {{"server=a:1", "TAG= eu", "tag=pvp , eu"}, "eu,pvp", 0, ""},
       {{"tag=eu"}, "", 0, "ERROR: tag=eu: no server= before it\n"},
       {{"server=a:1", "tag="}, "", 0, "ERROR: Bad tag \"\" for server a:1: an empty tag\n"},
-      {{"server=a:1", "tag=eu,e u"}, "",
-       0, "ERROR: Bad tag \"e u\" for server a:1: a tag is letters, digits, '-' and '_'\n"},
-      {{"server=a:1", "tag=a,b,c,d,e,f,g,h", "tag=i"}, "a,b,c,d,e,f,g,h", 0,
+      {{"server=a:1", "tag=eu,e u"},
+       "",
+       0,
+       "ERROR: Bad tag \"e u\" for server a:1: a tag is letters, digits, '-' and '_'\n"},
+      {{"server=a:1", "tag=a,b,c,d,e,f,g,h", "tag=i"},
+       "a,b,c,d,e,f,g,h",
+       0,
        "ERROR: Bad tag \"i\" for server a:1: a server has at most 8 tags\n"},
       {{"alert=bad:dro+p", "Alert= oom:out of memory"}, "", 2, ""},
       {{"alert=bad:(dro+p"}, "", 0, "ERROR: Bad alert \"bad:(dro+p\": "},
@@ -153,11 +157,19 @@ TEST_F(ConfigTest, TagsAndAlerts) {
 }
 
 TEST_F(ConfigTest, WriteiniRoundTrip) {
-  const char* tokens[] = {"qzuconlog  console.log ", "TCPlistenport=2001", "UDPlistenport=2002",
+  const char* tokens[] = {"qzuconlog  console.log ",
+                          "TCPlistenport=2001",
+                          "UDPlistenport=2002",
                           "localusers=any",
-                          "myaddr=127.0.0.1:24350", "server=127.0.0.1:28100", "login=admin",
-                          "password=se cret%s", "tag=eu,pvp", "alert=bad:dro+p$",
-                          "server=host.example:1", "login=", "password=x"};
+                          "myaddr=127.0.0.1:24350",
+                          "server=127.0.0.1:28100",
+                          "login=admin",
+                          "password=se cret%s",
+                          "tag=eu,pvp",
+                          "alert=bad:dro+p$",
+                          "server=host.example:1",
+                          "login=",
+                          "password=x"};
   for (const char* t : tokens) parseInput(t);
   commitPendingServer();
   testing::internal::CaptureStdout();

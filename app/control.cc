@@ -279,9 +279,8 @@ void statusRequest(ctlClient* c, uint32_t mono, const char* target) {
 }
 
 void tagsRequest(ctlClient* c, const char* target) {
-  forTarget(c, target, [c](const serverRec* r) {
-    sendLine(c, "tags %s %s\n", r->ipPort, r->tags);
-  });
+  forTarget(c, target,
+            [c](const serverRec* r) { sendLine(c, "tags %s %s\n", r->ipPort, r->tags); });
 }
 
 void serversRequest(ctlClient* c) {
@@ -299,7 +298,9 @@ bool followTags(ctlClient* c, const char* target) {
   char wanted[kTagListChars + 1] = "";
   if (!addTags(c, wanted, target + 1)) return false;
   bool some = false;
-  for (int i = 0; i < flServer.nodes() && !some; i++) some = tagListsMeet(serverAt(i)->tags, wanted);
+  for (int i = 0; i < flServer.nodes() && !some; i++) {
+    some = tagListsMeet(serverAt(i)->tags, wanted);
+  }
   if (!some) sendLine(c, "error no server has the tag %s\n", target + 1);
   return some && addTags(c, c->followTags, wanted);
 }
@@ -498,7 +499,8 @@ void controlPublishAlerts(const serverRec* from, const char* msg) {
     if (c.fd < 0 || !c.followAlerts) continue;
     for (int i = 0; i < g_alerts.lineMatches(); i++) {
       char prefix[kAlertNameChars + sizeof from->ipPort + 9];
-      trf(prefix, sizeof prefix, "alert %s %s ", g_alerts.name(g_alerts.lineMatch(i)), from->ipPort);
+      trf(prefix, sizeof prefix, "alert %s %s ", g_alerts.name(g_alerts.lineMatch(i)),
+          from->ipPort);
       pushLines(&c, prefix, msg);
     }
   }

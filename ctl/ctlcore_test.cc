@@ -65,14 +65,14 @@ TEST(CtlArgs, FleetOptions) {
   const std::vector<std::vector<const char*>> bad = {
       {"send", "-t", "eu", "-a", "x"},  // a group and all
       {"send", "-s", "a:1", "-t", "eu", "x"},
-      {"send", "-t", "e u", "x"},       // not a tag
+      {"send", "-t", "e u", "x"},  // not a tag
       {"send", "-t", "", "x"},
-      {"status", "-e", "x"},            // filters are follow's
+      {"status", "-e", "x"},  // filters are follow's
       {"send", "--alerts", "x"},
-      {"do", "--json", "x"},            // a typed line answers in console messages only
-      {"follow", "-t"},                 // missing value
-      {"follow", "-t", "a", "-t", "b", "-t", "c", "-t", "d", "-t", "e", "-t", "f", "-t", "g",
-       "-t", "h", "-t", "i"},           // more tags than a server can have
+      {"do", "--json", "x"},  // a typed line answers in console messages only
+      {"follow", "-t"},       // missing value
+      {"follow", "-t", "a", "-t", "b", "-t", "c", "-t", "d", "-t", "e", "-t", "f", "-t", "g", "-t",
+       "h", "-t", "i"},  // more tags than a server can have
   };
   for (const auto& words : bad) {
     parsed q = parse(words);

@@ -80,14 +80,15 @@ ctlFilter::~ctlFilter() {
   for (int i = 0; i < hideCount; i++) patternFree(&hide[i]);
 }
 
-bool ctlFilterCompile(ctlFilter* f, const char* const* keep, int keepCount,
-                      const char* const* hide, int hideCount, char* err, int errSize) {
+bool ctlFilterCompile(ctlFilter* f, const char* const* keep, int keepCount, const char* const* hide,
+                      int hideCount, char* err, int errSize) {
   const struct {
     const char* const* src;
     int count;
     pattern* into;
     int* done;
-  } kSets[] = {{keep, keepCount, f->keep, &f->keepCount}, {hide, hideCount, f->hide, &f->hideCount}};
+  } kSets[] = {{keep, keepCount, f->keep, &f->keepCount},
+               {hide, hideCount, f->hide, &f->hideCount}};
   for (const auto& set : kSets) {
     for (int i = 0; i < set.count && i < kCtlMaxPatterns; i++) {
       char why[160];

@@ -21,10 +21,10 @@ constexpr int kCtlMaxTags = kTagsPerServer;
 
 // The parts of one answer line. Pointers are into the line or constants.
 struct ctlParts {
-  const char* kind = "";   // "server", "console", "sent", "status", "alert" or "other"
-  char server[256] = "";   // IPPORT, empty when the line is about no server
-  const char* text = "";   // the server's text (without "->"), a message, ...
-  char state[16] = "";     // a sent line's session state
+  const char* kind = "";  // "server", "console", "sent", "status", "alert" or "other"
+  char server[256] = "";  // IPPORT, empty when the line is about no server
+  const char* text = "";  // the server's text (without "->"), a message, ...
+  char state[16] = "";    // a sent line's session state
   char alert[kTagChars + 1] = "";
   const char* socket = "";  // list: the console's socket and own address
   const char* myaddr = "";
@@ -47,8 +47,8 @@ struct ctlFilter {
 };
 // Compiles the expressions into f; false with the bad one and libc's reason
 // in err.
-bool ctlFilterCompile(ctlFilter* f, const char* const* keep, int keepCount,
-                      const char* const* hide, int hideCount, char* err, int errSize);
+bool ctlFilterCompile(ctlFilter* f, const char* const* keep, int keepCount, const char* const* hide,
+                      int hideCount, char* err, int errSize);
 bool ctlFilterPass(const ctlFilter& f, const char* text);
 
 // The JSON object of parts p, with the server's tags (a list as the console

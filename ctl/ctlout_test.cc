@@ -46,8 +46,11 @@ TEST(CtlFilter, KeepsAnyOfEAndNoneOfV) {
   const struct {
     const char* text;
     bool pass;
-  } kCases[] = {{"keep me", true},      {"drop me", false}, {"x marks", true},
-                {"keep secret", false}, {"", false}};
+  } kCases[] = {{"keep me", true},
+                {"drop me", false},
+                {"x marks", true},
+                {"keep secret", false},
+                {"", false}};
   for (const auto& c : kCases) EXPECT_EQ(c.pass, ctlFilterPass(f, c.text)) << c.text;
 
   ctlFilter none;

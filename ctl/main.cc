@@ -52,9 +52,10 @@ struct fleetOutput {
   const char* tagsOf(const char* ipPort) {
     tagEntry key;
     strzcpy(key.ipPort, ipPort, sizeof key.ipPort - 1);
-    const void* found = tags.nodes() ? bsearch(&key, tags.data(0), static_cast<size_t>(tags.nodes()),
-                                               sizeof(tagEntry), byAddress)
-                                     : nullptr;
+    const void* found = tags.nodes()
+                            ? bsearch(&key, tags.data(0), static_cast<size_t>(tags.nodes()),
+                                      sizeof(tagEntry), byAddress)
+                            : nullptr;
     return found ? static_cast<const tagEntry*>(found)->tags : "";
   }
 };
@@ -86,8 +87,7 @@ void fetchTags(ctlConn* c) {
 // expression is bad.
 bool fleetSetUp(const ctlArgs& a) {
   char err[400];
-  if (!ctlFilterCompile(&fleet.filter, a.keep, a.keepCount, a.hide, a.hideCount, err,
-                        sizeof err)) {
+  if (!ctlFilterCompile(&fleet.filter, a.keep, a.keepCount, a.hide, a.hideCount, err, sizeof err)) {
     fprintf(stderr, "qzuconctl: %s\n", err);
     return false;
   }

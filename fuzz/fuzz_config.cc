@@ -181,7 +181,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   bool alertEndsInLineEnd = false;
   for (int i = 0; i < g_alerts.count(); i++) {
     size_t len = strlen(g_alerts.source(i));
-    alertEndsInLineEnd = alertEndsInLineEnd || (len > 0 && strchr("\r\n", g_alerts.source(i)[len - 1]));
+    alertEndsInLineEnd =
+        alertEndsInLineEnd || (len > 0 && strchr("\r\n", g_alerts.source(i)[len - 1]));
   }
   if (!lineFeedInToken && !alertEndsInLineEnd) checkRoundTrip();
   return 0;

@@ -9,8 +9,8 @@
 
 #include <regex.h>
 
-constexpr int kPatternChars = 255;     // a pattern's source text at most
-constexpr int kPatternLiteral = 63;    // the run kept for the quick test
+constexpr int kPatternChars = 255;   // a pattern's source text at most
+constexpr int kPatternLiteral = 63;  // the run kept for the quick test
 
 struct pattern {
   regex_t re;

@@ -14,19 +14,19 @@ TEST(PatternLiteral, IsARunEveryMatchHolds) {
     const char* literal;
   } kCases[] = {
       {"out of memory", "out of memory"},
-      {"dro+p", "dro"},           // 'o' at least once, then 'p' need not follow "dro"
-      {"drop?ped", "dro"},        // 'p' optional: "dro" and "ped" are runs, the first kept
-      {"ab*cdef", "cdef"},        // 'b' optional
-      {"a{2}bc", "bc"},           // a bound is treated as optional
-      {"cheat|hack", ""},         // an alternative at the top
+      {"dro+p", "dro"},     // 'o' at least once, then 'p' need not follow "dro"
+      {"drop?ped", "dro"},  // 'p' optional: "dro" and "ped" are runs, the first kept
+      {"ab*cdef", "cdef"},  // 'b' optional
+      {"a{2}bc", "bc"},     // a bound is treated as optional
+      {"cheat|hack", ""},   // an alternative at the top
       {"(cheat|hack)er x", "er x"},
       {"(abc)*defg", "defg"},
       {"[abc]+xyz", "xyz"},
-      {"[]x]yz", "yz"},           // ']' first in a bracket is a member
+      {"[]x]yz", "yz"},  // ']' first in a bracket is a member
       {"[[:digit:]]+ kills", " kills"},
       {"^error: .*", "error: "},
-      {"a\\.b", "a.b"},           // an escaped special is plain
-      {"x\\1yz", "yz"},           // a back reference is not
+      {"a\\.b", "a.b"},  // an escaped special is plain
+      {"x\\1yz", "yz"},  // a back reference is not
       {"crash\\+", "crash+"},
       {"....", ""},
       {"", ""},

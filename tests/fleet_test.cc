@@ -123,8 +123,8 @@ TEST_F(FleetTest, JsonIsOneValidObjectALine) {
   ASSERT_TRUE(startFleet()) << dump();
   runProc* out = nullptr;
   // A server text with a quote, a backslash and bytes above ASCII.
-  ASSERT_EQ(0, runCtl(ctl({"send", "-t", "us", "-w", "1", "--json", "say \"hi\" \\ caf\xc3\xa9"}),
-                      &out))
+  ASSERT_EQ(
+      0, runCtl(ctl({"send", "-t", "us", "-w", "1", "--json", "say \"hi\" \\ caf\xc3\xa9"}), &out))
       << dump();
   std::string sent = out->out;
   ASSERT_EQ(0, runCtl(ctl({"status", "--json"}), &out)) << dump();
@@ -154,7 +154,7 @@ TEST_F(FleetTest, JsonIsOneValidObjectALine) {
                                            "\",[\"eu\",\"pvp\"],null,\"challenge answered"))
       << parsed;
   EXPECT_EQ(3, countOf(list, "\"kind\":\"list\",\"text\":\"\",\"state\":\"up\",\"socket\":\"" +
-                               sock_ + "\""))
+                                 sock_ + "\""))
       << list;
   EXPECT_EQ(1, countOf(list, "\"server\":\"" + us + "\",\"tags\":[\"us\"]")) << list;
 }
