@@ -17,7 +17,8 @@
 namespace {
 
 // Longest piece written at once: one server's three lines (256 + 32 + 64
-// characters of values and their keywords).
+// characters of values and their keywords), or its tag line (263), or an
+// alert (32 + 255).
 constexpr int kIniLineSize = 512;
 
 const char* skipBlanks(const char* p) {
@@ -92,10 +93,15 @@ void putConfiguration(iniOut* out) {
     put(out, "journal=%s\n", g_journal.mode == kJournalOn ? "on" : "off");
   }
   if (g_metricsPath[0]) put(out, "metrics=%s\n", g_metricsPath);
+  for (int i = 0; i < g_alerts.count(); i++) {
+    put(out, "alert=%s:%s\n", g_alerts.name(i), g_alerts.source(i));
+  }
   put(out, ";List of Servers\n");
   for (int i = 0; i < flServer.nodes(); i++) {
     const serverRec* s = serverAt(i);
-    put(out, "server=%s\nlogin=%s\npassword=%s\n\n", s->address, s->login, s->password);
+    put(out, "server=%s\nlogin=%s\npassword=%s\n", s->address, s->login, s->password);
+    if (s->tags[0]) put(out, "tag=%s\n", s->tags);
+    put(out, "\n");
   }
 }
 
@@ -185,6 +191,27 @@ void parseJournal(const char* value) {
   showHelp();
 }
 
+// "tag=" belongs to the server= before it, as login= does; a tag that is no
+// tag is named and the whole token ignored.
+void parseTags(const char* value) {
+  char bad[kTagChars + 1];
+  const char* why = "";
+  if (g_tempServer.address[0] == 0) {
+    log("ERROR: tag=%.300s: no server= before it\n", skipBlanks(value));
+  } else if (!tagListAdd(g_tempServer.tags, value, bad, sizeof bad, &why)) {
+    log("ERROR: Bad tag \"%s\" for server %s: %s\n", bad, g_tempServer.address, why);
+  }
+}
+
+// "alert=NAME:REGEX": a rule that cannot be used is named with the reason
+// and left out; the console runs on without it.
+void parseAlert(const char* value) {
+  char why[160];
+  if (!g_alerts.add(skipBlanks(value), why, sizeof why)) {
+    log("ERROR: Bad alert \"%.300s\": %s\n", skipBlanks(value), why);
+  }
+}
+
 }  // namespace
 
 bool iniLeftoverName(const char* entry, const char* base) {
@@ -231,6 +258,10 @@ void parseInput(const char* token) {
     parseLocalUsers(value);
   } else if ((value = skipWordNoCase(p, "journal=")) != nullptr) {
     parseJournal(value);
+  } else if ((value = skipWordNoCase(p, "tag=")) != nullptr) {
+    parseTags(value);
+  } else if ((value = skipWordNoCase(p, "alert=")) != nullptr) {
+    parseAlert(value);
   } else if (startsWithNoCase(p, "qzucondebug")) {
     g_debug = 1;
   } else if ((value = skipWordNoCase(p, "qzuconwrite ")) != nullptr) {

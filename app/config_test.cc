@@ -11,10 +11,11 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include "app/globals.h"
-#include "support/coretest.h"
 #include "runtime/text.h"
+#include "support/coretest.h"
 
 namespace {
 
@@ -123,6 +124,45 @@ TEST_F(ConfigTest, ServerCommitsAndDropsLogins) {
   EXPECT_EQ(g_tempServer.address[0], 0);
 }
 
+// tag= and alert=: what each sequence of tokens leaves, and the error line
+// that names a bad tag or pattern (the console runs on without it).
+TEST_F(ConfigTest, TagsAndAlerts) {
+  const struct {
+    std::vector<const char*> tokens;
+    const char* tags;  // the pending server's
+    int alerts;
+    const char* error;  // what the screen shows, "" for nothing
+  } kCases[] = {
+      {{"server=a:1", "tag=eu,pvp"}, "eu,pvp", 0, ""},
+      {{"server=a:1", "TAG= eu", "tag=pvp , eu"}, "eu,pvp", 0, ""},
+      {{"tag=eu"}, "", 0, "ERROR: tag=eu: no server= before it\n"},
+      {{"server=a:1", "tag="}, "", 0, "ERROR: Bad tag \"\" for server a:1: an empty tag\n"},
+      {{"server=a:1", "tag=eu,e u"},
+       "",
+       0,
+       "ERROR: Bad tag \"e u\" for server a:1: a tag is letters, digits, '-' and '_'\n"},
+      {{"server=a:1", "tag=a,b,c,d,e,f,g,h", "tag=i"},
+       "a,b,c,d,e,f,g,h",
+       0,
+       "ERROR: Bad tag \"i\" for server a:1: a server has at most 8 tags\n"},
+      {{"alert=bad:dro+p", "Alert= oom:out of memory"}, "", 2, ""},
+      {{"alert=bad:(dro+p"}, "", 0, "ERROR: Bad alert \"bad:(dro+p\": "},
+      {{"alert=nocolon"}, "", 0, "ERROR: Bad alert \"nocolon\": give alert=NAME:REGEX\n"},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(testing::PrintToString(c.tokens));
+    resetAppGlobals();
+    testing::internal::CaptureStdout();
+    for (const char* t : c.tokens) parseInput(t);
+    std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_STREQ(c.tags, g_tempServer.tags);
+    EXPECT_EQ(c.alerts, g_alerts.count());
+    EXPECT_EQ(0u, out.find(c.error)) << out;
+    EXPECT_EQ(c.error[0] == 0, out.empty()) << out;
+    EXPECT_EQ(std::string::npos, out.find("QZUCON Help"));
+  }
+}
+
 TEST_F(ConfigTest, WriteiniRoundTrip) {
   const char* tokens[] = {"qzuconlog  console.log ",
                           "TCPlistenport=2001",
@@ -133,6 +173,8 @@ TEST_F(ConfigTest, WriteiniRoundTrip) {
                           "server=127.0.0.1:28100",
                           "login=admin",
                           "password=se cret%s",
+                          "tag=eu,pvp",
+                          "alert=bad:dro+p$",
                           "server=host.example:1",
                           "login=",
                           "password=x"};
@@ -144,8 +186,8 @@ TEST_F(ConfigTest, WriteiniRoundTrip) {
   EXPECT_EQ(out, "Configuration written to file: saved.ini\n");
   EXPECT_EQ(readFile("saved.ini"),
             "qzuconlog console.log\nTCPlistenPort=2001\nUDPlistenPort=2002\nlocalusers=any\n"
-            "myaddr=127.0.0.1:24350\njournal=off\n;List of Servers\n"
-            "server=127.0.0.1:28100\nlogin=admin\npassword=se cret%s\n\n"
+            "myaddr=127.0.0.1:24350\njournal=off\nalert=bad:dro+p$\n;List of Servers\n"
+            "server=127.0.0.1:28100\nlogin=admin\npassword=se cret%s\ntag=eu,pvp\n\n"
             "server=host.example:1\nlogin=\npassword=x\n\n");
   struct stat st;
   ASSERT_EQ(stat("saved.ini", &st), 0);
@@ -170,6 +212,10 @@ TEST_F(ConfigTest, WriteiniRoundTrip) {
   ASSERT_EQ(flServer.nodes(), 2);
   EXPECT_STREQ(serverAt(0)->password, "se cret%s");
   EXPECT_STREQ(serverAt(1)->address, "host.example:1");
+  EXPECT_STREQ(serverAt(0)->tags, "eu,pvp");
+  EXPECT_STREQ(serverAt(1)->tags, "");
+  ASSERT_EQ(g_alerts.count(), 1);
+  EXPECT_STREQ(g_alerts.source(0), "dro+p$");
 }
 
 // The control socket keyword is written back only when it is not the

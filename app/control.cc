@@ -15,6 +15,7 @@
 #include "input/commands.h"
 #include "protocol/outbound.h"
 #include "runtime/files.h"
+#include "runtime/mem.h"
 #include "runtime/text.h"
 #include "runtime/unixsock.h"
 
@@ -161,7 +162,9 @@ void sendLine(ctlClient* c, const char* fmt, ...) {
 void updateFollowing() {
   g_ctl.following = false;
   for (const ctlClient& c : g_ctl.clients) {
-    if (c.fd >= 0 && (c.followAll || c.followConsole || c.follow)) g_ctl.following = true;
+    if (c.fd >= 0 && (c.followAll || c.followConsole || c.follow || c.followTags[0])) {
+      g_ctl.following = true;
+    }
   }
 }
 
@@ -236,6 +239,36 @@ void runTyped(ctlClient* c, int sock, uint32_t tick, uint32_t mono, const char* 
   sendLine(c, "ok\n");
 }
 
+// Adds the names of tags to list (kTagListChars + 1 bytes); false after an
+// error line naming a bad one.
+bool addTags(ctlClient* c, char* list, const char* tags) {
+  char bad[kTagChars + 1];
+  const char* why = "";
+  if (tagListAdd(list, tags, bad, sizeof bad, &why)) return true;
+  sendLine(c, "error bad tag \"%s\": %s\n", bad, why);
+  return false;
+}
+
+// Whether some server has one of the tags in list.
+bool someServerTagged(const char* list) {
+  for (int i = 0; i < flServer.nodes(); i++) {
+    if (tagListsMeet(serverAt(i)->tags, list)) return true;
+  }
+  return false;
+}
+
+// Takes the tags of an "@TAG[,TAG...]" target as what c's next long answer
+// is limited to. False after an error line when a tag is bad or no server
+// has any of them.
+bool takeJobTags(ctlClient* c, const char* target) {
+  c->jobTags[0] = 0;
+  if (!addTags(c, c->jobTags, target + 1)) return false;
+  if (someServerTagged(c->jobTags)) return true;
+  sendLine(c, "error no server has the tag %s\n", target + 1);
+  c->jobTags[0] = 0;
+  return false;
+}
+
 void sendTo(const ctlClient* c, int sock, uint32_t tick, uint32_t mono, serverRec* r,
             const char* command) {
   sendCommand(sock, tick, mono, r, command);
@@ -261,6 +294,12 @@ void sendRequest(ctlClient* c, int sock, uint32_t tick, uint32_t mono, char* arg
     // Every server gets the command now; the "sent" lines follow as read.
     for (int i = 0; i < flServer.nodes(); i++) sendTo(c, sock, tick, mono, serverAt(i), command);
     startJob(c, kJobSent);
+  } else if (args[0] == '@') {
+    if (!takeJobTags(c, args)) return;
+    for (int i = 0; i < flServer.nodes(); i++) {
+      if (tagListsMeet(serverAt(i)->tags, c->jobTags)) sendTo(c, sock, tick, mono, serverAt(i), command);
+    }
+    startJob(c, kJobSent);
   } else if (serverRec* r = findServer(args)) {
     sendTo(c, sock, tick, mono, r, command);
     sendLine(c, "sent %s %s\n", r->ipPort, linkWord(r));
@@ -270,19 +309,49 @@ void sendRequest(ctlClient* c, int sock, uint32_t tick, uint32_t mono, char* arg
   }
 }
 
+// The "status" line of r, a tagged server's tags closing it: ", tags eu,pvp".
+void statusWithTags(ctlClient* c, const serverRec* r, uint32_t mono) {
+  char line[512 + kTagListChars];
+  statusLine(r, mono, line, 512);
+  int len = static_cast<int>(strlen(line));
+  if (r->tags[0] && len > 0 && line[len - 1] == '\n') {
+    trf(line + len - 1, static_cast<int>(sizeof line) - len + 1, ", tags %s\n", r->tags);
+  }
+  pushLines(c, "", line);
+}
+
 // The job's line for server r.
 void jobLine(ctlClient* c, const serverRec* r, uint32_t mono) {
-  char line[512];
   switch (c->job) {
     case kJobStatus:
-      statusLine(r, mono, line, sizeof line);
-      pushLines(c, "", line);
+      statusWithTags(c, r, mono);
       break;
     case kJobServers:
       sendLine(c, "server %s %s\n", r->ipPort, linkWord(r));
       break;
+    case kJobTags:
+      sendLine(c, "tags %s %s\n", r->ipPort, r->tags);
+      break;
     default:
       sendLine(c, "sent %s %s\n", r->ipPort, linkWord(r));
+  }
+}
+
+// "status" and "tags" of one TARGET: every server ("" or "*"), the tagged
+// ones ("@TAGS") as long answers, or one server at once.
+void perServerRequest(ctlClient* c, ctlJob job, uint32_t mono, const char* target) {
+  c->jobTags[0] = 0;
+  if (target[0] == 0 || strcmp(target, "*") == 0) {
+    startJob(c, job);
+  } else if (target[0] == '@') {
+    if (takeJobTags(c, target)) startJob(c, job);
+  } else if (const serverRec* r = findServer(target)) {
+    c->job = job;  // for jobLine: which line
+    jobLine(c, r, mono);
+    c->job = kJobNone;
+    sendLine(c, "ok\n");
+  } else {
+    sendLine(c, "error unknown server %s\n", target);
   }
 }
 
@@ -310,11 +379,31 @@ void runJob(ctlClient* c, uint32_t mono, int* budget) {
     }
     if (c->next >= flServer.nodes()) {
       c->job = kJobNone;
+      c->jobTags[0] = 0;
       sendLine(c, "ok\n");
       return;
     }
-    jobLine(c, serverAt(c->next++), mono);
+    const serverRec* r = serverAt(c->next++);
+    if (c->jobTags[0] && !tagListsMeet(r->tags, c->jobTags)) {
+      ++*budget;  // a server left out costs no line
+      continue;
+    }
+    jobLine(c, r, mono);
   }
+}
+
+// Adds the tags of an "@TAG[,TAG...]" target to what c follows: another
+// follow of tags widens the set, up to a server's worth of tags. False
+// after an error line when a tag is bad or no server has any of them.
+bool followTags(ctlClient* c, const char* target) {
+  char wanted[kTagListChars + 1] = "";
+  if (!addTags(c, wanted, target + 1)) return false;
+  bool some = false;
+  for (int i = 0; i < flServer.nodes() && !some; i++) {
+    some = tagListsMeet(serverAt(i)->tags, wanted);
+  }
+  if (!some) sendLine(c, "error no server has the tag %s\n", target + 1);
+  return some && addTags(c, c->followTags, wanted);
 }
 
 void followRequest(ctlClient* c, const char* target) {
@@ -322,6 +411,10 @@ void followRequest(ctlClient* c, const char* target) {
     c->followAll = true;
   } else if (strcmp(target, "console") == 0) {
     c->followConsole = true;
+  } else if (strcmp(target, "alerts") == 0) {
+    c->followAlerts = true;
+  } else if (target[0] == '@') {
+    if (!followTags(c, target)) return;
   } else if (const serverRec* r = findServer(target)) {
     c->follow = r;
   } else {
@@ -339,15 +432,18 @@ void request(ctlClient* c, int sock, uint32_t tick, uint32_t mono, char* line) {
   } else if (strcmp(line, "send") == 0) {
     sendRequest(c, sock, tick, mono, args);
   } else if (strcmp(line, "status") == 0) {
-    startJob(c, kJobStatus);
+    perServerRequest(c, kJobStatus, mono, args);
+  } else if (strcmp(line, "tags") == 0) {
+    perServerRequest(c, kJobTags, mono, args);
   } else if (strcmp(line, "servers") == 0) {
     sendLine(c, "myaddr %s\n", g_myaddr);
     startJob(c, kJobServers);
   } else if (strcmp(line, "follow") == 0) {
     followRequest(c, args);
   } else if (strcmp(line, "unfollow") == 0) {
-    c->followAll = c->followConsole = false;
+    c->followAll = c->followConsole = c->followAlerts = false;
     c->follow = nullptr;
+    c->followTags[0] = 0;
     updateFollowing();
     sendLine(c, "ok\n");
   } else if (strcmp(line, "metrics") == 0) {
@@ -404,15 +500,17 @@ void readClient(ctlClient* c, int sock, uint32_t tick, uint32_t mono) {
   } else if (n == 0 || !trWouldBlock()) {
     // Its side has ended: what it asked for still goes out, then it is closed.
     c->closing = true;
-    c->followAll = c->followConsole = false;
+    c->followAll = c->followConsole = c->followAlerts = false;
     c->follow = nullptr;
+    c->followTags[0] = 0;
     updateFollowing();
   }
 }
 
 // A client that asks nothing, follows nothing and has nothing coming.
 bool idle(const ctlClient& c, uint32_t mono) {
-  return !c.followAll && !c.followConsole && !c.follow && c.job == kJobNone && c.out.empty() &&
+  return !c.followAll && !c.followConsole && !c.follow && !c.followTags[0] && !c.followAlerts &&
+         c.job == kJobNone && c.out.empty() &&
          c.pendOff == c.pendLen && mono - c.heard >= kCtlIdleMs;
 }
 
@@ -522,7 +620,8 @@ void controlPublish(const serverRec* from, const char* msg) {
   if (!g_ctl.following && !g_ctl.doer) return;
   for (ctlClient& c : g_ctl.clients) {
     if (c.fd < 0) continue;
-    if (from && (c.followAll || c.follow == from)) {
+    if (from && (c.followAll || c.follow == from ||
+                 (c.followTags[0] && tagListsMeet(from->tags, c.followTags)))) {
       char prefix[sizeof from->ipPort + 1];
       trf(prefix, sizeof prefix, "%s ", from->ipPort);
       pushLines(&c, prefix, msg, true);
@@ -545,6 +644,18 @@ void controlFeed(ctlClient* c, int sock, uint32_t tick, uint32_t mono, const cha
     takeBytes(c, sock, tick, mono);
     if (!writeClient(c, mono, sink, ctx)) return;
     if (at == n && c->pendOff == c->pendLen && c->job == kJobNone && c->out.empty()) return;
+  }
+}
+
+void controlPublishAlerts(const serverRec* from, const char* msg) {
+  for (ctlClient& c : g_ctl.clients) {
+    if (c.fd < 0 || !c.followAlerts) continue;
+    for (int i = 0; i < g_alerts.lineMatches(); i++) {
+      char prefix[kAlertNameChars + sizeof from->ipPort + 9];
+      trf(prefix, sizeof prefix, "alert %s %s ", g_alerts.name(g_alerts.lineMatch(i)),
+          from->ipPort);
+      pushLines(&c, prefix, msg, true);
+    }
   }
 }
 

@@ -16,16 +16,23 @@
 //                      its text has shown the password right), up (its
 //                      challenge answered), waiting (no challenge answered
 //                      yet), mismatch or noanswer
-//   status             the "status ..." lines of qzuconstatus
 //   servers            "myaddr ADDRESS", then "server IPPORT STATE" per server
 //   follow TARGET      from now on every line of server TARGET ("*" = all) as
 //                      "IPPORT ->TEXT", or with "console" the console's own
-//                      messages as "console TEXT"; "unfollow" stops all
+//                      messages as "console TEXT", or with "alerts" each
+//                      line that matched an alert as "alert NAME IPPORT
+//                      ->TEXT" (once per alert); "unfollow" stops all
+//   tags [TARGET]      "tags IPPORT LIST" per server, LIST its tags joined
+//                      by commas (empty when it has none)
+//   status [TARGET]    the "status ..." lines, a tagged server's ending in
+//                      ", tags LIST"
 //   exit               ends the console as "qzuconexit" does
 //   metrics            the metrics text (app/metrics.h)
+// TARGET "@TAG[,TAG...]" names the servers with any of those tags (send,
+// status, follow and tags).
 // Every request is answered by "ok" after its lines, or by "error TEXT".
-// The answers of status, servers, metrics and "send *" are written as the client
-// reads them, so none is ever cut, whatever the number of servers (a "sent"
+// The answers of status, servers, tags, metrics and "send *" are written as
+// the client reads them, so none is ever cut, whatever the number of servers (a "sent"
 // line's STATE is the server's as the line is written; the command went to
 // every server at once). Followed lines a client lost by not reading show as
 // "dropped N lines". A client that has sent nothing and follows nothing for
@@ -48,7 +55,7 @@ constexpr uint32_t kCtlIdleMs = 30000;  // a client that asks and follows nothin
 
 // A long answer being written as its client reads: one line per server, or
 // the metrics text a line at a time.
-enum ctlJob { kJobNone, kJobStatus, kJobServers, kJobSent, kJobMetrics };
+enum ctlJob { kJobNone, kJobStatus, kJobServers, kJobSent, kJobTags, kJobMetrics };
 
 struct ctlClient {
   int fd = -1;  // -1 when the slot is free
@@ -62,6 +69,7 @@ struct ctlClient {
   const serverRec* follow = nullptr;  // one server's lines
   ctlJob job = kJobNone;
   int next = 0;         // the job's next server
+  char jobTags[kTagListChars + 1] = {};  // when set, the job's servers are those with these
   metricsCursor cursor;    // kJobMetrics: where its text is
   metricsFigures figures;  // ... and the console-wide figures it shows
   uint32_t heard = 0;   // when the client last sent something (monotonic ms)
@@ -69,6 +77,8 @@ struct ctlClient {
   // while a long answer is written or its queue is short of room.
   char pend[kCtlReadChars];
   int pendOff = 0, pendLen = 0;
+  char followTags[kTagListChars + 1] = {};  // the lines of servers with any of these
+  bool followAlerts = false;                // lines that matched an alert
   lineq out;
 };
 
@@ -116,6 +126,10 @@ void controlPublish(const serverRec* from, const char* msg);
 // all is answered (or the sink reports the reader gone). For the fuzzer.
 void controlFeed(ctlClient* c, int sock, uint32_t tick, uint32_t mono, const char* data, int n,
                  ctlSink sink, void* ctx);
+
+// Offers a server line that matched alerts (g_alerts' last line) to the
+// clients that follow alerts, once for each alert.
+void controlPublishAlerts(const serverRec* from, const char* msg);
 
 // Program-start state: no socket, no clients (closes whatever is open).
 void resetControl();

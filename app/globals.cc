@@ -33,6 +33,7 @@ logbatch g_logBatch;
 logfiles g_logFiles;
 journalState g_journal;
 uint64_t g_journalDropped;
+alertset g_alerts;
 
 trsock g_sock;
 trsock g_TCPsock;
@@ -67,6 +68,7 @@ void resetAppGlobals() {
   g_logFiles.reset();
   resetJournal();
   g_journalDropped = 0;
+  g_alerts.reset();
   g_TCPsockActive.sClose();
   g_UDPsock.sClose();
   g_TCPsock.sClose();

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 
+#include "app/alerts.h"
 #include "app/control.h"
 #include "app/journal.h"
 #include "app/linekinds.h"
@@ -59,6 +60,7 @@ extern logbatch g_logBatch;     // the messages of the pass, until written
 extern logfiles g_logFiles;     // log files kept open between passes
 extern journalState g_journal;  // the journal copy of the lines (app/journal.h)
 extern uint64_t g_journalDropped;  // entries the journal did not take, since start
+extern alertset g_alerts;       // the alert rules and their counts (app/alerts.h)
 
 // Declared in this order so that the server list dies before the sockets.
 extern trsock g_sock;            // the server socket
@@ -77,5 +79,7 @@ void resetProgramState();
 
 // The record at index i of flServer (no bounds check beyond flexar's).
 inline serverRec* serverAt(int i) { return static_cast<serverRec*>(flServer.data(i)); }
+// The index in flServer of a record from it: the list is one array.
+inline int serverIndexOf(const serverRec* r) { return static_cast<int>(r - serverAt(0)); }
 
 #endif  // QZUCON_APP_GLOBALS_H_

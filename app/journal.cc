@@ -48,6 +48,12 @@ journalTags defaultTags(const char* msg) {
     t.kind = kJournalServer;
     t.priority = kPrioInfo;
     t.server = g_lineFrom->ipPort;
+    t.tags = g_lineFrom->tags;
+    // A line that matched alert rules is a warning, named by the rules.
+    for (int i = 0; i < g_alerts.lineMatches() && t.alertCount < kJournalAlerts; i++) {
+      t.alerts[t.alertCount++] = g_alerts.name(g_alerts.lineMatch(i));
+    }
+    if (t.alertCount > 0) t.priority = kPrioWarning;
   } else if (strncmp(msg, "ERROR", 5) == 0) {
     t.priority = kPrioError;
   }
@@ -134,6 +140,7 @@ void tagNextLine(const serverRec* about, int priority, journalEvent event) {
   t.kind = kJournalConsole;
   t.priority = priority;
   t.server = about ? about->ipPort : nullptr;
+  t.tags = about ? about->tags : nullptr;
   t.event = event;
   g_journal.next = t;
   g_journal.tagged = true;
@@ -144,6 +151,7 @@ void tagNextCommand(const serverRec* about, journalSource source, long uid) {
   t.kind = kJournalCommand;
   t.priority = kPrioNotice;
   t.server = about ? about->ipPort : nullptr;
+  t.tags = about ? about->tags : nullptr;
   t.source = source;
   t.uid = uid;
   g_journal.next = t;

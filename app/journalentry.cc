@@ -78,6 +78,8 @@ int journalEntry(const char* text, int len, const journalTags& tags, char* out, 
   if (tags.server) field(&o, "QZUCON_SERVER", tags.server);
   if (const char* id = journalMessageId(tags.event)) field(&o, "MESSAGE_ID", id);
   if (tags.source != kSourceNone) field(&o, "QZUCON_SOURCE", kSources[tags.source]);
+  if (tags.tags && tags.tags[0]) field(&o, "QZUCON_TAGS", tags.tags);
+  for (int i = 0; i < tags.alertCount; i++) field(&o, "QZUCON_ALERT", tags.alerts[i]);
   if (tags.uid >= 0) {
     char uid[24];
     trf(uid, sizeof uid, "%ld", tags.uid);

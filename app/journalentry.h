@@ -34,6 +34,8 @@ enum journalEvent {
 // The 32 hex digits of an event's MESSAGE_ID; null for kEventNone.
 const char* journalMessageId(journalEvent event);
 
+constexpr int kJournalAlerts = 8;  // alert names one entry carries at most
+
 // What one entry says besides its text.
 struct journalTags {
   journalKind kind = kJournalConsole;
@@ -42,6 +44,10 @@ struct journalTags {
   journalEvent event = kEventNone;
   journalSource source = kSourceNone;  // for a command
   long uid = -1;                       // for a command through the control socket
+  const char* tags = nullptr;  // QZUCON_TAGS=, the server's tags joined by commas
+  // QZUCON_ALERT=, once for each alert rule a server line matched.
+  const char* alerts[kJournalAlerts] = {};
+  int alertCount = 0;
 };
 
 // Writes the entry for the message text of len bytes (one trailing line end

@@ -38,6 +38,12 @@ TEST(JournalEntry, FieldsOfEachKindOfLine) {
   command.server = "10.0.0.7:2302";
   command.source = kSourceControl;
   command.uid = 1000;
+  journalTags alerted = serverLine();
+  alerted.priority = kPrioWarning;
+  alerted.tags = "eu,pvp";
+  alerted.alerts[0] = "oom";
+  alerted.alerts[1] = "crash";
+  alerted.alertCount = 2;
   journalTags typed;
   typed.kind = kJournalCommand;
   typed.source = kSourceKeyboard;
@@ -50,6 +56,10 @@ TEST(JournalEntry, FieldsOfEachKindOfLine) {
       {"server line", "->hello world\n", serverLine(),
        "MESSAGE=->hello world\nPRIORITY=6\nSYSLOG_IDENTIFIER=qzucon\nQZUCON_KIND=server\n"
        "QZUCON_SERVER=10.0.0.7:2302\n"},
+      {"tagged line that matched two alerts", "->out of memory: crash\n", alerted,
+       "MESSAGE=->out of memory: crash\nPRIORITY=4\nSYSLOG_IDENTIFIER=qzucon\n"
+       "QZUCON_KIND=server\nQZUCON_SERVER=10.0.0.7:2302\nQZUCON_TAGS=eu,pvp\n"
+       "QZUCON_ALERT=oom\nQZUCON_ALERT=crash\n"},
       {"console notice, no line end", "Resolving ...", journalTags(),
        "MESSAGE=Resolving ...\nPRIORITY=5\nSYSLOG_IDENTIFIER=qzucon\nQZUCON_KIND=console\n"},
       {"event", "**Password mismatch for 10.0.0.7:2302\n", mismatch,

@@ -25,7 +25,7 @@ const char* const kReasonNames[kIgnoredReasons] = {
     "unknown_sender", "short", "empty", "local_other_user", "local_unverified",
 };
 
-enum familyScope { kConsole, kPerServer, kPerReason, kBuildInfo };
+enum familyScope { kConsole, kPerServer, kPerReason, kBuildInfo, kServerInfo, kPerAlert };
 
 // One family of series. A value is a count, or ms shown as seconds
 // (millis), or kNoSample to leave the sample out.
@@ -61,6 +61,8 @@ const family kFamilies[] = {
      "1 while the server's session is confirmed and it has sent a line in the last 10 s.", kPerServer,
      false, nullptr,
      [](const serverRec* r, const metricsFigures& f) { return flag(f.up && serverUp(r, f.mono)); }},
+    {"qzucon_server_info", "gauge", "Always 1; the labels are the server's address and tags.",
+     kServerInfo, false, nullptr, nullptr},
     {"qzucon_server_lines_received_total", "counter", "Lines received from the server.", kPerServer,
      false, nullptr, [](const serverRec* r, const metricsFigures&) { return r->health.lines; }},
     {"qzucon_server_bytes_received_total", "counter",
@@ -82,6 +84,8 @@ const family kFamilies[] = {
      [](const serverRec* r, const metricsFigures&) { return r->health.heartbeats; }},
     {"qzucon_server_commands_sent_total", "counter", "Commands sent to the server.", kPerServer,
      false, nullptr, [](const serverRec* r, const metricsFigures&) { return r->health.commands; }},
+    {"qzucon_alerts_total", "counter", "Lines of the server that matched the alert= rule.",
+     kPerAlert, false, nullptr, nullptr},
     {"qzucon_datagrams_ignored_total", "counter", "Datagrams ignored, by reason.", kPerReason,
      false, nullptr, nullptr},
     {"qzucon_receive_drops_total", "counter", "Datagrams the kernel dropped on the server socket.",
@@ -149,6 +153,22 @@ int sample(char* out, const family& fam, const char* label, const char* value, u
   return static_cast<int>(p - out);
 }
 
+// A sample of r (record i) with a second label: its tags, or an alert.
+int serverSample(char* out, const family& fam, int i, const char* label, const char* value,
+                 uint64_t v) {
+  int len = sample(out, fam, "server", serverAt(i)->ipPort, v, sharedIpPort(i) ? i + 1 : 0);
+  char* p = out + len - 1;  // back to the value's blank
+  while (*p != '}') p--;
+  char tail[32];
+  int tailLen = static_cast<int>(out + len - (p + 1));
+  memcpy(tail, p + 1, static_cast<size_t>(tailLen));
+  p = put(put(put(p, ","), label), "=\"");
+  p += escapeLabel(value, p, kLabelMax);
+  p = put(p, "\"}");
+  memcpy(p, tail, static_cast<size_t>(tailLen));
+  return static_cast<int>(p + tailLen - out);
+}
+
 int commentLine(char* out, const char* kind, const char* name, const char* text) {
   char* p = put(put(put(put(out, kind), name), " "), text);
   *p++ = '\n';
@@ -161,6 +181,10 @@ int itemsOf(const family& fam) {
       return flServer.nodes();
     case kPerReason:
       return kIgnoredReasons;
+    case kServerInfo:
+      return flServer.nodes();
+    case kPerAlert:
+      return g_alerts.count() * flServer.nodes();
     default:
       return 1;
   }
@@ -179,6 +203,13 @@ int sampleLine(const family& fam, int i, const metricsFigures& f, char* out) {
       return sample(out, fam, "reason", kReasonNames[i], f.ignored[i]);
     case kBuildInfo:
       return sample(out, fam, "version", kVersion, 1);
+    case kServerInfo:
+      return serverSample(out, fam, i, "tags", serverAt(i)->tags, 1);
+    case kPerAlert: {
+      // Alert by alert, each with every server (0 too: a rate needs its start).
+      int a = i / flServer.nodes(), s = i % flServer.nodes();
+      return serverSample(out, fam, s, "alert", g_alerts.name(a), g_alerts.hits(a, s));
+    }
     default: {
       uint64_t v = fam.console(f);
       return v == kNoSample ? 0 : sample(out, fam, nullptr, nullptr, v);
@@ -343,6 +374,9 @@ uint64_t metricsDigest(const metricsFigures& f) {
     if (fam.scope == kConsole) h = mix(h, fam.console(f));
   }
   for (uint64_t n : f.ignored) h = mix(h, n);
+  for (int a = 0; a < g_alerts.count(); a++) {
+    for (int i = 0; i < flServer.nodes(); i++) h = mix(h, g_alerts.hits(a, i));
+  }
   // A new line changes a count, so the last line's time needs no look of its own.
   return h;
 }

@@ -44,8 +44,9 @@ struct metricsCursor {
 };
 
 // Longest line the generator makes: a server's address twice its length
-// when every character needs escaping, the name and the value.
-constexpr int kMetricsLineMax = 640;
+// when every character needs escaping, its tags or an alert's name, the
+// name and the value.
+constexpr int kMetricsLineMax = 1024;
 
 // Writes the next line of the text, with its '\n', into out (at least
 // kMetricsLineMax bytes) and returns its length; 0 once the text is complete.

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <cstring>
 #include <string>
 
 #include "app/globals.h"
@@ -114,6 +115,36 @@ TEST_F(metricsTest, AnAddressConfiguredTwiceIsTold) {
   EXPECT_TRUE(has(t, "qzucon_server_heartbeats_sent_total{server=\"127.0.0.1:28101\"} 0")) << t;
   EXPECT_TRUE(has(t, "qzucon_server_up{server=\"127.0.0.1:28100\",entry=\"3\"} 0")) << t;
   EXPECT_TRUE(has(t, "qzucon_server_up{server=\"127.0.0.1:28100\",entry=\"4\"} 0")) << t;
+}
+
+// Tags and alert counts carry a second label beside the server, and the
+// entry label of an address configured twice stays in the same braces.
+TEST_F(metricsTest, TagsAndAlertsPerServer) {
+  serverRec* eu = addServer("127.0.0.1:28100", "admin", "a");
+  addServer("127.0.0.1:28101", "admin", "b");
+  addServer("127.0.0.1:28100", "admin", "c");
+  strcpy(eu->tags, "eu,pvp");
+  char why[160];
+  ASSERT_TRUE(g_alerts.add("bad:dro+p", why, sizeof why)) << why;
+  ASSERT_TRUE(g_alerts.add("oom:out of memory", why, sizeof why)) << why;
+  g_alerts.match(0, "drop me");
+  g_alerts.endLine();
+  g_alerts.match(0, "drooop");
+  g_alerts.endLine();
+  g_alerts.match(1, "out of memory");
+  g_alerts.endLine();
+  std::string t = text(metricsFigures());
+  const char* kLines[] = {
+      "qzucon_server_info{server=\"127.0.0.1:28100\",tags=\"eu,pvp\"} 1",
+      "qzucon_server_info{server=\"127.0.0.1:28101\",tags=\"\"} 1",
+      "qzucon_server_info{server=\"127.0.0.1:28100\",entry=\"3\",tags=\"\"} 1",
+      "qzucon_alerts_total{server=\"127.0.0.1:28100\",alert=\"bad\"} 2",
+      "qzucon_alerts_total{server=\"127.0.0.1:28101\",alert=\"bad\"} 0",
+      "qzucon_alerts_total{server=\"127.0.0.1:28101\",alert=\"oom\"} 1",
+      "qzucon_alerts_total{server=\"127.0.0.1:28100\",entry=\"3\",alert=\"oom\"} 0",
+      "# TYPE qzucon_alerts_total counter",
+  };
+  for (const char* line : kLines) EXPECT_TRUE(has(t, line)) << line << "\n" << t;
 }
 
 TEST_F(metricsTest, ConsoleWideCounts) {

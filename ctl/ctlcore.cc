@@ -63,9 +63,51 @@ bool globalOption(reader* r, const char* arg, ctlArgs* out) {
   return true;
 }
 
+// A value into list (at most max of them), counted in count.
+bool listValue(reader* r, const char* opt, const char** list, int* count, int max) {
+  const char* v = nullptr;
+  if (!r->value(opt, &v)) return false;
+  if (*count == max) return r->fail("too many of", opt);
+  list[(*count)++] = v;
+  return true;
+}
+
+// The options of the fleet: tags, filters, alerts and JSON output.
+bool fleetOption(reader* r, const char* arg, ctlArgs* out, bool* taken) {
+  ctlCommand c = out->command;
+  *taken = true;
+  if (strcmp(arg, "-t") == 0 && (c == kCmdSend || c == kCmdFollow || c == kCmdStatus)) {
+    if (!listValue(r, arg, out->tags, &out->tagCount, kCtlMaxTags)) return false;
+    const char* tag = out->tags[out->tagCount - 1];
+    if (!tagNameValid(tag, static_cast<int>(strlen(tag)))) {
+      return r->fail("a tag is 1 to 32 letters, digits, '-' and '_'", tag);
+    }
+  } else if (strcmp(arg, "-e") == 0 && c == kCmdFollow) {
+    return listValue(r, arg, out->keep, &out->keepCount, kCtlMaxPatterns);
+  } else if (strcmp(arg, "-v") == 0 && c == kCmdFollow) {
+    return listValue(r, arg, out->hide, &out->hideCount, kCtlMaxPatterns);
+  } else if (strcmp(arg, "--alerts") == 0 && c == kCmdFollow) {
+    out->alerts = true;
+  } else if (strcmp(arg, "--json") == 0 &&
+             (c == kCmdSend || c == kCmdFollow || c == kCmdStatus || c == kCmdList)) {
+    out->json = true;
+  } else {
+    *taken = false;
+  }
+  return true;
+}
+
 bool commandOption(reader* r, const char* arg, ctlArgs* out) {
   bool takesServer = out->command == kCmdSend || out->command == kCmdFollow;
   const char* v = nullptr;
+  bool taken = false;
+  if (!fleetOption(r, arg, out, &taken)) return false;
+  if (taken) {
+    if (out->tagCount > 0 && (out->server || out->all)) {
+      return r->fail("give -t, or -s or -a, not both", nullptr);
+    }
+    return true;
+  }
   if (takesServer && strcmp(arg, "-s") == 0) {
     if (!r->value(arg, &v)) return false;
     out->server = v;
@@ -78,6 +120,10 @@ bool commandOption(reader* r, const char* arg, ctlArgs* out) {
     return r->fail("unknown option", arg);
   }
   if (out->server && out->all) return r->fail("give -s or -a, not both", nullptr);
+  if (out->tagCount > 0 && (out->server || out->all)) {
+    return r->fail("give -t, or -s or -a, not both", nullptr);
+  }
+  if (out->alerts && out->server) return r->fail("--alerts takes -t, not -s", nullptr);
   return true;
 }
 
@@ -130,6 +176,11 @@ ctlLineKind ctlKind(const char* line) {
   if (startsWith(line, "console ")) return kLineConsole;
   if (startsWith(line, "dropped ")) return kLineDropped;
   return kLineOther;
+}
+
+void tagTarget(const ctlArgs& a, char* out, int size) {
+  trf(out, size, "@");
+  for (int i = 0; i < a.tagCount; i++) traf(out, size, "%s%s", i ? "," : "", a.tags[i]);
 }
 
 int stateStatus(const char* state) {

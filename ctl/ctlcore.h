@@ -4,6 +4,8 @@
 #ifndef QZUCON_CTL_CTLCORE_H_
 #define QZUCON_CTL_CTLCORE_H_
 
+#include "ctl/ctlout.h"
+
 // Exit statuses.
 constexpr int kCtlOk = 0;
 constexpr int kCtlError = 1;     // usage, connection, or a request refused
@@ -36,11 +38,21 @@ struct ctlArgs {
   const char* lines[kCtlMaxLines];  // send's LINEs, or do's words
   int lineCount = 0;
   bool help = false;
+  const char* tags[kCtlMaxTags];  // -t: the servers with any of these tags
+  int tagCount = 0;
+  const char* keep[kCtlMaxPatterns];  // -e
+  int keepCount = 0;
+  const char* hide[kCtlMaxPatterns];  // -v
+  int hideCount = 0;
+  bool json = false;    // --json
+  bool alerts = false;  // --alerts
 };
 
 // Reads argv[1..]; false with a reason in err (errSize bytes) on a usage
 // error. Options before the command are -p/-S (one of them); send takes
-// -s/-a (one of them) and -w; follow takes -s; "--" ends the options.
+// -s/-a/-t (one of them; -t again adds a tag) and -w; follow takes -s or -t,
+// -e, -v and --alerts; status takes -t; send, follow, status and list take
+// --json; "--" ends the options.
 bool parseCtlArgs(int argc, const char* const* argv, ctlArgs* out, char* err, int errSize);
 
 // What one line from the console is.
@@ -65,6 +77,9 @@ bool takeLine(char* buf, int* len, int bufSize, char* line, int size);
 // its answers, so that whoever answers cannot drive the terminal (set its
 // title, clear it, move the cursor). In place.
 void tameLine(char* line);
+
+// The TARGET of a request for the -t tags: "@eu,us" into out (size bytes).
+void tagTarget(const ctlArgs& a, char* out, int size);
 
 // The exit status for a session state word ("confirmed", "up", "waiting",
 // "mismatch", "noanswer"); and which of two statuses a run with both reports.

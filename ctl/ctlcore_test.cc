@@ -49,6 +49,43 @@ TEST(CtlArgs, AcceptsTheDocumentedForms) {
   EXPECT_TRUE(parse({"--help"}).args.help);
 }
 
+TEST(CtlArgs, FleetOptions) {
+  parsed p = parse({"follow", "-t", "us", "-t", "eu", "-e", "keep", "-v", "me$", "-e", "x",
+                    "--json", "--alerts"});
+  ASSERT_TRUE(p.ok) << p.err;
+  EXPECT_TRUE(p.args.json);
+  EXPECT_TRUE(p.args.alerts);
+  ASSERT_EQ(2, p.args.keepCount);
+  EXPECT_STREQ("x", p.args.keep[1]);
+  ASSERT_EQ(1, p.args.hideCount);
+  char target[64];
+  tagTarget(p.args, target, sizeof target);
+  EXPECT_STREQ("@us,eu", target);
+  EXPECT_TRUE(parse({"send", "-t", "eu", "--json", "x"}).ok);
+  EXPECT_TRUE(parse({"status", "-t", "eu", "--json"}).ok);
+  EXPECT_TRUE(parse({"list", "--json"}).ok);
+
+  const std::vector<std::vector<const char*>> bad = {
+      {"send", "-t", "eu", "-a", "x"},  // a group and all
+      {"send", "-s", "a:1", "-t", "eu", "x"},
+      {"send", "-t", "e u", "x"},  // not a tag
+      {"send", "-t", "", "x"},
+      {"status", "-e", "x"},  // filters are follow's
+      {"send", "--alerts", "x"},
+      {"do", "--json", "x"},  // a typed line answers in console messages only
+      {"follow", "-t"},       // missing value
+      {"follow", "-t", "a", "-t", "b", "-t", "c", "-t", "d", "-t", "e", "-t", "f", "-t", "g", "-t",
+       "h", "-t", "i"},  // more tags than a server can have
+  };
+  for (const auto& words : bad) {
+    parsed q = parse(words);
+    std::string shown;
+    for (const char* w : words) shown += std::string(w) + " ";
+    EXPECT_FALSE(q.ok) << shown;
+    EXPECT_FALSE(q.err.empty()) << shown;
+  }
+}
+
 TEST(CtlArgs, RefusesUsageErrors) {
   const std::vector<std::vector<const char*>> bad = {
       {},                                 // no command

@@ -1,24 +1,29 @@
 // qzuconctl: drives a running qzucon console of this user through its
 // private control socket and prints what comes back, for scripts.
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "ctl/ctlconn.h"
 #include "ctl/ctlcore.h"
 #include "runtime/clock.h"
+#include "runtime/flexar.h"
 #include "runtime/signals.h"
+#include "runtime/tags.h"
 #include "runtime/text.h"
 
 namespace {
 
 const char kUsage[] =
     "usage: qzuconctl [-p PORT | -S SOCKET] COMMAND [ARGS]\n"
-    "  send [-s IPPORT | -a] [-w SECONDS] LINE...  commands to servers; prints their lines\n"
-    "  status                                      the status line of every server\n"
-    "  follow [-s IPPORT]                          live lines until interrupted\n"
+    "  send [-s IPPORT | -a | -t TAG...] [-w SECONDS] [--json] LINE...\n"
+    "                                              commands to servers; prints their lines\n"
+    "  status [-t TAG...] [--json]                 the status line of every server\n"
+    "  follow [-s IPPORT | -t TAG...] [-e REGEX...] [-v REGEX...] [--alerts] [--json]\n"
+    "                                              live lines until interrupted\n"
     "  do LINE...                                  run LINE as if typed at the console\n"
     "  exit                                        end the console\n"
-    "  list                                        the running consoles of this user\n"
+    "  list [--json]                               the running consoles of this user\n"
     "  metrics                                     the console's metrics, Prometheus text\n"
     "exit status: 0 ok, 1 usage or connection error, 2 password mismatch,\n"
     "3 no answer from a server, 4 a server's session not up yet,\n"
@@ -26,6 +31,94 @@ const char kUsage[] =
 
 constexpr int kLineSize = 8192;
 constexpr long kExitWaitMs = 30000;  // for the console to finish after "exit"
+
+// ---- the fleet's output: tags, filters, JSON ----
+
+// Each server's tags by address, sorted, from the console's "tags" answer.
+struct tagEntry {
+  char ipPort[256];
+  char tags[kTagListChars + 1];
+};
+
+int byAddress(const void* a, const void* b) {
+  return strcmp(static_cast<const tagEntry*>(a)->ipPort, static_cast<const tagEntry*>(b)->ipPort);
+}
+
+struct fleetOutput {
+  bool active = false;  // any of the below: lines go through fleetShow
+  bool json = false;
+  ctlFilter filter;
+  char alertTags[kTagListChars + 1] = "";  // --alerts -t: only these servers' alerts
+  flexar tags{sizeof(tagEntry), "ctltags"};
+
+  const char* tagsOf(const char* ipPort) {
+    tagEntry key;
+    strzcpy(key.ipPort, ipPort, sizeof key.ipPort - 1);
+    const void* found = tags.nodes()
+                            ? bsearch(&key, tags.data(0), static_cast<size_t>(tags.nodes()),
+                                      sizeof(tagEntry), byAddress)
+                            : nullptr;
+    return found ? static_cast<const tagEntry*>(found)->tags : "";
+  }
+};
+fleetOutput fleet;
+
+void print(const char* line);
+
+// Takes the console's "tags IPPORT LIST" lines into fleet.tags. A console
+// without tags answers with an error: no server has tags then.
+void fetchTags(ctlConn* c) {
+  if (!c->request("tags")) return;
+  char line[kLineSize];
+  while (c->readLine(line, sizeof line, -1) == 1 && ctlKind(line) != kLineOk &&
+         ctlKind(line) != kLineError) {
+    if (strncmp(line, "tags ", 5) != 0) continue;
+    tagEntry e;
+    const char* rest = line + 5;
+    int n = static_cast<int>(strcspn(rest, " "));
+    strzcpy(e.ipPort, rest, n < 255 ? n : 255);
+    strzcpy(e.tags, rest[n] ? rest + n + 1 : "", kTagListChars);
+    fleet.tags.add(&e);
+  }
+  if (fleet.tags.nodes() > 1) {
+    qsort(fleet.tags.data(0), static_cast<size_t>(fleet.tags.nodes()), sizeof(tagEntry), byAddress);
+  }
+}
+
+// Sets up the output the options ask for; false after a message when an
+// expression is bad.
+bool fleetSetUp(const ctlArgs& a) {
+  char err[400];
+  if (!ctlFilterCompile(&fleet.filter, a.keep, a.keepCount, a.hide, a.hideCount, err, sizeof err)) {
+    fprintf(stderr, "qzuconctl: %s\n", err);
+    return false;
+  }
+  if (a.alerts && a.tagCount > 0) {
+    char target[kTagListChars + 2];
+    tagTarget(a, target, sizeof target);
+    strzcpy(fleet.alertTags, target + 1, kTagListChars);
+  }
+  fleet.json = a.json;
+  fleet.active = a.json || a.keepCount || a.hideCount || fleet.alertTags[0];
+  return true;
+}
+
+// A line as the options want it: hidden by a filter, or printed as JSON.
+// False when it is to be printed as it is.
+bool fleetShow(const char* line) {
+  if (!fleet.active) return false;
+  static char copy[kLineSize];
+  static char json[6 * kLineSize + 1024];
+  strzcpy(copy, line, kLineSize - 1);
+  ctlParts p;
+  ctlSplit(copy, &p);
+  const char* tags = fleet.tagsOf(p.server);
+  if (fleet.alertTags[0] && !tagListsMeet(tags, fleet.alertTags)) return true;
+  if (!ctlFilterPass(fleet.filter, p.text)) return true;
+  if (!fleet.json) return false;
+  if (ctlJson(p, tags, trWallMs(), json, sizeof json) > 0) print(json);
+  return true;
+}
 
 void print(const char* line) {
   fputs(line, stdout);
@@ -42,6 +135,7 @@ long elapsedMs() {
 // Prints a line that is no answer to a request: a server's or a console
 // message, or the note of lines lost.
 void show(const char* line) {
+  if (ctlKind(line) != kLineDropped && fleetShow(line)) return;
   switch (ctlKind(line)) {
     case kLineConsole:
       print(line + 8);
@@ -92,6 +186,7 @@ int untilOk(ctlConn* c, int* status = nullptr, answerWait* wait = nullptr) {
         if (status && stateStatus(strrchr(line, ' ') + 1) != kCtlUnconfirmed) {
           noteState(line + 5, status);
         }
+        if (fleet.json) fleetShow(line);
         break;
       default:
         if (wait) wait->heard(line, elapsedMs());
@@ -126,6 +221,11 @@ int lateStates(ctlConn* c, const char* target, int status) {
     const char* state = strrchr(ipPort, ' ');
     size_t n = strcspn(ipPort, " ");
     bool mine = strcmp(target, "*") == 0 || (strlen(target) == n && !strncmp(ipPort, target, n));
+    if (target[0] == '@') {
+      char addr[256];
+      strzcpy(addr, ipPort, n < 255 ? static_cast<int>(n) : 255);
+      mine = tagListsMeet(fleet.tagsOf(addr), target + 1);
+    }
     if (!mine || !state) continue;
     int s = stateStatus(state + 1);
     if ((s == kCtlMismatch || s == kCtlNoAnswer) && worseStatus(status, s) != status) {
@@ -140,7 +240,10 @@ int lateStates(ctlConn* c, const char* target, int status) {
 int sendCommands(ctlConn* c, const ctlArgs& a) {
   char target[kLineSize] = "*";
   if (a.server) strzcpy(target, a.server, sizeof target - 1);
-  if (!a.all && !a.server && !onlyServer(c, target, sizeof target)) return kCtlError;
+  if (a.tagCount) tagTarget(a, target, sizeof target);
+  if (!a.all && !a.server && !a.tagCount && !onlyServer(c, target, sizeof target)) {
+    return kCtlError;
+  }
   // Following first: no line the command causes can come before it.
   if (!c->request("follow %s", target) || untilOk(c) != kCtlOk) return kCtlError;
   int status = kCtlOk;
@@ -168,7 +271,13 @@ int sendCommands(ctlConn* c, const ctlArgs& a) {
 }
 
 int follow(ctlConn* c, const ctlArgs& a) {
-  if (a.server) {
+  char target[kTagListChars + 2];
+  tagTarget(a, target, sizeof target);
+  if (a.alerts) {
+    if (!c->request("follow alerts") || untilOk(c) != kCtlOk) return kCtlError;
+  } else if (a.tagCount) {
+    if (!c->request("follow %s", target) || untilOk(c) != kCtlOk) return kCtlError;
+  } else if (a.server) {
     if (!c->request("follow %s", a.server) || untilOk(c) != kCtlOk) return kCtlError;
   } else if (!c->request("follow *") || untilOk(c) != kCtlOk || !c->request("follow console") ||
              untilOk(c) != kCtlOk) {
@@ -208,21 +317,56 @@ int noConsole() {
   return kCtlError;
 }
 
-// One line per console: its socket, its own address and its servers.
-int list() {
+// One server of list --json: its console, state and tags.
+void listJson(const char* socket, const char* myaddr, const char* server) {
+  char line[kLineSize];
+  strzcpy(line, server, sizeof line - 1);
+  ctlParts p;
+  const char* state = strrchr(line, ' ');
+  if (state) {
+    strzcpy(p.state, state + 1, sizeof p.state - 1);
+    line[state - line] = 0;
+  }
+  strzcpy(p.server, line, sizeof p.server - 1);
+  p.kind = "list";
+  p.socket = socket;
+  p.myaddr = myaddr;
+  static char json[6 * kLineSize + 1024];
+  if (ctlJson(p, fleet.tagsOf(p.server), trWallMs(), json, sizeof json) > 0) print(json);
+}
+
+// One line per console: its socket, its own address and its servers, each
+// with its tags in brackets when it has any; or with --json one object per
+// server.
+int list(const ctlArgs& a) {
   ctlFound found;
   findConsoles(&found);
   if (found.count == 0) return noConsole();
   for (int i = 0; i < found.count; i++) {
     ctlConn c;
-    if (!c.open(found.paths[i], true) || !c.request("servers")) continue;
+    if (!c.open(found.paths[i], true)) continue;
+    fleet.tags.reset();
+    fetchTags(&c);
+    if (!c.request("servers")) continue;
     char line[kLineSize];
-    fputs(found.paths[i], stdout);
+    char myaddr[kLineSize] = "";
+    if (!a.json) fputs(found.paths[i], stdout);
     while (c.readLine(line, sizeof line, 5000) == 1 && ctlKind(line) != kLineOk) {
       const char* word = strchr(line, ' ');
-      if (word) printf(" %.*s", static_cast<int>(strcspn(word + 1, " ")), word + 1);
+      if (!word) continue;
+      int n = static_cast<int>(strcspn(word + 1, " "));
+      if (strncmp(line, "myaddr ", 7) == 0) strzcpy(myaddr, word + 1, sizeof myaddr - 1);
+      if (a.json) {
+        if (strncmp(line, "server ", 7) == 0) listJson(found.paths[i], myaddr, word + 1);
+        continue;
+      }
+      char addr[256];
+      strzcpy(addr, word + 1, n < 255 ? n : 255);
+      const char* tags = fleet.tagsOf(addr);
+      printf(" %s%s%s%s", addr, tags[0] ? "[" : "", tags, tags[0] ? "]" : "");
     }
-    fputc('\n', stdout);
+    if (!a.json) fputc('\n', stdout);
+    fflush(stdout);
   }
   return kCtlOk;
 }
@@ -250,15 +394,20 @@ bool chooseSocket(const ctlArgs& a, char* path) {
 }
 
 int run(const ctlArgs& a) {
-  if (a.command == kCmdList) return list();
+  if (!fleetSetUp(a)) return kCtlError;
+  if (a.command == kCmdList) return list(a);
   char path[kCtlPathSize];
   ctlConn c;
   if (!chooseSocket(a, path) || !c.open(path, false, a.socket != nullptr)) return kCtlError;
+  // The servers' tags: for JSON, for alerts of some tags, for a send's end.
+  if (a.json || a.tagCount) fetchTags(&c);
+  char target[kTagListChars + 2] = "";
+  if (a.tagCount) tagTarget(a, target, sizeof target);
   switch (a.command) {
     case kCmdSend:
       return sendCommands(&c, a);
     case kCmdStatus:
-      return c.request("status") ? untilOk(&c) : kCtlError;
+      return c.request("status%s%s", target[0] ? " " : "", target) ? untilOk(&c) : kCtlError;
     case kCmdMetrics:
       return c.request("metrics") ? untilOk(&c) : kCtlError;
     case kCmdFollow:

@@ -86,9 +86,16 @@ void showText(const serverRec* r, const char* text) {
   memcpy(msg + 2, text, len);
   if (len == 0 || text[len - 1] != '\n') msg[2 + len++] = '\n';
   msg[2 + len] = 0;
+  // The alerts see the text as the screen does; what matched is known while
+  // the line is logged, and followers of alerts get it after.
+  bool alerted = g_alerts.count() > 0 && g_alerts.match(serverIndexOf(r), text) > 0;
   g_lineFrom = r;  // control clients following r get this line
   logText(msg);
   g_lineFrom = nullptr;
+  if (alerted) {
+    controlPublishAlerts(r, msg);
+    g_alerts.endLine();
+  }
   memcpy(g_logfn, saved, sizeof saved);
 }
 

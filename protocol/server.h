@@ -11,6 +11,7 @@
 #include "protocol/health.h"
 #include "protocol/peer.h"
 #include "protocol/senders.h"
+#include "runtime/tags.h"
 
 // Header layout: every packet to a server opens with these 32 bytes.
 constexpr int kMagicOffset = 0;            // FF FF FF FF "QZ_U"
@@ -47,6 +48,8 @@ struct serverRec {
   // that forged challenges cannot make the console flood the server.
   uint32_t lastAnswer;  // monotonic ms of the last answer
   uint8_t answerState;  // kNoAnswerYet, kAnswered or kAnswerWaiting (outbound.h)
+  // "tag=": the server's groups, names joined by commas (runtime/tags.h).
+  char tags[kTagListChars + 1];
 };
 
 extern unsigned char g_HEADER[kHeaderSize];

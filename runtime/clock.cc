@@ -37,8 +37,8 @@ time_t trTime() { return time(nullptr); }
 
 int64_t trWallMs() {
   timespec ts;
-  clock_gettime(CLOCK_REALTIME, &ts);
-  return int64_t{ts.tv_sec} * 1000 + ts.tv_nsec / 1000000;
+  if (clock_gettime(CLOCK_REALTIME, &ts) != 0) return 0;
+  return int64_t(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
 }
 
 int trLocalTime(time_t t, struct tm* out) {

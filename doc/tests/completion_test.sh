@@ -28,7 +28,7 @@ replies() {
   COMP_CWORD=$((${#COMP_WORDS[@]} - 1))
   COMPREPLY=()
   "$fn" "${COMP_WORDS[0]}" "${COMP_WORDS[COMP_CWORD]}" "${COMP_WORDS[COMP_CWORD - 1]}" 2>/dev/null
-  printf '%s\n' "${COMPREPLY[@]}" | sort | tr '\n' ' ' | sed 's/ $//'
+  printf '%s\n' "${COMPREPLY[@]}" | LC_ALL=C sort | tr '\n' ' ' | sed 's/ $//'
 }
 
 rows=(
@@ -53,9 +53,15 @@ rows=(
   "qzuconctl s|send status"
   "qzuconctl -p 24350 st|status"
   "qzuconctl -S si|site.ini"
-  "qzuconctl send -|-a -s -w"
+  "qzuconctl send -|--json -a -s -t -w"
   "qzuconctl send -s 127.0.0.1:1 |"
-  "qzuconctl follow -|-s"
+  "qzuconctl send -t eu -w 1 --j|--json"
+  "qzuconctl follow -|--alerts --json -e -s -t -v"
+  "qzuconctl follow -t us -e keep --a|--alerts"
+  "qzuconctl follow -e |"
+  "qzuconctl status -|--json -t"
+  "qzucon ta|tag="
+  "qzucon server=127.0.0.1:28100 AL|alert="
   "qzuconctl status |"
   "qzuconctl -p send s|send status"
   "qzucon localusers=o|owner"

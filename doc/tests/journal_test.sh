@@ -39,7 +39,7 @@ sock=$scratch/ctl.sock
   'JOURNAL_STREAM=$(stat -L -c %d:%i /proc/self/fd/2) exec "$@"' console \
   "$console" "myaddr=127.0.0.1:$my" "server=$good" login=admin password=pw-good \
   "server=$bad" login=admin password=pw-wrong "server=$silent" login=admin password=x \
-  "server=$steady" login=admin password=pw-steady \
+  "server=$steady" login=admin password=pw-steady tag=eu,pvp "alert=fifth:$steady line 5\$" \
   "UDPlistenPort=$udp" "controlsocket=$sock" </dev/null) &
 cpid=$!
 pids+=("$cpid")
@@ -103,6 +103,10 @@ check "password mismatch: its id, priority 4, the server" \
 check "no answer: its id, priority 4, the server" \
   event 3c66ff63b90f4fc39da72949773c08df 4 "$silent" "**No answer from $silent"
 
+check "an alert: its name, priority 4, the server and its tags" \
+  wait_journal 1 QZUCON_ALERT=fifth PRIORITY=4 QZUCON_SERVER="$steady" QZUCON_TAGS=eu,pvp
+check "the alert's line once" \
+  [ "$(j -o cat QZUCON_ALERT=fifth | grep -c ' line 5$')" -eq 1 ]
 check "the UDP command: kind, source, server" \
   wait_journal 1 QZUCON_KIND=command QZUCON_SOURCE=udp QZUCON_SERVER="$good" MESSAGE="say from udp"
 check "the control command: source control, uid 0, server" \

@@ -1,0 +1,84 @@
+// The alert rules, matching a line against them, and the counts of matches
+// per alert and server.
+#include "app/alerts.h"
+
+#include <cstring>
+
+#include "runtime/mem.h"
+#include "runtime/text.h"
+
+bool alertset::add(const char* spec, char* why, int whySize) {
+  const char* colon = strchr(spec, ':');
+  if (colon == nullptr) {
+    trf(why, whySize, "give alert=NAME:REGEX");
+    return false;
+  }
+  int len = static_cast<int>(colon - spec);
+  if (!tagNameValid(spec, len)) {
+    trf(why, whySize, "a name is 1 to %d letters, digits, '-' and '_'", kAlertNameChars);
+    return false;
+  }
+  for (int i = 0; i < count_; i++) {
+    if (strlen(rules_[i].name) == static_cast<size_t>(len) && !memcmp(rules_[i].name, spec, len)) {
+      trf(why, whySize, "an alert of that name is already there");
+      return false;
+    }
+  }
+  if (count_ == kAlertsMax) {
+    trf(why, whySize, "at most %d alerts", kAlertsMax);
+    return false;
+  }
+  rule& r = rules_[count_];
+  if (!patternCompile(&r.pat, colon + 1, why, whySize)) return false;
+  strzcpy(r.name, spec, len);
+  strzcpy(r.source, colon + 1, kPatternChars);
+  count_++;
+  return true;
+}
+
+int alertset::match(int server, const char* text) {
+  lineCount_ = 0;
+  for (int i = 0; i < count_; i++) {
+    if (!patternMatch(&rules_[i].pat, text)) continue;
+    lineHits_[lineCount_++] = static_cast<uint16_t>(i);
+    if (room(server)) grid_[static_cast<size_t>(server) * stride_ + i]++;
+  }
+  return lineCount_;
+}
+
+uint64_t alertset::hits(int alert, int server) const {
+  if (server < 0 || server >= servers_ || alert < 0 || alert >= stride_) return 0;
+  return grid_[static_cast<size_t>(server) * stride_ + alert];
+}
+
+// Grows the grid (doubling its rows) when the server has none yet, and
+// widens every row when rules came after the grid was made.
+bool alertset::room(int server) {
+  if (server < 0) return false;
+  if (server < servers_ && count_ <= stride_) return true;
+  int servers = servers_;
+  if (servers <= server) servers = 2 * servers > server ? 2 * servers : server + 1;
+  int stride = count_;
+  size_t cells = static_cast<size_t>(servers) * stride;
+  uint64_t* grid = static_cast<uint64_t*>(trAlloc(cells * sizeof(uint64_t), "alerts"));
+  if (grid == nullptr) return false;
+  memset(grid, 0, cells * sizeof(uint64_t));
+  for (int s = 0; s < servers_; s++) {
+    memcpy(grid + static_cast<size_t>(s) * stride, grid_ + static_cast<size_t>(s) * stride_,
+           static_cast<size_t>(stride_) * sizeof(uint64_t));
+  }
+  trFree(grid_, "alerts");
+  grid_ = grid;
+  servers_ = servers;
+  stride_ = stride;
+  return true;
+}
+
+void alertset::reset() {
+  for (int i = 0; i < count_; i++) patternFree(&rules_[i].pat);
+  count_ = 0;
+  lineCount_ = 0;
+  trFree(grid_, "alerts");
+  grid_ = nullptr;
+  servers_ = stride_ = 0;
+}

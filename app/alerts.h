@@ -1,0 +1,67 @@
+// Pattern alerts: "alert=NAME:REGEX" rules that every server line is matched
+// against. A match is counted per alert and server (for the metrics), named
+// while the line is logged (for the journal) and offered to the control
+// clients that follow alerts. The screen line itself is unchanged. The
+// table is bounded: kAlertsMax rules.
+#ifndef QZUCON_APP_ALERTS_H_
+#define QZUCON_APP_ALERTS_H_
+
+#include <cstdint>
+
+#include "runtime/pattern.h"
+#include "runtime/tags.h"
+
+constexpr int kAlertsMax = 256;
+constexpr int kAlertNameChars = kTagChars;  // the same characters as a tag
+
+class alertset {
+ public:
+  alertset() {}
+  ~alertset() { reset(); }
+  alertset(const alertset&) = delete;
+  alertset& operator=(const alertset&) = delete;
+
+  // Adds the rule of "NAME:REGEX". False with the reason in why (whySize
+  // bytes) when spec is no such rule, the name is taken or the table full.
+  bool add(const char* spec, char* why, int whySize);
+
+  int count() const { return count_; }
+  const char* name(int alert) const { return rules_[alert].name; }
+  const char* source(int alert) const { return rules_[alert].source; }
+
+  // Matches text, a line of the server at index `server` of the server
+  // list, against every rule and counts each match. Returns how many
+  // matched; until the next call lineMatch(0..n-1) are their indexes.
+  int match(int server, const char* text);
+  int lineMatches() const { return lineCount_; }
+  int lineMatch(int i) const { return lineHits_[i]; }
+  // Forgets the last line's matches (after it was logged).
+  void endLine() { lineCount_ = 0; }
+
+  // Lines of server `server` that matched `alert` so far.
+  uint64_t hits(int alert, int server) const;
+
+  // No rules and no counts, as at program start.
+  void reset();
+
+ private:
+  struct rule {
+    char name[kAlertNameChars + 1];
+    char source[kPatternChars + 1];
+    pattern pat;
+  };
+  // Room for the counts of server `server`; false when memory is out (the
+  // match is then not counted, the line still flows).
+  bool room(int server);
+
+  rule rules_[kAlertsMax];
+  int count_ = 0;
+  uint16_t lineHits_[kAlertsMax] = {};
+  int lineCount_ = 0;
+  // hits, server by server: grid_[server * stride_ + alert].
+  uint64_t* grid_ = nullptr;
+  int servers_ = 0;  // servers the grid has rows for
+  int stride_ = 0;   // the alerts a row has room for
+};
+
+#endif  // QZUCON_APP_ALERTS_H_

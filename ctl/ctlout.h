@@ -1,0 +1,69 @@
+// What qzuconctl makes of the console's answer lines before printing them:
+// the parts of a line (whose it is, what kind, its text), the filters of
+// "follow -e/-v", and the JSON form of "--json". Pure, so that table tests
+// reach every case.
+//
+// JSON text is bytes in whatever code page the server uses, so the rule is
+// lossless and always valid JSON: each byte becomes the character of the
+// same number (U+0000 to U+00FF), printable ASCII as itself ('"' and '\'
+// escaped), every other byte as \u00XX. Encoding the string as ISO 8859-1
+// gives the bytes back.
+#ifndef QZUCON_CTL_CTLOUT_H_
+#define QZUCON_CTL_CTLOUT_H_
+
+#include <cstdint>
+
+#include "runtime/pattern.h"
+#include "runtime/tags.h"
+
+constexpr int kCtlMaxPatterns = 16;  // of -e, and of -v
+constexpr int kCtlMaxTags = kTagsPerServer;
+
+// The parts of one answer line. Pointers are into the line or constants.
+struct ctlParts {
+  const char* kind = "";  // "server", "console", "sent", "status", "alert" or "other"
+  char server[256] = "";  // IPPORT, empty when the line is about no server
+  const char* text = "";  // the server's text (without "->"), a message, ...
+  char state[16] = "";    // a sent line's session state
+  char alert[kTagChars + 1] = "";
+  const char* socket = "";  // list: the console's socket and own address
+  const char* myaddr = "";
+};
+
+// Splits line into out: "IPPORT ->TEXT", "console TEXT", "sent IPPORT
+// STATE", "status IPPORT: TEXT", "alert NAME IPPORT ->TEXT"; anything else is
+// kind "other" with the whole line as text. A status line's closing ", tags
+// LIST" is cut off in place: the tags have a field of their own.
+void ctlSplit(char* line, ctlParts* out);
+
+// -e and -v: a text passes when it matches one of keep (or keep is empty)
+// and none of hide.
+struct ctlFilter {
+  pattern keep[kCtlMaxPatterns];
+  int keepCount = 0;
+  pattern hide[kCtlMaxPatterns];
+  int hideCount = 0;
+  ~ctlFilter();
+};
+// Compiles the expressions into f; false with the bad one and libc's reason
+// in err.
+bool ctlFilterCompile(ctlFilter* f, const char* const* keep, int keepCount, const char* const* hide,
+                      int hideCount, char* err, int errSize);
+bool ctlFilterPass(const ctlFilter& f, const char* text);
+
+// The JSON object of parts p, with the server's tags (a list as the console
+// keeps it) and the time in milliseconds since 1970, into out (size bytes;
+// 6 times the line and 700 more always suffice): {"server","tags","time",
+// "kind","text"} and, where they apply, "state", "alert", "socket" and
+// "myaddr" (list). A server-less
+// line has "server":null. Returns the length, or -1 when out is too small.
+int ctlJson(const ctlParts& p, const char* tags, int64_t timeMs, char* out, int size);
+
+// A JSON string of bytes by the rule above, appended at out[*len] (size
+// bytes in all). False, with out unchanged beyond *len, when it does not fit.
+bool jsonString(const char* bytes, char* out, int size, int* len);
+
+// "2026-12-11T02:35:16.123Z" for timeMs into out (25 bytes).
+void isoTime(int64_t timeMs, char* out);
+
+#endif  // QZUCON_CTL_CTLOUT_H_
