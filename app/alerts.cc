@@ -7,19 +7,19 @@
 #include "runtime/mem.h"
 #include "runtime/text.h"
 
-bool alertset::add(const char* spec, char* why, int whySize) {
-  const char* colon = strchr(spec, ':');
+bool alertset::add(const char* text, char* why, int whySize) {
+  const char* colon = strchr(text, ':');
   if (colon == nullptr) {
     trf(why, whySize, "give alert=NAME:REGEX");
     return false;
   }
-  int len = static_cast<int>(colon - spec);
-  if (!tagNameValid(spec, len)) {
+  int len = static_cast<int>(colon - text);
+  if (!tagNameValid(text, len)) {
     trf(why, whySize, "a name is 1 to %d letters, digits, '-' and '_'", kAlertNameChars);
     return false;
   }
   for (int i = 0; i < count_; i++) {
-    if (strlen(rules_[i].name) == static_cast<size_t>(len) && !memcmp(rules_[i].name, spec, len)) {
+    if (strlen(rules_[i].name) == static_cast<size_t>(len) && !memcmp(rules_[i].name, text, len)) {
       trf(why, whySize, "an alert of that name is already there");
       return false;
     }
@@ -30,7 +30,7 @@ bool alertset::add(const char* spec, char* why, int whySize) {
   }
   rule& r = rules_[count_];
   if (!patternCompile(&r.pat, colon + 1, why, whySize)) return false;
-  strzcpy(r.name, spec, len);
+  strzcpy(r.name, text, len);
   strzcpy(r.source, colon + 1, kPatternChars);
   count_++;
   return true;

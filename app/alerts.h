@@ -22,8 +22,8 @@ class alertset {
   alertset& operator=(const alertset&) = delete;
 
   // Adds the rule of "NAME:REGEX". False with the reason in why (whySize
-  // bytes) when spec is no such rule, the name is taken or the table full.
-  bool add(const char* spec, char* why, int whySize);
+  // bytes) when the text is no such rule, the name is taken or the table full.
+  bool add(const char* text, char* why, int whySize);
 
   int count() const { return count_; }
   const char* name(int alert) const { return rules_[alert].name; }

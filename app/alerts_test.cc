@@ -8,7 +8,7 @@ namespace {
 
 TEST(Alerts, RulesAreCheckedAndBadOnesNamed) {
   const struct {
-    const char* spec;
+    const char* rule;
     const char* why;  // null: taken
   } kCases[] = {
       {"bad:dro+p", nullptr},
@@ -23,13 +23,13 @@ TEST(Alerts, RulesAreCheckedAndBadOnesNamed) {
   alertset set;
   for (const auto& c : kCases) {
     char why[128] = "";
-    bool ok = set.add(c.spec, why, sizeof why);
-    EXPECT_EQ(c.why == nullptr, ok) << c.spec;
+    bool ok = set.add(c.rule, why, sizeof why);
+    EXPECT_EQ(c.why == nullptr, ok) << c.rule;
     if (c.why && c.why[0]) {
-      EXPECT_STREQ(c.why, why) << c.spec;
+      EXPECT_STREQ(c.why, why) << c.rule;
     }
     if (!ok) {
-      EXPECT_NE('\0', why[0]) << c.spec;
+      EXPECT_NE('\0', why[0]) << c.rule;
     }
   }
   ASSERT_EQ(3, set.count());
