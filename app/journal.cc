@@ -135,27 +135,30 @@ void journalRunning() { g_journal.running = true; }
 
 bool journalOn() { return g_journal.fd >= 0; }
 
-void tagNextLine(const serverRec* about, int priority, journalEvent event) {
-  journalTags t;
-  t.kind = kJournalConsole;
+namespace {
+
+// The next message's tags: its kind and priority, and the server it is about.
+journalTags& tagNext(journalKind kind, int priority, const serverRec* about) {
+  journalTags& t = g_journal.next;
+  t = journalTags();
+  t.kind = kind;
   t.priority = priority;
   t.server = about ? about->ipPort : nullptr;
   t.tags = about ? about->tags : nullptr;
-  t.event = event;
-  g_journal.next = t;
   g_journal.tagged = true;
+  return t;
+}
+
+}  // namespace
+
+void tagNextLine(const serverRec* about, int priority, journalEvent event) {
+  tagNext(kJournalConsole, priority, about).event = event;
 }
 
 void tagNextCommand(const serverRec* about, journalSource source, long uid) {
-  journalTags t;
-  t.kind = kJournalCommand;
-  t.priority = kPrioNotice;
-  t.server = about ? about->ipPort : nullptr;
-  t.tags = about ? about->tags : nullptr;
+  journalTags& t = tagNext(kJournalCommand, kPrioNotice, about);
   t.source = source;
   t.uid = uid;
-  g_journal.next = t;
-  g_journal.tagged = true;
 }
 
 void journalTake(const char* msg, int len) {
