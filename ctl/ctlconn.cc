@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "ctl/ctlcore.h"
+#include "ctl/answer.h"
 #include "runtime/clock.h"
 #include "runtime/files.h"
 #include "runtime/keyboard.h"

@@ -4,7 +4,7 @@
 #ifndef QZUCON_CTL_CTLCONN_H_
 #define QZUCON_CTL_CTLCONN_H_
 
-#include "runtime/ctlpath.h"
+#include "ctlproto/ctlpath.h"
 
 constexpr int kCtlFoundMax = 32;  // consoles listed at most
 constexpr int kCtlReplyChars = 8192;
