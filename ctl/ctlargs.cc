@@ -36,6 +36,8 @@ const struct {
                  {"do", kCmdDo},          {"exit", kCmdExit},     {"list", kCmdList},
                  {"metrics", kCmdMetrics}};
 
+// -w's seconds, fractions allowed, into milliseconds; false when not a
+// number from 0 to a day.
 bool readSeconds(const char* s, long* ms) {
   char* end = nullptr;
   double secs = strtod(s, &end);
@@ -44,6 +46,7 @@ bool readSeconds(const char* s, long* ms) {
   return true;
 }
 
+// An option before the command: which console (-p or -S).
 bool globalOption(reader* r, const char* arg, ctlArgs* out) {
   const char* v = nullptr;
   if (strcmp(arg, "-p") == 0) {
@@ -97,6 +100,8 @@ bool fleetOption(reader* r, const char* arg, ctlArgs* out, bool* taken) {
   return true;
 }
 
+// An option after the command: only those the command takes, and no two
+// that name the servers differently.
 bool commandOption(reader* r, const char* arg, ctlArgs* out) {
   bool takesServer = out->command == kCmdSend || out->command == kCmdFollow;
   const char* v = nullptr;
@@ -127,6 +132,8 @@ bool commandOption(reader* r, const char* arg, ctlArgs* out) {
   return true;
 }
 
+// The LINEs: send and do need one, the others take none, and none may hold
+// a line break, which the console would read as a second request.
 bool checkLines(reader* r, ctlArgs* out) {
   bool wantsLines = out->command == kCmdSend || out->command == kCmdDo;
   if (wantsLines && out->lineCount == 0) return r->fail("nothing to send: give a LINE", nullptr);

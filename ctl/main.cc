@@ -243,6 +243,9 @@ int lateStates(ctlConn* c, const char* target, int status) {
   return status;
 }
 
+// send: the LINEs to the servers asked for, then their lines until they have
+// answered and gone quiet or -w is up; the status says how their sessions
+// stand.
 int sendCommands(ctlConn* c, const ctlArgs& a) {
   char target[kLineSize];
   strzcpy(target, kTargetAll, sizeof target - 1);
@@ -278,6 +281,7 @@ int sendCommands(ctlConn* c, const ctlArgs& a) {
   return lateStates(c, target, status);
 }
 
+// follow: the lines asked for until the console goes (or we are stopped).
 int follow(ctlConn* c, const ctlArgs& a) {
   char target[kTagListChars + 2];
   tagTarget(a, target, sizeof target);
@@ -296,6 +300,7 @@ int follow(ctlConn* c, const ctlArgs& a) {
   return kCtlOk;
 }
 
+// do: the words joined by blanks into one typed line, as a shell split them.
 int doLine(ctlConn* c, const ctlArgs& a) {
   char joined[kLineSize] = "";
   int len = 0;
@@ -310,6 +315,9 @@ int doLine(ctlConn* c, const ctlArgs& a) {
   return c->request("%s %s", kReqDo, joined) ? untilOk(c) : kCtlError;
 }
 
+// exit: ends the console and waits for it to be gone (kExitWaitMs at most
+// between its last lines), so that a script may start the next one on the
+// same port.
 int endConsole(ctlConn* c) {
   if (!c->request("%s", kReqExit) || untilOk(c) != kCtlOk) return kCtlError;
   // Done once the console has sent its exit notices and closed the socket.
@@ -402,6 +410,7 @@ bool chooseSocket(const ctlArgs& a, char* path) {
   return false;
 }
 
+// Runs the command line's command; returns the exit status.
 int run(const ctlArgs& a) {
   if (!fleetSetUp(a)) return kCtlError;
   if (a.command == kCmdList) return list(a);
