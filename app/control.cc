@@ -281,14 +281,14 @@ bool someServerTagged(const char* list) {
   return false;
 }
 
-// Takes the tags of an "@TAG[,TAG...]" target as what c's next long answer
-// is limited to. False after an error line when a tag is bad or no server
-// has any of them.
-bool takeJobTags(ctlClient* c, const char* target) {
+// Takes the tags of an "@TAG[,TAG...]" target (tags: its list) as what c's
+// next long answer is limited to. False after an error line when a tag is
+// bad or no server has any of them.
+bool takeJobTags(ctlClient* c, const char* tags) {
   c->jobTags[0] = 0;
-  if (!addTags(c, c->jobTags, target + 1)) return false;
+  if (!addTags(c, c->jobTags, tags)) return false;
   if (someServerTagged(c->jobTags)) return true;
-  sendError(c, "no server has the tag %s", target + 1);
+  sendError(c, "no server has the tag %s", tags);
   c->jobTags[0] = 0;
   return false;
 }
@@ -318,8 +318,8 @@ void sendRequest(ctlClient* c, int sock, uint32_t tick, uint32_t mono, char* arg
     // Every server gets the command now; the "sent" lines follow as read.
     for (int i = 0; i < flServer.nodes(); i++) sendTo(c, sock, tick, mono, serverAt(i), command);
     startJob(c, kJobSent);
-  } else if (args[0] == kTargetTags) {
-    if (!takeJobTags(c, args)) return;
+  } else if (const char* tags = targetTags(args)) {
+    if (!takeJobTags(c, tags)) return;
     for (int i = 0; i < flServer.nodes(); i++) {
       if (tagListsMeet(serverAt(i)->tags, c->jobTags)) sendTo(c, sock, tick, mono, serverAt(i), command);
     }
@@ -367,8 +367,8 @@ void perServerRequest(ctlClient* c, ctlJob job, uint32_t mono, const char* targe
   c->jobTags[0] = 0;
   if (target[0] == 0 || strcmp(target, kTargetAll) == 0) {
     startJob(c, job);
-  } else if (target[0] == kTargetTags) {
-    if (takeJobTags(c, target)) startJob(c, job);
+  } else if (const char* tags = targetTags(target)) {
+    if (takeJobTags(c, tags)) startJob(c, job);
   } else if (const serverRec* r = findServer(target)) {
     c->job = job;  // for jobLine: which line
     jobLine(c, r, mono);
@@ -416,17 +416,18 @@ void runJob(ctlClient* c, uint32_t mono, int* budget) {
   }
 }
 
-// Adds the tags of an "@TAG[,TAG...]" target to what c follows: another
-// follow of tags widens the set, up to a server's worth of tags. False
-// after an error line when a tag is bad or no server has any of them.
-bool followTags(ctlClient* c, const char* target) {
+// Adds the tags of an "@TAG[,TAG...]" target (tags: its list) to what c
+// follows: another follow of tags widens the set, up to a server's worth of
+// tags. False after an error line when a tag is bad or no server has any
+// of them.
+bool followTags(ctlClient* c, const char* tags) {
   char wanted[kTagListChars + 1] = "";
-  if (!addTags(c, wanted, target + 1)) return false;
+  if (!addTags(c, wanted, tags)) return false;
   bool some = false;
   for (int i = 0; i < flServer.nodes() && !some; i++) {
     some = tagListsMeet(serverAt(i)->tags, wanted);
   }
-  if (!some) sendError(c, "no server has the tag %s", target + 1);
+  if (!some) sendError(c, "no server has the tag %s", tags);
   return some && addTags(c, c->followTags, wanted);
 }
 
@@ -437,8 +438,8 @@ void followRequest(ctlClient* c, const char* target) {
     c->followConsole = true;
   } else if (strcmp(target, kFollowAlerts) == 0) {
     c->followAlerts = true;
-  } else if (target[0] == kTargetTags) {
-    if (!followTags(c, target)) return;
+  } else if (const char* tags = targetTags(target)) {
+    if (!followTags(c, tags)) return;
   } else if (const serverRec* r = findServer(target)) {
     c->follow = r;
   } else {

@@ -98,7 +98,7 @@ bool fleetSetUp(const ctlArgs& a) {
   if (a.alerts && a.tagCount > 0) {
     char target[kTagListChars + 2];
     tagTarget(a, target, sizeof target);
-    strzcpy(fleet.alertTags, target + 1, kTagListChars);
+    strzcpy(fleet.alertTags, targetTags(target), kTagListChars);
   }
   fleet.json = a.json;
   fleet.active = a.json || a.keepCount || a.hideCount || fleet.alertTags[0];
@@ -227,10 +227,10 @@ int lateStates(ctlConn* c, const char* target, int status) {
     size_t n = strcspn(ipPort, " ");
     bool mine =
         strcmp(target, kTargetAll) == 0 || (strlen(target) == n && !strncmp(ipPort, target, n));
-    if (target[0] == kTargetTags) {
+    if (const char* tags = targetTags(target)) {
       char addr[256];
       strzcpy(addr, ipPort, n < 255 ? static_cast<int>(n) : 255);
-      mine = tagListsMeet(fleet.tagsOf(addr), target + 1);
+      mine = tagListsMeet(fleet.tagsOf(addr), tags);
     }
     if (!mine || !state) continue;
     int s = stateStatus(state + 1);

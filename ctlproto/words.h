@@ -50,4 +50,8 @@ constexpr char kStateNoAnswer[] = "noanswer";    // it has stopped answering
 // first word ("sentence"), is not taken.
 const char* afterWord(const char* line, const char* word);
 
+// The tag list of a TARGET "@TAG[,TAG...]" ("eu,us" of "@eu,us"), or null
+// when target names no tags. The tags themselves are not checked here.
+const char* targetTags(const char* target);
+
 #endif  // QZUCON_CTLPROTO_WORDS_H_

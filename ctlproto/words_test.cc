@@ -31,4 +31,12 @@ TEST(CtlWords, AfterWordTakesOnlyTheWholeWordAndItsBlank) {
   }
 }
 
+TEST(CtlWords, ATagTargetIsTheMarkAndItsList) {
+  EXPECT_STREQ(targetTags("@eu,us"), "eu,us");
+  EXPECT_STREQ(targetTags("@"), "") << "an empty list is the console's to refuse";
+  EXPECT_EQ(targetTags("*"), nullptr);
+  EXPECT_EQ(targetTags("1.2.3.4:5"), nullptr);
+  EXPECT_EQ(targetTags(""), nullptr);
+}
+
 }  // namespace
