@@ -47,7 +47,8 @@ constexpr char kStateNoAnswer[] = "noanswer";    // it has stopped answering
 // What follows word and one blank at the start of line: afterWord("sent
 // 1.2.3.4:5 up", kAnsSent) is "1.2.3.4:5 up". Null when line does not start
 // with word and a blank, so a word alone, or one that only begins the line's
-// first word ("sentence"), is not taken.
+// first word ("sentence"), is not taken. Case matters: the protocol's words
+// are written by programs, unlike the configuration's (skipWordNoCase).
 const char* afterWord(const char* line, const char* word);
 
 // The tag list of a TARGET "@TAG[,TAG...]" ("eu,us" of "@eu,us"), or null
