@@ -11,6 +11,7 @@
 #include "app/globals.h"
 #include "app/journal.h"
 #include "app/log.h"
+#include "ctlproto/words.h"
 #include "input/admin_input.h"
 #include "input/commands.h"
 #include "protocol/outbound.h"
@@ -23,7 +24,7 @@ namespace {
 
 constexpr unsigned kSocketMask = 0177;  // the socket file is made 0600
 // Room an answer line needs before it is written: a line of the longest kind,
-// which is also what followed lines always leave free (lineq::offer).
+// which is also what followed lines always leave free (ctlqueue::offer).
 constexpr int kAnswerRoom = kCtlLineMax;
 // Lines of long answers written per client per pass, so that a fast reader
 // of 10,000 servers' lines shares the pass with everything else.
@@ -159,6 +160,29 @@ void sendLine(ctlClient* c, const char* fmt, ...) {
   c->out.push(line, len);
 }
 
+void sendOk(ctlClient* c) { sendLine(c, "%s\n", kAnsOk); }
+
+// "error TEXT": the request is refused, and why.
+void sendError(ctlClient* c, const char* fmt, ...) __attribute__((format(printf, 2, 3)));
+
+void sendError(ctlClient* c, const char* fmt, ...) {
+  char why[kCtlLineMax];
+  va_list ap;
+  va_start(ap, fmt);
+  vtrf(why, sizeof why, fmt, ap);
+  va_end(ap);
+  sendLine(c, "%s %s\n", kAnsError, why);
+}
+
+// Says why to a connection that is not admitted, then closes it; it is not
+// a client, so the line goes out at once or not at all.
+void refuse(int fd, const char* why) {
+  char line[128];
+  trf(line, sizeof line, "%s %s\n", kAnsError, why);
+  trSendNow(fd, line, static_cast<unsigned>(strlen(line)));
+  trClosesocket(fd);
+}
+
 void updateFollowing() {
   g_ctl.following = false;
   for (const ctlClient& c : g_ctl.clients) {
@@ -206,15 +230,15 @@ void pushLines(ctlClient* c, const char* prefix, const char* text, bool followed
 const char* linkWord(const serverRec* r) {
   switch (linkState(r)) {
     case kLinkMismatch:
-      return "mismatch";
+      return kStateMismatch;
     case kLinkNoAnswer:
-      return "noanswer";
+      return kStateNoAnswer;
     case kLinkConfirmed:
-      return "confirmed";
+      return kStateConfirmed;
     case kLinkUp:
-      return "up";
+      return kStateUp;
     default:
-      return "waiting";
+      return kStateWaiting;
   }
 }
 
@@ -230,13 +254,13 @@ char* splitWord(char* line) {
 
 void runTyped(ctlClient* c, int sock, uint32_t tick, uint32_t mono, const char* line) {
   if (strlen(line) > static_cast<size_t>(kLineChars)) {
-    sendLine(c, "error the line is longer than %d characters\n", kLineChars);
+    sendError(c, "the line is longer than %d characters", kLineChars);
     return;
   }
   g_ctl.doer = c;
   processInputLine(sock, tick, mono, line);
   g_ctl.doer = nullptr;
-  sendLine(c, "ok\n");
+  sendOk(c);
 }
 
 // Adds the names of tags to list (kTagListChars + 1 bytes); false after an
@@ -245,7 +269,7 @@ bool addTags(ctlClient* c, char* list, const char* tags) {
   char bad[kTagChars + 1];
   const char* why = "";
   if (tagListAdd(list, tags, bad, sizeof bad, &why)) return true;
-  sendLine(c, "error bad tag \"%s\": %s\n", bad, why);
+  sendError(c, "bad tag \"%s\": %s", bad, why);
   return false;
 }
 
@@ -257,14 +281,14 @@ bool someServerTagged(const char* list) {
   return false;
 }
 
-// Takes the tags of an "@TAG[,TAG...]" target as what c's next long answer
-// is limited to. False after an error line when a tag is bad or no server
-// has any of them.
-bool takeJobTags(ctlClient* c, const char* target) {
+// Takes the tags of an "@TAG[,TAG...]" target (tags: its list) as what c's
+// next long answer is limited to. False after an error line when a tag is
+// bad or no server has any of them.
+bool takeJobTags(ctlClient* c, const char* tags) {
   c->jobTags[0] = 0;
-  if (!addTags(c, c->jobTags, target + 1)) return false;
+  if (!addTags(c, c->jobTags, tags)) return false;
   if (someServerTagged(c->jobTags)) return true;
-  sendLine(c, "error no server has the tag %s\n", target + 1);
+  sendError(c, "no server has the tag %s", tags);
   c->jobTags[0] = 0;
   return false;
 }
@@ -287,25 +311,25 @@ void sendRequest(ctlClient* c, int sock, uint32_t tick, uint32_t mono, char* arg
   const char* command = splitWord(args);
   // An empty line is a line: it asks the server for a new challenge.
   if (args[0] == 0) {
-    sendLine(c, "error usage: send TARGET LINE\n");
+    sendError(c, "usage: send TARGET LINE");
   } else if (strlen(command) > static_cast<size_t>(kLineChars)) {
-    sendLine(c, "error the command is longer than %d characters\n", kLineChars);
-  } else if (strcmp(args, "*") == 0) {
+    sendError(c, "the command is longer than %d characters", kLineChars);
+  } else if (strcmp(args, kTargetAll) == 0) {
     // Every server gets the command now; the "sent" lines follow as read.
     for (int i = 0; i < flServer.nodes(); i++) sendTo(c, sock, tick, mono, serverAt(i), command);
     startJob(c, kJobSent);
-  } else if (args[0] == '@') {
-    if (!takeJobTags(c, args)) return;
+  } else if (const char* tags = targetTags(args)) {
+    if (!takeJobTags(c, tags)) return;
     for (int i = 0; i < flServer.nodes(); i++) {
       if (tagListsMeet(serverAt(i)->tags, c->jobTags)) sendTo(c, sock, tick, mono, serverAt(i), command);
     }
     startJob(c, kJobSent);
   } else if (serverRec* r = findServer(args)) {
     sendTo(c, sock, tick, mono, r, command);
-    sendLine(c, "sent %s %s\n", r->ipPort, linkWord(r));
-    sendLine(c, "ok\n");
+    sendLine(c, "%s %s %s\n", kAnsSent, r->ipPort, linkWord(r));
+    sendOk(c);
   } else {
-    sendLine(c, "error unknown server %s\n", args);
+    sendError(c, "unknown server %s", args);
   }
 }
 
@@ -327,13 +351,13 @@ void jobLine(ctlClient* c, const serverRec* r, uint32_t mono) {
       statusWithTags(c, r, mono);
       break;
     case kJobServers:
-      sendLine(c, "server %s %s\n", r->ipPort, linkWord(r));
+      sendLine(c, "%s %s %s\n", kAnsServer, r->ipPort, linkWord(r));
       break;
     case kJobTags:
-      sendLine(c, "tags %s %s\n", r->ipPort, r->tags);
+      sendLine(c, "%s %s %s\n", kAnsTags, r->ipPort, r->tags);
       break;
     default:
-      sendLine(c, "sent %s %s\n", r->ipPort, linkWord(r));
+      sendLine(c, "%s %s %s\n", kAnsSent, r->ipPort, linkWord(r));
   }
 }
 
@@ -341,17 +365,17 @@ void jobLine(ctlClient* c, const serverRec* r, uint32_t mono) {
 // ones ("@TAGS") as long answers, or one server at once.
 void perServerRequest(ctlClient* c, ctlJob job, uint32_t mono, const char* target) {
   c->jobTags[0] = 0;
-  if (target[0] == 0 || strcmp(target, "*") == 0) {
+  if (target[0] == 0 || strcmp(target, kTargetAll) == 0) {
     startJob(c, job);
-  } else if (target[0] == '@') {
-    if (takeJobTags(c, target)) startJob(c, job);
+  } else if (const char* tags = targetTags(target)) {
+    if (takeJobTags(c, tags)) startJob(c, job);
   } else if (const serverRec* r = findServer(target)) {
     c->job = job;  // for jobLine: which line
     jobLine(c, r, mono);
     c->job = kJobNone;
-    sendLine(c, "ok\n");
+    sendOk(c);
   } else {
-    sendLine(c, "error unknown server %s\n", target);
+    sendError(c, "unknown server %s", target);
   }
 }
 
@@ -364,7 +388,7 @@ void metricsJobLine(ctlClient* c) {
     pushLines(c, "", line);
   } else {
     c->job = kJobNone;
-    sendLine(c, "ok\n");
+    sendOk(c);
   }
 }
 
@@ -380,7 +404,7 @@ void runJob(ctlClient* c, uint32_t mono, int* budget) {
     if (c->next >= flServer.nodes()) {
       c->job = kJobNone;
       c->jobTags[0] = 0;
-      sendLine(c, "ok\n");
+      sendOk(c);
       return;
     }
     const serverRec* r = serverAt(c->next++);
@@ -392,69 +416,70 @@ void runJob(ctlClient* c, uint32_t mono, int* budget) {
   }
 }
 
-// Adds the tags of an "@TAG[,TAG...]" target to what c follows: another
-// follow of tags widens the set, up to a server's worth of tags. False
-// after an error line when a tag is bad or no server has any of them.
-bool followTags(ctlClient* c, const char* target) {
+// Adds the tags of an "@TAG[,TAG...]" target (tags: its list) to what c
+// follows: another follow of tags widens the set, up to a server's worth of
+// tags. False after an error line when a tag is bad or no server has any
+// of them.
+bool followTags(ctlClient* c, const char* tags) {
   char wanted[kTagListChars + 1] = "";
-  if (!addTags(c, wanted, target + 1)) return false;
+  if (!addTags(c, wanted, tags)) return false;
   bool some = false;
   for (int i = 0; i < flServer.nodes() && !some; i++) {
     some = tagListsMeet(serverAt(i)->tags, wanted);
   }
-  if (!some) sendLine(c, "error no server has the tag %s\n", target + 1);
+  if (!some) sendError(c, "no server has the tag %s", tags);
   return some && addTags(c, c->followTags, wanted);
 }
 
 void followRequest(ctlClient* c, const char* target) {
-  if (strcmp(target, "*") == 0) {
+  if (strcmp(target, kTargetAll) == 0) {
     c->followAll = true;
-  } else if (strcmp(target, "console") == 0) {
+  } else if (strcmp(target, kFollowConsole) == 0) {
     c->followConsole = true;
-  } else if (strcmp(target, "alerts") == 0) {
+  } else if (strcmp(target, kFollowAlerts) == 0) {
     c->followAlerts = true;
-  } else if (target[0] == '@') {
-    if (!followTags(c, target)) return;
+  } else if (const char* tags = targetTags(target)) {
+    if (!followTags(c, tags)) return;
   } else if (const serverRec* r = findServer(target)) {
     c->follow = r;
   } else {
-    sendLine(c, "error unknown server %s\n", target);
+    sendError(c, "unknown server %s", target);
     return;
   }
   updateFollowing();
-  sendLine(c, "ok\n");
+  sendOk(c);
 }
 
 void request(ctlClient* c, int sock, uint32_t tick, uint32_t mono, char* line) {
   char* args = splitWord(line);
-  if (strcmp(line, "do") == 0) {
+  if (strcmp(line, kReqDo) == 0) {
     runTyped(c, sock, tick, mono, args);
-  } else if (strcmp(line, "send") == 0) {
+  } else if (strcmp(line, kReqSend) == 0) {
     sendRequest(c, sock, tick, mono, args);
-  } else if (strcmp(line, "status") == 0) {
+  } else if (strcmp(line, kReqStatus) == 0) {
     perServerRequest(c, kJobStatus, mono, args);
-  } else if (strcmp(line, "tags") == 0) {
+  } else if (strcmp(line, kReqTags) == 0) {
     perServerRequest(c, kJobTags, mono, args);
-  } else if (strcmp(line, "servers") == 0) {
-    sendLine(c, "myaddr %s\n", g_myaddr);
+  } else if (strcmp(line, kReqServers) == 0) {
+    sendLine(c, "%s %s\n", kAnsMyaddr, g_myaddr);
     startJob(c, kJobServers);
-  } else if (strcmp(line, "follow") == 0) {
+  } else if (strcmp(line, kReqFollow) == 0) {
     followRequest(c, args);
-  } else if (strcmp(line, "unfollow") == 0) {
+  } else if (strcmp(line, kReqUnfollow) == 0) {
     c->followAll = c->followConsole = c->followAlerts = false;
     c->follow = nullptr;
     c->followTags[0] = 0;
     updateFollowing();
-    sendLine(c, "ok\n");
-  } else if (strcmp(line, "metrics") == 0) {
+    sendOk(c);
+  } else if (strcmp(line, kReqMetrics) == 0) {
     c->cursor = metricsCursor();
     c->figures = gatherFigures(true, mono);
     startJob(c, kJobMetrics);
-  } else if (strcmp(line, "exit") == 0) {
+  } else if (strcmp(line, kReqExit) == 0) {
     g_exit = 1;
-    sendLine(c, "ok\n");
+    sendOk(c);
   } else {
-    sendLine(c, "error unknown request \"%.64s\"\n", line);
+    sendError(c, "unknown request \"%.64s\"", line);
   }
 }
 
@@ -479,7 +504,7 @@ void takeBytes(ctlClient* c, int sock, uint32_t tick, uint32_t mono) {
     if (c->inLen > 0 && c->in[c->inLen - 1] == '\r') c->inLen--;
     c->in[c->inLen] = 0;
     if (c->overlong) {
-      sendLine(c, "error the request is longer than %d characters\n", kCtlRequestChars);
+      sendError(c, "the request is longer than %d characters", kCtlRequestChars);
     } else {
       request(c, sock, tick, mono, c->in);
     }
@@ -532,8 +557,7 @@ bool admitClient(uint32_t mono) {
   unsigned uid = 0;
   bool known = trPeerUid(fd, &uid) == 0;
   if (!ctlPeerAllowed(known, uid, trUid())) {
-    trSendNow(fd, "error refused: not the console's user\n", 38);
-    trClosesocket(fd);
+    refuse(fd, "refused: not the console's user");
     if (known) {
       char user[16];
       trf(user, sizeof user, "%u", uid);
@@ -551,8 +575,7 @@ bool admitClient(uint32_t mono) {
     c.uid = uid;
     return true;
   }
-  trSendNow(fd, "error too many control clients\n", 31);
-  trClosesocket(fd);
+  refuse(fd, "too many control clients");
   return true;
 }
 
@@ -626,7 +649,9 @@ void controlPublish(const serverRec* from, const char* msg) {
       trf(prefix, sizeof prefix, "%s ", from->ipPort);
       pushLines(&c, prefix, msg, true);
     } else if (!from && (c.followConsole || &c == g_ctl.doer)) {
-      pushLines(&c, "console ", msg, &c != g_ctl.doer);
+      char prefix[sizeof kAnsConsole + 1];
+      trf(prefix, sizeof prefix, "%s ", kAnsConsole);
+      pushLines(&c, prefix, msg, &c != g_ctl.doer);
     }
   }
 }
@@ -651,8 +676,8 @@ void controlPublishAlerts(const serverRec* from, const char* msg) {
   for (ctlClient& c : g_ctl.clients) {
     if (c.fd < 0 || !c.followAlerts) continue;
     for (int i = 0; i < g_alerts.lineMatches(); i++) {
-      char prefix[kAlertNameChars + sizeof from->ipPort + 9];
-      trf(prefix, sizeof prefix, "alert %s %s ", g_alerts.name(g_alerts.lineMatch(i)),
+      char prefix[sizeof kAnsAlert + kAlertNameChars + sizeof from->ipPort + 3];
+      trf(prefix, sizeof prefix, "%s %s %s ", kAnsAlert, g_alerts.name(g_alerts.lineMatch(i)),
           from->ipPort);
       pushLines(&c, prefix, msg, true);
     }

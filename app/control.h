@@ -1,12 +1,12 @@
 // The control socket: a private Unix stream socket through which the
 // console's own user (or root) drives it from scripts and gets answers back.
-// It lives in a folder only that user may enter (runtime/ctlpath.h), is
+// It lives in a folder only that user may enter (ctlproto/ctlpath.h), is
 // created mode 0600, and every connection's peer user is checked once more
 // with the kernel's credentials. Several clients may be connected; each is
 // read and written without blocking and has a bounded output queue
 // (app/ctlqueue.h), so no client can hold up the console.
 //
-// The protocol is lines both ways. Requests:
+// The protocol is lines both ways, its words in ctlproto/words.h. Requests:
 //   do LINE            run LINE as if typed; the console messages it causes
 //                      come back as "console TEXT"
 //   send TARGET LINE   LINE as a command to server TARGET (configured address
@@ -44,8 +44,8 @@
 
 #include "app/ctlqueue.h"
 #include "app/metrics.h"
+#include "ctlproto/ctlpath.h"
 #include "protocol/server.h"
-#include "runtime/ctlpath.h"
 #include "runtime/sock.h"
 
 constexpr int kCtlClients = 32;         // with the five other inputs, one wait holds all
@@ -79,7 +79,7 @@ struct ctlClient {
   int pendOff = 0, pendLen = 0;
   char followTags[kTagListChars + 1] = {};  // the lines of servers with any of these
   bool followAlerts = false;                // lines that matched an alert
-  lineq out;
+  ctlqueue out;
 };
 
 struct ctlState {

@@ -5,16 +5,17 @@
 
 #include <cstring>
 
+#include "ctlproto/words.h"
 #include "runtime/text.h"
 
-void lineq::reset() {
+void ctlqueue::reset() {
   head_ = len_ = 0;
   partLen_ = partOff_ = 0;
   dropped_ = 0;
   droppedTotal_ = 0;
 }
 
-void lineq::dropOldest() {
+void ctlqueue::dropOldest() {
   int n = 0;
   while (n < len_ && buf_[(head_ + n) % kCtlQueueBytes] != '\n') n++;
   if (n < len_) n++;
@@ -24,7 +25,7 @@ void lineq::dropOldest() {
   droppedTotal_++;
 }
 
-void lineq::append(const char* data, int len) {
+void ctlqueue::append(const char* data, int len) {
   int tail = (head_ + len_) % kCtlQueueBytes;
   int first = len < kCtlQueueBytes - tail ? len : kCtlQueueBytes - tail;
   memcpy(buf_ + tail, data, first);
@@ -32,7 +33,7 @@ void lineq::append(const char* data, int len) {
   len_ += len;
 }
 
-void lineq::push(const char* line, int len) {
+void ctlqueue::push(const char* line, int len) {
   bool cut = len > kCtlLineMax;
   if (cut) len = kCtlLineMax;
   while (len_ + len > kCtlQueueBytes) dropOldest();
@@ -40,7 +41,7 @@ void lineq::push(const char* line, int len) {
   if (cut) append("\n", 1);
 }
 
-void lineq::offer(const char* line, int len) {
+void ctlqueue::offer(const char* line, int len) {
   // Room is kept for one overlong line, cut, so answers pushed next fit.
   if (len_ + (len > kCtlLineMax ? kCtlLineMax : len) + kCtlLineMax > kCtlQueueBytes) {
     dropped_++;
@@ -52,7 +53,7 @@ void lineq::offer(const char* line, int len) {
 
 // Takes n bytes off the ring's head; when that ends inside a line, the rest
 // of the line moves to part_ so that the ring starts at a line again.
-void lineq::consume(int n) {
+void ctlqueue::consume(int n) {
   bool lineEnded = buf_[(head_ + n - 1) % kCtlQueueBytes] == '\n';
   head_ = (head_ + n) % kCtlQueueBytes;
   len_ -= n;
@@ -67,14 +68,14 @@ void lineq::consume(int n) {
   }
 }
 
-bool lineq::sendPart(ctlSink sink, void* ctx, bool* stalled) {
+bool ctlqueue::sendPart(ctlSink sink, void* ctx, bool* stalled) {
   int n = sink(ctx, part_ + partOff_, partLen_ - partOff_);
   if (n > 0) partOff_ += n;
   *stalled = n == 0;
   return n >= 0;
 }
 
-bool lineq::drain(ctlSink sink, void* ctx) {
+bool ctlqueue::drain(ctlSink sink, void* ctx) {
   for (bool stalled = false; !stalled;) {
     if (partOff_ < partLen_) {
       if (!sendPart(sink, ctx, &stalled)) return false;
@@ -82,8 +83,8 @@ bool lineq::drain(ctlSink sink, void* ctx) {
     }
     if (dropped_ > 0) {
       partOff_ = 0;
-      partLen_ =
-          trf(part_, sizeof part_, "dropped %lu lines\n", static_cast<unsigned long>(dropped_));
+      partLen_ = trf(part_, sizeof part_, "%s %lu lines\n", kAnsDropped,
+                     static_cast<unsigned long>(dropped_));
       dropped_ = 0;
       continue;
     }

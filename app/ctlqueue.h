@@ -18,9 +18,9 @@ constexpr int kCtlLineMax = 4608;  // longer lines are cut (their '\n' kept)
 // now, -1 when the reader is gone.
 typedef int (*ctlSink)(void* ctx, const char* data, int len);
 
-class lineq {
+class ctlqueue {
  public:
-  lineq() { reset(); }
+  ctlqueue() { reset(); }
   void reset();
   // Appends one line of len bytes that ends in '\n'. Should it not fit (the
   // caller checks room() first), the oldest lines make room and are counted.

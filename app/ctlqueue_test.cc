@@ -27,12 +27,12 @@ int readInto(void* ctx, const char* data, int len) {
   return n;
 }
 
-void push(lineq* q, const std::string& line) {
+void push(ctlqueue* q, const std::string& line) {
   q->push(line.data(), static_cast<int>(line.size()));
 }
 
 TEST(LineQueue, ShortWritesKeepTheStreamWhole) {
-  auto q = std::make_unique<lineq>();
+  auto q = std::make_unique<ctlqueue>();
   std::string want;
   for (int i = 0; i < 2000; i++) {  // wraps the ring several times
     std::string line = "line " + std::to_string(i) + std::string(i % 37, 'x') + "\n";
@@ -54,7 +54,7 @@ TEST(LineQueue, ShortWritesKeepTheStreamWhole) {
 }
 
 TEST(LineQueue, ANonReaderLosesTheOldestWholeLinesWithACount) {
-  auto q = std::make_unique<lineq>();
+  auto q = std::make_unique<ctlqueue>();
   reader r;
   r.budget = 3;
   push(q.get(), "first line\n");
@@ -77,7 +77,7 @@ TEST(LineQueue, ANonReaderLosesTheOldestWholeLinesWithACount) {
 }
 
 TEST(LineQueue, OverlongLinesAreCutAndAGoneReaderIsReported) {
-  auto q = std::make_unique<lineq>();
+  auto q = std::make_unique<ctlqueue>();
   push(q.get(), std::string(kCtlLineMax + 100, 'z') + "\n");
   reader r;
   ASSERT_TRUE(q->drain(readInto, &r));
@@ -90,7 +90,7 @@ TEST(LineQueue, OverlongLinesAreCutAndAGoneReaderIsReported) {
 
 // Followed lines give way; answers pushed while there is room never do.
 TEST(LineQueue, FollowedLinesAreLostBeforeAnyAnswer) {
-  auto q = std::make_unique<lineq>();
+  auto q = std::make_unique<ctlqueue>();
   const std::string followed = std::string(99, 'f') + "\n";
   const std::string answer = std::string(99, 'a') + "\n";
   int answers = 0;

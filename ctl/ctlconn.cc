@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "ctl/ctlcore.h"
+#include "ctl/answer.h"
 #include "runtime/clock.h"
 #include "runtime/files.h"
 #include "runtime/keyboard.h"
@@ -35,17 +35,21 @@ int privateDirs(char dirs[kCtlDirs][kCtlPathSize]) {
   return kept;
 }
 
+// Whether a console listens at path: a socket file a killed console left
+// behind refuses the connection.
 bool answers(const char* path) {
   trsock s;
   s.handle = trUnixSocket();
   return s.valid() && trUnixConnect(s.handle, path) == 0;
 }
 
+// One folder's listing being taken into found consoles.
 struct scan {
   const char* dir;
   ctlFound* out;
 };
 
+// Takes a "*.sock" entry of the folder when a console answers on it.
 void noteSocket(const char* name, void* ctx) {
   scan* s = static_cast<scan*>(ctx);
   size_t len = strlen(name);

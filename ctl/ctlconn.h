@@ -4,25 +4,30 @@
 #ifndef QZUCON_CTL_CTLCONN_H_
 #define QZUCON_CTL_CTLCONN_H_
 
-#include "runtime/ctlpath.h"
+#include "ctlproto/ctlpath.h"
 
-constexpr int kCtlFoundMax = 32;  // consoles listed at most
-constexpr int kCtlReplyChars = 8192;
+constexpr int kCtlFoundMax = 32;      // consoles listed at most
+constexpr int kCtlReplyChars = 8192;  // a request line, and answer bytes read ahead
 
+// The sockets findConsoles found, kCtlFoundMax at most; more are left out.
 struct ctlFound {
   int count = 0;
   char paths[kCtlFoundMax][kCtlPathSize];
 };
 
-// The sockets in this user's private folders that a console answers on.
-// Folders that are not private are skipped with a warning.
+// The sockets in this user's private folders (ctlproto/ctlpath.h, in their
+// order) that a console answers on, appended to out. Folders that are not
+// private are skipped with a warning on stderr; a missing one is no error.
 void findConsoles(ctlFound* out);
 
 // Where console port's socket is: the first private folder holding it, into
-// path. False (said on stderr) when none does; a folder that is not private
-// is never used.
+// path (kCtlPathSize bytes). False (said on stderr) when none does; a folder
+// that is not private is never used. Whether a console answers there is
+// left to the connection.
 bool portSocket(long port, char* path);
 
+// One connection to a console; closes it when it goes. Requests and answers
+// are lines; answers are read ahead into a buffer of kCtlReplyChars.
 class ctlConn {
  public:
   ctlConn() {}
@@ -30,16 +35,20 @@ class ctlConn {
   ctlConn(const ctlConn&) = delete;
   ctlConn& operator=(const ctlConn&) = delete;
 
-  // Connects to the socket at path; false (and a line on stderr) when not,
-  // or when the kernel says the peer is neither this user nor root: then
-  // nothing has been sent. Root may talk to any user's console at a path
-  // it named itself (named: given with -S).
+  // Connects to the socket at path; false, with a line on stderr unless
+  // quiet, when it cannot. False too, said even when quiet, when the kernel
+  // says the peer is neither this user nor root: then nothing has been sent.
+  // Root may talk to any user's console at a path it named itself (named:
+  // given with -S).
   bool open(const char* path, bool quiet = false, bool named = false);
-  // Sends one request line (its '\n' added); false when the console is gone.
+  // Sends one request line (its '\n' added; cut to kCtlReplyChars - 2
+  // characters), waiting until all of it is written; false when the console
+  // is gone. Says nothing itself.
   bool request(const char* fmt, ...) __attribute__((format(printf, 2, 3)));
-  // The next answer line, without its '\n', into line (size bytes): 1, or 0
-  // when waitMs passed first (negative = no limit), or -1 when the console
-  // closed the connection.
+  // The next answer line, without its '\n', cut to size - 1 characters and
+  // made harmless to print (takeLine), into line: 1, or 0 when waitMs passed
+  // first (negative = no limit), or -1 when the console closed the
+  // connection. Says nothing itself.
   int readLine(char* line, int size, long waitMs);
 
  private:

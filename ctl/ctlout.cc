@@ -4,11 +4,10 @@
 #include <cstring>
 #include <ctime>
 
+#include "ctlproto/words.h"
 #include "runtime/text.h"
 
 namespace {
-
-bool startsWith(const char* s, const char* word) { return strncmp(s, word, strlen(word)) == 0; }
 
 // Copies the word at p (up to a blank or end) into out (size bytes);
 // returns what follows the blank.
@@ -43,32 +42,37 @@ bool putTags(char* out, int size, int* len, const char* tags) {
 
 void ctlSplit(char* line, ctlParts* out) {
   *out = ctlParts();
-  const char* arrow = strstr(line, " ->");
-  if (startsWith(line, "console ")) {
+  const int arrowChars = static_cast<int>(strlen(kAnsArrow));
+  const char* arrow = strstr(line, kAnsArrow);
+  const char* rest = nullptr;
+  // The status line's own separators, as statusLine writes them.
+  static const char kColon[] = ": ";
+  static const char kTags[] = ", tags ";
+  if ((rest = afterWord(line, kAnsConsole)) != nullptr) {
     out->kind = "console";
-    out->text = line + 8;
-  } else if (startsWith(line, "sent ")) {
+    out->text = rest;
+  } else if ((rest = afterWord(line, kAnsSent)) != nullptr) {
     out->kind = "sent";
-    const char* rest = word(line + 5, out->server, sizeof out->server);
+    rest = word(rest, out->server, sizeof out->server);
     strzcpy(out->state, rest, sizeof out->state - 1);
-  } else if (startsWith(line, "status ") && strstr(line, ": ")) {
+  } else if ((rest = afterWord(line, kAnsStatus)) != nullptr && strstr(line, kColon)) {
     out->kind = "status";
-    const char* colon = strstr(line, ": ");
-    int n = static_cast<int>(colon - (line + 7));
-    strzcpy(out->server, line + 7, n < 255 ? n : 255);
-    out->text = colon + 2;
-    char* tags = strstr(line + (colon - line), ", tags ");
+    const char* colon = strstr(line, kColon);
+    int n = static_cast<int>(colon - rest);
+    strzcpy(out->server, rest, n < 255 ? n : 255);
+    out->text = colon + strlen(kColon);
+    char* tags = strstr(line + (colon - line), kTags);
     if (tags) *tags = 0;
-  } else if (startsWith(line, "alert ") && arrow) {
+  } else if ((rest = afterWord(line, kAnsAlert)) != nullptr && arrow) {
     out->kind = "alert";
-    const char* rest = word(line + 6, out->alert, sizeof out->alert);
+    rest = word(rest, out->alert, sizeof out->alert);
     word(rest, out->server, sizeof out->server);
-    out->text = strstr(rest, " ->") + 3;
+    out->text = strstr(rest, kAnsArrow) + arrowChars;
   } else if (arrow && !memchr(line, ' ', static_cast<size_t>(arrow - line))) {
     out->kind = "server";
     int n = static_cast<int>(arrow - line);
     strzcpy(out->server, line, n < 255 ? n : 255);
-    out->text = arrow + 3;
+    out->text = arrow + arrowChars;
   } else {
     out->kind = "other";
     out->text = line;

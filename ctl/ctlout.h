@@ -19,7 +19,9 @@
 constexpr int kCtlMaxPatterns = 16;  // of -e, and of -v
 constexpr int kCtlMaxTags = kTagsPerServer;
 
-// The parts of one answer line. Pointers are into the line or constants.
+// The parts of one answer line, as ctlJson writes them. Pointers are into
+// the line split or constants: the line must outlive the parts. server and
+// alert are cut to their arrays.
 struct ctlParts {
   const char* kind = "";  // "server", "console", "sent", "status", "alert" or "other"
   char server[256] = "";  // IPPORT, empty when the line is about no server
@@ -30,14 +32,16 @@ struct ctlParts {
   const char* myaddr = "";
 };
 
-// Splits line into out: "IPPORT ->TEXT", "console TEXT", "sent IPPORT
-// STATE", "status IPPORT: TEXT", "alert NAME IPPORT ->TEXT"; anything else is
-// kind "other" with the whole line as text. A status line's closing ", tags
-// LIST" is cut off in place: the tags have a field of their own.
+// Splits line (as takeLine gave it) into out: "IPPORT ->TEXT", "console
+// TEXT", "sent IPPORT STATE", "status IPPORT: TEXT", "alert NAME IPPORT
+// ->TEXT"; anything else, "dropped" lines too, is kind "other" with the
+// whole line as text. A status line's closing ", tags LIST" is cut off in
+// place: the tags have a field of their own. Never fails.
 void ctlSplit(char* line, ctlParts* out);
 
 // -e and -v: a text passes when it matches one of keep (or keep is empty)
-// and none of hide.
+// and none of hide. Holds compiled expressions: it frees them when it goes,
+// and is not to be copied.
 struct ctlFilter {
   pattern keep[kCtlMaxPatterns];
   int keepCount = 0;
@@ -45,10 +49,13 @@ struct ctlFilter {
   int hideCount = 0;
   ~ctlFilter();
 };
-// Compiles the expressions into f; false with the bad one and libc's reason
-// in err.
+// Compiles the expressions into f (kCtlMaxPatterns of each at most; more
+// are left out: the command line allows no more); false with the bad one
+// and libc's reason in err (errSize bytes), f then holding those compiled
+// before it. Says nothing itself.
 bool ctlFilterCompile(ctlFilter* f, const char* const* keep, int keepCount, const char* const* hide,
                       int hideCount, char* err, int errSize);
+// Whether text passes f's expressions (see above).
 bool ctlFilterPass(const ctlFilter& f, const char* text);
 
 // The JSON object of parts p, with the server's tags (a list as the console

@@ -4,8 +4,10 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "ctl/answer.h"
+#include "ctl/ctlargs.h"
 #include "ctl/ctlconn.h"
-#include "ctl/ctlcore.h"
+#include "ctlproto/words.h"
 #include "runtime/clock.h"
 #include "runtime/flexar.h"
 #include "runtime/signals.h"
@@ -68,13 +70,13 @@ void print(const char* line);
 // Takes the console's "tags IPPORT LIST" lines into fleet.tags. A console
 // without tags answers with an error: no server has tags then.
 void fetchTags(ctlConn* c) {
-  if (!c->request("tags")) return;
+  if (!c->request("%s", kReqTags)) return;
   char line[kLineSize];
-  while (c->readLine(line, sizeof line, -1) == 1 && ctlKind(line) != kLineOk &&
-         ctlKind(line) != kLineError) {
-    if (strncmp(line, "tags ", 5) != 0) continue;
+  while (c->readLine(line, sizeof line, -1) == 1 && answerKindOf(line) != kAnswerOk &&
+         answerKindOf(line) != kAnswerError) {
+    const char* rest = afterWord(line, kAnsTags);
+    if (!rest) continue;
     tagEntry e;
-    const char* rest = line + 5;
     int n = static_cast<int>(strcspn(rest, " "));
     strzcpy(e.ipPort, rest, n < 255 ? n : 255);
     strzcpy(e.tags, rest[n] ? rest + n + 1 : "", kTagListChars);
@@ -96,7 +98,7 @@ bool fleetSetUp(const ctlArgs& a) {
   if (a.alerts && a.tagCount > 0) {
     char target[kTagListChars + 2];
     tagTarget(a, target, sizeof target);
-    strzcpy(fleet.alertTags, target + 1, kTagListChars);
+    strzcpy(fleet.alertTags, targetTags(target), kTagListChars);
   }
   fleet.json = a.json;
   fleet.active = a.json || a.keepCount || a.hideCount || fleet.alertTags[0];
@@ -135,12 +137,13 @@ long elapsedMs() {
 // Prints a line that is no answer to a request: a server's or a console
 // message, or the note of lines lost.
 void show(const char* line) {
-  if (ctlKind(line) != kLineDropped && fleetShow(line)) return;
-  switch (ctlKind(line)) {
-    case kLineConsole:
-      print(line + 8);
+  answerKind kind = answerKindOf(line);
+  if (kind != kAnswerDropped && fleetShow(line)) return;
+  switch (kind) {
+    case kAnswerConsole:
+      print(afterWord(line, kAnsConsole));
       break;
-    case kLineDropped:
+    case kAnswerDropped:
       fprintf(stderr, "qzuconctl: %s\n", line);
       break;
     default:
@@ -174,17 +177,17 @@ int untilOk(ctlConn* c, int* status = nullptr, answerWait* wait = nullptr) {
       fprintf(stderr, "qzuconctl: the console closed the connection\n");
       return kCtlError;
     }
-    switch (ctlKind(line)) {
-      case kLineOk:
+    switch (answerKindOf(line)) {
+      case kAnswerOk:
         return kCtlOk;
-      case kLineError:
-        fprintf(stderr, "qzuconctl: %s\n", line + 6);
+      case kAnswerError:
+        fprintf(stderr, "qzuconctl: %s\n", afterWord(line, kAnsError));
         return kCtlError;
-      case kLineSent:
-        if (wait) wait->add(line + 5);
+      case kAnswerSent:
+        if (wait) wait->add(afterWord(line, kAnsSent));
         // Whether the password is right shows in the answer: judged at the end.
         if (status && stateStatus(strrchr(line, ' ') + 1) != kCtlUnconfirmed) {
-          noteState(line + 5, status);
+          noteState(afterWord(line, kAnsSent), status);
         }
         if (fleet.json) fleetShow(line);
         break;
@@ -197,12 +200,12 @@ int untilOk(ctlConn* c, int* status = nullptr, answerWait* wait = nullptr) {
 
 // The console's only server, for send without -s or -a.
 bool onlyServer(ctlConn* c, char* out, int size) {
-  if (!c->request("servers")) return false;
+  if (!c->request("%s", kReqServers)) return false;
   char line[kLineSize];
   int servers = 0;
-  while (c->readLine(line, sizeof line, -1) == 1 && ctlKind(line) != kLineOk) {
-    if (strncmp(line, "server ", 7) != 0) continue;
-    if (++servers == 1) strzcpy(out, line + 7, static_cast<int>(strcspn(line + 7, " ")));
+  while (c->readLine(line, sizeof line, -1) == 1 && answerKindOf(line) != kAnswerOk) {
+    const char* server = afterWord(line, kAnsServer);
+    if (server && ++servers == 1) strzcpy(out, server, static_cast<int>(strcspn(server, " ")));
   }
   if (servers == 1 && static_cast<int>(strlen(out)) < size) return true;
   fprintf(stderr, "qzuconctl: the console has %d servers: name one with -s or use -a\n", servers);
@@ -213,18 +216,21 @@ bool onlyServer(ctlConn* c, char* out, int size) {
 // out; a right one too: the servers' states at the end of the wait count as
 // well. Returns the run's status with them.
 int lateStates(ctlConn* c, const char* target, int status) {
-  if (!c->request("unfollow") || untilOk(c) != kCtlOk || !c->request("servers")) return status;
+  if (!c->request("%s", kReqUnfollow) || untilOk(c) != kCtlOk || !c->request("%s", kReqServers)) {
+    return status;
+  }
   char line[kLineSize];
-  while (c->readLine(line, sizeof line, -1) == 1 && ctlKind(line) != kLineOk) {
-    if (strncmp(line, "server ", 7) != 0) continue;
-    const char* ipPort = line + 7;
+  while (c->readLine(line, sizeof line, -1) == 1 && answerKindOf(line) != kAnswerOk) {
+    const char* ipPort = afterWord(line, kAnsServer);
+    if (!ipPort) continue;
     const char* state = strrchr(ipPort, ' ');
     size_t n = strcspn(ipPort, " ");
-    bool mine = strcmp(target, "*") == 0 || (strlen(target) == n && !strncmp(ipPort, target, n));
-    if (target[0] == '@') {
+    bool mine =
+        strcmp(target, kTargetAll) == 0 || (strlen(target) == n && !strncmp(ipPort, target, n));
+    if (const char* tags = targetTags(target)) {
       char addr[256];
       strzcpy(addr, ipPort, n < 255 ? static_cast<int>(n) : 255);
-      mine = tagListsMeet(fleet.tagsOf(addr), target + 1);
+      mine = tagListsMeet(fleet.tagsOf(addr), tags);
     }
     if (!mine || !state) continue;
     int s = stateStatus(state + 1);
@@ -237,19 +243,24 @@ int lateStates(ctlConn* c, const char* target, int status) {
   return status;
 }
 
+// send: the LINEs to the servers asked for, then their lines until they have
+// answered and gone quiet or -w is up; the status says how their sessions
+// stand.
 int sendCommands(ctlConn* c, const ctlArgs& a) {
-  char target[kLineSize] = "*";
+  char target[kLineSize];
+  strzcpy(target, kTargetAll, sizeof target - 1);
   if (a.server) strzcpy(target, a.server, sizeof target - 1);
   if (a.tagCount) tagTarget(a, target, sizeof target);
   if (!a.all && !a.server && !a.tagCount && !onlyServer(c, target, sizeof target)) {
     return kCtlError;
   }
   // Following first: no line the command causes can come before it.
-  if (!c->request("follow %s", target) || untilOk(c) != kCtlOk) return kCtlError;
+  if (!c->request("%s %s", kReqFollow, target) || untilOk(c) != kCtlOk) return kCtlError;
   int status = kCtlOk;
   static answerWait wait;  // large: kept off the stack
   for (int i = 0; i < a.lineCount; i++) {
-    if (!c->request("send %s %s", target, a.lines[i]) || untilOk(c, &status, &wait) != kCtlOk) {
+    if (!c->request("%s %s %s", kReqSend, target, a.lines[i]) ||
+        untilOk(c, &status, &wait) != kCtlOk) {
       return kCtlError;
     }
   }
@@ -270,24 +281,26 @@ int sendCommands(ctlConn* c, const ctlArgs& a) {
   return lateStates(c, target, status);
 }
 
+// follow: the lines asked for until the console goes (or we are stopped).
 int follow(ctlConn* c, const ctlArgs& a) {
   char target[kTagListChars + 2];
   tagTarget(a, target, sizeof target);
-  if (a.alerts) {
-    if (!c->request("follow alerts") || untilOk(c) != kCtlOk) return kCtlError;
-  } else if (a.tagCount) {
-    if (!c->request("follow %s", target) || untilOk(c) != kCtlOk) return kCtlError;
-  } else if (a.server) {
-    if (!c->request("follow %s", a.server) || untilOk(c) != kCtlOk) return kCtlError;
-  } else if (!c->request("follow *") || untilOk(c) != kCtlOk || !c->request("follow console") ||
-             untilOk(c) != kCtlOk) {
-    return kCtlError;
+  // Everything, when no server or tag is named: every server and the console.
+  const char* what[] = {kTargetAll, kFollowConsole};
+  int count = 2;
+  if (a.alerts || a.tagCount || a.server) {
+    what[0] = a.alerts ? kFollowAlerts : a.tagCount ? target : a.server;
+    count = 1;
+  }
+  for (int i = 0; i < count; i++) {
+    if (!c->request("%s %s", kReqFollow, what[i]) || untilOk(c) != kCtlOk) return kCtlError;
   }
   char line[kLineSize];
   while (c->readLine(line, sizeof line, -1) == 1) show(line);
   return kCtlOk;
 }
 
+// do: the words joined by blanks into one typed line, as a shell split them.
 int doLine(ctlConn* c, const ctlArgs& a) {
   char joined[kLineSize] = "";
   int len = 0;
@@ -299,11 +312,14 @@ int doLine(ctlConn* c, const ctlArgs& a) {
       return kCtlError;
     }
   }
-  return c->request("do %s", joined) ? untilOk(c) : kCtlError;
+  return c->request("%s %s", kReqDo, joined) ? untilOk(c) : kCtlError;
 }
 
+// exit: ends the console and waits for it to be gone (kExitWaitMs at most
+// between its last lines), so that a script may start the next one on the
+// same port.
 int endConsole(ctlConn* c) {
-  if (!c->request("exit") || untilOk(c) != kCtlOk) return kCtlError;
+  if (!c->request("%s", kReqExit) || untilOk(c) != kCtlOk) return kCtlError;
   // Done once the console has sent its exit notices and closed the socket.
   char line[kLineSize];
   int got;
@@ -347,21 +363,22 @@ int list(const ctlArgs& a) {
     if (!c.open(found.paths[i], true)) continue;
     fleet.tags.reset();
     fetchTags(&c);
-    if (!c.request("servers")) continue;
+    if (!c.request("%s", kReqServers)) continue;
     char line[kLineSize];
     char myaddr[kLineSize] = "";
     if (!a.json) fputs(found.paths[i], stdout);
-    while (c.readLine(line, sizeof line, 5000) == 1 && ctlKind(line) != kLineOk) {
+    while (c.readLine(line, sizeof line, 5000) == 1 && answerKindOf(line) != kAnswerOk) {
       const char* word = strchr(line, ' ');
       if (!word) continue;
-      int n = static_cast<int>(strcspn(word + 1, " "));
-      if (strncmp(line, "myaddr ", 7) == 0) strzcpy(myaddr, word + 1, sizeof myaddr - 1);
+      const char* rest = word + 1;  // "myaddr" and "server" both end at the first blank
+      int n = static_cast<int>(strcspn(rest, " "));
+      if (afterWord(line, kAnsMyaddr)) strzcpy(myaddr, rest, sizeof myaddr - 1);
       if (a.json) {
-        if (strncmp(line, "server ", 7) == 0) listJson(found.paths[i], myaddr, word + 1);
+        if (afterWord(line, kAnsServer)) listJson(found.paths[i], myaddr, rest);
         continue;
       }
       char addr[256];
-      strzcpy(addr, word + 1, n < 255 ? n : 255);
+      strzcpy(addr, rest, n < 255 ? n : 255);
       const char* tags = fleet.tagsOf(addr);
       printf(" %s%s%s%s", addr, tags[0] ? "[" : "", tags, tags[0] ? "]" : "");
     }
@@ -393,6 +410,7 @@ bool chooseSocket(const ctlArgs& a, char* path) {
   return false;
 }
 
+// Runs the command line's command; returns the exit status.
 int run(const ctlArgs& a) {
   if (!fleetSetUp(a)) return kCtlError;
   if (a.command == kCmdList) return list(a);
@@ -407,9 +425,10 @@ int run(const ctlArgs& a) {
     case kCmdSend:
       return sendCommands(&c, a);
     case kCmdStatus:
-      return c.request("status%s%s", target[0] ? " " : "", target) ? untilOk(&c) : kCtlError;
+      if (!c.request("%s%s%s", kReqStatus, target[0] ? " " : "", target)) return kCtlError;
+      return untilOk(&c);
     case kCmdMetrics:
-      return c.request("metrics") ? untilOk(&c) : kCtlError;
+      return c.request("%s", kReqMetrics) ? untilOk(&c) : kCtlError;
     case kCmdFollow:
       return follow(&c, a);
     case kCmdDo:

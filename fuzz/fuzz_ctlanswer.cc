@@ -6,8 +6,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "ctl/answer.h"
 #include "ctl/ctlconn.h"
-#include "ctl/ctlcore.h"
 
 namespace {
 
@@ -18,7 +18,7 @@ void check(const char* line) {
     unsigned char b = static_cast<unsigned char>(line[i]);
     if ((b < 32 && b != '\t') || b == 127) abort();
   }
-  if (ctlKind(line) == kLineSent) {
+  if (answerKindOf(line) == kAnswerSent) {
     const char* state = strrchr(line, ' ');
     if (state) stateStatus(state + 1);
   }

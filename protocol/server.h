@@ -10,7 +10,7 @@
 #include "app/linekinds.h"
 #include "protocol/health.h"
 #include "protocol/peer.h"
-#include "protocol/senders.h"
+#include "protocol/srvindex.h"
 #include "runtime/tags.h"
 
 // Header layout: every packet to a server opens with these 32 bytes.

@@ -1,7 +1,7 @@
 // The sender index: two chained hash tables over record positions. Chains are
 // built from the last record to the first, each record put at the head of its
 // chain, so every chain runs in list order.
-#include "protocol/senders.h"
+#include "protocol/srvindex.h"
 
 #include "protocol/server.h"
 #include "runtime/mem.h"

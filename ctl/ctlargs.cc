@@ -1,14 +1,14 @@
-// Command line, answer kinds and exit statuses of qzuconctl.
-#include "ctl/ctlcore.h"
+// qzuconctl's command line: the commands, which options each takes, and the
+// TARGET its -t tags make.
+#include "ctl/ctlargs.h"
 
 #include <cstdlib>
 #include <cstring>
 
+#include "ctlproto/words.h"
 #include "runtime/text.h"
 
 namespace {
-
-bool startsWith(const char* s, const char* word) { return strncmp(s, word, strlen(word)) == 0; }
 
 struct reader {
   int argc;
@@ -36,6 +36,8 @@ const struct {
                  {"do", kCmdDo},          {"exit", kCmdExit},     {"list", kCmdList},
                  {"metrics", kCmdMetrics}};
 
+// -w's seconds, fractions allowed, into milliseconds; false when not a
+// number from 0 to a day.
 bool readSeconds(const char* s, long* ms) {
   char* end = nullptr;
   double secs = strtod(s, &end);
@@ -44,6 +46,7 @@ bool readSeconds(const char* s, long* ms) {
   return true;
 }
 
+// An option before the command: which console (-p or -S).
 bool globalOption(reader* r, const char* arg, ctlArgs* out) {
   const char* v = nullptr;
   if (strcmp(arg, "-p") == 0) {
@@ -97,6 +100,8 @@ bool fleetOption(reader* r, const char* arg, ctlArgs* out, bool* taken) {
   return true;
 }
 
+// An option after the command: only those the command takes, and no two
+// that name the servers differently.
 bool commandOption(reader* r, const char* arg, ctlArgs* out) {
   bool takesServer = out->command == kCmdSend || out->command == kCmdFollow;
   const char* v = nullptr;
@@ -127,6 +132,8 @@ bool commandOption(reader* r, const char* arg, ctlArgs* out) {
   return true;
 }
 
+// The LINEs: send and do need one, the others take none, and none may hold
+// a line break, which the console would read as a second request.
 bool checkLines(reader* r, ctlArgs* out) {
   bool wantsLines = out->command == kCmdSend || out->command == kCmdDo;
   if (wantsLines && out->lineCount == 0) return r->fail("nothing to send: give a LINE", nullptr);
@@ -169,108 +176,7 @@ bool parseCtlArgs(int argc, const char* const* argv, ctlArgs* out, char* err, in
   return checkLines(&r, out);
 }
 
-ctlLineKind ctlKind(const char* line) {
-  if (strcmp(line, "ok") == 0) return kLineOk;
-  if (startsWith(line, "error ")) return kLineError;
-  if (startsWith(line, "sent ")) return kLineSent;
-  if (startsWith(line, "console ")) return kLineConsole;
-  if (startsWith(line, "dropped ")) return kLineDropped;
-  return kLineOther;
-}
-
 void tagTarget(const ctlArgs& a, char* out, int size) {
-  trf(out, size, "@");
+  trf(out, size, "%c", kTargetTags);
   for (int i = 0; i < a.tagCount; i++) traf(out, size, "%s%s", i ? "," : "", a.tags[i]);
-}
-
-int stateStatus(const char* state) {
-  if (strcmp(state, "confirmed") == 0) return kCtlOk;
-  if (strcmp(state, "up") == 0) return kCtlUnconfirmed;
-  if (strcmp(state, "mismatch") == 0) return kCtlMismatch;
-  if (strcmp(state, "noanswer") == 0) return kCtlNoAnswer;
-  return kCtlWaiting;
-}
-
-int worseStatus(int a, int b) {
-  // A wrong password says most about what to fix, then silence, then a
-  // session still coming up, then one whose password is not shown right yet.
-  static const int kOrder[] = {kCtlError,   kCtlMismatch,    kCtlNoAnswer,
-                               kCtlWaiting, kCtlUnconfirmed, kCtlOk};
-  for (int s : kOrder) {
-    if (a == s || b == s) return s;
-  }
-  return a;
-}
-
-void tameLine(char* line) {
-  for (; *line; line++) {
-    unsigned char b = static_cast<unsigned char>(*line);
-    if ((b < 32 && b != '\t') || b == 127) *line = '?';
-  }
-}
-
-bool takeLine(char* buf, int* len, int bufSize, char* line, int size) {
-  char* nl = static_cast<char*>(memchr(buf, '\n', *len));
-  if (!nl && *len < bufSize) return false;
-  int take = nl ? static_cast<int>(nl - buf) : *len;
-  int copy = take < size - 1 ? take : size - 1;
-  memcpy(line, buf, copy);
-  line[copy] = 0;
-  // A zero byte would end the line early: it shows as the control it is.
-  for (int i = 0; i < copy; i++) {
-    if (line[i] == 0) line[i] = '?';
-  }
-  tameLine(line);
-  int used = nl ? take + 1 : take;
-  memmove(buf, buf + used, *len - used);
-  *len -= used;
-  return true;
-}
-
-int answerWait::find(const char* ipPort, int len) const {
-  for (int i = 0; i < count_; i++) {
-    if (static_cast<int>(strlen(servers_[i].ipPort)) == len &&
-        strncmp(servers_[i].ipPort, ipPort, len) == 0) {
-      return i;
-    }
-  }
-  return -1;
-}
-
-void answerWait::add(const char* ipPort) {
-  int len = static_cast<int>(strcspn(ipPort, " "));
-  if (find(ipPort, len) >= 0) return;
-  if (len > kCtlAddrChars || count_ == kCtlWaitServers) {
-    overflow_ = true;
-    return;
-  }
-  server& s = servers_[count_++];
-  strzcpy(s.ipPort, ipPort, len);
-  s.heard = false;
-  s.last = 0;
-}
-
-void answerWait::heard(const char* line, long now) {
-  const char* arrow = strstr(line, " ->");
-  if (!arrow) return;
-  int i = find(line, static_cast<int>(arrow - line));
-  if (i < 0) return;
-  servers_[i].heard = true;
-  servers_[i].last = now;
-}
-
-bool answerWait::answered(const char* ipPort) const {
-  int i = find(ipPort, static_cast<int>(strcspn(ipPort, " ")));
-  return i >= 0 && servers_[i].heard;
-}
-
-long answerWait::left(long now) const {
-  if (overflow_ || count_ == 0) return -1;
-  long most = 0;
-  for (int i = 0; i < count_; i++) {
-    if (!servers_[i].heard) return -1;
-    long quiet = servers_[i].last + kCtlQuietMs - now;
-    if (quiet > most) most = quiet;
-  }
-  return most;
 }

@@ -8,8 +8,8 @@
 // The index holds positions, built for one list (where its records lie and
 // how many there are); ready() builds it again when asked about another.
 // Records whose address or ipPort change in place after that need clear().
-#ifndef QZUCON_PROTOCOL_SENDERS_H_
-#define QZUCON_PROTOCOL_SENDERS_H_
+#ifndef QZUCON_PROTOCOL_SRVINDEX_H_
+#define QZUCON_PROTOCOL_SRVINDEX_H_
 
 #include <netinet/in.h>
 
@@ -55,4 +55,4 @@ class srvindex {
   int* destNext_ = nullptr;
 };
 
-#endif  // QZUCON_PROTOCOL_SENDERS_H_
+#endif  // QZUCON_PROTOCOL_SRVINDEX_H_

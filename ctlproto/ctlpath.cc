@@ -1,5 +1,5 @@
 // Names of the control socket folder and file, and the privacy rules for it.
-#include "runtime/ctlpath.h"
+#include "ctlproto/ctlpath.h"
 
 #include <cstdio>
 

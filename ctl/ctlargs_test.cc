@@ -1,8 +1,6 @@
-#include "ctl/ctlcore.h"
+#include "ctl/ctlargs.h"
 
 #include <gtest/gtest.h>
-
-#include <cstdio>
 
 #include <string>
 #include <vector>
@@ -109,74 +107,6 @@ TEST(CtlArgs, RefusesUsageErrors) {
     EXPECT_FALSE(p.ok) << shown;
     EXPECT_FALSE(p.err.empty()) << shown;
   }
-}
-
-TEST(CtlReplies, KindsAndStatuses) {
-  EXPECT_EQ(ctlKind("ok"), kLineOk);
-  EXPECT_EQ(ctlKind("okay"), kLineOther);
-  EXPECT_EQ(ctlKind("error unknown server x"), kLineError);
-  EXPECT_EQ(ctlKind("sent 1.2.3.4:5 up"), kLineSent);
-  EXPECT_EQ(ctlKind("console **hello"), kLineConsole);
-  EXPECT_EQ(ctlKind("dropped 3 lines"), kLineDropped);
-  EXPECT_EQ(ctlKind("1.2.3.4:5 ->ok"), kLineOther);
-
-  EXPECT_EQ(stateStatus("confirmed"), kCtlOk);
-  EXPECT_EQ(stateStatus("up"), kCtlUnconfirmed) << "answered is not shown right";
-  EXPECT_EQ(stateStatus("mismatch"), kCtlMismatch);
-  EXPECT_EQ(stateStatus("noanswer"), kCtlNoAnswer);
-  EXPECT_EQ(stateStatus("waiting"), kCtlWaiting);
-  EXPECT_EQ(worseStatus(kCtlOk, kCtlWaiting), kCtlWaiting);
-  EXPECT_EQ(worseStatus(kCtlNoAnswer, kCtlMismatch), kCtlMismatch);
-  EXPECT_EQ(worseStatus(kCtlWaiting, kCtlNoAnswer), kCtlNoAnswer);
-  EXPECT_EQ(worseStatus(kCtlUnconfirmed, kCtlWaiting), kCtlWaiting);
-  EXPECT_EQ(worseStatus(kCtlOk, kCtlUnconfirmed), kCtlUnconfirmed);
-  EXPECT_EQ(worseStatus(kCtlOk, kCtlOk), kCtlOk);
-}
-
-TEST(CtlReplies, NothingATerminalWouldObeyIsPrinted) {
-  const struct {
-    const char* in;
-    const char* out;
-  } kCases[] = {
-      {"\x1b]0;owned\x07\x1b[2J", "?]0;owned??[2J"},   // title, bell, clear screen
-      {"1.2.3.4:5 ->a\x1b[1;1Hb\x7f", "1.2.3.4:5 ->a?[1;1Hb?"},  // cursor move, DEL
-      {"tab\tstays \r\b\x0e", "tab\tstays ???"},
-      {"caf\xc3\xa9 ok", "caf\xc3\xa9 ok"},  // text beyond ASCII passes
-  };
-  for (const auto& c : kCases) {
-    char line[64];
-    snprintf(line, sizeof line, "%s", c.in);
-    tameLine(line);
-    EXPECT_STREQ(line, c.out) << c.in;
-  }
-}
-
-// A send's wait ends once every server it went to has answered and then
-// kept quiet; lines of others, and sent lines, do not count.
-TEST(CtlAnswerWait, EndsWhenEveryServerAnsweredAndWentQuiet) {
-  answerWait w;
-  EXPECT_EQ(-1, w.left(0)) << "no server: only the deadline ends it";
-  w.add("10.0.0.1:1 up");
-  w.add("10.0.0.2:2 confirmed");
-  w.add("10.0.0.1:1 up");  // a second LINE to the same servers
-  w.heard("10.0.0.1:1 ->echo: status", 100);
-  w.heard("10.0.0.3:3 ->not addressed", 100);
-  w.heard("10.0.0.2:2x ->a longer address", 100);
-  EXPECT_EQ(-1, w.left(150)) << "10.0.0.2:2 has not answered";
-  EXPECT_TRUE(w.answered("10.0.0.1:1"));
-  EXPECT_FALSE(w.answered("10.0.0.2:2"));
-  w.heard("10.0.0.2:2 ->echo: status", 200);
-  EXPECT_EQ(200 + kCtlQuietMs - 250, w.left(250)) << "the last to speak sets the end";
-  w.heard("10.0.0.1:1 ->more", 400);
-  EXPECT_EQ(kCtlQuietMs, w.left(400)) << "a line starts the quiet again";
-  EXPECT_EQ(0, w.left(400 + kCtlQuietMs));
-
-  answerWait big;
-  for (int i = 0; i <= kCtlWaitServers; i++) big.add(("10.1.0.1:" + std::to_string(i)).c_str());
-  for (int i = 0; i <= kCtlWaitServers; i++) {
-    big.heard(("10.1.0.1:" + std::to_string(i) + " ->x").c_str(), 0);
-  }
-  EXPECT_EQ(-1, big.left(10000)) << "servers it cannot track: the wait runs to -w";
 }
 
 }  // namespace

@@ -7,8 +7,8 @@
 // user can make first, for when someone has squatted the /tmp name. Also the
 // rule for who may stand on either end of the socket. All pure: the callers
 // bring the environment and lstat results.
-#ifndef QZUCON_RUNTIME_CTLPATH_H_
-#define QZUCON_RUNTIME_CTLPATH_H_
+#ifndef QZUCON_CTLPROTO_CTLPATH_H_
+#define QZUCON_CTLPROTO_CTLPATH_H_
 
 #include "runtime/unixsock.h"
 
@@ -47,4 +47,4 @@ bool ctlDirSquattable(const trPathInfo& info, unsigned uid);
 // user or root. Both the console and its client use it.
 bool ctlPeerAllowed(bool credsKnown, unsigned peerUid, unsigned ownUid);
 
-#endif  // QZUCON_RUNTIME_CTLPATH_H_
+#endif  // QZUCON_CTLPROTO_CTLPATH_H_

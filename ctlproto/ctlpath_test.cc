@@ -1,0 +1,86 @@
+#include "ctlproto/ctlpath.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+TEST(ControlSocket, OnlyTheOwnerAndRootMayConnect) {
+  const struct {
+    const char* who;
+    bool known;
+    unsigned peer;
+    bool allowed;
+  } kCases[] = {
+      {"owner", true, 1000, true},
+      {"root", true, 0, true},
+      {"another user", true, 1001, false},
+      {"nobody", true, 65534, false},
+      {"credentials unknown", false, 1000, false},
+      {"credentials unknown, root-like zero", false, 0, false},
+  };
+  for (const auto& c : kCases) {
+    EXPECT_EQ(ctlPeerAllowed(c.known, c.peer, 1000), c.allowed) << c.who;
+  }
+}
+
+TEST(ControlSocket, FolderAndSocketNames) {
+  // Console and client search the same folders in the same order.
+  std::string deep(120, 'd');
+  const struct {
+    ctlEnv env;
+    std::vector<std::string> dirs;
+  } kCases[] = {
+      {{"/run/user/1000", nullptr, "/home/a"},
+       {"/run/user/1000/qzucon", "/tmp/qzucon-7", "/home/a/.local/state/qzucon"}},
+      {{"", "/st", "/home/a"}, {"/tmp/qzucon-7", "/st/qzucon"}},
+      // A relative state folder is invalid and ignored.
+      {{nullptr, "rel", "/home/a"}, {"/tmp/qzucon-7", "/home/a/.local/state/qzucon"}},
+      {{nullptr, nullptr, nullptr}, {"/tmp/qzucon-7"}},
+      // A folder too long for a socket path is passed over.
+      {{deep.c_str(), nullptr, deep.c_str()}, {"/tmp/qzucon-7"}},
+  };
+  for (const auto& c : kCases) {
+    char dirs[kCtlDirs][kCtlPathSize];
+    int n = ctlDirs(c.env, 7, dirs);
+    EXPECT_EQ(std::vector<std::string>(dirs, dirs + n), c.dirs);
+  }
+
+  char path[kCtlPathSize];
+  ASSERT_TRUE(ctlSocketPath("/tmp/qzucon-7", 27015, path));
+  EXPECT_STREQ(path, "/tmp/qzucon-7/27015.sock");
+  EXPECT_FALSE(ctlSocketPath(deep.c_str(), 1, path));
+}
+
+TEST(ControlSocket, OnlyAPrivateFolderWillDo) {
+  const struct {
+    const char* what;
+    int kind;
+    unsigned uid;
+    unsigned mode;
+    bool fit;
+    bool squatted;  // another user may have caused it: the next folder is tried
+  } kCases[] = {
+      {"own folder 0700", kPathDir, 1000, 0700, true, false},
+      {"own folder 0500", kPathDir, 1000, 0500, true, false},
+      {"group may enter", kPathDir, 1000, 0710, false, false},
+      {"world-writable", kPathDir, 1000, 0777, false, false},
+      {"sticky and shared", kPathDir, 1000, 01777, false, false},
+      {"another owner", kPathDir, 0, 0700, false, true},
+      {"a symbolic link", kPathOther, 1000, 0777, false, true},
+      {"a socket", kPathSocket, 1000, 0600, false, true},
+      {"nothing yet", kPathNone, 0, 0, false, false},
+  };
+  for (const auto& c : kCases) {
+    trPathInfo info = {};
+    info.kind = c.kind;
+    info.uid = c.uid;
+    info.mode = c.mode;
+    EXPECT_EQ(ctlDirProblem(info, 1000) == nullptr, c.fit) << c.what;
+    EXPECT_EQ(ctlDirSquattable(info, 1000), c.squatted) << c.what;
+  }
+}
+
+}  // namespace
