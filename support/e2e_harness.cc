@@ -1,11 +1,7 @@
-// The end-to-end harness. Processes and pipes go through support/proc.h;
-// the loopback test clients call connect directly, as test code observing
-// the console from outside.
+// The end-to-end harness. Processes and pipes go through support/proc.h,
+// sockets, files and the clock through the runtime layer, like the loopback
+// test clients that observe the console from outside.
 #include "support/e2e_harness.h"
-
-#include <arpa/inet.h>
-#include <sys/socket.h>
-#include <sys/wait.h>
 
 #include <algorithm>
 #include <csignal>
@@ -145,7 +141,7 @@ int e2eTest::runCtl(const std::vector<std::string>& args, runProc** proc) {
   runProc* p = startCtl(args);
   if (proc) *proc = p;
   if (p == nullptr || !waitExit(p)) return -1;
-  return WIFEXITED(p->status) ? WEXITSTATUS(p->status) : -1;
+  return procExited(p->status) ? procExitCode(p->status) : -1;
 }
 
 std::vector<std::string> e2eTest::consoleTokens(const std::vector<runProc*>& standins,
