@@ -1,5 +1,5 @@
 // Bounded logging of the lines that strangers can cause: dropped datagrams,
-// refused local peers, a server's changing challenge (app/linekinds.h holds
+// refused local peers, a server's changing challenge (limits/linekinds.h holds
 // their texts). Each kind (per server, for the kinds about a server) logs its
 // first lines of every second as usual; the rest are counted and summed up in
 // one line when that second is over:
@@ -12,8 +12,8 @@
 
 #include <cstdint>
 
-#include "app/limit.h"
-#include "app/linekinds.h"
+#include "limits/limit.h"
+#include "limits/linekinds.h"
 #include "protocol/server.h"
 
 // Logs the line of a kind about anyone at tick, unless it is over its limit

@@ -26,22 +26,6 @@ const char* skipBlanks(const char* p) {
   return p;
 }
 
-// Keywords that store a value into a text, with their character limits.
-struct textKey {
-  const char* word;
-  char* dest;
-  int limit;
-};
-
-const textKey kTextKeys[] = {
-    {"ini=", g_inifn, kNameChars},
-    {"myaddr=", g_myaddr, kNameChars},
-    {"login=", g_tempServer.login, 32},
-    {"password=", g_tempServer.password, 64},
-    {"controlsocket=", g_ctlsocket, kNameChars},
-    {"metrics=", g_metricsPath, kNameChars},
-};
-
 // Only a setting other than the default is written back: a configuration
 // written once then keeps following the default.
 bool controlSocketDefault() {
@@ -49,16 +33,6 @@ bool controlSocketDefault() {
   strzcpy(value, g_ctlsocket, kNameChars);
   strim(value, " \t");
   return value[0] == 0 || strcasecmp(value, "on") == 0;
-}
-
-bool parseTextKey(const char* p) {
-  for (const textKey& k : kTextKeys) {
-    const char* value = skipWordNoCase(p, k.word);
-    if (value == nullptr) continue;
-    mystrzcpy(k.dest, value, k.limit);
-    return true;
-  }
-  return false;
 }
 
 // The configuration is written to a new file beside the old one, which is
@@ -212,6 +186,59 @@ void parseAlert(const char* value) {
   }
 }
 
+// A keyword that stores its value, blanks before it skipped, into a text.
+void storeText(const char* value, char* dest, int limit) { mystrzcpy(dest, value, limit); }
+
+// A new server= ends the record of the one before it.
+void startServer(const char* value, char*, int) {
+  commitPendingServer();
+  mystrzcpy(g_tempServer.address, value, kNameChars);
+}
+
+void setTcpPort(const char* value, char*, int) { g_TCPlistenport = atoul(skipBlanks(value)); }
+void setUdpPort(const char* value, char*, int) { g_UDPlistenport = atoul(skipBlanks(value)); }
+void setLocalUsers(const char* value, char*, int) { parseLocalUsers(value); }
+void setJournal(const char* value, char*, int) { parseJournal(value); }
+void addTags(const char* value, char*, int) { parseTags(value); }
+void addAlert(const char* value, char*, int) { parseAlert(value); }
+void setDebug(const char*, char*, int) { g_debug = 1; }
+void writeIniTo(const char* value, char*, int) { writeini(value); }
+
+void setLogName(const char* value, char*, int) {
+  mystrzcpy(g_logfn, value, kNameChars);
+  strim(g_logfn, " \t");
+}
+
+// The configuration's vocabulary: a token is handled by the first row whose
+// word it begins with, in any case; the rest of the token is the value. The
+// bash completion and the manual page list the same words (config_test.cc
+// holds them to it).
+struct configWord {
+  const char* word;
+  void (*apply)(const char* value, char* dest, int limit);
+  char* dest;  // where storeText puts the value, with its character limit
+  int limit;
+};
+
+const configWord kConfigWords[] = {
+    {"server=", startServer, nullptr, 0},
+    {"ini=", storeText, g_inifn, kNameChars},
+    {"myaddr=", storeText, g_myaddr, kNameChars},
+    {"login=", storeText, g_tempServer.login, 32},
+    {"password=", storeText, g_tempServer.password, 64},
+    {"controlsocket=", storeText, g_ctlsocket, kNameChars},
+    {"metrics=", storeText, g_metricsPath, kNameChars},
+    {"TCPlistenport=", setTcpPort, nullptr, 0},
+    {"UDPlistenport=", setUdpPort, nullptr, 0},
+    {"localusers=", setLocalUsers, nullptr, 0},
+    {"journal=", setJournal, nullptr, 0},
+    {"tag=", addTags, nullptr, 0},
+    {"alert=", addAlert, nullptr, 0},
+    {"qzucondebug", setDebug, nullptr, 0},
+    {"qzuconwrite ", writeIniTo, nullptr, 0},
+    {"qzuconlog ", setLogName, nullptr, 0},
+};
+
 }  // namespace
 
 bool iniLeftoverName(const char* entry, const char* base) {
@@ -243,36 +270,18 @@ void commitPendingServer() {
 void parseInput(const char* token) {
   const char* p = skipBlanks(token);
   if (*p == 0 || *p == ';') return;
-  const char* value = skipWordNoCase(p, "server=");
-  if (value != nullptr) {
-    commitPendingServer();
-    mystrzcpy(g_tempServer.address, value, kNameChars);
+  for (const configWord& w : kConfigWords) {
+    const char* value = skipWordNoCase(p, w.word);
+    if (value == nullptr) continue;
+    w.apply(value, w.dest, w.limit);
     return;
   }
-  if (parseTextKey(p)) return;
-  if ((value = skipWordNoCase(p, "TCPlistenport=")) != nullptr) {
-    g_TCPlistenport = atoul(skipBlanks(value));
-  } else if ((value = skipWordNoCase(p, "UDPlistenport=")) != nullptr) {
-    g_UDPlistenport = atoul(skipBlanks(value));
-  } else if ((value = skipWordNoCase(p, "localusers=")) != nullptr) {
-    parseLocalUsers(value);
-  } else if ((value = skipWordNoCase(p, "journal=")) != nullptr) {
-    parseJournal(value);
-  } else if ((value = skipWordNoCase(p, "tag=")) != nullptr) {
-    parseTags(value);
-  } else if ((value = skipWordNoCase(p, "alert=")) != nullptr) {
-    parseAlert(value);
-  } else if (startsWithNoCase(p, "qzucondebug")) {
-    g_debug = 1;
-  } else if ((value = skipWordNoCase(p, "qzuconwrite ")) != nullptr) {
-    writeini(value);
-  } else if ((value = skipWordNoCase(p, "qzuconlog ")) != nullptr) {
-    mystrzcpy(g_logfn, value, kNameChars);
-    strim(g_logfn, " \t");
-  } else {
-    showHelp();
-  }
+  showHelp();
 }
+
+int configWordCount() { return static_cast<int>(sizeof kConfigWords / sizeof kConfigWords[0]); }
+
+const char* configWordAt(int i) { return kConfigWords[i].word; }
 
 void writeini(const char* name) {
   while (*name == ' ') name++;

@@ -8,6 +8,11 @@
 // usage text. The token is not modified.
 void parseInput(const char* token);
 
+// The configuration's keywords, in the order they are tried: configWordAt(i)
+// for 0 <= i < configWordCount(), with the '=' or blank that ends the word.
+int configWordCount();
+const char* configWordAt(int i);
+
 // Appends the pending record g_tempServer to flServer when its address is not
 // empty (its header taken from g_HEADER), then clears it either way.
 void commitPendingServer();

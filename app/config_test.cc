@@ -6,10 +6,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <csignal>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -404,6 +408,63 @@ TEST_F(ConfigTest, WriteiniRemovesTheLeftoversOfAWriteCutShort) {
   if (handedOver) {
     EXPECT_EQ(0, lstat("qzucon.ini.s7r4ng", &st)) << "another user's file stays";
   }
+}
+
+// The words the documents offer, lower case and without the blank that ends
+// "qzuconlog " and "qzuconwrite ".
+std::string plainWord(std::string w) {
+  while (!w.empty() && w.back() == ' ') w.pop_back();
+  for (char& c : w) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
+  return w;
+}
+
+std::string fileText(const std::string& path) {
+  std::ifstream in(path);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// The completion's token candidates: the words of the _qzucon_matches call in
+// _qzucon_tokens, over its continued lines.
+std::set<std::string> completionWords(const std::string& text) {
+  const std::string call = "_qzucon_matches \"$cur\" ";
+  size_t at = text.find(call, text.find("_qzucon_tokens() {"));
+  std::set<std::string> words;
+  if (at == std::string::npos) return words;
+  std::string rest = text.substr(at + call.size());
+  std::istringstream in(rest);
+  for (std::string w; in >> w && w != "[[";) {
+    if (w != "\\") words.insert(plainWord(w));
+  }
+  return words;
+}
+
+// The manual page's tokens: the tag of each item of its CONFIGURATION
+// section up to "File format", to the '=' or the end of the word.
+std::set<std::string> manPageWords(const std::string& text) {
+  std::istringstream in(text.substr(text.find(".SH CONFIGURATION")));
+  std::set<std::string> words;
+  bool item = false;
+  for (std::string line; std::getline(in, line) && line.rfind(".SS", 0) != 0;) {
+    if (item) {
+      std::string w = line.substr(line.find(' ') + 1);
+      if (!w.empty() && w[0] == '"') w.erase(0, 1);
+      size_t eq = w.find('=');
+      size_t end = eq != std::string::npos ? eq + 1 : w.find_first_of(" \"\\");
+      words.insert(plainWord(w.substr(0, end)));
+    }
+    item = line == ".TP";
+  }
+  return words;
+}
+
+// A token added to the configuration must reach the completion and the
+// manual page too, or this fails naming it.
+TEST_F(ConfigTest, DocumentsListEveryToken) {
+  std::set<std::string> table;
+  for (int i = 0; i < configWordCount(); i++) table.insert(plainWord(configWordAt(i)));
+  std::string doc = QZUCON_DOC_DIR;
+  EXPECT_EQ(table, completionWords(fileText(doc + "/bash-completion/qzucon")));
+  EXPECT_EQ(table, manPageWords(fileText(doc + "/qzucon.1")));
 }
 
 }  // namespace

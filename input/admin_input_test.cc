@@ -142,7 +142,7 @@ TEST_F(AdminInputTest, StandardInputAtItsEndIsDroppedUnlessATerminal) {
   pipeEnds::closeEnd(&ended.fd[1]);
   int nullFd = open("/dev/null", O_RDONLY);
   int master = -1, terminal = -1;
-  ASSERT_EQ(0, trOpenPty(&master, &terminal));
+  ASSERT_EQ(0, procOpenPty(&master, &terminal));
   ASSERT_EQ(1, ::write(master, "\x04", 1));  // Ctrl-D: the terminal reads an end once
   const row rows[] = {
       {"pipe whose writer has gone", ended.fd[0], true},

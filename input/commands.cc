@@ -2,6 +2,8 @@
 // file, list servers, choose the active server.
 #include "input/commands.h"
 
+#include <strings.h>
+
 #include <cstring>
 
 #include "app/config.h"
@@ -40,6 +42,45 @@ void chooseActive(const char* arg) {
   }
 }
 
+void exitConsole(const char*, uint32_t) { g_exit = 1; }
+void toggleDebug(const char*, uint32_t) { g_debug = g_debug ? 0 : 1; }
+void writeIni(const char* arg, uint32_t) { writeini(arg); }
+void listAll(const char*, uint32_t) { listServers(); }
+void chooseActiveServer(const char* arg, uint32_t) { chooseActive(arg); }
+void showAll(const char*, uint32_t mono) { showStatus(mono); }
+
+void setLogName(const char* arg, uint32_t) {
+  strzcpy(g_logfn, arg, kNameChars);
+  strim(g_logfn, " \t");
+}
+
+// The console's commands, tried in this order, in any case: a whole command
+// is the line and nothing else; any other matches the line's start, and what
+// follows the word is its argument. A line that none matches goes to the
+// active server.
+struct command {
+  const char* word;
+  bool whole;
+  void (*run)(const char* arg, uint32_t mono);
+};
+
+const command kCommands[] = {
+    {"qzuconexit", true, exitConsole}, {"qzucondebug", true, toggleDebug},
+    {"qzuconwrite", false, writeIni},  {"qzuconlog", false, setLogName},
+    {"qzuconlist", false, listAll},    {"qzuconactive", false, chooseActiveServer},
+    {"qzuconstatus", false, showAll},
+};
+
+// The row for line and its argument, or null.
+const command* findCommand(const char* line, const char** arg) {
+  for (const command& c : kCommands) {
+    *arg = c.whole ? (strcasecmp(line, c.word) == 0 ? line + strlen(line) : nullptr)
+                   : skipWordNoCase(line, c.word);
+    if (*arg != nullptr) return &c;
+  }
+  return nullptr;
+}
+
 }  // namespace
 
 serverRec* findServer(const char* arg) {
@@ -65,21 +106,9 @@ void processInputLine(int sock, uint32_t tick, uint32_t mono, const char* line) 
   log("%s\n", line);
   g_noscreenlog = 0;
   const char* arg;
-  if (strcasecmp(line, "qzuconexit") == 0) {
-    g_exit = 1;
-  } else if (strcasecmp(line, "qzucondebug") == 0) {
-    g_debug = g_debug ? 0 : 1;
-  } else if ((arg = skipWordNoCase(line, "qzuconwrite")) != nullptr) {
-    writeini(arg);
-  } else if ((arg = skipWordNoCase(line, "qzuconlog")) != nullptr) {
-    strzcpy(g_logfn, arg, kNameChars);
-    strim(g_logfn, " \t");
-  } else if (startsWithNoCase(line, "qzuconlist")) {
-    listServers();
-  } else if ((arg = skipWordNoCase(line, "qzuconactive")) != nullptr) {
-    chooseActive(arg);
-  } else if (startsWithNoCase(line, "qzuconstatus")) {
-    showStatus(mono);
+  const command* c = findCommand(line, &arg);
+  if (c != nullptr) {
+    c->run(arg, mono);
   } else if (!g_activeServer) {
     log("ERROR: No active server, use 'qzuconactive ip:port'\n");
   } else {

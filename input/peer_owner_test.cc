@@ -300,7 +300,7 @@ TEST_F(LookupTest, AnAddressSharedWithAnotherUsersSocketIsNotTheOwners) {
   close(hold[1]);
   close(ready[0]);
   int status = 0;
-  EXPECT_EQ(pid, trWaitpid(pid, &status, 0));
+  EXPECT_EQ(pid, procWait(pid, &status, 0));
   EXPECT_EQ(kPeerAccepted, verdict(key)) << "alone again";
 }
 
@@ -338,7 +338,7 @@ TEST_F(LookupTest, TablesAnswerWhereNetlinkIsRefused) {
   ASSERT_GE(pid, 0);
   if (pid == 0) _exit(fallbackFailures());
   int status = 0;
-  ASSERT_EQ(pid, trWaitpid(pid, &status, 0));
+  ASSERT_EQ(pid, procWait(pid, &status, 0));
   ASSERT_TRUE(procExited(status));
   EXPECT_EQ(0, procExitCode(status)) << "10: the filter could not be set";
 }

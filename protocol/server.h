@@ -6,8 +6,8 @@
 
 #include <cstdint>
 
-#include "app/limit.h"
-#include "app/linekinds.h"
+#include "limits/limit.h"
+#include "limits/linekinds.h"
 #include "protocol/health.h"
 #include "protocol/peer.h"
 #include "protocol/srvindex.h"

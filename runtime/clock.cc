@@ -4,6 +4,7 @@
 #include "runtime/clock.h"
 
 #include <sys/time.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <ctime>
@@ -24,12 +25,13 @@ uint32_t GetTickCount() {
   return tickFromLocal(t, static_cast<long>(tv.tv_usec));
 }
 
-uint32_t trMonoMs() {
+int64_t trMonoUs() {
   timespec ts;
   clock_gettime(CLOCK_MONOTONIC, &ts);
-  return static_cast<uint32_t>(static_cast<uint64_t>(ts.tv_sec) * 1000u +
-                               static_cast<uint64_t>(ts.tv_nsec) / 1000000u);
+  return static_cast<int64_t>(ts.tv_sec) * 1000000 + ts.tv_nsec / 1000;
 }
+
+long trClockTicks() { return sysconf(_SC_CLK_TCK); }
 
 void trTzset() { tzset(); }
 

@@ -15,10 +15,18 @@ uint32_t tickFromLocal(const struct tm& t, long usec);
 // The tick for the current local time.
 uint32_t GetTickCount();
 
-// Milliseconds of the monotonic clock, wrapping modulo 2^32 (compare two by
-// their difference as int32_t). Unlike the tick it never jumps with the
-// calendar, daylight saving or the year, so it measures how long things take.
-uint32_t trMonoMs();
+// Microseconds of the monotonic clock. Unlike the tick it never jumps with
+// the calendar, daylight saving or the year, so it measures how long things
+// take; it is the one clock the console, its tools and its tests time with.
+int64_t trMonoUs();
+// Its milliseconds, wrapping modulo 2^32 (compare two by their difference as
+// int32_t), as the console keeps them in its records.
+inline uint32_t trMonoMs() { return static_cast<uint32_t>(trMonoUs() / 1000); }
+// Its milliseconds whole, for tools and tests that add a wait to a reading.
+inline int64_t trMonoMsWide() { return trMonoUs() / 1000; }
+
+// Clock ticks a second, the unit of the CPU times in /proc/<pid>/stat.
+long trClockTicks();
 
 // Reads the time zone's rules now. Local times use what was read first (here
 // or at the first conversion) for the rest of the run, so no conversion looks

@@ -42,6 +42,11 @@ int trUnlink(const char* name) { return unlink(name); }
 
 int trOpenRead(const char* name) { return open(name, O_RDONLY | O_CLOEXEC); }
 
+int trOpenFollow(const char* path) {
+  int fd = open(path, O_RDONLY | O_NOATIME | O_CLOEXEC);
+  return fd >= 0 || errno != EPERM ? fd : open(path, O_RDONLY | O_CLOEXEC);
+}
+
 int trFileRead(int fd, char* buf, unsigned len) { return static_cast<int>(read(fd, buf, len)); }
 
 unsigned trUid() { return static_cast<unsigned>(geteuid()); }

@@ -26,6 +26,10 @@ int trFileClose(int fd);                 // close: 0 or -1
 int trRename(const char* from, const char* to);
 int trUnlink(const char* name);          // 0 or -1
 int trOpenRead(const char* name);        // descriptor or -1
+// Opens path for reading without updating its access time when this process
+// may (it owns the file): a follower reading a file after every write would
+// otherwise make the file system journal each read. Descriptor or -1.
+int trOpenFollow(const char* path);
 int trFileRead(int fd, char* buf, unsigned len);  // read: bytes, 0 at end, -1
 // The effective user id of this process: the owner of what it creates.
 unsigned trUid();

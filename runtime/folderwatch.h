@@ -3,6 +3,8 @@
 // renamed, removed or gone. The log writer keeps its files open between
 // passes and closes one the moment its name stops leading to it, so that a
 // renamed log is followed by a new file as when every write opened the file.
+// A tool that follows files as they grow (qzload) watches a folder for
+// writes instead.
 // The system calls return their raw results and never log; decoding what a
 // read returned is pure.
 #ifndef QZUCON_RUNTIME_FOLDERWATCH_H_
@@ -14,6 +16,10 @@ int trFolderWatchOpen();
 // same for two names of one folder, or -1 (no such folder, no room for more
 // watches).
 int trFolderWatchAdd(int fd, const char* dir);
+// Watches folder dir in set fd for writes to the files in it, and nothing
+// else: the watch's number or -1. The console never asks for this, since its
+// own writes would each queue a change for nobody.
+int trFolderWatchWrites(int fd, const char* dir);
 // Ends watch wd: 0 or -1. Its end still comes as a kFolderGone change.
 int trFolderWatchRemove(int fd, int wd);
 // Reads what changed into buf: bytes, or -1 (errno kept; EAGAIN when nothing
@@ -38,5 +44,10 @@ struct folderChange {
 // past it. Changes that matter to nobody (a folder's own times) are skipped.
 // False at the end of the buffer, or when what is left is cut short.
 bool nextFolderChange(const char* buf, int len, int* at, folderChange* out);
+
+// For a write watch: the name of the next file written in the len bytes in
+// buf from *at on into *name (inside the buffer), moving *at past it. Every
+// other change is skipped. False at the end, or when what is left is cut short.
+bool nextFolderWrite(const char* buf, int len, int* at, const char** name);
 
 #endif  // QZUCON_RUNTIME_FOLDERWATCH_H_

@@ -1,5 +1,5 @@
-// Decoding what a folder watch read: which changes matter, and a buffer cut
-// short.
+// Decoding what a folder watch read: which changes matter, the files a write
+// watch saw written, and a buffer cut short.
 #include "runtime/folderwatch.h"
 
 #include <gtest/gtest.h>
@@ -7,6 +7,7 @@
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -67,6 +68,42 @@ TEST(FolderChanges, WalksSeveralRecordsAndStopsAtOneCutShort) {
   EXPECT_EQ(c.wd, 2);
   EXPECT_STREQ(c.name, "b.log");
   EXPECT_FALSE(nextFolderChange(buf.data(), len, &at, &c)) << "a record cut short is no change";
+}
+
+// A write watch yields the names written, whatever else comes between, and
+// stops at a record cut short.
+TEST(FolderChanges, WritesAreNamedAndTheRestSkipped) {
+  std::string buf = record(1, IN_MODIFY, "a.log") + record(1, IN_DELETE, "gone.log") +
+                    record(1, IN_Q_OVERFLOW, "") + record(1, IN_MODIFY, "b.log") +
+                    record(1, IN_MODIFY, "cut.log");
+  int len = static_cast<int>(buf.size()) - 3;
+  int at = 0;
+  const char* name = nullptr;
+  std::vector<std::string> names;
+  while (nextFolderWrite(buf.data(), len, &at, &name)) names.push_back(name);
+  EXPECT_EQ(names, (std::vector<std::string>{"a.log", "b.log"}));
+}
+
+TEST(FolderWatch, SeesAWriteInTheFolder) {
+  char dir[] = "/tmp/qzwatch.XXXXXX";
+  ASSERT_NE(mkdtemp(dir), nullptr);
+  std::string path = std::string(dir) + "/a.log";
+  int fd = trFolderWatchOpen();
+  ASSERT_GE(fd, 0);
+  ASSERT_GE(trFolderWatchWrites(fd, dir), 0);
+  FILE* f = fopen(path.c_str(), "w");
+  ASSERT_NE(f, nullptr);
+  fputs("line\n", f);
+  fclose(f);
+  char buf[4096];
+  int n = trFolderWatchRead(fd, buf, sizeof buf);
+  int at = 0;
+  const char* name = nullptr;
+  ASSERT_TRUE(nextFolderWrite(buf, n, &at, &name));
+  EXPECT_STREQ(name, "a.log");
+  close(fd);
+  remove(path.c_str());
+  rmdir(dir);
 }
 
 TEST(FolderWatch, SeesARenameInTheFolder) {

@@ -104,6 +104,12 @@ int trSendto(int h, const char* data, unsigned len, const char* dest) {
       sendto(h, data, len, 0, reinterpret_cast<const sockaddr*>(&a), sizeof(a)));
 }
 
+int trConnect(int h, const char* dest) {
+  sockaddr_in to;
+  if (!trDestAddr(dest, &to)) return -1;
+  return connect(h, reinterpret_cast<const sockaddr*>(&to), sizeof to);
+}
+
 namespace {
 
 // The decimal digits of v at out; returns the end.

@@ -39,6 +39,9 @@ int trSendBatch(int h, mmsghdr* msgs, unsigned n);
 // Sends to the destination text; bytes sent, -1 on failure, 0 (nothing sent)
 // for a null or empty destination. The text is never modified.
 int trSendto(int h, const char* data, unsigned len, const char* dest);
+// connect on socket h to the address text dest ("a.b.c.d:port", as
+// trDestAddr reads it): 0, or -1 (also for an empty destination).
+int trConnect(int h, const char* dest);
 // Writes "a.b.c.d:port" into out (kAddrTextSize bytes); empty when the
 // address cannot be converted. Returns out.
 char* trAddrstr(const sockaddr* addr, char* out);

@@ -1,11 +1,7 @@
-// The end-to-end harness. Processes and pipes go through support/proc.h;
-// the loopback test clients call connect directly, as test code observing
-// the console from outside.
+// The end-to-end harness. Processes and pipes go through support/proc.h,
+// sockets, files and the clock through the runtime layer, like the loopback
+// test clients that observe the console from outside.
 #include "support/e2e_harness.h"
-
-#include <arpa/inet.h>
-#include <sys/socket.h>
-#include <sys/wait.h>
 
 #include <algorithm>
 #include <csignal>
@@ -15,10 +11,12 @@
 #include <fstream>
 #include <sstream>
 
+#include "runtime/clock.h"
 #include "runtime/files.h"
 #include "runtime/keyboard.h"
 #include "runtime/signals.h"
 #include "runtime/sock.h"
+#include "support/freeport.h"
 
 namespace fs = std::filesystem;
 
@@ -85,7 +83,7 @@ runProc* e2eTest::spawn(const std::string& name, const std::vector<std::string>&
   args.push_back(nullptr);
   std::unique_ptr<runProc> p(new runProc);
   p->name = name;
-  p->pid = trSpawn(args.data(), dir_.c_str(), pipes, &p->io);
+  p->pid = procSpawn(args.data(), dir_.c_str(), pipes, &p->io);
   if (p->pid < 0) return nullptr;
   procs_.push_back(std::move(p));
   return procs_.back().get();
@@ -143,7 +141,7 @@ int e2eTest::runCtl(const std::vector<std::string>& args, runProc** proc) {
   runProc* p = startCtl(args);
   if (proc) *proc = p;
   if (p == nullptr || !waitExit(p)) return -1;
-  return WIFEXITED(p->status) ? WEXITSTATUS(p->status) : -1;
+  return procExited(p->status) ? procExitCode(p->status) : -1;
 }
 
 std::vector<std::string> e2eTest::consoleTokens(const std::vector<runProc*>& standins,
@@ -173,25 +171,25 @@ void e2eTest::pump(int timeoutMs) {
     }
   }
   for (auto& p : procs_) {
-    if (!p->ended && trWaitpid(p->pid, &p->status, 1) == p->pid) p->ended = true;
+    if (!p->ended && procWait(p->pid, &p->status, 1) == p->pid) p->ended = true;
   }
 }
 
 bool e2eTest::waitFor(runProc* p, const std::string& needle, streamId s, int times, int timeoutMs) {
   const std::string& text = s == kStdout ? p->out : p->err;
-  int64_t deadline = trNowMs() + timeoutMs;
+  int64_t deadline = trMonoMsWide() + timeoutMs;
   for (;;) {
     if (countOf(text, needle) >= times) return true;
-    int64_t left = deadline - trNowMs();
+    int64_t left = deadline - trMonoMsWide();
     if (left <= 0 || drained(p)) return false;
     pump(static_cast<int>(left < kPumpSliceMs ? left : kPumpSliceMs));
   }
 }
 
 bool e2eTest::waitExit(runProc* p, int timeoutMs) {
-  int64_t deadline = trNowMs() + timeoutMs;
+  int64_t deadline = trMonoMsWide() + timeoutMs;
   while (!drained(p)) {
-    int64_t left = deadline - trNowMs();
+    int64_t left = deadline - trMonoMsWide();
     if (left <= 0) return false;
     pump(static_cast<int>(left < kPumpSliceMs ? left : kPumpSliceMs));
   }
@@ -199,9 +197,9 @@ bool e2eTest::waitExit(runProc* p, int timeoutMs) {
 }
 
 bool e2eTest::waitForFile(const std::string& name, const std::string& needle, int timeoutMs) {
-  int64_t deadline = trNowMs() + timeoutMs;
+  int64_t deadline = trMonoMsWide() + timeoutMs;
   while (readFile(name).find(needle) == std::string::npos) {
-    if (trNowMs() >= deadline) return false;
+    if (trMonoMsWide() >= deadline) return false;
     pump(kPumpSliceMs);
   }
   return true;
@@ -230,10 +228,10 @@ void e2eTest::closeOutput(runProc* p) {
 
 void e2eTest::stop(runProc* p, int graceMs) {
   if (p->ended) return;
-  trKill(p->pid, SIGTERM);
+  procKill(p->pid, SIGTERM);
   if (waitExit(p, graceMs)) return;
-  trKill(p->pid, SIGKILL);
-  if (trWaitpid(p->pid, &p->status, 0) == p->pid) p->ended = true;
+  procKill(p->pid, SIGKILL);
+  if (procWait(p->pid, &p->status, 0) == p->pid) p->ended = true;
 }
 
 std::string e2eTest::readFile(const std::string& name) const {
@@ -260,10 +258,8 @@ std::string e2eTest::dump() const {
 
 int e2eTest::freePort(int type) {
   for (int tries = 0; tries < 20; tries++) {
-    trsock s;
-    s.handle = trSocket(type);
-    if (!s.valid() || trBind(s.handle, 0, "") != 0) return -1;
-    int port = trSockPort(s.handle);
+    int port = ::freePort(type, "");
+    if (port < 0) return -1;
     if (std::find(reserved_.begin(), reserved_.end(), port) != reserved_.end()) continue;
     reserved_.push_back(port);
     return port;
@@ -274,10 +270,8 @@ int e2eTest::freePort(int type) {
 int e2eTest::tcpConnect(const char* bindIp, int port) {
   int h = trSocket(1);
   if (h < 0) return -1;
-  sockaddr_in to;
   if (trBind(h, 0, bindIp) != 0 ||
-      !trDestAddr(("127.0.0.1:" + std::to_string(port)).c_str(), &to) ||
-      connect(h, reinterpret_cast<sockaddr*>(&to), sizeof to) != 0) {
+      trConnect(h, ("127.0.0.1:" + std::to_string(port)).c_str()) != 0) {
     trClosesocket(h);
     return -1;
   }

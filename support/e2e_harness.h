@@ -19,7 +19,7 @@
 struct runProc {
   std::string name;
   int pid = -1;
-  trProcIo io = {-1, -1, -1};
+  procIo io = {-1, -1, -1};
   std::string out;  // standard output
   std::string err;  // standard error
   bool ended = false;

@@ -1,20 +1,16 @@
-// Child processes and descriptors. trSpawn forks and execs; between the two
+// Child processes and descriptors. procSpawn forks and execs; between the two
 // the child uses only async-signal-safe calls, because the caller (a test
 // runner) may have other threads. An exec failure is reported back through a
-// close-on-exec pipe, so the caller learns it from trSpawn itself.
+// close-on-exec pipe, so the caller learns it from procSpawn itself.
 #include "support/proc.h"
 
 #include <fcntl.h>
 #include <pty.h>
-#include <sys/inotify.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <csignal>
-#include <ctime>
-
-#include "runtime/sock.h"
 
 namespace {
 
@@ -69,7 +65,7 @@ bool openPipe(int p[2], bool wanted) {
 bool openInput(int p[2], int pipes) {
   if (!(pipes & kTermIn)) return openPipe(p, pipes & kPipeIn);
   p[0] = p[1] = -1;
-  return trOpenPty(&p[1], &p[0]) == 0;
+  return procOpenPty(&p[1], &p[0]) == 0;
 }
 
 // Parent side, after the fork: 1 when the child reported a failed exec.
@@ -84,7 +80,7 @@ bool childFailed(int report) {
 
 }  // namespace
 
-int trSpawn(const char* const* argv, const char* dir, int pipes, trProcIo* io) {
+int procSpawn(const char* const* argv, const char* dir, int pipes, procIo* io) {
   io->in = io->out = io->err = -1;
   if (argv == nullptr || argv[0] == nullptr) return -1;
   int in[2], out[2], err[2], report[2];
@@ -115,46 +111,18 @@ int trSpawn(const char* const* argv, const char* dir, int pipes, trProcIo* io) {
   return pid;
 }
 
-int trOpenPty(int* master, int* slave) {
+int procOpenPty(int* master, int* slave) {
   if (openpty(master, slave, nullptr, nullptr, nullptr) != 0) return -1;
   fcntl(*master, F_SETFD, FD_CLOEXEC);
   fcntl(*slave, F_SETFD, FD_CLOEXEC);
   return 0;
 }
 
-int trConnect(int h, const char* dest) {
-  sockaddr_in to;
-  if (!trDestAddr(dest, &to)) return -1;
-  return connect(h, reinterpret_cast<const sockaddr*>(&to), sizeof to);
-}
-
-int trWaitpid(int pid, int* status, int noHang) {
+int procWait(int pid, int* status, int noHang) {
   return waitpid(pid, status, noHang ? WNOHANG : 0);
 }
 
-int trKill(int pid, int sig) { return pid > 0 ? kill(pid, sig) : -1; }
-
-int trWatchWrites(const char* dir) {
-  int fd = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-  if (fd >= 0 && inotify_add_watch(fd, dir, IN_MODIFY) < 0) {
-    close(fd);
-    return -1;
-  }
-  return fd;
-}
-
-int trOpenFollow(const char* path) {
-  int fd = open(path, O_RDONLY | O_NOATIME | O_CLOEXEC);
-  return fd >= 0 || errno != EPERM ? fd : open(path, O_RDONLY | O_CLOEXEC);
-}
-
-int64_t trNowUs() {
-  timespec ts;
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return static_cast<int64_t>(ts.tv_sec) * 1000000 + ts.tv_nsec / 1000;
-}
-
-long trClockTicks() { return sysconf(_SC_CLK_TCK); }
+int procKill(int pid, int sig) { return pid > 0 ? kill(pid, sig) : -1; }
 
 bool procExited(int status) { return WIFEXITED(status); }
 int procExitCode(int status) { return WEXITSTATUS(status); }

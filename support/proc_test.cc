@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <string>
 
+#include "runtime/clock.h"
 #include "runtime/files.h"
 #include "runtime/keyboard.h"
 
@@ -21,8 +22,8 @@ constexpr int kAtOnceMs = 5000;
 // Reads fd to its end, waiting at most timeoutMs in all.
 std::string readAll(int fd, int timeoutMs = kWaitMs) {
   std::string s;
-  int64_t deadline = trNowMs() + timeoutMs;
-  while (trNowMs() < deadline) {
+  int64_t deadline = trMonoMsWide() + timeoutMs;
+  while (trMonoMsWide() < deadline) {
     int ready = 0;
     if (trWaitInput(&fd, 1, 100, &ready) <= 0) continue;
     char buf[256];
@@ -35,20 +36,20 @@ std::string readAll(int fd, int timeoutMs = kWaitMs) {
 
 int waitEnd(int pid) {
   int status = 0;
-  EXPECT_EQ(pid, trWaitpid(pid, &status, 0));
+  EXPECT_EQ(pid, procWait(pid, &status, 0));
   return status;
 }
 
-void closeAll(const trProcIo& io) {
+void closeAll(const procIo& io) {
   for (int fd : {io.in, io.out, io.err}) {
     if (fd >= 0) trFileClose(fd);
   }
 }
 
-TEST(TrSpawn, OutputErrorAndExitStatus) {
+TEST(ProcSpawn, OutputErrorAndExitStatus) {
   const char* argv[] = {"/bin/sh", "-c", "echo out; echo err >&2; exit 3", nullptr};
-  trProcIo io;
-  int pid = trSpawn(argv, nullptr, kPipeOut | kPipeErr, &io);
+  procIo io;
+  int pid = procSpawn(argv, nullptr, kPipeOut | kPipeErr, &io);
   ASSERT_GT(pid, 0);
   EXPECT_EQ(-1, io.in);
   EXPECT_EQ("out\n", readAll(io.out));
@@ -59,11 +60,11 @@ TEST(TrSpawn, OutputErrorAndExitStatus) {
   closeAll(io);
 }
 
-TEST(TrSpawn, StdinPipeWorkingFolderAndDevNull) {
+TEST(ProcSpawn, StdinPipeWorkingFolderAndDevNull) {
   std::string dir = std::filesystem::canonical(std::filesystem::temp_directory_path()).string();
   const char* argv[] = {"/bin/sh", "-c", "pwd; cat", nullptr};
-  trProcIo io;
-  int pid = trSpawn(argv, dir.c_str(), kPipeIn | kPipeOut, &io);
+  procIo io;
+  int pid = procSpawn(argv, dir.c_str(), kPipeIn | kPipeOut, &io);
   ASSERT_GT(pid, 0);
   ASSERT_EQ(5, trFileWrite(io.in, "ping\n", 5));
   ASSERT_EQ(0, trFileClose(io.in));  // cat ends at the end of its input
@@ -76,48 +77,48 @@ TEST(TrSpawn, StdinPipeWorkingFolderAndDevNull) {
   // with nothing, which the end of its output shows. A cat reading the
   // caller's input instead fails here after a few seconds.
   const char* cat[] = {"/bin/cat", nullptr};
-  pid = trSpawn(cat, nullptr, kPipeOut, &io);
+  pid = procSpawn(cat, nullptr, kPipeOut, &io);
   ASSERT_GT(pid, 0);
   EXPECT_EQ(-1, io.in);
   EXPECT_EQ(-1, io.err);
-  int64_t start = trNowMs();
+  int64_t start = trMonoMsWide();
   EXPECT_EQ("", readAll(io.out, kAtOnceMs));
-  bool atOnce = trNowMs() - start < kAtOnceMs;
+  bool atOnce = trMonoMsWide() - start < kAtOnceMs;
   EXPECT_TRUE(atOnce) << "cat waited for input";
-  if (!atOnce) trKill(pid, SIGKILL);
+  if (!atOnce) procKill(pid, SIGKILL);
   int status = waitEnd(pid);
   EXPECT_TRUE(procExited(status) && procExitCode(status) == 0);
   closeAll(io);
 }
 
-TEST(TrSpawn, FailedStartsLeaveNothingOpen) {
+TEST(ProcSpawn, FailedStartsLeaveNothingOpen) {
   const char* missing[] = {"/nonexistent/program", nullptr};
-  trProcIo io;
-  EXPECT_EQ(-1, trSpawn(missing, nullptr, kPipeIn | kPipeOut | kPipeErr, &io));
+  procIo io;
+  EXPECT_EQ(-1, procSpawn(missing, nullptr, kPipeIn | kPipeOut | kPipeErr, &io));
   EXPECT_EQ(-1, io.in);
   EXPECT_EQ(-1, io.out);
   EXPECT_EQ(-1, io.err);
   const char* sh[] = {"/bin/sh", "-c", "true", nullptr};
-  EXPECT_EQ(-1, trSpawn(sh, "/nonexistent/folder", kPipeOut, &io));
+  EXPECT_EQ(-1, procSpawn(sh, "/nonexistent/folder", kPipeOut, &io));
   const char* none[] = {nullptr};
-  EXPECT_EQ(-1, trSpawn(none, nullptr, 0, &io));
+  EXPECT_EQ(-1, procSpawn(none, nullptr, 0, &io));
 }
 
-TEST(TrKill, NoHangWaitThenSignal) {
+TEST(ProcKill, NoHangWaitThenSignal) {
   const char* argv[] = {"/bin/sleep", "30", nullptr};
-  trProcIo io;
-  int pid = trSpawn(argv, nullptr, 0, &io);
+  procIo io;
+  int pid = procSpawn(argv, nullptr, 0, &io);
   ASSERT_GT(pid, 0);
   int status = 0;
-  EXPECT_EQ(0, trWaitpid(pid, &status, 1));  // still running
-  ASSERT_EQ(0, trKill(pid, SIGTERM));
+  EXPECT_EQ(0, procWait(pid, &status, 1));  // still running
+  ASSERT_EQ(0, procKill(pid, SIGTERM));
   status = waitEnd(pid);
   EXPECT_TRUE(procSignaled(status));
   EXPECT_EQ(SIGTERM, procSignal(status));
   EXPECT_FALSE(procExited(status));
   // Process groups are never signalled through this wrapper.
-  EXPECT_EQ(-1, trKill(0, 0));
-  EXPECT_EQ(-1, trKill(-1, 0));
+  EXPECT_EQ(-1, procKill(0, 0));
+  EXPECT_EQ(-1, procKill(-1, 0));
 }
 
 }  // namespace

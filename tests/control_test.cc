@@ -116,9 +116,20 @@ TEST_F(ControlTest, MismatchAndSilenceHaveTheirOwnStatuses) {
   }
   ASSERT_TRUE(told) << dump();
   EXPECT_EQ(2, runCtl({"-S", sock_, "send", "-s", addr(s), "-w", "0", "x"}));
-  ASSERT_TRUE(waitFor(console, "**No answer from " + silent)) << dump();
+  // The one end-to-end run of the real 10 s timer: the silent server is
+  // named once, with the likely causes, and the status view says so too.
+  std::string line =
+      "**No answer from " + silent + " after 10 s: server down, wrong myaddr= or a firewall?\n";
+  ASSERT_TRUE(waitFor(console, line, kStdout, 1, 40000)) << dump();
   EXPECT_EQ(3, runCtl({"-S", sock_, "send", "-s", silent, "-w", "0", "x"}));
   EXPECT_EQ(2, runCtl({"-S", sock_, "send", "-a", "-w", "0", "x"}));
+  type(console, "qzuconstatus\n");
+  std::string status = "status " + silent + ": challenge not answered, last line never, lines 0, ";
+  ASSERT_TRUE(waitFor(console, status)) << dump();
+  std::string rest = console->out.substr(console->out.find(status) + status.size());
+  EXPECT_EQ(0u, rest.find("heartbeats ")) << rest;
+  EXPECT_LT(rest.find(", no answer\n"), rest.find('\n')) << rest;
+  EXPECT_EQ(1, countOf(console->out, "**No answer from")) << dump();
 }
 
 TEST_F(ControlTest, ExitEndsTheConsoleAndRemovesTheSocket) {

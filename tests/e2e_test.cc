@@ -184,7 +184,7 @@ TEST_F(ConsoleTest, LocalSendersThatAreGoneBeforeTheReadAreRefused) {
     ASSERT_NO_FATAL_FAILURE(startSession({"--rate", "0"}, tokens));
     ASSERT_TRUE(waitFor(console_, "UDP plaintext input on port")) << dump();
     endInput(console_);  // local input at full speed
-    ASSERT_EQ(0, trKill(console_->pid, SIGSTOP));
+    ASSERT_EQ(0, procKill(console_->pid, SIGSTOP));
     const std::string line = "qzuconactive " + addr(server_) + "\n";
     trsock tcp, udp;
     tcp.handle = tcpConnect("127.0.0.1", tcpPort);
@@ -199,7 +199,7 @@ TEST_F(ConsoleTest, LocalSendersThatAreGoneBeforeTheReadAreRefused) {
               trSendto(udp.handle, line.data(), unsigned(line.size()), dest.c_str()));
     tcp.sClose();
     udp.sClose();
-    ASSERT_EQ(0, trKill(console_->pid, SIGCONT));
+    ASSERT_EQ(0, procKill(console_->pid, SIGCONT));
     if (anyUser) {
       EXPECT_TRUE(waitFor(console_, "Active Server: " + addr(server_) + "\n", kStdout, 2))
           << dump();
@@ -256,7 +256,7 @@ TEST_F(ConsoleTest, SigtermAndSighupEndLikeExit) {
   for (int sig : {SIGTERM, SIGHUP}) {
     SCOPED_TRACE(sig == SIGTERM ? "SIGTERM" : "SIGHUP");
     ASSERT_NO_FATAL_FAILURE(startSession({"--rate", "2"}));
-    ASSERT_EQ(0, trKill(console_->pid, sig));
+    ASSERT_EQ(0, procKill(console_->pid, sig));
     EXPECT_TRUE(waitFor(server_, "exit console=" + self() + " login=admin known=yes proven=yes",
                         kStderr))
         << dump();
@@ -270,13 +270,13 @@ TEST_F(ConsoleTest, SigtermAndSighupEndLikeExit) {
 TEST_F(ConsoleTest, InheritedIgnoreOfSighupAndSigintHolds) {
   ASSERT_NO_FATAL_FAILURE(startSession({"--rate", "2"}, {}, "trap '' HUP INT; exec \"$0\" \"$@\""));
   ASSERT_TRUE(waitFor(console_, "\"qzuconexit\" exits.\n")) << dump();
-  ASSERT_EQ(0, trKill(console_->pid, SIGHUP));
-  ASSERT_EQ(0, trKill(console_->pid, SIGINT));
+  ASSERT_EQ(0, procKill(console_->pid, SIGHUP));
+  ASSERT_EQ(0, procKill(console_->pid, SIGINT));
   ASSERT_TRUE(type(console_, "qzuconlist\n"));
   EXPECT_TRUE(waitFor(console_, "server address: " + addr(server_) + "   login: admin\n"))
       << dump();
   EXPECT_FALSE(console_->ended) << dump();
-  ASSERT_EQ(0, trKill(console_->pid, SIGTERM));
+  ASSERT_EQ(0, procKill(console_->pid, SIGTERM));
   EXPECT_TRUE(waitFor(server_, "exit console=" + self(), kStderr)) << dump();
   ASSERT_TRUE(waitExit(console_)) << dump();
   EXPECT_TRUE(procExited(console_->status) && procExitCode(console_->status) == 0) << dump();

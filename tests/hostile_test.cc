@@ -14,6 +14,7 @@
 
 #include "crypto/keystream.h"
 #include "protocol/peer.h"
+#include "runtime/clock.h"
 #include "runtime/files.h"
 #include "runtime/keyboard.h"
 #include "runtime/sock.h"
@@ -149,8 +150,8 @@ class HostileTest : public e2eTest {
   // Waits until every datagram from an unknown sender is accounted for on
   // the screen, its summary coming once its second is over.
   void expectStrangersCounted() {
-    int64_t deadline = trNowMs() + kWaitMs;
-    while (unknownShown_ + unknownSummed_ < unknownSent_ && trNowMs() < deadline) {
+    int64_t deadline = trMonoMsWide() + kWaitMs;
+    while (unknownShown_ + unknownSummed_ < unknownSent_ && trMonoMsWide() < deadline) {
       waitFor(console_, "\n", kStdout, countOf(console_->out, "\n") + 1, 200);
       withoutStrangers(console_->out.substr(seen_));
       seen_ = console_->out.size();
@@ -188,8 +189,8 @@ class HostileTest : public e2eTest {
   // unscrambled, skipping heartbeats; "<none>" when none comes in time.
   std::string nextCommand() {
     const std::string prefix = consoleAddr_ + ";admin;";
-    int64_t deadline = trNowMs() + kWaitMs;
-    while (trNowMs() < deadline) {
+    int64_t deadline = trMonoMsWide() + kWaitMs;
+    while (trMonoMsWide() < deadline) {
       int ready = 0;
       if (trWaitInput(&server_.handle, 1, 100, &ready) <= 0) continue;
       char buf[2048];
@@ -300,7 +301,7 @@ TEST_F(HostileTest, FloodFromStrangersLosesNoGoodLineAndIsSummedUp) {
   constexpr int kFlood = 2000, kChunk = 300, kGoodEvery = 100;
   std::mt19937 rng(5);
   std::string goods, last;
-  int64_t began = trNowMs();
+  int64_t began = trMonoMsWide();
   for (int sent = 0; sent < kFlood;) {
     for (int end = std::min(sent + kChunk, kFlood); sent < end; sent++) {
       // Well formed, only from the wrong sender.
@@ -318,7 +319,7 @@ TEST_F(HostileTest, FloodFromStrangersLosesNoGoodLineAndIsSummedUp) {
   // The good lines, in order, between the strangers' lines and summaries.
   EXPECT_EQ(goods, withoutStrangers(console_->out.substr(seen_)));
   seen_ = console_->out.size();
-  int64_t seconds = (trNowMs() - began) / 1000 + 2;
+  int64_t seconds = (trMonoMsWide() - began) / 1000 + 2;
   expectStrangersCounted();
   EXPECT_LE(unknownShown_, 10 * seconds) << "at most ten lines a second";
   EXPECT_GE(unknownShown_, 10);

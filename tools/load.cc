@@ -3,8 +3,6 @@
 // or file is touched here; texts and times come in as arguments.
 #include "tools/load.h"
 
-#include <sys/inotify.h>
-
 #include <algorithm>
 #include <cinttypes>
 #include <cstdlib>
@@ -269,16 +267,4 @@ bool udpSocketStats(const char* text, int port, long* rxQueue, long long* drops)
     return true;
   }
   return false;
-}
-
-void watchedNames(const char* events, int len, std::vector<std::string>* names) {
-  for (int at = 0; at + static_cast<int>(sizeof(inotify_event)) <= len;) {
-    inotify_event e;
-    memcpy(&e, events + at, sizeof e);
-    int next = at + static_cast<int>(sizeof e + e.len);
-    if (next > len) break;
-    if (e.len > 0)
-      names->push_back(std::string(events + at + sizeof e, strnlen(events + at + sizeof e, e.len)));
-    at = next;
-  }
 }

@@ -130,9 +130,6 @@ bool batchCommands(int n, int bytes, std::vector<std::string>* out);
 // ascending): from and to count as ends of stretches too.
 int64_t longestGap(const std::vector<int64_t>& times, int64_t from, int64_t to);
 
-// The names of the files in the inotify events of len bytes.
-void watchedNames(const char* events, int len, std::vector<std::string>* names);
-
 // utime + stime, in clock ticks, from the text of /proc/<pid>/stat; -1 when
 // the text does not have them.
 long long procCpuTicks(const char* statText);

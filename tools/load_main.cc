@@ -52,8 +52,8 @@ void sampleQueue(runState* s) {
 // True while the run goes on: lines still to send, or lines still missing
 // and the time after the last send not up - and the console still there.
 bool goingOn(runState* s, consoleProc* c, int64_t* nextAliveMs) {
-  if (c->pid >= 0 && trNowMs() >= *nextAliveMs) {
-    *nextAliveMs = trNowMs() + kAliveCheckMs;
+  if (c->pid >= 0 && trMonoMsWide() >= *nextAliveMs) {
+    *nextAliveMs = trMonoMsWide() + kAliveCheckMs;
     if (!consoleRunning(c)) {
       fprintf(stderr, "qzload: error the console ended during the run\n");
       return false;
@@ -61,7 +61,7 @@ bool goingOn(runState* s, consoleProc* c, int64_t* nextAliveMs) {
   }
   if (s->next <= s->o->count) return true;
   if (s->tally->complete()) return false;
-  return trNowUs() - s->startUs - s->lastSendUs <= int64_t(s->o->timeoutMs) * 1000;
+  return trMonoUs() - s->startUs - s->lastSendUs <= int64_t(s->o->timeoutMs) * 1000;
 }
 
 // One server's file, or (many) the files of --senders.
@@ -73,15 +73,15 @@ void readArrivals(runState* s, fileFollower* one, senderFiles* many, bool all) {
 
 void run(runState* s, fileFollower* f, senderFiles* many, consoleProc* c) {
   int64_t nextSampleMs = 0, nextAliveMs = 0, nextSweepMs = 0;
-  s->startUs = trNowUs();
+  s->startUs = trMonoUs();
   while (goingOn(s, c, &nextAliveMs)) {
     sendDue(s);
-    bool sweep = trNowMs() >= nextSweepMs;
-    if (sweep) nextSweepMs = trNowMs() + (s->o->poll ? kPollMs : kSweepMs);
+    bool sweep = trMonoMsWide() >= nextSweepMs;
+    if (sweep) nextSweepMs = trMonoMsWide() + (s->o->poll ? kPollMs : kSweepMs);
     readArrivals(s, f, many, sweep);
-    if (trNowMs() >= nextSampleMs) {
+    if (trMonoMsWide() >= nextSampleMs) {
       sampleQueue(s);
-      nextSampleMs = trNowMs() + (s->o->senders > 1 ? kSampleManyMs : kSampleMs);
+      nextSampleMs = trMonoMsWide() + (s->o->senders > 1 ? kSampleManyMs : kSampleMs);
     }
     trSleepUs(kStepUs);
   }
@@ -228,10 +228,10 @@ int measure(loadOptions* o, int sock) {
     return 3;
   }
   counters before = countersNow(o->consolePort, c);
-  int64_t t0 = trNowUs();
+  int64_t t0 = trMonoUs();
   run(&s, &f, o->senders > 1 ? &many : nullptr, &c);
   counters after = countersNow(o->consolePort, c);
-  report(s, before, after, trNowUs() - t0);
+  report(s, before, after, trMonoUs() - t0);
   stopConsole(&c);
   loadResult r = tally.result();
   if (o->strace[0]) reportSyscalls(*o, r.arrived);

@@ -10,6 +10,7 @@
 #include "protocol/peer.h"
 #include "runtime/clock.h"
 #include "runtime/files.h"
+#include "runtime/folderwatch.h"
 #include "runtime/text.h"
 #include "tools/standin.h"
 
@@ -90,7 +91,7 @@ bool makeScratch(char* out) {
   if (ec) base = "/tmp";
   for (int i = 0; i < 100; i++) {
     char name[64];
-    trf(name, sizeof name, "qzload.%" PRId64 ".%d", trNowUs() % 1000000000, i);
+    trf(name, sizeof name, "qzload.%" PRId64 ".%d", trMonoUs() % 1000000000, i);
     fs::path p = base / name;
     if (fs::create_directory(p, ec) && !ec) {
       strzcpy(out, p.c_str(), kLoadPathChars);
@@ -162,7 +163,7 @@ bool startConsole(const loadOptions& o, const std::vector<std::string>& extraTok
   for (const std::string& a : args) argv.push_back(a.c_str());
   argv.push_back(nullptr);
   c->mainLog.follow(inDir(o, "qzucon.log"));
-  c->pid = trSpawn(argv.data(), o.dir, stdinPipes(o.stdinMode), &c->io);
+  c->pid = procSpawn(argv.data(), o.dir, stdinPipes(o.stdinMode), &c->io);
   if (c->pid < 0) {
     fprintf(stderr, "qzload: error cannot start %s\n", argv[0]);
     return false;
@@ -175,17 +176,17 @@ bool startConsole(const loadOptions& o, const std::vector<std::string>& extraTok
 }
 
 bool waitMainLog(consoleProc* c, const char* needle, int timeoutMs) {
-  for (int64_t end = trNowMs() + timeoutMs;; trSleep(10)) {
+  for (int64_t end = trMonoMsWide() + timeoutMs;; trSleep(10)) {
     findConsole(c);
     c->mainLog.poll(&c->mainText);
     if (c->mainText.find(needle) != std::string::npos) return true;
-    if (!consoleRunning(c) || trNowMs() >= end) return false;
+    if (!consoleRunning(c) || trMonoMsWide() >= end) return false;
   }
 }
 
 bool consoleRunning(consoleProc* c) {
   int status = 0;
-  if (c->pid < 0 || trWaitpid(c->pid, &status, 1) != c->pid) return c->pid >= 0;
+  if (c->pid < 0 || procWait(c->pid, &status, 1) != c->pid) return c->pid >= 0;
   c->pid = -1;
   return false;
 }
@@ -202,14 +203,14 @@ void stopConsole(consoleProc* c) {
   findConsole(c);
   if (c->pid > 0) {
     // The console itself: a strace around it would only let go of it.
-    trKill(c->console > 0 ? c->console : c->pid, SIGTERM);
+    procKill(c->console > 0 ? c->console : c->pid, SIGTERM);
     int status = 0;
-    int64_t end = trNowMs() + kStopWaitMs;
-    while (trWaitpid(c->pid, &status, 1) == 0 && trNowMs() < end) trSleep(10);
-    if (trWaitpid(c->pid, &status, 1) == 0) {
-      if (c->console > 0 && c->console != c->pid) trKill(c->console, SIGKILL);
-      trKill(c->pid, SIGKILL);
-      trWaitpid(c->pid, &status, 0);
+    int64_t end = trMonoMsWide() + kStopWaitMs;
+    while (procWait(c->pid, &status, 1) == 0 && trMonoMsWide() < end) trSleep(10);
+    if (procWait(c->pid, &status, 1) == 0) {
+      if (c->console > 0 && c->console != c->pid) procKill(c->console, SIGKILL);
+      procKill(c->pid, SIGKILL);
+      procWait(c->pid, &status, 0);
     }
     c->pid = -1;
   }
@@ -218,20 +219,13 @@ void stopConsole(consoleProc* c) {
 }
 
 bool idleWhileRunning(consoleProc* c, int ms) {
-  for (int64_t end = trNowMs() + ms; trNowMs() < end; trSleep(10)) {
+  for (int64_t end = trMonoMsWide() + ms; trMonoMsWide() < end; trSleep(10)) {
     if (!consoleRunning(c)) return false;
   }
   return true;
 }
 
 // ---- Set-up ----
-
-int freePort(int type) {
-  trsock s;
-  s.handle = trSocket(type);
-  if (!s.valid() || trBind(s.handle, 0, "127.0.0.1") != 0) return -1;
-  return trSockPort(s.handle);
-}
 
 bool prepare(loadOptions* o) {
   std::error_code ec;
@@ -241,7 +235,7 @@ bool prepare(loadOptions* o) {
     fprintf(stderr, "qzload: error cannot make a scratch folder\n");
     return false;
   }
-  if (o->consolePort == 0) o->consolePort = freePort(0);
+  if (o->consolePort == 0) o->consolePort = freePort(0, "127.0.0.1");
   if (o->consolePort <= 0) fprintf(stderr, "qzload: error no free port\n");
   return o->consolePort > 0;
 }
@@ -260,7 +254,7 @@ int openServerSocket(loadOptions* o) {
 // ---- The line flow ----
 
 runState::runState(const loadOptions* opts, int socket, loadTally* t)
-    : o(opts), sock(socket), tally(t), startUs(trNowUs()) {
+    : o(opts), sock(socket), tally(t), startUs(trMonoUs()) {
   trf(dest, sizeof dest, "127.0.0.1:%d", o->consolePort);
 }
 
@@ -333,13 +327,13 @@ void sendDue(runState* s) {
   static sendBatch b;
   sockaddr_in to;
   trDestAddr(s->dest, &to);
-  int64_t elapsed = trNowUs() - s->startUs;
+  int64_t elapsed = trMonoUs() - s->startUs;
   int64_t us = elapsed;  // the send time of the lines in the batch
   while (s->next <= o.count &&
          (o.rate <= 0 || static_cast<double>(s->next - 1) * 1e6 / o.rate <= elapsed)) {
     // Each batch's lines carry the time just before it goes: a burst takes
     // a while to send, and its later lines must not look older than they are.
-    if (b.n == 0) us = trNowUs() - s->startUs;
+    if (b.n == 0) us = trMonoUs() - s->startUs;
     addLine(s, &b, s->next++, us, &to);
     if (b.n == kSendBatch) sendBatchNow(s, &b, us);
   }
@@ -371,7 +365,7 @@ void takeLines(runState* s, lineSplit* lines, int64_t us) {
 
 void readArrivals(runState* s, fileFollower* f) {
   f->poll(&s->lines);
-  takeLines(s, &s->lines, trNowUs() - s->startUs);
+  takeLines(s, &s->lines, trMonoUs() - s->startUs);
 }
 
 void followServerFile(const loadOptions& o, fileFollower* f) {
@@ -382,12 +376,26 @@ void followServerFile(const loadOptions& o, int port, fileFollower* f) {
   f->follow(inDir(o, serverFileName(port).c_str()));
 }
 
+namespace {
+
+// A write watch on folder dir: its descriptor, or -1.
+int watchWrites(const char* dir) {
+  int fd = trFolderWatchOpen();
+  if (fd >= 0 && trFolderWatchWrites(fd, dir) < 0) {
+    trFileClose(fd);
+    return -1;
+  }
+  return fd;
+}
+
+}  // namespace
+
 senderFiles::~senderFiles() {
   if (watch >= 0) trFileClose(watch);
 }
 
 bool senderFiles::follow(const loadOptions& o, const std::vector<int>& ports) {
-  if (!o.poll) watch = trWatchWrites(o.dir);
+  if (!o.poll) watch = watchWrites(o.dir);
   files = std::vector<fileFollower>(ports.size());
   lines = std::vector<lineSplit>(ports.size());
   for (size_t i = 0; i < ports.size(); i++) {
@@ -401,8 +409,11 @@ void readArrivals(runState* s, senderFiles* f) {
   if (f->watch < 0) return;  // --poll: the sweeps read them
   static char events[64 << 10];
   std::vector<std::string> changed;
-  for (int n; (n = trFileRead(f->watch, events, sizeof events)) > 0;) watchedNames(events, n, &changed);
-  int64_t us = trNowUs() - s->startUs;
+  for (int n; (n = trFolderWatchRead(f->watch, events, sizeof events)) > 0;) {
+    const char* name;
+    for (int at = 0; nextFolderWrite(events, n, &at, &name);) changed.push_back(name);
+  }
+  int64_t us = trMonoUs() - s->startUs;
   for (const std::string& name : changed) {
     auto it = f->byName.find(name);
     if (it == f->byName.end()) continue;
@@ -412,7 +423,7 @@ void readArrivals(runState* s, senderFiles* f) {
 }
 
 void readAllArrivals(runState* s, senderFiles* f) {
-  int64_t us = trNowUs() - s->startUs;
+  int64_t us = trMonoUs() - s->startUs;
   for (size_t i = 0; i < f->files.size(); i++) {
     f->files[i].poll(&f->lines[i]);
     takeLines(s, &f->lines[i], us);
@@ -424,7 +435,7 @@ bool warmUp(runState* s, const std::vector<int>& ports, int waitMs) {
   int len = loadDatagram("warm-up\n", pkt, sizeof pkt);
   for (int sock : s->socks) trSendto(sock, reinterpret_cast<const char*>(pkt), len, s->dest);
   size_t ready = 0;
-  for (int64_t end = trNowMs() + waitMs; ready < ports.size() && trNowMs() < end;) {
+  for (int64_t end = trMonoMsWide() + waitMs; ready < ports.size() && trMonoMsWide() < end;) {
     std::string name = inDir(*s->o, serverFileName(ports[ready]).c_str());
     unsigned owner = 0;
     if (trFileMode(name.c_str(), &owner) >= 0) {

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "runtime/sock.h"
+#include "support/freeport.h"
 #include "support/proc.h"
 #include "tools/load.h"
 
@@ -34,7 +35,7 @@ struct consoleProc {
   int pid = -1;         // our child: the console, or the strace running it
   int console = -1;     // the console itself, once known
   std::string program;  // its path
-  trProcIo io = {-1, -1, -1};
+  procIo io = {-1, -1, -1};
   fileFollower mainLog;
   std::string mainText;          // the console's main log as far as read
   std::vector<int> senderPorts;  // with --senders: our servers' ports, in order
@@ -55,8 +56,6 @@ void stopConsole(consoleProc* c);
 // Sleeps ms in small steps; false as soon as the console has ended.
 bool idleWhileRunning(consoleProc* c, int ms);
 
-// A free port on loopback right now (type 0 UDP, 1 TCP); -1 when none.
-int freePort(int type);
 // Ports and folder for a console we start; false (with a note) on failure.
 bool prepare(loadOptions* o);
 // The server socket we send from, bound to 127.0.0.1:serverPort (a free port

@@ -38,7 +38,7 @@ struct scriptRun {
   int64_t doneUs = -1;  // when the last of them did (us from the start)
 };
 
-int64_t nowUs(const scriptRun& r) { return trNowUs() - r.s->startUs; }
+int64_t nowUs(const scriptRun& r) { return trMonoUs() - r.s->startUs; }
 
 // Takes the console's packets to the server; counts the batch's commands.
 void takeCommands(scriptRun* r) {
@@ -61,7 +61,7 @@ void takeCommands(scriptRun* r) {
 
 // Lines out, arrivals in and commands back, for ms.
 void flowFor(scriptRun* r, int ms) {
-  for (int64_t end = trNowMs() + ms; trNowMs() < end; trSleepUs(kStepUs)) {
+  for (int64_t end = trMonoMsWide() + ms; trMonoMsWide() < end; trSleepUs(kStepUs)) {
     sendDue(r->s);
     readArrivals(r->s, r->f);
     takeCommands(r);
@@ -94,7 +94,7 @@ bool makeActive(scriptRun* r) {
   std::string server = "127.0.0.1:" + std::to_string(r->o->serverPort);
   if (!sendLocal(r, "qzuconactive " + server + "\n")) return false;
   std::string needle = "Active Server: " + server;
-  for (int64_t end = trNowMs() + kActiveWaitMs; trNowMs() < end;) {
+  for (int64_t end = trMonoMsWide() + kActiveWaitMs; trMonoMsWide() < end;) {
     flowFor(r, 10);
     r->c->mainLog.poll(&r->c->mainText);
     if (r->c->mainText.find(needle) != std::string::npos) return true;
@@ -132,7 +132,7 @@ void report(const scriptRun& r, int64_t batchUs, int64_t windowEndUs) {
 // The batch itself, once the console is up; true when every command arrived.
 bool batchRun(scriptRun* r) {
   trNonblock(r->s->sock);
-  r->s->startUs = trNowUs();
+  r->s->startUs = trMonoUs();
   if (!openLocal(r) || !makeActive(r)) {
     fprintf(stderr, "qzload: error the console did not take the local input\n");
     return false;
@@ -158,7 +158,7 @@ int runScript(loadOptions* o, int sock) {
     return 2;
   }
   bool tcp = o->script == kScriptTcp;
-  r.localPort = freePort(tcp ? 1 : 0);
+  r.localPort = freePort(tcp ? 1 : 0, "127.0.0.1");
   std::string token = (tcp ? "TCPlistenport=" : "UDPlistenport=") + std::to_string(r.localPort);
   // Lines for as long as the batch may take, and then some.
   o->count =

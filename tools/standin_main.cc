@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "protocol/keys.h"
+#include "runtime/clock.h"
 #include "runtime/keyboard.h"
 #include "runtime/sock.h"
 #include "runtime/text.h"
@@ -53,7 +54,7 @@ void drain(int h, standin* engine) {
     if (n < 0) return;
     char text[kAddrTextSize];
     trAddrstr(reinterpret_cast<sockaddr*>(&from), text);
-    engine->onPacket(buf, n, text, trNowMs());
+    engine->onPacket(buf, n, text, trMonoMsWide());
   }
 }
 
@@ -76,10 +77,11 @@ int main(int argc, char** argv) {
   int h = openSocket(o, self);
   if (h < 0) return 1;
   socketIo io(h);
-  standin engine(o, self, &io, static_cast<uint32_t>(trNowMs()) ^ (uint32_t(trSockPort(h)) << 12));
+  standin engine(o, self, &io,
+                 static_cast<uint32_t>(trMonoMsWide()) ^ (uint32_t(trSockPort(h)) << 12));
   fprintf(stderr, "qzstandin: listening addr=%s seed=%u\n", self, keystreamSeedFor(o.password));
   for (;;) {
-    int64_t wait = engine.tick(trNowMs());
+    int64_t wait = engine.tick(trMonoMsWide());
     int ready = 0;
     trWaitInput(&h, 1, wait < 0 || wait > kIdleWaitMs ? kIdleWaitMs : static_cast<int>(wait),
                    &ready);

@@ -1,5 +1,5 @@
 // The per-second line limit, driven by chosen ticks.
-#include "app/limit.h"
+#include "limits/limit.h"
 
 #include <gtest/gtest.h>
 

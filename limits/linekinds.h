@@ -11,8 +11,8 @@
 //           summary quotes, without a leading "**", with "..." for the peer
 //           (kAboutAnyone) or the server's address (kAboutServer)
 //   rest    the rest of the line's format: its other values and the "\n"
-#ifndef QZUCON_APP_LINEKINDS_H_
-#define QZUCON_APP_LINEKINDS_H_
+#ifndef QZUCON_LIMITS_LINEKINDS_H_
+#define QZUCON_LIMITS_LINEKINDS_H_
 
 #define QZUCON_BOUNDED_LINES(X)                                                                  \
   X(kUnknownSender, kAboutAnyone, kPrioWarning, kEventNone,                                      \
@@ -65,4 +65,4 @@ constexpr int linesInScope(lineScope scope) {
 // The limits a server record keeps, one per kind about a server.
 constexpr int kServerLineKinds = linesInScope(kAboutServer);
 
-#endif  // QZUCON_APP_LINEKINDS_H_
+#endif  // QZUCON_LIMITS_LINEKINDS_H_

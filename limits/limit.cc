@@ -1,5 +1,5 @@
 // The per-second line limit.
-#include "app/limit.h"
+#include "limits/limit.h"
 
 uint32_t limitFlush(lineLimit* l, uint32_t tick) {
   // Unsigned difference: right across the wrap of the tick.

@@ -3,8 +3,8 @@
 // only counted, and their number is handed back once that second is over so
 // that the caller can sum them up in one line. Pure: the caller gives the
 // tick, so tests drive it with chosen numbers.
-#ifndef QZUCON_APP_LIMIT_H_
-#define QZUCON_APP_LIMIT_H_
+#ifndef QZUCON_LIMITS_LIMIT_H_
+#define QZUCON_LIMITS_LIMIT_H_
 
 #include <cstdint>
 
@@ -28,4 +28,4 @@ int limitLine(lineLimit* l, uint32_t tick, uint32_t* ended);
 // held back in it (0 when none, or when the second is still running).
 uint32_t limitFlush(lineLimit* l, uint32_t tick);
 
-#endif  // QZUCON_APP_LIMIT_H_
+#endif  // QZUCON_LIMITS_LIMIT_H_
