@@ -2,6 +2,7 @@
 // its quick test.
 #include "runtime/pattern.h"
 
+#include <cstdlib>
 #include <cstring>
 
 #include "runtime/text.h"
@@ -109,10 +110,70 @@ void patternLiteral(const char* src, char* out) {
   r.end();
 }
 
+namespace {
+
+long capped(long n) { return n > kPatternCopies ? kPatternCopies + 1 : n; }
+
+// How many times libc's compiler copies a repeated piece: "x+" is "xx*",
+// "x{m,n}" n copies, "x{m,}" m + 1; "*" and "?" keep one.
+long repeatFactor(const char** s) {
+  if (**s == '+') return (*s)++, 2;
+  if (**s == '*' || **s == '?') return (*s)++, 1;
+  char* end = nullptr;
+  long low = strtol(*s + 1, &end, 10);
+  long high = low;
+  if (*end == ',') high = end[1] == '}' ? low + 1 : strtol(end + 1, &end, 10);
+  while (*end && *end != '}') end++;
+  *s = *end ? end + 1 : end;
+  return high > 1 ? capped(high) : 1;
+}
+
+// Atoms of the alternatives from *s up to a ')' or the end, repeats counted
+// out, nested groups multiplied; *s is left on the ')' or the end.
+long atomsOf(const char** s) {
+  long all = 0;
+  while (**s && **s != ')') {
+    long one = 1;
+    const char* p = *s;
+    if (*p == '(') {
+      *s = p + 1;
+      one = atomsOf(s);
+      if (**s == ')') (*s)++;
+    } else if (*p == '[') {
+      // A bracket expression: a ']' first in it is one of its characters.
+      p += p[1] == '^' ? 2 : 1;
+      if (*p == ']') p++;
+      while (*p && *p != ']') p++;
+      *s = *p ? p + 1 : p;
+    } else {
+      *s = p + (*p == '\\' && p[1] ? 2 : 1);
+      if (*p == '|') one = 0;
+    }
+    while (**s == '+' || **s == '*' || **s == '?' || **s == '{') one = capped(one * repeatFactor(s));
+    all = capped(all + one);
+  }
+  return all;
+}
+
+}  // namespace
+
+long patternCopies(const char* src) {
+  long all = 0;
+  for (const char* s = src; *s;) {
+    all = capped(all + atomsOf(&s));
+    if (*s == ')') s++;  // unbalanced: libc will say so
+  }
+  return all > 0 ? all : 1;
+}
+
 bool patternCompile(pattern* p, const char* src, char* err, int errSize) {
   patternFree(p);
   if (strlen(src) > static_cast<size_t>(kPatternChars)) {
     trf(err, errSize, "longer than %d characters", kPatternChars);
+    return false;
+  }
+  if (patternCopies(src) > kPatternCopies) {
+    trf(err, errSize, "its repetitions make more than %ld atoms", kPatternCopies);
     return false;
   }
   int rc = regcomp(&p->re, src, REG_EXTENDED | REG_NOSUB | REG_NEWLINE);

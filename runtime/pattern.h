@@ -25,9 +25,22 @@ struct pattern {
 // Conservative: a construct it does not follow ends a run, never starts one.
 void patternLiteral(const char* src, char* out);
 
+// The most atoms one pattern may compile into. libc's compiler copies a
+// repeated piece ("x+" is "xx*", "x{m,n}" n copies), so stacked or nested
+// repetitions multiply: "x{200}{200}{200}" or "x" and thirty "+" would take
+// gigabytes.
+constexpr long kPatternCopies = 4096;
+
 // Compiles src (extended syntax; '^' and '$' also match at line breaks
-// within the text) into p. False with libc's reason in err when src is not
-// an expression or longer than kPatternChars.
+// within the text) into p. False with the reason in err when src is not an
+// expression (libc's reason), is longer than kPatternChars, or its counted
+// repetitions make it more than kPatternCopies atoms.
+bool patternCompile(pattern* p, const char* src, char* err, int errSize);
+
+// The atoms src compiles into, with its repetitions counted out as libc
+// copies them (bracket expressions and escapes are one atom each); at most
+// kPatternCopies + 1, which means too many. Pure.
+long patternCopies(const char* src);
 bool patternCompile(pattern* p, const char* src, char* err, int errSize);
 
 // Whether text (NUL-terminated) holds a match of p.

@@ -85,4 +85,34 @@ TEST(PatternCompile, NamesWhatIsWrong) {
   EXPECT_STREQ("longer than 255 characters", err);
 }
 
+// Repetitions make libc copy what they repeat: stacked or nested ones
+// would take gigabytes (a fuzzer's "alert=" with thirty "+" did), so the
+// atoms they make are bounded.
+TEST(PatternCompile, RepetitionsAreBounded) {
+  const struct {
+    const char* src;
+    long atoms;
+  } kCases[] = {
+      {"plain text", 10},
+      {"a+b*c?", 4},
+      {"[0-9]{1,3}\\.[0-9]{1,3}", 7},
+      {"x{4,}", 5},
+      {"[{]{9}", 9},  // a brace in brackets is a character
+      {"\\{100}", 5},  // so is an escaped one: five plain atoms
+      {"(ab{10}){10}", 110},
+      {"a|bc", 3},
+      {"(a+)+", 4},
+      {"x{200}{200}{200}", kPatternCopies + 1},
+      {"x++++++++++++++++++++++++++++++++", kPatternCopies + 1},
+      {"x{99999}", kPatternCopies + 1},
+  };
+  for (const auto& c : kCases) EXPECT_EQ(c.atoms, patternCopies(c.src)) << c.src;
+  pattern p;
+  char err[128] = "";
+  EXPECT_FALSE(patternCompile(&p, "x{200}{200}{200}", err, sizeof err));
+  EXPECT_STREQ("its repetitions make more than 4096 atoms", err);
+  EXPECT_TRUE(patternCompile(&p, "cheat(er|ing)? (detected|report)", err, sizeof err)) << err;
+  patternFree(&p);
+}
+
 }  // namespace
