@@ -19,6 +19,9 @@
 
 set -u
 
+# The source tree this library belongs to.
+toplevel=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+
 failures=0
 passes=0
 pids=()
@@ -234,4 +237,17 @@ start_journald() {
     sleep 0.1
   done
   return 1
+}
+
+# configure_build <build folder> <cmake options...>: configures a build of
+# this tree, quietly. A new folder gets Ninja where it is installed (it keeps
+# both cores busy through a build, and starts a rebuild sooner than make); an
+# existing folder keeps the generator it was made with.
+configure_build() {
+  local dir=$1
+  shift
+  if [ ! -f "$dir/CMakeCache.txt" ] && command -v ninja >/dev/null; then
+    set -- -G Ninja "$@"
+  fi
+  cmake -S "$toplevel" -B "$dir" "$@" >/dev/null
 }
