@@ -19,12 +19,12 @@ bool strayControl(unsigned char c) {
 
 }  // namespace
 
-bool passwordMismatch(const serverRec* r) { return r->health.mismatch != 0; }
+bool passwordMismatch(const serverRec* r) { return r->health.mismatch || r->health.refused; }
 
 bool noAnswer(const serverRec* r) { return r->health.silenceLogged && !r->health.heard; }
 
 bool keyConfirmed(const serverRec* r) {
-  return r->health.answered && r->health.confirmed && !r->health.mismatch;
+  return r->health.answered && r->health.confirmed && !passwordMismatch(r);
 }
 
 lineTraits traitsOf(const unsigned char* body, int len) {
@@ -84,10 +84,17 @@ void noteSent(serverRec* r, uint32_t mono, bool heartbeat) {
 }
 
 void noteChallenge(serverRec* r) {
-  r->health.challenges++;
-  r->health.challenged = 1;
-  r->health.answered = 0;
-  r->health.mismatch = 0;
+  serverHealth& h = r->health;
+  h.refused = h.answered && !h.lineOnAnswer && !h.confirmed;
+  h.challenges++;
+  h.challenged = 1;
+  h.answered = 0;
+  h.lineOnAnswer = 0;
+  h.mismatch = 0;
+  if (!h.refused) return;
+  tagNextLine(r, kPrioWarning, kEventMismatch);
+  log("**Password mismatch for %s: it answered the password proof with a new challenge; check "
+      "password= for this server\n", r->ipPort);
 }
 
 void noteHeard(serverRec* r, int bytes) {
@@ -104,6 +111,11 @@ void noteLine(serverRec* r, uint32_t mono, const unsigned char* body, int len) {
   serverHealth& h = r->health;
   h.lines++;
   h.lastLine = mono;
+  // A line under an answered challenge: the server goes on with us.
+  if (h.answered) {
+    h.lineOnAnswer = 1;
+    h.refused = 0;
+  }
   // Before any challenge both sides use the default seed, so the text then
   // says nothing about the password.
   if (!h.challenged) return;
@@ -112,13 +124,17 @@ void noteLine(serverRec* r, uint32_t mono, const unsigned char* body, int len) {
     if (!h.confirmed) {
       lineTraits t = len >= kNoiseMinBytes ? h.noise.line[h.noise.count - 1] : traitsOf(body, len);
       h.confirmed = keyEvidence(t) >= kConfirmBits;
-      if (h.confirmed) journalConfirmed(r);
+      if (h.confirmed) {
+        h.refused = 0;  // the text shows the password right, whatever the proof met
+        journalConfirmed(r);
+      }
     }
     return;
   }
   h.confirmed = 0;
-  if (h.mismatch) return;
+  bool told = passwordMismatch(r);  // once per challenge, whichever tells first
   h.mismatch = 1;
+  if (told) return;
   tagNextLine(r, kPrioWarning, kEventMismatch);
   log("**Password mismatch for %s: its text does not unscramble; check password= for this "
       "server\n", r->ipPort);

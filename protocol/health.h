@@ -53,7 +53,10 @@ struct serverHealth {
   uint8_t heard;       // it has sent a datagram we recognised
   uint8_t challenged;  // it has sent a challenge
   uint8_t answered;    // a packet carrying its current challenge has gone out
-  uint8_t mismatch;    // reported as a wrong password since its last challenge
+  uint8_t mismatch;    // its text reported as noise since its last challenge
+  uint8_t refused;     // its last challenge took the place of one we had answered, with no
+                       // line in between, while its key was not confirmed (see noteChallenge)
+  uint8_t lineOnAnswer;  // a line has come under the current challenge since it was answered
   uint8_t confirmed;   // its last judged text showed the key right (see keyEvidence)
   uint8_t silenceLogged;
   noiseWindow noise;   // bodies since its first challenge
@@ -62,7 +65,8 @@ struct serverHealth {
 struct serverRec;
 
 // The states a script may ask about (qzuconstatus shows them):
-// r's text has been reported as noise since its last challenge;
+// r's text has been reported as noise since its last challenge, or r refused
+// our proof (noteChallenge);
 bool passwordMismatch(const serverRec* r);
 // r was reported silent and has sent nothing recognisable since.
 bool noAnswer(const serverRec* r);
@@ -107,7 +111,13 @@ constexpr double kConfirmBits = 20;
 
 // After a packet to r has left (a heartbeat when heartbeat is set).
 void noteSent(serverRec* r, uint32_t mono, bool heartbeat);
-// When r has sent a new challenge.
+// When r has sent a new challenge. A server that takes our proof goes on
+// under its challenge; one that answers the proof with a new challenge, before
+// any line, has refused it: logged as a password mismatch unless the key is
+// confirmed (the keystream depends on the password only, so confirmed text
+// shows the password right whatever the proof met). This tells a wrong
+// password whose text a server leaves looking like text: about one in 256,
+// when the wrong key turns the last byte of a greeting into the NUL.
 void noteChallenge(serverRec* r);
 // When a datagram of `bytes` bytes from r has been recognised; logs "**First
 // answer from ..." when its silence had been reported.

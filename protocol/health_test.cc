@@ -308,6 +308,62 @@ TEST_F(HealthTest, TheKeyIsConfirmedByTextUntilNoiseComes) {
   EXPECT_EQ(kLinkUp, linkState(r_)) << "noise withdrew the confirmation";
 }
 
+// A server that meets our proof with a new challenge, before any line, has
+// refused it; what it says then may look like text (a wrong key leaves the
+// NUL at a greeting's end in one case of 256), so this alone tells.
+TEST_F(HealthTest, AProofMetWithANewChallengeIsAMismatch) {
+  const std::string report =
+      "**Password mismatch for 127.0.0.1:28100: it answered the password proof with a new "
+      "challenge; check password= for this server\n";
+  const bytes shortText = bodyUnder(rightSeed(), "gg\n");  // neither noise nor confirming
+  const bytes confirming = bodyUnder(rightSeed(), "Player joined: admin (slot 3)\n");
+  struct {
+    const char* label;
+    bool answer;       // a packet carries the first challenge
+    const bytes* got;  // a line that came after it, if any
+    bool refused;
+  } rows[] = {
+      {"answered, nothing in between", true, nullptr, true},
+      {"answered, a line in between", true, &shortText, false},
+      {"not answered", false, nullptr, false},
+  };
+  for (const auto& row : rows) {
+    SetUp();
+    noteChallenge(r_);
+    if (row.answer) noteSent(r_, 1000, true);
+    if (row.got) line(*row.got, 1100);
+    testing::internal::CaptureStdout();
+    noteChallenge(r_);
+    EXPECT_EQ(row.refused ? report : "", testing::internal::GetCapturedStdout()) << row.label;
+    EXPECT_EQ(row.refused, passwordMismatch(r_)) << row.label;
+    EXPECT_EQ(row.refused ? kLinkMismatch : kLinkWaiting, linkState(r_)) << row.label;
+  }
+
+  // A key the text has confirmed is right, whatever the server did with the proof.
+  SetUp();
+  noteChallenge(r_);
+  line(confirming, 900);
+  noteSent(r_, 1000, true);
+  noteChallenge(r_);
+  EXPECT_FALSE(passwordMismatch(r_)) << "confirmed before";
+  SetUp();
+  noteChallenge(r_);
+  noteSent(r_, 1000, true);
+  noteChallenge(r_);
+  ASSERT_TRUE(passwordMismatch(r_));
+  line(confirming, 1200);
+  EXPECT_FALSE(passwordMismatch(r_)) << "confirmed after";
+  // A server that goes on under the new challenge once answered took the proof.
+  SetUp();
+  noteChallenge(r_);
+  noteSent(r_, 1000, true);
+  noteChallenge(r_);
+  noteSent(r_, 1300, true);
+  EXPECT_TRUE(passwordMismatch(r_));
+  line(shortText, 1400);
+  EXPECT_EQ(kLinkUp, linkState(r_)) << "a line under the answered challenge";
+}
+
 TEST_F(HealthTest, SilenceIsReportedOnceThenTheFirstAnswer) {
   const std::string report =
       "**No answer from 127.0.0.1:28100 after 10 s: server down, wrong "

@@ -59,6 +59,24 @@ done
 echo "wrong passwords: $twos of $((rounds * per_round)) sends ended with status 2${others:+; others:$others}"
 check "a wrong password gives status 2, every time" [ "$twos" = $((rounds * per_round)) ]
 
+# A wrong password whose greeting still looks like text: under this key the
+# greeting's last byte turns into the NUL (one key in 256 does that to a
+# body of its length). The stand-in meets the command's proof with a new
+# challenge, and that tells. It challenges a console at most once a second,
+# hence the pause before the command.
+start_standin lucky right --rate 0 || { fail "stand-in lucky starts"; exit; }
+start_console "$scratch/lucky" "$(free_port)" "server=127.0.0.1:$standin_port" login=admin \
+  password=wrong-126 "controlsocket=$scratch/lucky/ctl.sock"
+wait_for "$scratch/lucky/out" "->" || { fail "console lucky shows its greeting"; exit; }
+check "wrong-126: its greeting is not taken for noise" \
+  not grep -qF "**Password mismatch" "$scratch/lucky/out"
+sleep 1.5
+"$ctl" -S "$scratch/lucky/ctl.sock" send -w 5 status >"$scratch/lucky/ctl.out" 2>&1
+status=$?
+check "wrong-126: send ends with status 2 (was $status)" [ "$status" = 2 ]
+check "wrong-126: the console says why" \
+  grep -qF "it answered the password proof with a new challenge" "$scratch/lucky/out"
+
 # Two consoles of this user, each with a stand-in of its own.
 start_standin alpha pw-alpha || { fail "stand-in alpha starts"; exit; }
 a=$standin_port
