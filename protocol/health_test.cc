@@ -364,6 +364,36 @@ TEST_F(HealthTest, AProofMetWithANewChallengeIsAMismatch) {
   EXPECT_EQ(kLinkUp, linkState(r_)) << "a line under the answered challenge";
 }
 
+// What a script's send gets from the stand-in over 100,000 wrong keys: its
+// command's proof is refused, so the answer is a new challenge and its
+// greeting (the first greeting came before). Printed beside the share that a
+// greeting alone tells, as when the send went out before any challenge.
+TEST_F(HealthTest, WrongKeysAsASendSeesThem) {
+  std::mt19937 pick(31);
+  int alone = 0, send = 0;
+  const int keys = 100000;
+  testing::internal::CaptureStdout();
+  for (int k = 0; k < keys; k++) {
+    uint32_t seed = pick();
+    if (seed == rightSeed()) seed++;
+    char text[80];
+    std::snprintf(text, sizeof text, "qzstandin 127.0.0.1:41234 welcome admin, challenge %08x\n",
+                  unsigned(pick()));
+    r_->health = serverHealth{};
+    noteChallenge(r_);
+    noteLine(r_, 1000, reinterpret_cast<const unsigned char*>(bodyUnder(seed, text).data()), 61);
+    alone += passwordMismatch(r_);
+    noteSent(r_, 1100, false);  // the command, with a proof the server refuses
+    noteChallenge(r_);
+    noteLine(r_, 2000, reinterpret_cast<const unsigned char*>(bodyUnder(seed, text).data()), 61);
+    send += linkState(r_) == kLinkMismatch;
+  }
+  testing::internal::GetCapturedStdout();
+  std::printf("wrong keys: the first greeting alone tells %.2f %%, a send's answer %.3f %%\n",
+              100.0 * alone / keys, 100.0 * send / keys);
+  EXPECT_GE(double(send) / keys, 0.999);
+}
+
 TEST_F(HealthTest, SilenceIsReportedOnceThenTheFirstAnswer) {
   const std::string report =
       "**No answer from 127.0.0.1:28100 after 10 s: server down, wrong "
