@@ -450,37 +450,61 @@ void followRequest(ctlClient* c, const char* target) {
   sendOk(c);
 }
 
+// What a request's handler gets: the client, the pass's socket and times,
+// and the words after the request's own.
+struct requestCall {
+  ctlClient* c;
+  int sock;
+  uint32_t tick, mono;
+  char* args;
+};
+
+void doRequest(const requestCall& q) { runTyped(q.c, q.sock, q.tick, q.mono, q.args); }
+void sendWords(const requestCall& q) { sendRequest(q.c, q.sock, q.tick, q.mono, q.args); }
+void statusRequest(const requestCall& q) { perServerRequest(q.c, kJobStatus, q.mono, q.args); }
+void tagsRequest(const requestCall& q) { perServerRequest(q.c, kJobTags, q.mono, q.args); }
+void serversRequest(const requestCall& q) {
+  sendLine(q.c, "%s %s\n", kAnsMyaddr, g_myaddr);
+  startJob(q.c, kJobServers);
+}
+void followWords(const requestCall& q) { followRequest(q.c, q.args); }
+void unfollowRequest(const requestCall& q) {
+  ctlClient* c = q.c;
+  c->followAll = c->followConsole = c->followAlerts = false;
+  c->follow = nullptr;
+  c->followTags[0] = 0;
+  updateFollowing();
+  sendOk(c);
+}
+void metricsRequest(const requestCall& q) {
+  q.c->cursor = metricsCursor();
+  q.c->figures = gatherFigures(true, q.mono);
+  startJob(q.c, kJobMetrics);
+}
+void exitRequest(const requestCall& q) {
+  g_exit = 1;
+  sendOk(q.c);
+}
+
+// The requests, by their words in ctlproto/words.h.
+struct requestWord {
+  const char* word;
+  void (*run)(const requestCall&);
+};
+const requestWord kRequests[] = {
+    {kReqDo, doRequest},           {kReqSend, sendWords},
+    {kReqStatus, statusRequest},   {kReqTags, tagsRequest},
+    {kReqServers, serversRequest}, {kReqFollow, followWords},
+    {kReqUnfollow, unfollowRequest}, {kReqMetrics, metricsRequest},
+    {kReqExit, exitRequest},
+};
+
 void request(ctlClient* c, int sock, uint32_t tick, uint32_t mono, char* line) {
-  char* args = splitWord(line);
-  if (strcmp(line, kReqDo) == 0) {
-    runTyped(c, sock, tick, mono, args);
-  } else if (strcmp(line, kReqSend) == 0) {
-    sendRequest(c, sock, tick, mono, args);
-  } else if (strcmp(line, kReqStatus) == 0) {
-    perServerRequest(c, kJobStatus, mono, args);
-  } else if (strcmp(line, kReqTags) == 0) {
-    perServerRequest(c, kJobTags, mono, args);
-  } else if (strcmp(line, kReqServers) == 0) {
-    sendLine(c, "%s %s\n", kAnsMyaddr, g_myaddr);
-    startJob(c, kJobServers);
-  } else if (strcmp(line, kReqFollow) == 0) {
-    followRequest(c, args);
-  } else if (strcmp(line, kReqUnfollow) == 0) {
-    c->followAll = c->followConsole = c->followAlerts = false;
-    c->follow = nullptr;
-    c->followTags[0] = 0;
-    updateFollowing();
-    sendOk(c);
-  } else if (strcmp(line, kReqMetrics) == 0) {
-    c->cursor = metricsCursor();
-    c->figures = gatherFigures(true, mono);
-    startJob(c, kJobMetrics);
-  } else if (strcmp(line, kReqExit) == 0) {
-    g_exit = 1;
-    sendOk(c);
-  } else {
-    sendError(c, "unknown request \"%.64s\"", line);
+  requestCall q = {c, sock, tick, mono, splitWord(line)};
+  for (const requestWord& w : kRequests) {
+    if (strcmp(line, w.word) == 0) return w.run(q);
   }
+  sendError(c, "unknown request \"%.64s\"", line);
 }
 
 // A client waits with its further requests while a long answer is written
