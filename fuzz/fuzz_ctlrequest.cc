@@ -42,8 +42,7 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
   scratchInput scratch;
   fuzzResetGlobals();
   parseInput("myaddr=127.0.0.1:24350");
-  fuzzAddServer("127.0.0.1:28100", "admin", "secret");
-  fuzzAddServer("127.1:28101", "ops", "hunter2");
+  fuzzTwoServers();
   g_configured.take();
   g_client = new ctlClient();
   return 0;

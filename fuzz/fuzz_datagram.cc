@@ -47,8 +47,7 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
   fuzzInit(argc, argv);
   scratchInput scratch;
   fuzzResetGlobals();
-  fuzzAddServer("127.0.0.1:28100", "admin", "secret");
-  fuzzAddServer("127.1:28101", "ops", "hunter2");
+  fuzzTwoServers();
   g_configured.take();
   return 0;
 }

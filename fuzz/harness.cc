@@ -122,6 +122,11 @@ serverRec* fuzzAddServer(const char* address, const char* login, const char* pas
   return r;
 }
 
+void fuzzTwoServers() {
+  fuzzAddServer("127.0.0.1:28100", "admin", "secret");
+  fuzzAddServer("127.1:28101", "ops", "hunter2");
+}
+
 std::string fuzzLocalText(const uint8_t* data, size_t size) {
   std::string s(reinterpret_cast<const char*>(data), size);
   for (char& c : s) {

@@ -40,6 +40,11 @@ void fuzzResetGlobals();
 // must be numeric: a fuzzer must never ask a name server anything.
 serverRec* fuzzAddServer(const char* address, const char* login, const char* password);
 
+// The two servers the console targets start from: 127.0.0.1:28100 (admin,
+// secret) and 127.1:28101 (ops, hunter2), the second in the short numeric
+// form that only its destination recognises.
+void fuzzTwoServers();
+
 // True when resolveServer can resolve address without a name lookup: no port
 // at all (it stops early), or a numeric host.
 bool fuzzResolvesLocally(const char* address);
