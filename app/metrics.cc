@@ -132,20 +132,30 @@ char* putValue(char* p, uint64_t v, bool millis) {
   return p;
 }
 
-char* putLabel(char* p, const char* name, const char* value) {
-  p = put(put(put(p, "{"), name), "=\"");
+// One label, name="value", behind the family's name ("{") or another label (",").
+char* putLabel(char* p, const char* before, const char* name, const char* value) {
+  p = put(put(put(p, before), name), "=\"");
   p += escapeLabel(value, p, kLabelMax);
-  return put(p, "\"}");
+  return put(p, "\"");
 }
 
-// One sample; entry > 0 adds the label entry="<entry>" (sharedIpPort).
+// A sample's labels beyond the first: entry="<entry>" when entry > 0
+// (sharedIpPort), then a second label when named (a server's tags, an alert).
+struct moreLabels {
+  int entry;
+  const char* name;
+  const char* value;
+};
+
+// One sample: the family's name, its labels (none when label is null), the value.
 int sample(char* out, const family& fam, const char* label, const char* value, uint64_t v,
-           int entry = 0) {
+           moreLabels more = {0, nullptr, nullptr}) {
   char* p = put(out, fam.name);
-  if (label) p = putLabel(p, label, value);
-  if (entry > 0) {
-    p = putNumber(put(p - 1, ",entry=\""), static_cast<uint64_t>(entry));
-    p = put(p, "\"}");
+  if (label) {
+    p = putLabel(p, "{", label, value);
+    if (more.entry > 0) p = put(putNumber(put(p, ",entry=\""), uint64_t(more.entry)), "\"");
+    if (more.name) p = putLabel(p, ",", more.name, more.value);
+    p = put(p, "}");
   }
   *p++ = ' ';
   p = putValue(p, v, fam.millis);
@@ -153,20 +163,12 @@ int sample(char* out, const family& fam, const char* label, const char* value, u
   return static_cast<int>(p - out);
 }
 
-// A sample of r (record i) with a second label: its tags, or an alert.
-int serverSample(char* out, const family& fam, int i, const char* label, const char* value,
-                 uint64_t v) {
-  int len = sample(out, fam, "server", serverAt(i)->ipPort, v, sharedIpPort(i) ? i + 1 : 0);
-  char* p = out + len - 1;  // back to the value's blank
-  while (*p != '}') p--;
-  char tail[32];
-  int tailLen = static_cast<int>(out + len - (p + 1));
-  memcpy(tail, p + 1, static_cast<size_t>(tailLen));
-  p = put(put(put(p, ","), label), "=\"");
-  p += escapeLabel(value, p, kLabelMax);
-  p = put(p, "\"}");
-  memcpy(p, tail, static_cast<size_t>(tailLen));
-  return static_cast<int>(p + tailLen - out);
+// A sample of record i, labelled by its address (and entry when shared),
+// with a second label when named.
+int serverSample(char* out, const family& fam, int i, uint64_t v, const char* label = nullptr,
+                 const char* value = nullptr) {
+  moreLabels more = {sharedIpPort(i) ? i + 1 : 0, label, value};
+  return sample(out, fam, "server", serverAt(i)->ipPort, v, more);
 }
 
 int commentLine(char* out, const char* kind, const char* name, const char* text) {
@@ -197,18 +199,18 @@ int sampleLine(const family& fam, int i, const metricsFigures& f, char* out) {
       const serverRec* r = serverAt(i);
       uint64_t v = fam.server(r, f);
       if (v == kNoSample) return 0;
-      return sample(out, fam, "server", r->ipPort, v, sharedIpPort(i) ? i + 1 : 0);
+      return serverSample(out, fam, i, v);
     }
     case kPerReason:
       return sample(out, fam, "reason", kReasonNames[i], f.ignored[i]);
     case kBuildInfo:
       return sample(out, fam, "version", kVersion, 1);
     case kServerInfo:
-      return serverSample(out, fam, i, "tags", serverAt(i)->tags, 1);
+      return serverSample(out, fam, i, 1, "tags", serverAt(i)->tags);
     case kPerAlert: {
       // Alert by alert, each with every server (0 too: a rate needs its start).
       int a = i / flServer.nodes(), s = i % flServer.nodes();
-      return serverSample(out, fam, s, "alert", g_alerts.name(a), g_alerts.hits(a, s));
+      return serverSample(out, fam, s, g_alerts.hits(a, s), "alert", g_alerts.name(a));
     }
     default: {
       uint64_t v = fam.console(f);
