@@ -138,7 +138,7 @@ void trimmedWord(const char* value, char* word) {
 
 // "owner" or "any", in any case, blanks around it allowed. Anything else
 // keeps the setting and prints the usage text, as an unknown token does.
-void parseLocalUsers(const char* value) {
+void parseLocalUsers(const char* value, char*, int) {
   char word[kNameChars + 1];
   trimmedWord(value, word);
   if (strcasecmp(word, "owner") == 0) {
@@ -152,7 +152,7 @@ void parseLocalUsers(const char* value) {
 
 // "auto", "on" or "off", in any case, blanks around it allowed; anything else
 // keeps the setting and prints the usage text.
-void parseJournal(const char* value) {
+void parseJournal(const char* value, char*, int) {
   static const char* const kWords[] = {"auto", "on", "off"};
   char word[kNameChars + 1];
   trimmedWord(value, word);
@@ -167,7 +167,7 @@ void parseJournal(const char* value) {
 
 // "tag=" belongs to the server= before it, as login= does; a tag that is no
 // tag is named and the whole token ignored.
-void parseTags(const char* value) {
+void parseTags(const char* value, char*, int) {
   char bad[kTagChars + 1];
   const char* why = "";
   if (g_tempServer.address[0] == 0) {
@@ -179,7 +179,7 @@ void parseTags(const char* value) {
 
 // "alert=NAME:REGEX": a rule that cannot be used is named with the reason
 // and left out; the console runs on without it.
-void parseAlert(const char* value) {
+void parseAlert(const char* value, char*, int) {
   char why[160];
   if (!g_alerts.add(skipBlanks(value), why, sizeof why)) {
     log("ERROR: Bad alert \"%.300s\": %s\n", skipBlanks(value), why);
@@ -197,10 +197,6 @@ void startServer(const char* value, char*, int) {
 
 void setTcpPort(const char* value, char*, int) { g_TCPlistenport = atoul(skipBlanks(value)); }
 void setUdpPort(const char* value, char*, int) { g_UDPlistenport = atoul(skipBlanks(value)); }
-void setLocalUsers(const char* value, char*, int) { parseLocalUsers(value); }
-void setJournal(const char* value, char*, int) { parseJournal(value); }
-void addTags(const char* value, char*, int) { parseTags(value); }
-void addAlert(const char* value, char*, int) { parseAlert(value); }
 void setDebug(const char*, char*, int) { g_debug = 1; }
 void writeIniTo(const char* value, char*, int) { writeini(value); }
 
@@ -230,10 +226,10 @@ const configWord kConfigWords[] = {
     {"metrics=", storeText, g_metricsPath, kNameChars},
     {"TCPlistenport=", setTcpPort, nullptr, 0},
     {"UDPlistenport=", setUdpPort, nullptr, 0},
-    {"localusers=", setLocalUsers, nullptr, 0},
-    {"journal=", setJournal, nullptr, 0},
-    {"tag=", addTags, nullptr, 0},
-    {"alert=", addAlert, nullptr, 0},
+    {"localusers=", parseLocalUsers, nullptr, 0},
+    {"journal=", parseJournal, nullptr, 0},
+    {"tag=", parseTags, nullptr, 0},
+    {"alert=", parseAlert, nullptr, 0},
     {"qzucondebug", setDebug, nullptr, 0},
     {"qzuconwrite ", writeIniTo, nullptr, 0},
     {"qzuconlog ", setLogName, nullptr, 0},

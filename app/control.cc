@@ -183,13 +183,23 @@ void refuse(int fd, const char* why) {
   trClosesocket(fd);
 }
 
+// Whether c follows lines as they are logged (alerts come their own way).
+bool followsLines(const ctlClient& c) {
+  return c.followAll || c.followConsole || c.follow || c.followTags[0];
+}
+
 void updateFollowing() {
   g_ctl.following = false;
   for (const ctlClient& c : g_ctl.clients) {
-    if (c.fd >= 0 && (c.followAll || c.followConsole || c.follow || c.followTags[0])) {
-      g_ctl.following = true;
-    }
+    if (c.fd >= 0 && followsLines(c)) g_ctl.following = true;
   }
+}
+
+void stopFollowing(ctlClient* c) {
+  c->followAll = c->followConsole = c->followAlerts = false;
+  c->follow = nullptr;
+  c->followTags[0] = 0;
+  updateFollowing();
 }
 
 void closeClient(ctlClient* c) {
@@ -423,12 +433,9 @@ void runJob(ctlClient* c, uint32_t mono, int* budget) {
 bool followTags(ctlClient* c, const char* tags) {
   char wanted[kTagListChars + 1] = "";
   if (!addTags(c, wanted, tags)) return false;
-  bool some = false;
-  for (int i = 0; i < flServer.nodes() && !some; i++) {
-    some = tagListsMeet(serverAt(i)->tags, wanted);
-  }
-  if (!some) sendError(c, "no server has the tag %s", tags);
-  return some && addTags(c, c->followTags, wanted);
+  if (someServerTagged(wanted)) return addTags(c, c->followTags, wanted);
+  sendError(c, "no server has the tag %s", tags);
+  return false;
 }
 
 void followRequest(ctlClient* c, const char* target) {
@@ -469,12 +476,8 @@ void serversRequest(const requestCall& q) {
 }
 void followWords(const requestCall& q) { followRequest(q.c, q.args); }
 void unfollowRequest(const requestCall& q) {
-  ctlClient* c = q.c;
-  c->followAll = c->followConsole = c->followAlerts = false;
-  c->follow = nullptr;
-  c->followTags[0] = 0;
-  updateFollowing();
-  sendOk(c);
+  stopFollowing(q.c);
+  sendOk(q.c);
 }
 void metricsRequest(const requestCall& q) {
   q.c->cursor = metricsCursor();
@@ -549,17 +552,13 @@ void readClient(ctlClient* c, int sock, uint32_t tick, uint32_t mono) {
   } else if (n == 0 || !trWouldBlock()) {
     // Its side has ended: what it asked for still goes out, then it is closed.
     c->closing = true;
-    c->followAll = c->followConsole = c->followAlerts = false;
-    c->follow = nullptr;
-    c->followTags[0] = 0;
-    updateFollowing();
+    stopFollowing(c);
   }
 }
 
 // A client that asks nothing, follows nothing and has nothing coming.
 bool idle(const ctlClient& c, uint32_t mono) {
-  return !c.followAll && !c.followConsole && !c.follow && !c.followTags[0] && !c.followAlerts &&
-         c.job == kJobNone && c.out.empty() &&
+  return !followsLines(c) && !c.followAlerts && c.job == kJobNone && c.out.empty() &&
          c.pendOff == c.pendLen && mono - c.heard >= kCtlIdleMs;
 }
 

@@ -139,14 +139,8 @@ long atomsOf(const char** s) {
       *s = p + 1;
       one = atomsOf(s);
       if (**s == ')') (*s)++;
-    } else if (*p == '[') {
-      // A bracket expression: a ']' first in it is one of its characters.
-      p += p[1] == '^' ? 2 : 1;
-      if (*p == ']') p++;
-      while (*p && *p != ']') p++;
-      *s = *p ? p + 1 : p;
     } else {
-      *s = p + (*p == '\\' && p[1] ? 2 : 1);
+      *s = skipAtom(p);  // a character, an escape or a bracket expression
       if (*p == '|') one = 0;
     }
     while (**s == '+' || **s == '*' || **s == '?' || **s == '{') one = capped(one * repeatFactor(s));

@@ -41,7 +41,6 @@ bool patternCompile(pattern* p, const char* src, char* err, int errSize);
 // copies them (bracket expressions and escapes are one atom each); at most
 // kPatternCopies + 1, which means too many. Pure.
 long patternCopies(const char* src);
-bool patternCompile(pattern* p, const char* src, char* err, int errSize);
 
 // Whether text (NUL-terminated) holds a match of p.
 bool patternMatch(const pattern* p, const char* text);
