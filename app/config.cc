@@ -136,9 +136,11 @@ void trimmedWord(const char* value, char* word) {
   strim(word, " \t");
 }
 
-// "owner" or "any", in any case, blanks around it allowed. Anything else
-// keeps the setting and prints the usage text, as an unknown token does.
-void parseLocalUsers(const char* value, char*, int) {
+// The handlers of the keywords: false when the value is not one the keyword
+// takes, which leaves the setting as it was.
+
+// "owner" or "any", in any case, blanks around it allowed.
+bool parseLocalUsers(const char* value, char*, int) {
   char word[kNameChars + 1];
   trimmedWord(value, word);
   if (strcasecmp(word, "owner") == 0) {
@@ -146,28 +148,28 @@ void parseLocalUsers(const char* value, char*, int) {
   } else if (strcasecmp(word, "any") == 0) {
     g_localusers = kLocalUsersAny;
   } else {
-    showHelp();
+    return false;
   }
+  return true;
 }
 
-// "auto", "on" or "off", in any case, blanks around it allowed; anything else
-// keeps the setting and prints the usage text.
-void parseJournal(const char* value, char*, int) {
+// "auto", "on" or "off", in any case, blanks around it allowed.
+bool parseJournal(const char* value, char*, int) {
   static const char* const kWords[] = {"auto", "on", "off"};
   char word[kNameChars + 1];
   trimmedWord(value, word);
   for (int m = 0; m < 3; m++) {
     if (strcasecmp(word, kWords[m]) == 0) {
       g_journal.mode = static_cast<journalMode>(m);
-      return;
+      return true;
     }
   }
-  showHelp();
+  return false;
 }
 
 // "tag=" belongs to the server= before it, as login= does; a tag that is no
 // tag is named and the whole token ignored.
-void parseTags(const char* value, char*, int) {
+bool parseTags(const char* value, char*, int) {
   char bad[kTagChars + 1];
   const char* why = "";
   if (g_tempServer.address[0] == 0) {
@@ -175,65 +177,125 @@ void parseTags(const char* value, char*, int) {
   } else if (!tagListAdd(g_tempServer.tags, value, bad, sizeof bad, &why)) {
     log("ERROR: Bad tag \"%s\" for server %s: %s\n", bad, g_tempServer.address, why);
   }
+  return true;  // named above, with the reason
 }
 
 // "alert=NAME:REGEX": a rule that cannot be used is named with the reason
 // and left out; the console runs on without it.
-void parseAlert(const char* value, char*, int) {
+bool parseAlert(const char* value, char*, int) {
   char why[160];
   if (!g_alerts.add(skipBlanks(value), why, sizeof why)) {
     log("ERROR: Bad alert \"%.300s\": %s\n", skipBlanks(value), why);
   }
+  return true;  // named above, with the reason
 }
 
 // A keyword that stores its value, blanks before it skipped, into a text.
-void storeText(const char* value, char* dest, int limit) { mystrzcpy(dest, value, limit); }
-
-// A new server= ends the record of the one before it.
-void startServer(const char* value, char*, int) {
-  commitPendingServer();
-  mystrzcpy(g_tempServer.address, value, kNameChars);
+bool storeText(const char* value, char* dest, int limit) {
+  mystrzcpy(dest, value, limit);
+  return true;
 }
 
-void setTcpPort(const char* value, char*, int) { g_TCPlistenport = atoul(skipBlanks(value)); }
-void setUdpPort(const char* value, char*, int) { g_UDPlistenport = atoul(skipBlanks(value)); }
-void setDebug(const char*, char*, int) { g_debug = 1; }
-void writeIniTo(const char* value, char*, int) { writeini(value); }
+// A new server= ends the record of the one before it.
+bool startServer(const char* value, char*, int) {
+  commitPendingServer();
+  mystrzcpy(g_tempServer.address, value, kNameChars);
+  return true;
+}
 
-void setLogName(const char* value, char*, int) {
+bool setTcpPort(const char* value, char*, int) {
+  g_TCPlistenport = atoul(skipBlanks(value));
+  return true;
+}
+bool setUdpPort(const char* value, char*, int) {
+  g_UDPlistenport = atoul(skipBlanks(value));
+  return true;
+}
+bool setDebug(const char*, char*, int) {
+  g_debug = 1;
+  return true;
+}
+bool writeIniTo(const char* value, char*, int) {
+  writeini(value);
+  return true;
+}
+
+bool setLogName(const char* value, char*, int) {
   mystrzcpy(g_logfn, value, kNameChars);
   strim(g_logfn, " \t");
+  return true;
 }
 
 // The configuration's vocabulary: a token is handled by the first row whose
 // word it begins with, in any case; the rest of the token is the value. The
-// bash completion and the manual page list the same words (config_test.cc
-// holds them to it).
+// bash completion, the manual page and qzucon --help list the same words
+// (config_test.cc holds them to it).
 struct configWord {
   const char* word;
-  void (*apply)(const char* value, char* dest, int limit);
+  bool (*apply)(const char* value, char* dest, int limit);
   char* dest;  // where storeText puts the value, with its character limit
   int limit;
+  const char* help;  // after the word in the full usage text; null for the
+                     // words the specified usage text names
 };
 
 const configWord kConfigWords[] = {
-    {"server=", startServer, nullptr, 0},
-    {"ini=", storeText, g_inifn, kNameChars},
-    {"myaddr=", storeText, g_myaddr, kNameChars},
-    {"login=", storeText, g_tempServer.login, 32},
-    {"password=", storeText, g_tempServer.password, 64},
-    {"controlsocket=", storeText, g_ctlsocket, kNameChars},
-    {"metrics=", storeText, g_metricsPath, kNameChars},
-    {"TCPlistenport=", setTcpPort, nullptr, 0},
-    {"UDPlistenport=", setUdpPort, nullptr, 0},
-    {"localusers=", parseLocalUsers, nullptr, 0},
-    {"journal=", parseJournal, nullptr, 0},
-    {"tag=", parseTags, nullptr, 0},
-    {"alert=", parseAlert, nullptr, 0},
-    {"qzucondebug", setDebug, nullptr, 0},
-    {"qzuconwrite ", writeIniTo, nullptr, 0},
-    {"qzuconlog ", setLogName, nullptr, 0},
+    {"server=", startServer, nullptr, 0, "[host:port] (starts a server entry)"},
+    {"ini=", storeText, g_inifn, kNameChars, nullptr},
+    {"myaddr=", storeText, g_myaddr, kNameChars, nullptr},
+    {"login=", storeText, g_tempServer.login, 32, "[name] (of the server above)"},
+    {"password=", storeText, g_tempServer.password, 64, "[text] (of the server above)"},
+    {"controlsocket=", storeText, g_ctlsocket, kNameChars, "[off | socket path]"},
+    {"metrics=", storeText, g_metricsPath, kNameChars, "[file] (metrics for node_exporter)"},
+    {"TCPlistenport=", setTcpPort, nullptr, 0, "[port] (local TCP input)"},
+    {"UDPlistenport=", setUdpPort, nullptr, 0, "[port] (local UDP input)"},
+    {"localusers=", parseLocalUsers, nullptr, 0, "[owner | any] (who may send local input)"},
+    {"journal=", parseJournal, nullptr, 0, "[auto | on | off] (lines to the systemd journal)"},
+    {"tag=", parseTags, nullptr, 0, "[name,...] (tags of the server above)"},
+    {"alert=", parseAlert, nullptr, 0, "[name:regex] (counts the lines that match)"},
+    {"qzucondebug", setDebug, nullptr, 0, nullptr},
+    {"qzuconwrite ", writeIniTo, nullptr, 0, nullptr},
+    {"qzuconlog ", setLogName, nullptr, 0, nullptr},
 };
+
+// The specified usage text, which names a few of the words.
+const char* const kUsageLines[] = {
+    "QZUCON Help\n",
+    " ini=[ini filename] (@ command line only)\n",
+    " myaddr=[my ip:port]\n",
+    " qzuconactive [server ip:port]\n",
+    " qzuconwrite [filename] (writes ini file)\n",
+    " qzuconlog [log filename]\n",
+    " qzucondebug (to toggle debug mode)\n",
+    " qzuconexit (to exit console)\n",
+};
+
+// Whether a usage line begins with the word (without its ending blank).
+bool usageNames(const char* word) {
+  size_t n = strcspn(word, " ");
+  for (const char* line : kUsageLines) {
+    if (line[0] == ' ' && strncmp(line + 1, word, n) == 0) return true;
+  }
+  return false;
+}
+
+// The text between the token's quotes in tokenFaultLine: up to the value
+// when it is left out, control characters as '?', cut with "...".
+void shownToken(const char* token, bool withValue, char* out, int size) {
+  const char* p = skipBlanks(token);
+  int n = static_cast<int>(strlen(p));
+  const char* eq = strchr(p, '=');
+  if (!withValue && eq) n = static_cast<int>(eq - p) + 1;
+  bool cut = n > kTokenShown;
+  if (cut) n = kTokenShown;
+  int o = 0;
+  for (int i = 0; i < n && o < size - 4; i++) {
+    unsigned char c = static_cast<unsigned char>(p[i]);
+    out[o++] = c < 32 || c == 127 ? '?' : static_cast<char>(c);
+  }
+  out[o] = 0;
+  if (cut) traf(out, size, "...");
+}
 
 }  // namespace
 
@@ -263,17 +325,43 @@ void commitPendingServer() {
   memset(&g_tempServer, 0, sizeof g_tempServer);
 }
 
-void parseInput(const char* token) {
+void tokenFaultLine(char* out, int size, tokenFault fault, const char* token, tokenFrom from) {
+  char shown[kTokenShown + 8];
+  shownToken(token, fault == kTokenBadValue, shown, sizeof shown);
+  static const char* const kWhat[] = {"Unknown token", "Bad value in token",
+                                      "Line break in the value of token"};
+  trf(out, size, "ERROR: %s \"%s\" ", kWhat[fault], shown);
+  if (from.file) {
+    traf(out, size, "in %s line %d", from.file, from.line);
+  } else {
+    traf(out, size, "on the command line");
+  }
+  traf(out, size, "%s\n", fault == kTokenLineBreak ? ": the token is ignored" : "");
+}
+
+void parseToken(const char* token, tokenFrom from) {
   const char* p = skipBlanks(token);
   if (*p == 0 || *p == ';') return;
+  char line[kTokenShown + kNameChars + 96];
   for (const configWord& w : kConfigWords) {
     const char* value = skipWordNoCase(p, w.word);
     if (value == nullptr) continue;
-    w.apply(value, w.dest, w.limit);
+    if (strpbrk(value, "\r\n")) {
+      tokenFaultLine(line, sizeof line, kTokenLineBreak, p, from);
+      log("%s", line);
+    } else if (!w.apply(value, w.dest, w.limit)) {
+      showHelp();
+      tokenFaultLine(line, sizeof line, kTokenBadValue, p, from);
+      log("%s", line);
+    }
     return;
   }
   showHelp();
+  tokenFaultLine(line, sizeof line, kTokenUnknown, p, from);
+  log("%s", line);
 }
+
+void parseInput(const char* token) { parseToken(token, kCommandLine); }
 
 int configWordCount() { return static_cast<int>(sizeof kConfigWords / sizeof kConfigWords[0]); }
 
@@ -295,16 +383,16 @@ void writeini(const char* name) {
 }
 
 void showHelp() {
-  static const char* const kLines[] = {
-      "QZUCON Help\n",
-      " ini=[ini filename] (@ command line only)\n",
-      " myaddr=[my ip:port]\n",
-      " qzuconactive [server ip:port]\n",
-      " qzuconwrite [filename] (writes ini file)\n",
-      " qzuconlog [log filename]\n",
-      " qzucondebug (to toggle debug mode)\n",
-      " qzuconexit (to exit console)\n",
-  };
-  for (const char* line : kLines) fputs(line, stdout);
+  char text[1024] = "";
+  for (const char* line : kUsageLines) traf(text, sizeof text, "%s", line);
+  logScreenOnly(text);
+}
+
+void showFullHelp() {
+  for (const char* line : kUsageLines) fputs(line, stdout);
+  for (const configWord& w : kConfigWords) {
+    if (!usageNames(w.word)) printf(" %s%s\n", w.word, w.help ? w.help : "");
+  }
+  fputs(" --help (this text)\n --version (the version)\n", stdout);
   fflush(stdout);
 }

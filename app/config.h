@@ -3,10 +3,32 @@
 #ifndef QZUCON_APP_CONFIG_H_
 #define QZUCON_APP_CONFIG_H_
 
+// Where a token came from, for the line that names one refused: the command
+// line (file null), or a line of a configuration file.
+struct tokenFrom {
+  const char* file;
+  int line;
+};
+constexpr tokenFrom kCommandLine = {nullptr, 0};
+
 // Handles one token (leading blanks and tabs skipped; empty or ';' = comment).
-// Keywords match by prefix without regard to case; an unknown token prints the
-// usage text. The token is not modified.
+// Keywords match by prefix without regard to case; an unknown token, or a
+// value a keyword does not take, prints the usage text and then logs the
+// line that names the token and where it came from. A value holding a line
+// feed or carriage return is refused with a line of its own: written back by
+// qzuconwrite it would be a second token. The token is not modified.
+void parseToken(const char* token, tokenFrom from);
+// parseToken for a token of the command line.
 void parseInput(const char* token);
+
+enum tokenFault { kTokenUnknown, kTokenBadValue, kTokenLineBreak };
+// The line (with its "\n", at most size bytes with the terminator) that names
+// a refused token and where it came from. The token is shown with its blanks
+// skipped, at most kTokenShown characters, control characters as '?'; the
+// value after the first '=' is left out except for a bad value (a mistyped
+// keyword may carry a password, and the line goes to the log file).
+constexpr int kTokenShown = 64;
+void tokenFaultLine(char* out, int size, tokenFault fault, const char* token, tokenFrom from);
 
 // The configuration's keywords, in the order they are tried: configWordAt(i)
 // for 0 <= i < configWordCount(), with the '=' or blank that ends the word.
@@ -25,8 +47,12 @@ void commitPendingServer();
 // are kept. Logs the outcome.
 void writeini(const char* name);
 
-// The usage text, to standard output only.
+// The usage text, to standard output only (held in order with the log's
+// lines while start-up holds them, app/log.h).
 void showHelp();
+// The usage text followed by a line for every configuration word it does not
+// name, taken from the word table, and the two options: qzucon --help.
+void showFullHelp();
 
 // Skips blanks and tabs at the start of src, then copies at most limit
 // characters and a terminator into dst (limit + 1 bytes). Returns dst.

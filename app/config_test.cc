@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <csignal>
 #include <cstring>
@@ -24,6 +25,13 @@
 namespace {
 
 class ConfigTest : public coreTest {};
+
+// The usage text, byte for byte.
+const std::string kUsage =
+    "QZUCON Help\n ini=[ini filename] (@ command line only)\n myaddr=[my ip:port]\n"
+    " qzuconactive [server ip:port]\n qzuconwrite [filename] (writes ini file)\n"
+    " qzuconlog [log filename]\n qzucondebug (to toggle debug mode)\n"
+    " qzuconexit (to exit console)\n";
 
 // The effect each token has on the configuration, as a printable summary.
 std::string summary() {
@@ -103,7 +111,79 @@ TEST_F(ConfigTest, TokenTable) {
     }
     EXPECT_EQ(got, want);
     EXPECT_EQ(out.find("QZUCON Help") != std::string::npos, r.help);
+    if (r.help) {
+      // The usage text, then the one line that names the token.
+      EXPECT_EQ(0u, out.find(kUsage)) << out;
+      std::string named = out.substr(std::min(out.size(), kUsage.size()));
+      EXPECT_EQ(0u, named.find("ERROR: ")) << out;
+      const std::string from = " on the command line\n";
+      EXPECT_EQ(named.size() - from.size(), named.find(from)) << out;
+      EXPECT_EQ(readFile("main.log").find(named), readFile("main.log").size() - named.size());
+    }
   }
+}
+
+// The line that names a refused token: what it shows of the token, and
+// where the token came from.
+TEST(TokenFaultLine, NamesTheTokenAndWhereItCameFrom) {
+  const tokenFrom file = {"site.ini", 7};
+  const struct {
+    tokenFault fault;
+    const char* token;
+    tokenFrom from;
+    const char* line;
+  } kCases[] = {
+      {kTokenUnknown, "pasword=secret", kCommandLine,
+       "ERROR: Unknown token \"pasword=\" on the command line\n"},  // a password is no text to log
+      {kTokenUnknown, " \t--verbose", file,
+       "ERROR: Unknown token \"--verbose\" in site.ini line 7\n"},
+      {kTokenUnknown, "qzuconexit", file,
+       "ERROR: Unknown token \"qzuconexit\" in site.ini line 7\n"},
+      {kTokenBadValue, "journal=yes", kCommandLine,
+       "ERROR: Bad value in token \"journal=yes\" on the command line\n"},
+      {kTokenBadValue, "localusers= some\x1b[2J", file,
+       "ERROR: Bad value in token \"localusers= some?[2J\" in site.ini line 7\n"},
+      {kTokenLineBreak, "alert=x:a\nserver=evil:1", kCommandLine,
+       "ERROR: Line break in the value of token \"alert=\" on the command line: the token is "
+       "ignored\n"},
+      {kTokenLineBreak, "qzuconwrite a\rb", file,
+       "ERROR: Line break in the value of token \"qzuconwrite a?b\" in site.ini line 7: the "
+       "token is ignored\n"},
+      {kTokenUnknown, "x123456789012345678901234567890123456789012345678901234567890123456789",
+       kCommandLine,
+       "ERROR: Unknown token \"x123456789012345678901234567890123456789012345678901234567890123..."
+       "\" on the command line\n"},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(testing::PrintToString(c.token));
+    char line[512];
+    tokenFaultLine(line, sizeof line, c.fault, c.token, c.from);
+    EXPECT_STREQ(c.line, line);
+  }
+}
+
+// A line feed or carriage return in any keyword's value refuses the whole
+// token: written back by qzuconwrite, the rest would be a token of its own
+// (a server= from an alert= given on the command line).
+TEST_F(ConfigTest, LineBreakInAnyValueIsRefused) {
+  for (int i = 0; i < configWordCount(); i++) {
+    for (const char* rest : {"x\nserver=evil:1", "\r", "a\rb"}) {
+      std::string token = std::string(configWordAt(i)) + rest;
+      SCOPED_TRACE(testing::PrintToString(token));
+      resetAppGlobals();
+      parseInput("server=a:1");
+      std::string before = summary();
+      testing::internal::CaptureStdout();
+      parseInput(token.c_str());
+      std::string out = testing::internal::GetCapturedStdout();
+      EXPECT_EQ(before, summary());
+      EXPECT_EQ(0, g_alerts.count());
+      EXPECT_STREQ("", g_tempServer.tags);
+      EXPECT_EQ(0u, out.find("ERROR: Line break in the value of token \"")) << out;
+      EXPECT_EQ(1, std::count(out.begin(), out.end(), '\n')) << out;
+    }
+  }
+  EXPECT_TRUE(std::filesystem::is_empty(".")) << "qzuconwrite wrote no file";
 }
 
 TEST_F(ConfigTest, ServerCommitsAndDropsLogins) {
@@ -465,6 +545,21 @@ TEST_F(ConfigTest, DocumentsListEveryToken) {
   std::string doc = QZUCON_DOC_DIR;
   EXPECT_EQ(table, completionWords(fileText(doc + "/bash-completion/qzucon")));
   EXPECT_EQ(table, manPageWords(fileText(doc + "/qzucon.1")));
+  // qzucon --help: the usage text, then a line for every word it lacks.
+  testing::internal::CaptureStdout();
+  showFullHelp();
+  std::string help = testing::internal::GetCapturedStdout();
+  EXPECT_EQ(0u, help.find(kUsage)) << help;
+  std::set<std::string> listed;
+  std::istringstream in(help);
+  for (std::string line; std::getline(in, line);) {
+    std::string w = line.substr(1, line.find_first_of(" [(", 1) - 1);
+    listed.insert(
+        plainWord(w.substr(0, w.find('=') == std::string::npos ? w.size() : w.find('=') + 1)));
+  }
+  for (const std::string& w : table) EXPECT_EQ(1u, listed.count(w)) << w << " is not in --help";
+  EXPECT_EQ(1u, listed.count("--help"));
+  EXPECT_EQ(1u, listed.count("--version"));
 }
 
 }  // namespace

@@ -30,6 +30,7 @@ char g_metricsPath[kNameChars + 1];
 metricsState g_metrics;
 logfail g_logFailures;
 logbatch g_logBatch;
+startlines g_startLines;
 logfiles g_logFiles;
 journalState g_journal;
 uint64_t g_journalDropped;
@@ -65,6 +66,7 @@ void resetAppGlobals() {
   resetMetrics();
   g_logFailures.reset();
   g_logBatch.reset();
+  g_startLines.reset();
   g_logFiles.reset();
   resetJournal();
   g_journalDropped = 0;

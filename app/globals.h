@@ -57,6 +57,7 @@ extern char g_metricsPath[kNameChars + 1];
 extern metricsState g_metrics;
 extern logfail g_logFailures;   // log files that could not be written lately
 extern logbatch g_logBatch;     // the messages of the pass, until written
+extern startlines g_startLines;  // the messages of start-up, until its log is known
 extern logfiles g_logFiles;     // log files kept open between passes
 extern journalState g_journal;  // the journal copy of the lines (app/journal.h)
 extern uint64_t g_journalDropped;  // entries the journal did not take, since start

@@ -132,10 +132,51 @@ int fileEntry(const char* msg, int len, char* out) {
   return stampLen + len;
 }
 
+void takeMessage(const char* msg);
+
+// Writes out the messages held at start-up, in order, as log writes them now.
+void writeStartLines() {
+  startlines& h = g_startLines;
+  bool held = h.held;
+  h.held = false;
+  for (int i = 0; i < h.count; i++) {
+    if (h.screenOnly[i]) {
+      toScreen(h.text + h.off[i]);
+    } else {
+      takeMessage(h.text + h.off[i]);
+    }
+  }
+  h.count = h.bytes = 0;
+  h.held = held;
+}
+
+// A message or usage text at start-up, kept in order; when the list is full
+// what it holds goes out first, before the log file and the journal are known.
+void holdStartLine(const char* text, int len, bool screenOnly) {
+  startlines& h = g_startLines;
+  if (h.add(text, len, screenOnly)) return;
+  for (int i = 0; i < h.count; i++) h.spilled += h.screenOnly[i] ? 0 : 1;
+  writeStartLines();
+  if (h.add(text, len, screenOnly)) return;
+  h.held = false;  // longer than the whole list: alone, at once
+  if (screenOnly) {
+    toScreen(text, len);
+  } else {
+    takeMessage(text);
+    h.spilled++;
+  }
+  h.held = true;
+}
+
 // Every message enters the pass here, in the order of arrival: the console's
 // own and each server's line alike (with g_logfn naming the server's file).
 void takeMessage(const char* msg) {
   int len = static_cast<int>(strlen(msg));
+  if (g_startLines.held && !g_noscreenlog) {
+    g_journal.tagged = false;  // the tags were this message's; it goes out untagged
+    holdStartLine(msg, len, false);
+    return;
+  }
   char name[kFileNameChars + 1] = "";
   char entry[kStampChars + kLogMessageChars + 1];
   int entryLen = 0;
@@ -156,6 +197,43 @@ void takeMessage(const char* msg) {
 }  // namespace
 
 void holdLog() { g_logBatch.setHeld(true); }
+
+void holdStartup() { g_startLines.held = true; }
+
+void releaseStartup() {
+  startlines& h = g_startLines;
+  if (!h.held) return;
+  writeStartLines();
+  h.held = false;
+  if (h.spilled > 0) {
+    log("**%d start-up messages went out before the log file and the journal were known\n",
+        h.spilled);
+  }
+  h.spilled = 0;
+}
+
+void logScreenOnly(const char* text) {
+  if (g_startLines.held) {
+    holdStartLine(text, static_cast<int>(strlen(text)), true);
+  } else {
+    toScreen(text);
+  }
+}
+
+bool startlines::add(const char* t, int len, bool screen) {
+  if (count == kStartLines || len + 1 > kStartBytes - bytes) return false;
+  off[count] = bytes;
+  screenOnly[count++] = screen;
+  memcpy(text + bytes, t, static_cast<size_t>(len));
+  text[bytes + len] = 0;
+  bytes += len + 1;
+  return true;
+}
+
+void startlines::reset() {
+  held = false;
+  spilled = count = bytes = 0;
+}
 
 void writeLog() { writeBatch(); }
 

@@ -38,6 +38,38 @@ void holdLog();
 void writeLog();
 void releaseLog();
 
+// Start-up: the log file's name and whether the journal is on are known only
+// once the configuration is read, yet reading it has things to say (a bad
+// token, tag or alert). From holdStartup on, every message log takes, and
+// the usage text, is kept in order instead of written; releaseStartup
+// writes them out as log writes then (screen, the file g_logfn names, the
+// journal), each once, and ends the holding. More than the list holds are
+// written out early, the screen in order, and counted in one line at the
+// release.
+void holdStartup();
+void releaseStartup();
+// Text for the screen alone (the usage text): written at once, or kept in
+// order with the messages while start-up holds them.
+void logScreenOnly(const char* text);
+
+constexpr int kStartLines = 512;       // messages held at start-up
+constexpr int kStartBytes = 64 << 10;  // their bytes
+
+// The messages held at start-up, in order, within the bounds above.
+struct startlines {
+  bool held = false;
+  int spilled = 0;  // messages written out early, before the log file was known
+  int count = 0, bytes = 0;
+  int off[kStartLines];
+  bool screenOnly[kStartLines];
+  char text[kStartBytes];
+
+  // False, with nothing kept, when text (len bytes) does not fit. Pure.
+  bool add(const char* t, int len, bool screen);
+  // Program-start state: not holding, nothing held.
+  void reset();
+};
+
 // The byte replacement log applies to its file copy, in place, over len bytes.
 void makeLogSafe(char* text, int len);
 

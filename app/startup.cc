@@ -3,6 +3,7 @@
 #include "app/startup.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 #include "app/config.h"
@@ -34,8 +35,17 @@ int readConfigFile(bfc* ini, bool named) {
     int err = trLastError();
     return trNoSuchFile(err) && !named ? 0 : err;
   }
+  // Read without the strip, so that a line's number counts only the reads
+  // that end it: a longer line arrives as several tokens of one number.
   char line[kIniLine];
-  while (ini->rdln(line, kIniLine, 1)) parseInput(line);
+  tokenFrom from = {ini->name(), 1};
+  while (ini->rdln(line, kIniLine, 0)) {
+    size_t len = strlen(line);
+    bool ended = len > 0 && line[len - 1] == '\n';
+    while (len > 0 && (line[len - 1] == '\r' || line[len - 1] == '\n')) line[--len] = 0;
+    parseToken(line, from);
+    if (ended) from.line++;
+  }
   return 0;
 }
 
@@ -75,7 +85,16 @@ bool resolveServer(serverRec* s) {
   return true;
 }
 
+startAsk commandLineAsk(int argc, const char* const* argv) {
+  for (int i = 1; i < argc; i++) {
+    if (strcmp(argv[i], "--help") == 0) return kAskHelp;
+    if (strcmp(argv[i], "--version") == 0) return kAskVersion;
+  }
+  return kAskConsole;
+}
+
 int configure(int argc, char** argv) {
+  holdStartup();  // until the log file and the journal are known
   initHeaderTemplate();
   memset(&g_tempServer, 0, sizeof g_tempServer);
   for (int i = 1; i < argc; i++) parseInput(argv[i]);
@@ -87,6 +106,7 @@ int configure(int argc, char** argv) {
   commitPendingServer();
   if (!g_logfn[0]) strzcpy(g_logfn, "qzucon.log", kNameChars);
   startJournal();  // before the banner: the journal gets every line of the run
+  releaseStartup();
 
   log("QZUCON - Quazel UDP Console Applet v%s\n", kVersion);
   log("Copyright (c) 2026 the qzucon developers\n\n");
@@ -115,6 +135,17 @@ int configure(int argc, char** argv) {
 }
 
 int appMain(int argc, char** argv) {
+  switch (commandLineAsk(argc, argv)) {
+    case kAskHelp:
+      showFullHelp();
+      return kExitOk;
+    case kAskVersion:
+      printf("qzucon %s\n", kVersion);
+      return kExitOk;
+    default:
+      break;
+  }
+  holdStartup();
   if (!openStandardDescriptors()) g_stdinEnded = 1;
   // A reader of standard output that goes away (`qzucon | head`) must cost
   // the screen only: the files still get every line.

@@ -16,6 +16,12 @@ constexpr int kExitMyPort = 4;
 // take that for a clean stop.
 constexpr int kExitSocket = 5;
 
+// What the command line asks of the program: the console, or only its usage
+// text or version (an argument that is exactly "--help" or "--version"; the
+// first of them decides). Pure.
+enum startAsk { kAskConsole, kAskHelp, kAskVersion };
+startAsk commandLineAsk(int argc, const char* const* argv);
+
 // Reads the configuration and checks it; returns 0 when the console may run,
 // else the exit status. Logs what it finds.
 int configure(int argc, char** argv);
@@ -25,7 +31,9 @@ struct serverRec;
 // with a password due for heartbeats. False when its address has no port.
 bool resolveServer(serverRec* s);
 
-// configure, then the console; returns the program's exit status.
+// The usage text or the version when the command line asks for it (status
+// 0, nothing else done: no log file, no journal), else configure, then the
+// console; returns the program's exit status.
 int appMain(int argc, char** argv);
 
 #endif  // QZUCON_APP_STARTUP_H_

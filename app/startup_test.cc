@@ -5,15 +5,25 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <fstream>
 #include <string>
 #include <vector>
 
+#include "app/config.h"
 #include "app/globals.h"
+#include "app/log.h"
+#include "runtime/text.h"
 #include "support/coretest.h"
 #include "support/scopedenv.h"
 
 namespace {
+
+int countOf(const std::string& text, const std::string& needle) {
+  int n = 0;
+  for (size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1)) n++;
+  return n;
+}
 
 class StartupTest : public coreTest {
  protected:
@@ -135,6 +145,91 @@ TEST_F(StartupTest, UnreadableConfigFileIsNamed) {
     EXPECT_NE(std::string::npos, out.find(want)) << out;
     EXPECT_EQ(r.error[0] != 0, out.find("ERROR: Unable to read") != std::string::npos) << out;
   }
+}
+
+// A refused token names its file line: the line a read ends counts, so a
+// line longer than a read gives its pieces one number, and a line of exactly
+// 1023 characters is one line.
+TEST_F(StartupTest, RefusedTokensNameTheirFileLine) {
+  {
+    std::ofstream f("my.ini");
+    f << "server=127.0.0.1:1\n"                               // 1
+      << "login=" << std::string(1017, 'a') << "\n"           // 2: one read, then "\n"
+      << "login=" << std::string(1017, 'b') << "pasword=x\n"  // 3: two tokens
+      << "  ; comment\n"                                      // 4
+      << "journal=yes\r\n"                                    // 5
+      << "--verbose";                                         // 6, no line end
+  }
+  std::string out;
+  EXPECT_EQ(kExitOk, run({"ini=my.ini", "myaddr=127.0.0.1:1", "-v"}, &out));
+  const char* named[] = {
+      "ERROR: Unknown token \"-v\" on the command line\n",
+      "ERROR: Unknown token \"pasword=\" in my.ini line 3\n",
+      "ERROR: Bad value in token \"journal=yes\" in my.ini line 5\n",
+      "ERROR: Unknown token \"--verbose\" in my.ini line 6\n",
+  };
+  std::string log = readFile("qzucon.log");
+  size_t atOut = 0, atLog = 0;
+  for (const char* line : named) {
+    atOut = out.find(std::string("QZUCON Help\n") + " ini=", atOut);
+    atOut = out.find(line, atOut);
+    EXPECT_NE(std::string::npos, atOut) << "after its usage text: " << line << out;
+    atLog = log.find(std::string("] ") + line, atLog);
+    EXPECT_NE(std::string::npos, atLog) << "in order in the log file: " << line << log;
+  }
+  EXPECT_EQ(std::string(32, 'b'), serverAt(0)->login);
+}
+
+// What configuration says before the log file is known reaches the log file
+// the configuration names in the end, once, and the screen once, in order
+// before the banner.
+TEST_F(StartupTest, ConfigurationErrorsReachTheLogFile) {
+  const struct {
+    std::vector<std::string> tokens;
+    const char* file;
+  } kCases[] = {
+      {{"alert=bad:("}, "qzucon.log"},
+      {{"alert=bad:(", "qzuconlog late.log"}, "late.log"},
+      {{"qzuconlog first.log", "alert=bad:("}, "first.log"},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(testing::PrintToString(c.tokens));
+    resetAppGlobals();
+    std::vector<std::string> args = c.tokens;
+    args.insert(args.end(), {"server=127.0.0.1:1", "tag=a b", "myaddr=127.0.0.1:1"});
+    std::string out;
+    EXPECT_EQ(kExitOk, run(args, &out));
+    std::string log = readFile(c.file);
+    for (const std::string& text : {out, log}) {
+      EXPECT_EQ(1, countOf(text, "ERROR: Bad alert \"bad:(\": ")) << text;
+      EXPECT_EQ(1, countOf(text, "ERROR: Bad tag \"a b\" for server 127.0.0.1:1")) << text;
+      EXPECT_LT(text.find("ERROR: Bad tag"), text.find("QZUCON - Quazel")) << text;
+    }
+    std::remove(c.file);
+  }
+}
+
+// More start-up messages than are held: the screen still has them all in
+// order; the log file has those held at the end and a line that counts the
+// others.
+TEST_F(StartupTest, StartupMessagesBeyondTheHeldListAreCounted) {
+  testing::internal::CaptureStdout();
+  holdStartup();
+  int n = kStartLines + 10;
+  for (int i = 0; i < n; i++) log("held %d\n", i);
+  strzcpy(g_logfn, "qzucon.log", kNameChars);
+  releaseStartup();
+  log("after\n");
+  std::string out = testing::internal::GetCapturedStdout();
+  std::string want;
+  for (int i = 0; i < n; i++) want += "held " + std::to_string(i) + "\n";
+  want += "**" + std::to_string(kStartLines) +
+          " start-up messages went out before the log file and the journal were known\nafter\n";
+  EXPECT_EQ(want, out);
+  std::string log = readFile("qzucon.log");
+  EXPECT_EQ(std::string::npos, log.find("] held " + std::to_string(kStartLines - 1) + "\n"));
+  EXPECT_NE(std::string::npos, log.find("] held " + std::to_string(kStartLines) + "\n"));
+  EXPECT_EQ(12, countOf(log, "\n"));
 }
 
 TEST_F(StartupTest, UnresolvableHostLeavesIpEmpty) {

@@ -154,6 +154,10 @@ bool parseCtlArgs(int argc, const char* const* argv, ctlArgs* out, char* err, in
       out->help = true;
       return true;
     }
+    if (strcmp(arg, "--version") == 0) {
+      out->version = true;
+      return true;
+    }
     if (!globalOption(&r, arg, out)) return false;
   }
   if (arg == nullptr) return r.fail("no command given", nullptr);

@@ -31,6 +31,7 @@ struct ctlArgs {
   const char* lines[kCtlMaxLines];  // send's LINEs, or do's words
   int lineCount = 0;
   bool help = false;
+  bool version = false;           // --version: print it and do nothing else
   const char* tags[kCtlMaxTags];  // -t: the servers with any of these tags
   int tagCount = 0;
   const char* keep[kCtlMaxPatterns];  // -e
@@ -46,8 +47,8 @@ struct ctlArgs {
 // command are -p/-S (one of them); send takes -s/-a/-t (one of them; -t
 // again adds a tag) and -w; follow takes -s or -t, -e, -v and --alerts;
 // status takes -t; send, follow, status and list take --json; "--" ends
-// the options. -h or --help anywhere before the command sets help and
-// stops reading.
+// the options. -h or --help anywhere before the command sets help, and
+// --version version, and stops reading.
 bool parseCtlArgs(int argc, const char* const* argv, ctlArgs* out, char* err, int errSize);
 
 // The TARGET of a request for the -t tags, "@eu,us", into out (size bytes;

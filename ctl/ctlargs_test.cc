@@ -45,6 +45,10 @@ TEST(CtlArgs, AcceptsTheDocumentedForms) {
   EXPECT_TRUE(parse({"do", "qzuconactive", "1.2.3.4:5"}).ok);
   EXPECT_EQ(parse({"-p", "27000", "metrics"}).args.command, kCmdMetrics);
   EXPECT_TRUE(parse({"--help"}).args.help);
+  // --version before the command, even after an option, ends the reading.
+  p = parse({"-p", "27000", "--version", "nonsense"});
+  EXPECT_TRUE(p.ok && p.args.version && !p.args.help) << p.err;
+  EXPECT_FALSE(parse({"status", "--version"}).ok) << "after the command it is no option of status";
 }
 
 TEST(CtlArgs, FleetOptions) {

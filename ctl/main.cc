@@ -18,6 +18,7 @@ namespace {
 
 const char kUsage[] =
     "usage: qzuconctl [-p PORT | -S SOCKET] COMMAND [ARGS]\n"
+    "       qzuconctl -h | --help | --version\n"
     "  send [-s IPPORT | -a | -t TAG...] [-w SECONDS] [--json] LINE...\n"
     "                                              commands to servers; prints their lines\n"
     "  status [-t TAG...] [--json]                 the status line of every server\n"
@@ -452,6 +453,10 @@ int main(int argc, char** argv) {
   }
   if (a.help) {
     fputs(kUsage, stdout);
+    return kCtlOk;
+  }
+  if (a.version) {
+    printf("qzuconctl %s\n", QZUCON_VERSION);
     return kCtlOk;
   }
   return run(a);

@@ -2,6 +2,7 @@
 // session with a server, log lines, commands from the three input sources,
 // refused peers, several servers, the ways out, and start-up configuration.
 #include <csignal>
+#include <filesystem>
 #include <string>
 
 #include "runtime/files.h"
@@ -424,6 +425,59 @@ TEST_F(ConsoleTest, LoginBeforeItsServerIsLost) {
   EXPECT_TRUE(waitFor(server_, "proof-ok console=" + self() + " login= ", kStderr)) << dump();
   EXPECT_EQ(std::string::npos, console_->out.find("early")) << dump();
   EXPECT_EQ(std::string::npos, server_->err.find("early")) << dump();
+}
+
+// A mistyped token or value is named after the usage text, with where it
+// came from, on the screen and in qzucon.log; so is a bad alert rule, which
+// configuration reads before the log file is known. The console runs on.
+TEST_F(ConsoleTest, RefusedTokensAreNamedOnTheScreenAndInTheLog) {
+  ASSERT_TRUE(writeFile("qzucon.ini", "journal=yes\nalert=bad:(\n"));
+  ASSERT_NO_FATAL_FAILURE(startSession({"--rate", "0"}, {"pasword=secret", "--verbose"}));
+  ASSERT_TRUE(waitFor(console_, "**Console active")) << dump();
+  const std::string usage = "QZUCON Help\n ini=[ini filename] (@ command line only)\n";
+  const char* named[] = {
+      "ERROR: Unknown token \"pasword=\" on the command line\n",
+      "ERROR: Unknown token \"--verbose\" on the command line\n",
+      "ERROR: Bad value in token \"journal=yes\" in qzucon.ini line 1\n",
+  };
+  std::string log = readFile("qzucon.log");
+  size_t at = 0;
+  for (const char* line : named) {
+    at = console_->out.find(usage, at);
+    at = console_->out.find(std::string(" qzuconexit (to exit console)\n") + line, at);
+    EXPECT_NE(std::string::npos, at) << "right after its usage text: " << line << dump();
+    EXPECT_EQ(1, countOf(log, std::string("] ") + line)) << log;
+  }
+  EXPECT_EQ(1, countOf(log, "] ERROR: Bad alert \"bad:(\": ")) << log;
+  EXPECT_EQ(std::string::npos, log.find("secret")) << log;
+}
+
+// --help and --version answer and end: status 0, no console, no log file,
+// no control socket; qzuconctl --version as well.
+TEST_F(ConsoleTest, HelpAndVersionStartNothing) {
+  const struct {
+    std::vector<std::string> args;
+    std::vector<std::string> shown;
+  } kCases[] = {
+      {{"--help"}, {"QZUCON Help\n", " server=", " alert=", " journal=", " --version"}},
+      {{"myaddr=127.0.0.1:1", "server=127.0.0.1:2", "--version"}, {"qzucon " QZUCON_VERSION "\n"}},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(testing::PrintToString(c.args));
+    runProc* p = startConsole(c.args);
+    ASSERT_NE(nullptr, p);
+    ASSERT_TRUE(waitExit(p)) << dump();
+    EXPECT_TRUE(procExited(p->status) && procExitCode(p->status) == 0) << dump();
+    for (const std::string& text : c.shown)
+      EXPECT_NE(std::string::npos, p->out.find(text)) << p->out;
+    EXPECT_EQ(std::string::npos, p->out.find("Quazel")) << p->out;
+    EXPECT_FALSE(std::filesystem::exists(dir_ + "/qzucon.log")) << "no log file";
+    EXPECT_FALSE(std::filesystem::exists(dir_ + "/qzucon.sock")) << "no control socket";
+  }
+  runProc* ctl = nullptr;
+  EXPECT_EQ(0, runCtl({"--version"}, &ctl));
+  ASSERT_NE(nullptr, ctl);
+  EXPECT_EQ("qzuconctl " QZUCON_VERSION "\n", ctl->out);
 }
 
 TEST_F(ConsoleTest, StartupConfigurationErrors) {
