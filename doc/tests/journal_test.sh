@@ -5,8 +5,9 @@
 # standard output and error on the journal's stream with JOURNAL_STREAM set,
 # and journal=auto. Checked: every server line once, with its fields; the
 # events' priorities and message ids; a command's source and user; nothing
-# on the plain stream; and the journal stopped mid-run costs the files
-# nothing and the screen one line.
+# on the plain stream; what configuration said (a bad alert and tag) in the
+# journal and qzucon.log once; and the journal stopped mid-run costs the
+# files nothing and the screen one line.
 # Usage: journal_test.sh <qzucon> <qzstandin> <qzuconctl>
 # Exit status 77: skipped (not root, no namespace, or no journald).
 console=$1
@@ -40,7 +41,7 @@ sock=$scratch/ctl.sock
   "$console" "myaddr=127.0.0.1:$my" "server=$good" login=admin password=pw-good \
   "server=$bad" login=admin password=pw-wrong "server=$silent" login=admin password=x \
   "server=$steady" login=admin password=pw-steady tag=eu,pvp "alert=fifth:$steady line 5\$" \
-  "UDPlistenPort=$udp" "controlsocket=$sock" </dev/null) &
+  "alert=broken:(" "tag=no good" "UDPlistenPort=$udp" "controlsocket=$sock" </dev/null) &
 cpid=$!
 pids+=("$cpid")
 
@@ -112,6 +113,13 @@ check "the UDP command: kind, source, server" \
 check "the control command: source control, uid 0, server" \
   wait_journal 1 QZUCON_KIND=command QZUCON_SOURCE=control QZUCON_UID=0 QZUCON_SERVER="$good" \
   "MESSAGE=Control: to $good: say from control"
+# Said while the configuration was read, before the journal and the log
+# file were known: each once in both, as the console's errors.
+for said in 'ERROR: Bad alert "broken:(": ' "ERROR: Bad tag \"no good\" for server $steady: "; do
+  check "at start: '$said' in the journal once, priority 3" \
+    [ "$(j -o cat SYSLOG_IDENTIFIER=qzucon PRIORITY=3 | grep -cF -- "$said")" -eq 1 ]
+  check "at start: '$said' in qzucon.log once" [ "$(count_of "$dir/qzucon.log" "$said")" -eq 1 ]
+done
 check "no entry lost while the journal ran" \
   [ "$(count_of "$dir/qzucon.log" "lines did not reach the journal")" -eq 0 ]
 check "every entry of the console is native" \
