@@ -152,20 +152,13 @@ void writeStartLines() {
 
 // A message or usage text at start-up, kept in order; when the list is full
 // what it holds goes out first, before the log file and the journal are known.
+static_assert(kLogMessageChars < kStartBytes, "an empty list takes any message");
 void holdStartLine(const char* text, int len, bool screenOnly) {
   startlines& h = g_startLines;
   if (h.add(text, len, screenOnly)) return;
   for (int i = 0; i < h.count; i++) h.spilled += h.screenOnly[i] ? 0 : 1;
   writeStartLines();
-  if (h.add(text, len, screenOnly)) return;
-  h.held = false;  // longer than the whole list: alone, at once
-  if (screenOnly) {
-    toScreen(text, len);
-  } else {
-    takeMessage(text);
-    h.spilled++;
-  }
-  h.held = true;
+  h.add(text, len, screenOnly);
 }
 
 // Every message enters the pass here, in the order of arrival: the console's
