@@ -236,7 +236,7 @@ struct configWord {
   char* dest;  // where storeText puts the value, with its character limit
   int limit;
   const char* help;  // after the word in the full usage text; null for the
-                     // words the specified usage text names
+                     // words the usage text names
 };
 
 const configWord kConfigWords[] = {
@@ -258,7 +258,7 @@ const configWord kConfigWords[] = {
     {"qzuconlog ", setLogName, nullptr, 0, nullptr},
 };
 
-// The specified usage text, which names a few of the words.
+// The usage text, as it has always been: it names a few of the words.
 const char* const kUsageLines[] = {
     "QZUCON Help\n",
     " ini=[ini filename] (@ command line only)\n",
