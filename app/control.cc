@@ -472,6 +472,7 @@ void statusRequest(const requestCall& q) { perServerRequest(q.c, kJobStatus, q.m
 void tagsRequest(const requestCall& q) { perServerRequest(q.c, kJobTags, q.mono, q.args); }
 void serversRequest(const requestCall& q) {
   sendLine(q.c, "%s %s\n", kAnsMyaddr, g_myaddr);
+  sendLine(q.c, "%s %s\n", kAnsName, g_consoleLabel);
   startJob(q.c, kJobServers);
 }
 void followWords(const requestCall& q) { followRequest(q.c, q.args); }

@@ -16,7 +16,8 @@
 //                      its text has shown the password right), up (its
 //                      challenge answered), waiting (no challenge answered
 //                      yet), mismatch or noanswer
-//   servers            "myaddr ADDRESS", then "server IPPORT STATE" per server
+//   servers            "myaddr ADDRESS", "name NAME" (the console's name), then
+//                      "server IPPORT STATE" per server
 //   follow TARGET      from now on every line of server TARGET ("*" = all) as
 //                      "IPPORT ->TEXT", or with "console" the console's own
 //                      messages as "console TEXT", or with "alerts" each
