@@ -44,7 +44,7 @@ extern ctlState g_ctl;  // the control socket and its clients (app/control.h)
 // The server whose line log() is writing; null for the console's own messages.
 extern const serverRec* g_lineFrom;
 // That server's own text of the line, before it was made printable, for the
-// journal (which takes it as UTF-8); null when the journal is off.
+// journal and followers (who take it as UTF-8); null when neither is there.
 extern const char* g_lineOwn;
 extern uint8_t g_debug;
 extern uint8_t g_noscreenlog;

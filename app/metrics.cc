@@ -419,10 +419,14 @@ int writeMetricsFile(const char* path, const metricsFigures& f) {
   return outScratch.err;
 }
 
+void metricsNoteStart() {
+  if (g_metrics.startMs == 0) g_metrics.startMs = trWallMs();
+}
+
 void metricsPass(uint32_t mono) {
   if (!g_metrics.started) {  // "qzuconctl metrics" needs the start without a file too
     g_metrics.started = true;
-    g_metrics.startMs = trWallMs();
+    metricsNoteStart();
     g_metrics.lastCheck = mono;
     if (g_metricsPath[0] != 0) writeNow(gatherFigures(true, mono), mono);
     return;

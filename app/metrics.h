@@ -95,6 +95,10 @@ bool sharedIpPort(int i);
 // Frees what g_metrics holds and puts it back to program-start state.
 void resetMetrics();
 
+// Notes when the console started, once, before its first pass: a control
+// client's "metrics" in that pass, which comes before metricsPass, gets it.
+void metricsNoteStart();
+
 // Once a pass, with its monotonic ms: the first call notes the start and
 // writes the file; later ones write it when kMetricsEveryMs have passed and
 // something changed, or kMetricsRefreshMs have passed. No file without

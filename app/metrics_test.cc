@@ -244,6 +244,16 @@ TEST_F(metricsTest, TheFileIsReplacedWholeAndGroupReadable) {
   EXPECT_NE(writeMetricsFile("missing/qzucon.prom", f), 0);
 }
 
+// A control client's request can come in the first pass, before its
+// metricsPass: the start is known by then, and the first pass keeps it.
+TEST_F(metricsTest, TheStartIsKnownBeforeTheFirstPass) {
+  metricsNoteStart();
+  int64_t start = gatherFigures(true, 100).startMs;
+  EXPECT_GT(start, 1700000000000);
+  metricsPass(100);
+  EXPECT_EQ(gatherFigures(true, 200).startMs, start);
+}
+
 TEST_F(metricsTest, WrittenAtStartThenOnlyWhenSomethingChanged) {
   serverRec* r = addServer("127.0.0.1:28100", "admin", "secret");
   strcpy(g_metricsPath, "qzucon.prom");
