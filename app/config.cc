@@ -62,6 +62,7 @@ void putConfiguration(iniOut* out) {
   if (g_UDPlistenport) put(out, "UDPlistenPort=%ld\n", static_cast<long>(g_UDPlistenport));
   if (g_localusers == kLocalUsersAny) put(out, "localusers=any\n");
   put(out, "myaddr=%s\n", g_myaddr);
+  if (g_consoleName[0]) put(out, "name=%s\n", g_consoleName);
   if (!controlSocketDefault()) put(out, "controlsocket=%s\n", g_ctlsocket);
   if (g_journal.mode != kJournalAuto) {
     put(out, "journal=%s\n", g_journal.mode == kJournalOn ? "on" : "off");
@@ -226,6 +227,14 @@ bool setLogName(const char* value, char*, int) {
   return true;
 }
 
+// A name a metrics label and a journal field carry: blanks around it are no
+// part of it.
+bool setConsoleName(const char* value, char*, int) {
+  mystrzcpy(g_consoleName, value, kConsoleNameChars);
+  strim(g_consoleName, " \t");
+  return true;
+}
+
 // The configuration's vocabulary: a token is handled by the first row whose
 // word it begins with, in any case; the rest of the token is the value. The
 // bash completion, the manual page and qzucon --help list the same words
@@ -243,6 +252,7 @@ const configWord kConfigWords[] = {
     {"server=", startServer, nullptr, 0, "[host:port] (starts a server entry)"},
     {"ini=", storeText, g_inifn, kNameChars, nullptr},
     {"myaddr=", storeText, g_myaddr, kNameChars, nullptr},
+    {"name=", setConsoleName, nullptr, 0, "[text] (the console's name in metrics and the journal)"},
     {"login=", storeText, g_tempServer.login, 32, "[name] (of the server above)"},
     {"password=", storeText, g_tempServer.password, 64, "[text] (of the server above)"},
     {"controlsocket=", storeText, g_ctlsocket, kNameChars, "[off | socket path]"},
@@ -362,6 +372,25 @@ void parseToken(const char* token, tokenFrom from) {
 }
 
 void parseInput(const char* token) { parseToken(token, kCommandLine); }
+
+void consoleNameFor(const char* given, const char* ini, const char* myaddr, char* out) {
+  if (given[0]) {
+    strzcpy(out, given, kConsoleNameChars);
+    return;
+  }
+  // "/etc/qzucon/site.ini" is "site": the instance of qzucon@site.
+  const char* base = ini ? strrchr(ini, '/') : nullptr;
+  base = base ? base + 1 : ini;
+  if (base && base[0]) {
+    const char* dot = strrchr(base, '.');
+    int len = dot && dot != base ? static_cast<int>(dot - base) : static_cast<int>(strlen(base));
+    strzcpy(out, base, len < kConsoleNameChars ? len : kConsoleNameChars);
+    return;
+  }
+  const char* colon = strrchr(myaddr, ':');
+  strzcpy(out, colon ? colon + 1 : "", kConsoleNameChars);
+  strim(out, " \t");
+}
 
 int configWordCount() { return static_cast<int>(sizeof kConfigWords / sizeof kConfigWords[0]); }
 

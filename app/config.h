@@ -35,6 +35,12 @@ void tokenFaultLine(char* out, int size, tokenFault fault, const char* token, to
 int configWordCount();
 const char* configWordAt(int i);
 
+// The console's name into out (kConsoleNameChars + 1 bytes): given ("name=")
+// when not empty; else the base name of ini without its extension, when a
+// file was named with "ini=" (ini null otherwise); else the port of myaddr,
+// the console's own address. Pure.
+void consoleNameFor(const char* given, const char* ini, const char* myaddr, char* out);
+
 // Appends the pending record g_tempServer to flServer when its address is not
 // empty (its header taken from g_HEADER), then clears it either way.
 void commitPendingServer();

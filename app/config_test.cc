@@ -39,7 +39,7 @@ std::string summary() {
                   " tcp=" + std::to_string(g_TCPlistenport) +
                   " udp=" + std::to_string(g_UDPlistenport) + " debug=" + std::to_string(g_debug) +
                   " localusers=" + (g_localusers == kLocalUsersAny ? "any" : "owner") +
-                  " journal=" + std::to_string(g_journal.mode) +
+                  " journal=" + std::to_string(g_journal.mode) + " name=" + g_consoleName +
                   " pending=" + g_tempServer.address + "|" + g_tempServer.login + "|" +
                   g_tempServer.password + " servers=" + std::to_string(flServer.nodes());
   return s;
@@ -52,8 +52,8 @@ TEST_F(ConfigTest, TokenTable) {
     bool help;
   };
   const std::string base =
-      "inifn= myaddr= logfn=main.log tcp=0 udp=0 debug=0 localusers=owner journal=0 pending=|| "
-      "servers=0";
+      "inifn= myaddr= logfn=main.log tcp=0 udp=0 debug=0 localusers=owner journal=0 name= "
+      "pending=|| servers=0";
   const row rows[] = {
       {"", "", false},
       {"   \t ", "", false},
@@ -83,6 +83,7 @@ TEST_F(ConfigTest, TokenTable) {
       {"JOURNAL= Off \t", "journal=2", false},
       {"journal=auto", "journal=0", false},
       {"journal=yes", "", true},
+      {"NAME=  eu-main \t", "name=eu-main", false},
       {"journal=", "", true},
       {"QZUCONDEBUG extra", "debug=1", false},
       {"qzuconlog   my file.log \t", "logfn=my file.log", false},
@@ -247,6 +248,33 @@ TEST_F(ConfigTest, TagsAndAlerts) {
   }
 }
 
+// name= wins; then the file of ini= names the console (qzucon@site reads
+// /etc/qzucon/site.ini); then its own port.
+TEST(ConsoleName, GivenElseIniFileElsePort) {
+  const struct {
+    const char* given;
+    const char* ini;
+    const char* myaddr;
+    const char* name;
+  } kRows[] = {
+      {"eu-main", "/etc/qzucon/site.ini", "127.0.0.1:24350", "eu-main"},
+      {"", "/etc/qzucon/site.ini", "127.0.0.1:24350", "site"},
+      {"", "site.v2.ini", "127.0.0.1:24350", "site.v2"},
+      {"", "conf/fleet", "127.0.0.1:24350", "fleet"},
+      {"", "/etc/qzucon/.hidden", "127.0.0.1:24350", ".hidden"},
+      {"", "/etc/qzucon/", "127.0.0.1:24350", "24350"},
+      {"", nullptr, "127.0.0.1:24350 ", "24350"},
+      {"", nullptr, "", ""},
+      {"", "/etc/qzucon/a-very-long-name-of-a-console-file-that-goes-on-and-on-and-on-for-ever.ini",
+       "", "a-very-long-name-of-a-console-file-that-goes-on-and-on-and-on-fo"},
+  };
+  for (const auto& r : kRows) {
+    char out[kConsoleNameChars + 1];
+    consoleNameFor(r.given, r.ini, r.myaddr, out);
+    EXPECT_STREQ(out, r.name) << (r.ini ? r.ini : "(no ini=)");
+  }
+}
+
 TEST_F(ConfigTest, WriteiniRoundTrip) {
   const char* tokens[] = {"qzuconlog  console.log ",
                           "TCPlistenport=2001",
@@ -315,11 +343,13 @@ TEST_F(ConfigTest, WriteiniWritesOptionalTokensOnlyWhenSet) {
       {"controlsocket=on", "controlsocket=", ""},
       {"controlsocket= On ", "controlsocket=", ""},
       {"controlsocket=off", "controlsocket=", "controlsocket=off\n"},
-      {"controlsocket=/run/ops/console.sock", "controlsocket=",
-       "controlsocket=/run/ops/console.sock\n"},
+      {"controlsocket=/run/ops/console.sock",
+       "controlsocket=", "controlsocket=/run/ops/console.sock\n"},
       {nullptr, "metrics=", ""},
-      {"METRICS=  /var/lib/qzucon/metrics/qzucon.prom", "metrics=",
-       "metrics=/var/lib/qzucon/metrics/qzucon.prom\n"},
+      {"name=eu-main", "name=", "name=eu-main\n"},
+      {nullptr, "name=", ""},
+      {"METRICS=  /var/lib/qzucon/metrics/qzucon.prom",
+       "metrics=", "metrics=/var/lib/qzucon/metrics/qzucon.prom\n"},
   };
   for (const auto& r : kRows) {
     SCOPED_TRACE(r.token ? r.token : "(none)");

@@ -472,6 +472,7 @@ void statusRequest(const requestCall& q) { perServerRequest(q.c, kJobStatus, q.m
 void tagsRequest(const requestCall& q) { perServerRequest(q.c, kJobTags, q.mono, q.args); }
 void serversRequest(const requestCall& q) {
   sendLine(q.c, "%s %s\n", kAnsMyaddr, g_myaddr);
+  sendLine(q.c, "%s %s\n", kAnsName, g_consoleLabel);
   startJob(q.c, kJobServers);
 }
 void followWords(const requestCall& q) { followRequest(q.c, q.args); }
@@ -662,8 +663,29 @@ void controlNoteWait(const int* ready, int n) {
   if (g_ctl.listener >= 0 && n > 0 && ready[0] != 0) g_ctl.knocked = true;
 }
 
+namespace {
+
+// A server line as followers get it: where reception kept the server's own
+// text (g_lineOwn), "->" and that text as UTF-8 (utf8Clean: no byte a
+// terminal or a JSON reader would trip on) instead of the screen's 0xFA
+// form; else msg as it is.
+const char* followerText(const char* msg) {
+  if (g_lineOwn == nullptr) return msg;
+  static char text[3 * kMaxDatagram + 4];
+  int len = static_cast<int>(strlen(g_lineOwn));
+  int n = 2 + utf8Clean(g_lineOwn, len, text + 2, sizeof text - 4);  // fits: 3 bytes a byte
+  text[0] = '-';
+  text[1] = '>';
+  if (n == 2 || text[n - 1] != '\n') text[n++] = '\n';
+  text[n] = 0;
+  return text;
+}
+
+}  // namespace
+
 void controlPublish(const serverRec* from, const char* msg) {
   if (!g_ctl.following && !g_ctl.doer) return;
+  if (from) msg = followerText(msg);
   for (ctlClient& c : g_ctl.clients) {
     if (c.fd < 0) continue;
     if (from && (c.followAll || c.follow == from ||
@@ -696,6 +718,7 @@ void controlFeed(ctlClient* c, int sock, uint32_t tick, uint32_t mono, const cha
 }
 
 void controlPublishAlerts(const serverRec* from, const char* msg) {
+  msg = followerText(msg);
   for (ctlClient& c : g_ctl.clients) {
     if (c.fd < 0 || !c.followAlerts) continue;
     for (int i = 0; i < g_alerts.lineMatches(); i++) {

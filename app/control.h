@@ -16,7 +16,8 @@
 //                      its text has shown the password right), up (its
 //                      challenge answered), waiting (no challenge answered
 //                      yet), mismatch or noanswer
-//   servers            "myaddr ADDRESS", then "server IPPORT STATE" per server
+//   servers            "myaddr ADDRESS", "name NAME" (the console's name), then
+//                      "server IPPORT STATE" per server
 //   follow TARGET      from now on every line of server TARGET ("*" = all) as
 //                      "IPPORT ->TEXT", or with "console" the console's own
 //                      messages as "console TEXT", or with "alerts" each
@@ -118,7 +119,9 @@ int controlWaitFds(int* fds, int room);
 void controlNoteWait(const int* ready, int n);
 
 // Offers one message to the clients: a line of server `from`, or the
-// console's own message when from is null. msg is as log() got it.
+// console's own message when from is null. msg is as log() got it; a
+// server line goes out with the server's own text as UTF-8 instead
+// (g_lineOwn), where reception kept it.
 void controlPublish(const serverRec* from, const char* msg);
 
 // Runs request bytes as if client c had sent them, and hands everything
@@ -128,7 +131,7 @@ void controlFeed(ctlClient* c, int sock, uint32_t tick, uint32_t mono, const cha
                  ctlSink sink, void* ctx);
 
 // Offers a server line that matched alerts (g_alerts' last line) to the
-// clients that follow alerts, once for each alert.
+// clients that follow alerts, once for each alert, as controlPublish does.
 void controlPublishAlerts(const serverRec* from, const char* msg);
 
 // Program-start state: no socket, no clients (closes whatever is open).

@@ -25,6 +25,13 @@ extern char g_inifn[kNameChars + 1];
 // for the duration of one log call.
 extern char g_logfn[267];
 extern char g_myaddr[kNameChars + 1];
+// "name=" as configured (empty when not given), and the name in use, which
+// configure sets (consoleNameFor): what tells this console from others on
+// the host, in every metrics series (console="...") and journal entry
+// (QZUCON_CONSOLE=), and in qzuconctl list.
+constexpr int kConsoleNameChars = 64;
+extern char g_consoleName[kConsoleNameChars + 1];
+extern char g_consoleLabel[kConsoleNameChars + 1];
 extern uint32_t g_TCPlistenport;
 extern uint32_t g_UDPlistenport;
 // Who may send local input: the console's own user and root (the default),
@@ -36,6 +43,9 @@ extern char g_ctlsocket[kNameChars + 1];
 extern ctlState g_ctl;  // the control socket and its clients (app/control.h)
 // The server whose line log() is writing; null for the console's own messages.
 extern const serverRec* g_lineFrom;
+// That server's own text of the line, before it was made printable, for the
+// journal and followers (who take it as UTF-8); null when neither is there.
+extern const char* g_lineOwn;
 extern uint8_t g_debug;
 extern uint8_t g_noscreenlog;
 extern volatile int32_t g_exit;

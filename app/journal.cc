@@ -48,6 +48,7 @@ journalTags defaultTags(const char* msg) {
     t.kind = kJournalServer;
     t.priority = kPrioInfo;
     t.server = g_lineFrom->ipPort;
+    t.own = g_lineOwn;
     t.tags = g_lineFrom->tags;
     // A line that matched alert rules is a warning, named by the rules.
     for (int i = 0; i < g_alerts.lineMatches() && t.alertCount < kJournalAlerts; i++) {
@@ -164,6 +165,7 @@ void tagNextCommand(const serverRec* about, journalSource source, long uid) {
 void journalTake(const char* msg, int len) {
   journalState& j = g_journal;
   journalTags tags = j.tagged ? j.next : defaultTags(msg);
+  tags.console = g_consoleLabel;
   j.tagged = false;
   if (j.fd < 0) return;
   if (j.entries == kJournalBatch || kJournalBytes - j.bytes < kJournalEntryChars) sendJournal();

@@ -7,11 +7,13 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
 #include "app/globals.h"
 #include "app/log.h"
+#include "app/startup.h"
 #include "input/commands.h"
 #include "runtime/text.h"
 #include "support/coretest.h"
@@ -47,6 +49,7 @@ bool has(const std::string& entry, const std::string& field) {
 
 TEST_F(JournalTest, EachKindOfLineCarriesItsFields) {
   serverRec* r = addServer("127.0.0.1:28100", "admin", "pw");
+  strcpy(g_consoleLabel, "site");
   entries();  // what configuring said
   testing::internal::CaptureStdout();
   g_lineFrom = r;
@@ -58,7 +61,9 @@ TEST_F(JournalTest, EachKindOfLineCarriesItsFields) {
   testing::internal::GetCapturedStdout();
   std::vector<std::string> e = entries();
   ASSERT_GE(e.size(), 5u);
-  EXPECT_TRUE(has(e[0], "MESSAGE=->hello") && has(e[0], "PRIORITY=6") &&
+  for (const std::string& entry : e) EXPECT_TRUE(has(entry, "QZUCON_CONSOLE=site")) << entry;
+  // Named by its server, as qzuconctl follow shows it.
+  EXPECT_TRUE(has(e[0], "MESSAGE=127.0.0.1:28100 ->hello") && has(e[0], "PRIORITY=6") &&
               has(e[0], "QZUCON_KIND=server") && has(e[0], "QZUCON_SERVER=127.0.0.1:28100"))
       << e[0];
   EXPECT_TRUE(has(e[1], "PRIORITY=3") && has(e[1], "QZUCON_KIND=console")) << e[1];
@@ -68,6 +73,31 @@ TEST_F(JournalTest, EachKindOfLineCarriesItsFields) {
       << e[3];
   // The list itself is the console's answer, untagged: the tag went with the command.
   EXPECT_TRUE(has(e[4], "QZUCON_KIND=console") && !has(e[4], "QZUCON_SOURCE=keyboard")) << e[4];
+}
+
+// Each start-up line about a server carries the address the journal knows
+// it by; a server without a port has none yet.
+TEST_F(JournalTest, StartUpLinesNameTheirServer) {
+  serverRec s = {};
+  strcpy(s.address, "127.0.0.1:28100");
+  strcpy(s.login, "admin");
+  serverRec noPort = {};
+  strcpy(noPort.address, "127.0.0.1");
+  testing::internal::CaptureStdout();
+  ASSERT_TRUE(resolveServer(&s));
+  EXPECT_FALSE(resolveServer(&noPort));
+  testing::internal::GetCapturedStdout();
+  std::vector<std::string> e = entries();
+  ASSERT_EQ(e.size(), 6u);
+  const char* kLines[] = {"Server Address: 127.0.0.1:28100", "Server IP: 127.0.0.1",
+                          "Server Port: 28100", "Login Name: admin"};
+  for (int i = 0; i < 4; i++) {
+    EXPECT_TRUE(has(e[i], std::string("MESSAGE=") + kLines[i]) &&
+                has(e[i], "QZUCON_SERVER=127.0.0.1:28100"))
+        << e[i];
+  }
+  EXPECT_EQ(e[4].find("QZUCON_SERVER="), std::string::npos) << e[4];
+  EXPECT_EQ(e[5].find("QZUCON_SERVER="), std::string::npos) << e[5];
 }
 
 TEST_F(JournalTest, APassSendsItsEntriesTogetherAfterTheLog) {

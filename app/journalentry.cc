@@ -41,24 +41,40 @@ struct entryOut {
   void put(const char* s) { put(s, static_cast<int>(strlen(s))); }
 };
 
-void field(entryOut* o, const char* name, const char* value, int len) {
+// A value of up to three pieces, as UTF-8 (utf8Clean); a value with a line
+// end in the binary form.
+struct piece {
+  const char* text;
+  int len;
+};
+
+void field(entryOut* o, const char* name, const piece* parts, int n) {
+  bool lineEnd = false;
+  uint64_t size = 0;
+  for (int i = 0; i < n; i++) {
+    lineEnd = lineEnd || memchr(parts[i].text, '\n', static_cast<size_t>(parts[i].len)) != nullptr;
+    size += static_cast<uint64_t>(utf8Clean(parts[i].text, parts[i].len, nullptr, 0));
+  }
   o->put(name);
-  if (memchr(value, '\n', static_cast<size_t>(len)) == nullptr) {
-    o->put("=", 1);
-    o->put(value, len);
-  } else {
+  if (lineEnd) {
     o->put("\n", 1);
-    unsigned char size[8];
-    uint64_t n = static_cast<uint64_t>(len);
-    for (int i = 0; i < 8; i++) size[i] = static_cast<unsigned char>(n >> (8 * i));
-    o->put(size, 8);
-    o->put(value, len);
+    unsigned char bytes[8];
+    for (int i = 0; i < 8; i++) bytes[i] = static_cast<unsigned char>(size >> (8 * i));
+    o->put(bytes, 8);
+  } else {
+    o->put("=", 1);
+  }
+  for (int i = 0; i < n && o->ok; i++) {
+    int done = utf8Clean(parts[i].text, parts[i].len, o->p + o->len, o->room - o->len);
+    if (done < 0) o->ok = false;
+    o->len += done < 0 ? 0 : done;
   }
   o->put("\n", 1);
 }
 
 void field(entryOut* o, const char* name, const char* value) {
-  field(o, name, value, static_cast<int>(strlen(value)));
+  piece p = {value, static_cast<int>(strlen(value))};
+  field(o, name, &p, 1);
 }
 
 }  // namespace
@@ -70,11 +86,23 @@ const char* journalMessageId(journalEvent event) {
 int journalEntry(const char* text, int len, const journalTags& tags, char* out, int room) {
   if (len > 0 && text[len - 1] == '\n') len--;
   entryOut o = {out, 0, room, true};
-  field(&o, "MESSAGE", text, len);
+  if (tags.kind == kJournalServer && tags.server) {
+    // "SERVER ->TEXT": plain journalctl shows whose line it is.
+    piece own = tags.own ? piece{tags.own, static_cast<int>(strlen(tags.own))} : piece{text, len};
+    if (tags.own && own.len > 0 && own.text[own.len - 1] == '\n') own.len--;
+    const piece msg[] = {{tags.server, static_cast<int>(strlen(tags.server))},
+                         {tags.own ? " ->" : " ", tags.own ? 3 : 1},
+                         own};
+    field(&o, "MESSAGE", msg, 3);
+  } else {
+    piece msg = {text, len};
+    field(&o, "MESSAGE", &msg, 1);
+  }
   char prio[2] = {static_cast<char>('0' + (tags.priority & 7)), 0};
   field(&o, "PRIORITY", prio);
   field(&o, "SYSLOG_IDENTIFIER", "qzucon");
   field(&o, "QZUCON_KIND", kKinds[tags.kind]);
+  if (tags.console && tags.console[0]) field(&o, "QZUCON_CONSOLE", tags.console);
   if (tags.server) field(&o, "QZUCON_SERVER", tags.server);
   if (const char* id = journalMessageId(tags.event)) field(&o, "MESSAGE_ID", id);
   if (tags.source != kSourceNone) field(&o, "QZUCON_SOURCE", kSources[tags.source]);

@@ -41,6 +41,11 @@ struct journalTags {
   journalKind kind = kJournalConsole;
   int priority = kPrioNotice;
   const char* server = nullptr;  // QZUCON_SERVER=, when the line is from or about one
+  // A server line's own text, before the screen made it printable: MESSAGE is
+  // then "SERVER ->TEXT", as qzuconctl follow prints it. Null: the message
+  // as log has it (a server line then still begins with its server).
+  const char* own = nullptr;
+  const char* console = nullptr;  // QZUCON_CONSOLE=, the console's name
   journalEvent event = kEventNone;
   journalSource source = kSourceNone;  // for a command
   long uid = -1;                       // for a command through the control socket
@@ -52,7 +57,8 @@ struct journalTags {
 
 // Writes the entry for the message text of len bytes (one trailing line end
 // is dropped) into out, at most room bytes: MESSAGE, PRIORITY,
-// SYSLOG_IDENTIFIER=qzucon, QZUCON_KIND and the tags that apply. A value
+// SYSLOG_IDENTIFIER=qzucon, QZUCON_KIND and the tags that apply. Every
+// value is valid UTF-8 (utf8Clean), so that readers show it as text. A value
 // holding a line end goes in the binary form (name, line end, 64-bit
 // little-endian length, value). Returns the length, or 0 when the entry does
 // not fit: an entry is never cut.

@@ -5,6 +5,8 @@
 #include <cstring>
 #include <string>
 
+#include "runtime/text.h"
+
 namespace {
 
 std::string entryOf(const std::string& text, const journalTags& tags, int room = 1 << 16) {
@@ -54,10 +56,10 @@ TEST(JournalEntry, FieldsOfEachKindOfLine) {
     std::string want;
   } cases[] = {
       {"server line", "->hello world\n", serverLine(),
-       "MESSAGE=->hello world\nPRIORITY=6\nSYSLOG_IDENTIFIER=qzucon\nQZUCON_KIND=server\n"
-       "QZUCON_SERVER=10.0.0.7:2302\n"},
+       "MESSAGE=10.0.0.7:2302 ->hello world\nPRIORITY=6\nSYSLOG_IDENTIFIER=qzucon\n"
+       "QZUCON_KIND=server\nQZUCON_SERVER=10.0.0.7:2302\n"},
       {"tagged line that matched two alerts", "->out of memory: crash\n", alerted,
-       "MESSAGE=->out of memory: crash\nPRIORITY=4\nSYSLOG_IDENTIFIER=qzucon\n"
+       "MESSAGE=10.0.0.7:2302 ->out of memory: crash\nPRIORITY=4\nSYSLOG_IDENTIFIER=qzucon\n"
        "QZUCON_KIND=server\nQZUCON_SERVER=10.0.0.7:2302\nQZUCON_TAGS=eu,pvp\n"
        "QZUCON_ALERT=oom\nQZUCON_ALERT=crash\n"},
       {"console notice, no line end", "Resolving ...", journalTags(),
@@ -76,7 +78,7 @@ TEST(JournalEntry, FieldsOfEachKindOfLine) {
       {"empty line", "\n", journalTags(),
        "MESSAGE=\nPRIORITY=5\nSYSLOG_IDENTIFIER=qzucon\nQZUCON_KIND=console\n"},
       {"newlines inside: binary form", "->a\nb\n", serverLine(),
-       binaryField("MESSAGE", "->a\nb") +
+       binaryField("MESSAGE", "10.0.0.7:2302 ->a\nb") +
            "PRIORITY=6\nSYSLOG_IDENTIFIER=qzucon\nQZUCON_KIND=server\n"
            "QZUCON_SERVER=10.0.0.7:2302\n"},
       {"only the last line end dropped", "x\n\n", journalTags(),
@@ -86,11 +88,53 @@ TEST(JournalEntry, FieldsOfEachKindOfLine) {
   for (const auto& c : cases) EXPECT_EQ(entryOf(c.text, c.tags), c.want) << c.label;
 }
 
+// A server line's MESSAGE is its own text behind its server, as UTF-8
+// whatever it sent; the screen's printable form is left for the screen.
+// Every other field is UTF-8 too, and names its console.
+TEST(JournalEntry, ServerTextAsUtf8BehindItsServer) {
+  const std::string kBad = kReplacementChar;
+  struct {
+    const char* label;
+    const char* own;
+    std::string message;
+  } cases[] = {
+      {"UTF-8 kept", "caf\xC3\xA9 \xD0\xBF\xD1\x80\xD0\xB8\n",
+       "10.0.0.7:2302 ->caf\xC3\xA9 \xD0\xBF\xD1\x80\xD0\xB8"},
+      {"0xFF and 0xFA replaced", "a\xFF\xFA!", "10.0.0.7:2302 ->a" + kBad + kBad + "!"},
+      {"cut sequence at the end", "x\xD0", "10.0.0.7:2302 ->x" + kBad},
+  };
+  for (const auto& c : cases) {
+    journalTags t = serverLine();
+    t.own = c.own;
+    t.console = "site";
+    // The screen's form, which the journal does not take.
+    std::string entry = entryOf("->\xFA\xFA\n", t);
+    EXPECT_EQ(entry, "MESSAGE=" + c.message +
+                         "\nPRIORITY=6\nSYSLOG_IDENTIFIER=qzucon\nQZUCON_KIND=server\n"
+                         "QZUCON_CONSOLE=site\nQZUCON_SERVER=10.0.0.7:2302\n")
+        << c.label;
+  }
+  journalTags about;
+  about.server = "h\xE9te:1";
+  about.console = "\xFF";
+  EXPECT_EQ(entryOf("Server Address: h\xE9te:1\n", about),
+            "MESSAGE=Server Address: h" + kBad +
+                "te:1\nPRIORITY=5\nSYSLOG_IDENTIFIER=qzucon\n"
+                "QZUCON_KIND=console\nQZUCON_CONSOLE=" +
+                kBad + "\nQZUCON_SERVER=h" + kBad + "te:1\n");
+  // The binary form's length counts the replacement's three bytes.
+  journalTags multi = serverLine();
+  multi.own = "a\xFF\nb";
+  EXPECT_EQ(entryOf("->?", multi), binaryField("MESSAGE", "10.0.0.7:2302 ->a" + kBad + "\nb") +
+                                       "PRIORITY=6\nSYSLOG_IDENTIFIER=qzucon\nQZUCON_KIND=server\n"
+                                       "QZUCON_SERVER=10.0.0.7:2302\n");
+}
+
 TEST(JournalEntry, LongLinesWholeOrNotAtAll) {
   std::string longText = "->" + std::string(1498, 'x') + "\n";  // a full datagram's text
   std::string whole = entryOf(longText, serverLine());
   ASSERT_FALSE(whole.empty());
-  EXPECT_EQ(whole.compare(0, 10, "MESSAGE=->"), 0);
+  EXPECT_EQ(whole.compare(0, 24, "MESSAGE=10.0.0.7:2302 ->"), 0);
   EXPECT_NE(whole.find(std::string(1498, 'x') + "\nPRIORITY=6\n"), std::string::npos);
   // Exactly the room it needs, and one byte less: never a cut entry.
   int need = static_cast<int>(whole.size());

@@ -120,6 +120,7 @@ bool qzucon() {
   if (g_TCPlistenport) openLocal(&g_TCPsock, 1, g_TCPlistenport);
   if (g_UDPlistenport) openLocal(&g_UDPsock, 0, g_UDPlistenport);
   controlOpen(atoul(strchr(g_myaddr, ':') + 1) & 0xFFFF);
+  metricsNoteStart();
   announce();
   journalRunning();
   unsigned pause = 1;

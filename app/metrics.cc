@@ -147,16 +147,30 @@ struct moreLabels {
   const char* value;
 };
 
-// One sample: the family's name, its labels (none when label is null), the value.
+// "{console=\"NAME\"", escaped once for each text (metricsLine's first
+// line): every sample begins with it.
+char consoleLabel[sizeof "{console=\"\"" + 2 * kConsoleNameChars];
+int consoleLabelLen;
+
+void makeConsoleLabel() {
+  char* p = putLabel(consoleLabel, "{", "console", g_consoleLabel);
+  consoleLabelLen = static_cast<int>(p - consoleLabel);
+}
+
+// One sample: the family's name, the console's label, its own labels (none
+// when label is null), the value. Every series carries console= first, so
+// that two consoles' files in one textfile folder share none.
 int sample(char* out, const family& fam, const char* label, const char* value, uint64_t v,
            moreLabels more = {0, nullptr, nullptr}) {
   char* p = put(out, fam.name);
+  memcpy(p, consoleLabel, static_cast<size_t>(consoleLabelLen));
+  p += consoleLabelLen;
   if (label) {
-    p = putLabel(p, "{", label, value);
+    p = putLabel(p, ",", label, value);
     if (more.entry > 0) p = put(putNumber(put(p, ",entry=\""), uint64_t(more.entry)), "\"");
     if (more.name) p = putLabel(p, ",", more.name, more.value);
-    p = put(p, "}");
   }
+  p = put(p, "}");
   *p++ = ' ';
   p = putValue(p, v, fam.millis);
   *p++ = '\n';
@@ -325,6 +339,7 @@ int escapeLabel(const char* value, char* out, int size) {
 }
 
 int metricsLine(metricsCursor* c, const metricsFigures& f, char* out) {
+  if (c->family == 0 && c->item == -2) makeConsoleLabel();
   while (c->family < kFamilyCount) {
     const family& fam = kFamilies[c->family];
     int item = c->item++;
@@ -404,10 +419,14 @@ int writeMetricsFile(const char* path, const metricsFigures& f) {
   return outScratch.err;
 }
 
+void metricsNoteStart() {
+  if (g_metrics.startMs == 0) g_metrics.startMs = trWallMs();
+}
+
 void metricsPass(uint32_t mono) {
   if (!g_metrics.started) {  // "qzuconctl metrics" needs the start without a file too
     g_metrics.started = true;
-    g_metrics.startMs = trWallMs();
+    metricsNoteStart();
     g_metrics.lastCheck = mono;
     if (g_metricsPath[0] != 0) writeNow(gatherFigures(true, mono), mono);
     return;

@@ -43,10 +43,10 @@ struct metricsCursor {
   int item = -2;  // -2: the HELP line, -1: the TYPE line, 0...: samples
 };
 
-// Longest line the generator makes: a server's address twice its length
-// when every character needs escaping, its tags or an alert's name, the
-// name and the value.
-constexpr int kMetricsLineMax = 1024;
+// Longest line the generator makes: the console's name and a server's
+// address twice their length when every character needs escaping, its tags
+// or an alert's name, the name and the value.
+constexpr int kMetricsLineMax = 1280;
 
 // Writes the next line of the text, with its '\n', into out (at least
 // kMetricsLineMax bytes) and returns its length; 0 once the text is complete.
@@ -94,6 +94,10 @@ bool sharedIpPort(int i);
 
 // Frees what g_metrics holds and puts it back to program-start state.
 void resetMetrics();
+
+// Notes when the console started, once, before its first pass: a control
+// client's "metrics" in that pass, which comes before metricsPass, gets it.
+void metricsNoteStart();
 
 // Once a pass, with its monotonic ms: the first call notes the start and
 // writes the file; later ones write it when kMetricsEveryMs have passed and

@@ -15,6 +15,10 @@ namespace {
 
 class metricsTest : public coreTest {
  protected:
+  void SetUp() override {
+    coreTest::SetUp();
+    strcpy(g_consoleLabel, "site");
+  }
   std::string text(const metricsFigures& f) {
     std::string all;
     metricsCursor c;
@@ -71,36 +75,38 @@ TEST_F(metricsTest, EachServersCountsAndStates) {
   std::string t = text(f);
   EXPECT_EQ(t.rfind("# HELP qzucon_up ", 0), 0u) << t;
   const char* kLines[] = {
-      "qzucon_up 1",
-      "qzucon_start_time_seconds 1765432100.250",
-      "qzucon_server_up{server=\"127.0.0.1:28100\"} 1",
-      "qzucon_server_up{server=\"127.0.0.1:28101\"} 0",
-      "qzucon_server_lines_received_total{server=\"127.0.0.1:28100\"} 25",
-      "qzucon_server_bytes_received_total{server=\"127.0.0.1:28100\"} 40",
+      "qzucon_up{console=\"site\"} 1",
+      "qzucon_start_time_seconds{console=\"site\"} 1765432100.250",
+      "qzucon_server_up{console=\"site\",server=\"127.0.0.1:28100\"} 1",
+      "qzucon_server_up{console=\"site\",server=\"127.0.0.1:28101\"} 0",
+      "qzucon_server_lines_received_total{console=\"site\",server=\"127.0.0.1:28100\"} 25",
+      "qzucon_server_bytes_received_total{console=\"site\",server=\"127.0.0.1:28100\"} 40",
       // Half a second before wallMs by the monotonic clock.
-      "qzucon_server_last_line_timestamp_seconds{server=\"127.0.0.1:28100\"} 1765432199.500",
-      "qzucon_server_challenges_total{server=\"127.0.0.1:28100\"} 1",
-      "qzucon_server_no_answer{server=\"127.0.0.1:28101\"} 1",
-      "qzucon_server_no_answer{server=\"127.0.0.1:28100\"} 0",
-      "qzucon_server_heartbeats_sent_total{server=\"127.0.0.1:28100\"} 1",
-      "qzucon_server_commands_sent_total{server=\"127.0.0.1:28100\"} 1",
+      "qzucon_server_last_line_timestamp_seconds{console=\"site\",server=\"127.0.0.1:28100\"} "
+      "1765432199.500",
+      "qzucon_server_challenges_total{console=\"site\",server=\"127.0.0.1:28100\"} 1",
+      "qzucon_server_no_answer{console=\"site\",server=\"127.0.0.1:28101\"} 1",
+      "qzucon_server_no_answer{console=\"site\",server=\"127.0.0.1:28100\"} 0",
+      "qzucon_server_heartbeats_sent_total{console=\"site\",server=\"127.0.0.1:28100\"} 1",
+      "qzucon_server_commands_sent_total{console=\"site\",server=\"127.0.0.1:28100\"} 1",
       "# TYPE qzucon_server_lines_received_total counter",
       "# TYPE qzucon_server_up gauge",
   };
   for (const char* line : kLines) EXPECT_TRUE(has(t, line)) << line << "\n" << t;
   // A server that never sent a line has no time of its last one.
-  EXPECT_EQ(t.find("last_line_timestamp_seconds{server=\"127.0.0.1:28101\"}"), std::string::npos);
+  EXPECT_EQ(t.find("last_line_timestamp_seconds{console=\"site\",server=\"127.0.0.1:28101\"}"),
+            std::string::npos);
   EXPECT_EQ(t.back(), '\n');
 
   // Silent for kSilenceMs: down, though its session stays up.
   f.mono = 1500 + kSilenceMs;
-  EXPECT_TRUE(has(text(f), "qzucon_server_up{server=\"127.0.0.1:28100\"} 0"));
+  EXPECT_TRUE(has(text(f), "qzucon_server_up{console=\"site\",server=\"127.0.0.1:28100\"} 0"));
   // And every server is down in the file left at exit.
   f.mono = 2000;
   f.up = false;
   t = text(f);
-  EXPECT_TRUE(has(t, "qzucon_server_up{server=\"127.0.0.1:28100\"} 0")) << t;
-  EXPECT_TRUE(has(t, "qzucon_up 0"));
+  EXPECT_TRUE(has(t, "qzucon_server_up{console=\"site\",server=\"127.0.0.1:28100\"} 0")) << t;
+  EXPECT_TRUE(has(t, "qzucon_up{console=\"site\"} 0"));
 }
 
 // One address configured twice must not give two samples of one label set,
@@ -111,10 +117,16 @@ TEST_F(metricsTest, AnAddressConfiguredTwiceIsTold) {
   addServer("127.0.0.1:28100", "other", "c");
   addServer("127.0.0.1:28100", "third", "d");
   std::string t = text(metricsFigures());
-  EXPECT_TRUE(has(t, "qzucon_server_heartbeats_sent_total{server=\"127.0.0.1:28100\"} 0")) << t;
-  EXPECT_TRUE(has(t, "qzucon_server_heartbeats_sent_total{server=\"127.0.0.1:28101\"} 0")) << t;
-  EXPECT_TRUE(has(t, "qzucon_server_up{server=\"127.0.0.1:28100\",entry=\"3\"} 0")) << t;
-  EXPECT_TRUE(has(t, "qzucon_server_up{server=\"127.0.0.1:28100\",entry=\"4\"} 0")) << t;
+  EXPECT_TRUE(
+      has(t, "qzucon_server_heartbeats_sent_total{console=\"site\",server=\"127.0.0.1:28100\"} 0"))
+      << t;
+  EXPECT_TRUE(
+      has(t, "qzucon_server_heartbeats_sent_total{console=\"site\",server=\"127.0.0.1:28101\"} 0"))
+      << t;
+  EXPECT_TRUE(has(t, "qzucon_server_up{console=\"site\",server=\"127.0.0.1:28100\",entry=\"3\"} 0"))
+      << t;
+  EXPECT_TRUE(has(t, "qzucon_server_up{console=\"site\",server=\"127.0.0.1:28100\",entry=\"4\"} 0"))
+      << t;
 }
 
 // Tags and alert counts carry a second label beside the server, and the
@@ -135,13 +147,14 @@ TEST_F(metricsTest, TagsAndAlertsPerServer) {
   g_alerts.endLine();
   std::string t = text(metricsFigures());
   const char* kLines[] = {
-      "qzucon_server_info{server=\"127.0.0.1:28100\",tags=\"eu,pvp\"} 1",
-      "qzucon_server_info{server=\"127.0.0.1:28101\",tags=\"\"} 1",
-      "qzucon_server_info{server=\"127.0.0.1:28100\",entry=\"3\",tags=\"\"} 1",
-      "qzucon_alerts_total{server=\"127.0.0.1:28100\",alert=\"bad\"} 2",
-      "qzucon_alerts_total{server=\"127.0.0.1:28101\",alert=\"bad\"} 0",
-      "qzucon_alerts_total{server=\"127.0.0.1:28101\",alert=\"oom\"} 1",
-      "qzucon_alerts_total{server=\"127.0.0.1:28100\",entry=\"3\",alert=\"oom\"} 0",
+      "qzucon_server_info{console=\"site\",server=\"127.0.0.1:28100\",tags=\"eu,pvp\"} 1",
+      "qzucon_server_info{console=\"site\",server=\"127.0.0.1:28101\",tags=\"\"} 1",
+      "qzucon_server_info{console=\"site\",server=\"127.0.0.1:28100\",entry=\"3\",tags=\"\"} 1",
+      "qzucon_alerts_total{console=\"site\",server=\"127.0.0.1:28100\",alert=\"bad\"} 2",
+      "qzucon_alerts_total{console=\"site\",server=\"127.0.0.1:28101\",alert=\"bad\"} 0",
+      "qzucon_alerts_total{console=\"site\",server=\"127.0.0.1:28101\",alert=\"oom\"} 1",
+      "qzucon_alerts_total{console=\"site\",server=\"127.0.0.1:28100\",entry=\"3\",alert=\"oom\"} "
+      "0",
       "# TYPE qzucon_alerts_total counter",
   };
   for (const char* line : kLines) EXPECT_TRUE(has(t, line)) << line << "\n" << t;
@@ -159,20 +172,44 @@ TEST_F(metricsTest, ConsoleWideCounts) {
   f.ignored[kIgnoredEmpty] = 8;
   std::string t = text(f);
   const char* kLines[] = {
-      "qzucon_build_info{version=\"" QZUCON_VERSION "\"} 1",
-      "qzucon_receive_drops_total 7",
-      "qzucon_control_clients 2",
-      "qzucon_control_lines_dropped_total 3",
-      "qzucon_journal_entries_dropped_total 4",
-      "qzucon_log_write_errors_total 5",
-      "qzucon_datagrams_ignored_total{reason=\"unknown_sender\"} 6",
-      "qzucon_datagrams_ignored_total{reason=\"short\"} 0",
-      "qzucon_datagrams_ignored_total{reason=\"empty\"} 8",
+      "qzucon_build_info{console=\"site\",version=\"" QZUCON_VERSION "\"} 1",
+      "qzucon_receive_drops_total{console=\"site\"} 7",
+      "qzucon_control_clients{console=\"site\"} 2",
+      "qzucon_control_lines_dropped_total{console=\"site\"} 3",
+      "qzucon_journal_entries_dropped_total{console=\"site\"} 4",
+      "qzucon_log_write_errors_total{console=\"site\"} 5",
+      "qzucon_datagrams_ignored_total{console=\"site\",reason=\"unknown_sender\"} 6",
+      "qzucon_datagrams_ignored_total{console=\"site\",reason=\"short\"} 0",
+      "qzucon_datagrams_ignored_total{console=\"site\",reason=\"empty\"} 8",
   };
   for (const char* line : kLines) EXPECT_TRUE(has(t, line)) << line << "\n" << t;
   // A count the kernel would not give is left out, not shown as 0.
   f.dropsKnown = false;
-  EXPECT_EQ(text(f).find("\nqzucon_receive_drops_total "), std::string::npos);
+  EXPECT_EQ(text(f).find("\nqzucon_receive_drops_total{"), std::string::npos);
+}
+
+// Two consoles' files share one textfile folder: every sample carries the
+// console's name first, quoted as a label value is.
+TEST_F(metricsTest, EverySampleCarriesTheConsoleFirst) {
+  strcpy(g_consoleLabel, "eu \"main\"\\1");
+  addServer("127.0.0.1:28100", "admin", "a");
+  char why[160];
+  ASSERT_TRUE(g_alerts.add("oom:out of memory", why, sizeof why)) << why;
+  metricsFigures f;
+  f.dropsKnown = true;
+  std::string t = text(f);
+  const std::string kFirst = "{console=\"eu \\\"main\\\"\\\\1\"";
+  int samples = 0;
+  for (size_t at = 0, end; at < t.size(); at = end + 1) {
+    end = t.find('\n', at);
+    std::string line = t.substr(at, end - at);
+    if (line[0] == '#') continue;
+    samples++;
+    size_t brace = line.find('{');
+    EXPECT_EQ(line.compare(brace, kFirst.size(), kFirst), 0) << line;
+    EXPECT_EQ(line.find('{', brace + 1), std::string::npos) << line;
+  }
+  EXPECT_GT(samples, 20) << t;
 }
 
 TEST_F(metricsTest, TheDigestSeesEveryChangeButTheClocks) {
@@ -202,9 +239,19 @@ TEST_F(metricsTest, TheFileIsReplacedWholeAndGroupReadable) {
   EXPECT_EQ(st.st_mode & 07777, 0640u);
   f.up = false;
   ASSERT_EQ(writeMetricsFile("qzucon.prom", f), 0);
-  EXPECT_NE(readFile("qzucon.prom").find("\nqzucon_up 0\n"), std::string::npos);
+  EXPECT_NE(readFile("qzucon.prom").find("\nqzucon_up{console=\"site\"} 0\n"), std::string::npos);
   // A folder that is not there: an error, and nothing left behind.
   EXPECT_NE(writeMetricsFile("missing/qzucon.prom", f), 0);
+}
+
+// A control client's request can come in the first pass, before its
+// metricsPass: the start is known by then, and the first pass keeps it.
+TEST_F(metricsTest, TheStartIsKnownBeforeTheFirstPass) {
+  metricsNoteStart();
+  int64_t start = gatherFigures(true, 100).startMs;
+  EXPECT_GT(start, 1700000000000);
+  metricsPass(100);
+  EXPECT_EQ(gatherFigures(true, 200).startMs, start);
 }
 
 TEST_F(metricsTest, WrittenAtStartThenOnlyWhenSomethingChanged) {
@@ -226,7 +273,7 @@ TEST_F(metricsTest, WrittenAtStartThenOnlyWhenSomethingChanged) {
   metricsPass(100000 + kMetricsEveryMs + kMetricsRefreshMs);
   EXPECT_NE(ino(), at) << "a minute without a write";
   metricsExit(100000 + kMetricsEveryMs + kMetricsRefreshMs);
-  EXPECT_NE(readFile("qzucon.prom").find("\nqzucon_up 0\n"), std::string::npos);
+  EXPECT_NE(readFile("qzucon.prom").find("\nqzucon_up{console=\"site\"} 0\n"), std::string::npos);
 }
 
 }  // namespace

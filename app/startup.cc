@@ -67,20 +67,28 @@ bool openStandardDescriptors() {
 
 bool resolveServer(serverRec* s) {
   if (s->password[0]) s->lastSend = 1;  // due for a heartbeat from the start
-  log("Server Address: %s\n", s->address);
   const char* colon = strchr(s->address, ':');
+  // Resolved before its first line is said, so that each of its lines
+  // carries the address the journal knows the server by from then on.
+  if (colon) {
+    char host[sizeof s->address];
+    strzcpy(host, s->address, static_cast<int>(colon - s->address));
+    trGetip(host, s->ip);
+    s->port = atoul(colon + 1);
+    trf(s->ipPort, sizeof s->ipPort, "%s:%lu", s->ip, static_cast<unsigned long>(s->port));
+    tagNextLine(s, kPrioNotice);
+  }
+  log("Server Address: %s\n", s->address);
   if (!colon) {
     log("**Missing Port in Server Address\n");
     showHelp();
     return false;
   }
-  char host[sizeof s->address];
-  strzcpy(host, s->address, static_cast<int>(colon - s->address));
-  trGetip(host, s->ip);
+  tagNextLine(s, kPrioNotice);
   log("Server IP: %s\n", s->ip);
-  s->port = atoul(colon + 1);
+  tagNextLine(s, kPrioNotice);
   log("Server Port: %ld\n", static_cast<long>(s->port));
-  trf(s->ipPort, sizeof s->ipPort, "%s:%lu", s->ip, static_cast<unsigned long>(s->port));
+  tagNextLine(s, kPrioNotice);
   log("Login Name: %s\n", s->login);
   return true;
 }
@@ -105,6 +113,7 @@ int configure(int argc, char** argv) {
   int iniError = readConfigFile(&ini, named);
   commitPendingServer();
   if (!g_logfn[0]) strzcpy(g_logfn, "qzucon.log", kNameChars);
+  consoleNameFor(g_consoleName, named ? g_inifn : nullptr, g_myaddr, g_consoleLabel);
   startJournal();  // before the banner: the journal gets every line of the run
   releaseStartup();
 

@@ -18,6 +18,7 @@ namespace {
 // n servers with counts of the size a day brings.
 void fleet(int n) {
   resetProgramState();
+  strcpy(g_consoleLabel, "site");
   serverRec r;
   for (int i = 0; i < n; i++) {
     memset(&r, 0, sizeof r);

@@ -118,19 +118,28 @@ bool jsonString(const char* bytes, char* out, int size, int* len) {
   int at = *len;
   if (at >= size - 1) return false;
   out[at++] = '"';
-  for (const unsigned char* p = reinterpret_cast<const unsigned char*>(bytes); *p; p++) {
+  const unsigned char* p = reinterpret_cast<const unsigned char*>(bytes);
+  int left = static_cast<int>(strlen(bytes));
+  while (left > 0) {
     if (at + 7 >= size) return false;
+    int n = utf8Sequence(p, left);
     if (*p == '"' || *p == '\\') {
       out[at++] = '\\';
       out[at++] = static_cast<char>(*p);
-    } else if (*p >= 0x20 && *p < 0x7F) {
-      out[at++] = static_cast<char>(*p);
-    } else {
+    } else if (*p < 0x20 || *p == 0x7F) {
       memcpy(out + at, "\\u00", 4);
       out[at + 4] = kHex[*p >> 4];
       out[at + 5] = kHex[*p & 15];
       at += 6;
+    } else if (n > 0) {
+      memcpy(out + at, p, static_cast<size_t>(n));
+      at += n;
+    } else {
+      memcpy(out + at, kReplacementChar, 3);
+      at += 3;
     }
+    p += n > 0 ? n : 1;
+    left -= n > 0 ? n : 1;
   }
   if (at + 1 >= size) return false;
   out[at++] = '"';
@@ -164,7 +173,8 @@ int ctlJson(const ctlParts& p, const char* tags, int64_t timeMs, char* out, int 
   } kOptional[] = {{",\"state\":", p.state},
                    {",\"alert\":", p.alert},
                    {",\"socket\":", p.socket},
-                   {",\"myaddr\":", p.myaddr}};
+                   {",\"myaddr\":", p.myaddr},
+                   {",\"console\":", p.console}};
   for (const auto& f : kOptional) {
     if (ok && f.value[0]) ok = put(out, size, &len, f.key) && jsonString(f.value, out, size, &len);
   }

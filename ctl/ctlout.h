@@ -3,11 +3,10 @@
 // "follow -e/-v", and the JSON form of "--json". Pure, so that table tests
 // reach every case.
 //
-// JSON text is bytes in whatever code page the server uses, so the rule is
-// lossless and always valid JSON: each byte becomes the character of the
-// same number (U+0000 to U+00FF), printable ASCII as itself ('"' and '\'
-// escaped), every other byte as \u00XX. Encoding the string as ISO 8859-1
-// gives the bytes back.
+// JSON strings are valid UTF-8 whatever bytes a server sent: a well-formed
+// UTF-8 sequence stays as it is, every other byte is U+FFFD (utf8Clean's
+// rule, as in the journal); control characters are \u00XX, '"' and '\'
+// escaped.
 #ifndef QZUCON_CTL_CTLOUT_H_
 #define QZUCON_CTL_CTLOUT_H_
 
@@ -28,8 +27,9 @@ struct ctlParts {
   const char* text = "";  // the server's text (without "->"), a message, ...
   char state[16] = "";    // a sent line's session state
   char alert[kTagChars + 1] = "";
-  const char* socket = "";  // list: the console's socket and own address
+  const char* socket = "";  // list: the console's socket, own address and name
   const char* myaddr = "";
+  const char* console = "";
 };
 
 // Splits line (as takeLine gave it) into out: "IPPORT ->TEXT", "console
@@ -61,8 +61,8 @@ bool ctlFilterPass(const ctlFilter& f, const char* text);
 // The JSON object of parts p, with the server's tags (a list as the console
 // keeps it) and the time in milliseconds since 1970, into out (size bytes;
 // 6 times the line and 700 more always suffice): {"server","tags","time",
-// "kind","text"} and, where they apply, "state", "alert", "socket" and
-// "myaddr" (list). A server-less
+// "kind","text"} and, where they apply, "state", "alert", "socket",
+// "myaddr" and "console" (list). A server-less
 // line has "server":null. Returns the length, or -1 when out is too small.
 int ctlJson(const ctlParts& p, const char* tags, int64_t timeMs, char* out, int size);
 

@@ -334,8 +334,17 @@ int noConsole() {
   return kCtlError;
 }
 
+// What list knows of one console before its servers: its socket, own
+// address and name.
+struct listedConsole {
+  const char* socket;
+  char myaddr[kLineSize] = "";
+  char name[kLineSize] = "";
+  bool shown = false;  // its text line is begun
+};
+
 // One server of list --json: its console, state and tags.
-void listJson(const char* socket, const char* myaddr, const char* server) {
+void listJson(const listedConsole& k, const char* server) {
   char line[kLineSize];
   strzcpy(line, server, sizeof line - 1);
   ctlParts p;
@@ -346,13 +355,22 @@ void listJson(const char* socket, const char* myaddr, const char* server) {
   }
   strzcpy(p.server, line, sizeof p.server - 1);
   p.kind = "list";
-  p.socket = socket;
-  p.myaddr = myaddr;
+  p.socket = k.socket;
+  p.myaddr = k.myaddr;
+  p.console = k.name;
   static char json[6 * kLineSize + 1024];
   if (ctlJson(p, fleet.tagsOf(p.server), trWallMs(), json, sizeof json) > 0) print(json);
 }
 
-// One line per console: its socket, its own address and its servers, each
+// The start of a console's text line: "NAME: SOCKET ADDRESS" (a console
+// that tells no name, "SOCKET ADDRESS").
+void listHead(listedConsole* k) {
+  if (k->shown) return;
+  k->shown = true;
+  printf("%s%s%s %s", k->name, k->name[0] ? ": " : "", k->socket, k->myaddr);
+}
+
+// One line per console: its name, socket, own address and servers, each
 // with its tags in brackets when it has any; or with --json one object per
 // server.
 int list(const ctlArgs& a) {
@@ -366,24 +384,29 @@ int list(const ctlArgs& a) {
     fetchTags(&c);
     if (!c.request("%s", kReqServers)) continue;
     char line[kLineSize];
-    char myaddr[kLineSize] = "";
-    if (!a.json) fputs(found.paths[i], stdout);
+    static listedConsole k;
+    k = listedConsole();
+    k.socket = found.paths[i];
     while (c.readLine(line, sizeof line, 5000) == 1 && answerKindOf(line) != kAnswerOk) {
-      const char* word = strchr(line, ' ');
-      if (!word) continue;
-      const char* rest = word + 1;  // "myaddr" and "server" both end at the first blank
-      int n = static_cast<int>(strcspn(rest, " "));
-      if (afterWord(line, kAnsMyaddr)) strzcpy(myaddr, rest, sizeof myaddr - 1);
+      const char* rest = nullptr;
+      if ((rest = afterWord(line, kAnsMyaddr)) != nullptr) strzcpy(k.myaddr, rest, kLineSize - 1);
+      if ((rest = afterWord(line, kAnsName)) != nullptr) strzcpy(k.name, rest, kLineSize - 1);
+      if ((rest = afterWord(line, kAnsServer)) == nullptr) continue;
       if (a.json) {
-        if (afterWord(line, kAnsServer)) listJson(found.paths[i], myaddr, rest);
+        listJson(k, rest);
         continue;
       }
+      listHead(&k);
+      int n = static_cast<int>(strcspn(rest, " "));
       char addr[256];
       strzcpy(addr, rest, n < 255 ? n : 255);
       const char* tags = fleet.tagsOf(addr);
       printf(" %s%s%s%s", addr, tags[0] ? "[" : "", tags, tags[0] ? "]" : "");
     }
-    if (!a.json) fputc('\n', stdout);
+    if (!a.json) {
+      listHead(&k);
+      fputc('\n', stdout);
+    }
     fflush(stdout);
   }
   return kCtlOk;

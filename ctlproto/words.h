@@ -29,6 +29,7 @@ constexpr char kAnsOk[] = "ok";            // ok: the request is done
 constexpr char kAnsError[] = "error";      // error TEXT: refused, and why
 constexpr char kAnsSent[] = "sent";        // sent IPPORT STATE
 constexpr char kAnsMyaddr[] = "myaddr";    // myaddr ADDRESS (servers' first line)
+constexpr char kAnsName[] = "name";        // name NAME: the console's name (servers' second)
 constexpr char kAnsServer[] = "server";    // server IPPORT STATE
 constexpr char kAnsTags[] = "tags";        // tags IPPORT LIST
 constexpr char kAnsStatus[] = "status";    // status IPPORT: TEXT (protocol/health.h's statusLine)

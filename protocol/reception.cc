@@ -74,7 +74,9 @@ void makePrintable(unsigned char* text, int len) {
   }
 }
 
-void showText(const serverRec* r, const char* text) {
+// own: the server's own text before it was made printable, for the journal
+// and followers; null when neither is there.
+void showText(const serverRec* r, const char* text, const char* own) {
   char saved[sizeof g_logfn];
   memcpy(saved, g_logfn, sizeof saved);
   serverLogName(r->ipPort, g_logfn, sizeof g_logfn);
@@ -90,12 +92,14 @@ void showText(const serverRec* r, const char* text) {
   // the line is logged, and followers of alerts get it after.
   bool alerted = g_alerts.count() > 0 && g_alerts.match(serverIndexOf(r), text) > 0;
   g_lineFrom = r;  // control clients following r get this line
+  g_lineOwn = own;
   logText(msg);
   g_lineFrom = nullptr;
   if (alerted) {
     controlPublishAlerts(r, msg);
     g_alerts.endLine();
   }
+  g_lineOwn = nullptr;
   memcpy(g_logfn, saved, sizeof saved);
 }
 
@@ -170,8 +174,14 @@ int handleServerDatagram(const sockaddr_in& from, int n, uint32_t tick, uint32_t
   }
   keystreamXor(r->rseed, g_pkt + 8, n - 8);
   noteLine(r, mono, g_pkt + 8, n - 8);
+  // The journal and followers take the server's own bytes (as UTF-8:
+  // players' names and chat in any language); the screen, the files and the
+  // alert rules the printable form.
+  static char own[kMaxDatagram + 1];
+  bool keepOwn = journalOn() || g_ctl.following;
+  if (keepOwn) memcpy(own, g_pkt + 8, static_cast<size_t>(n - 8) + 1);  // with g_pkt[n]'s 0
   makePrintable(g_pkt + 8, n - 8);
-  showText(r, reinterpret_cast<char*>(g_pkt + 8));
+  showText(r, reinterpret_cast<char*>(g_pkt + 8), keepOwn ? own : nullptr);
   return 1;
 }
 

@@ -90,3 +90,61 @@ uint32_t textHash(const char* text) {
   }
   return h;
 }
+
+int utf8Sequence(const unsigned char* p, int left) {
+  unsigned char c = p[0];
+  if (c < 0x80) return 1;
+  // The lead byte gives the length and the range of the second byte, which
+  // shuts out overlong forms, surrogates and code points past U+10FFFF.
+  int n = 0;
+  unsigned char lo = 0x80, hi = 0xBF;
+  if (c >= 0xC2 && c <= 0xDF) {
+    n = 2;
+  } else if (c >= 0xE0 && c <= 0xEF) {
+    n = 3;
+    if (c == 0xE0) lo = 0xA0;
+    if (c == 0xED) hi = 0x9F;
+  } else if (c >= 0xF0 && c <= 0xF4) {
+    n = 4;
+    if (c == 0xF0) lo = 0x90;
+    if (c == 0xF4) hi = 0x8F;
+  } else {
+    return 0;
+  }
+  if (left < n || p[1] < lo || p[1] > hi) return 0;
+  for (int i = 2; i < n; i++) {
+    if (p[i] < 0x80 || p[i] > 0xBF) return 0;
+  }
+  return n;
+}
+
+namespace {
+
+// Whether the well-formed sequence of n bytes at p is a character readers
+// take as text (utf8Clean).
+bool utf8IsText(const unsigned char* p, int n) {
+  if (n == 1) return (*p >= 0x20 && *p != 0x7F) || *p == '\t' || *p == '\n';
+  uint32_t c = *p & (0x7F >> n);
+  for (int i = 1; i < n; i++) c = (c << 6) | (p[i] & 0x3F);
+  return c > 0x9F && !(c >= 0xFDD0 && c <= 0xFDEF) && (c & 0xFFFE) != 0xFFFE;
+}
+
+}  // namespace
+
+int utf8Clean(const char* in, int len, char* out, int room) {
+  const unsigned char* p = reinterpret_cast<const unsigned char*>(in);
+  int at = 0;
+  for (int i = 0; i < len;) {
+    int n = utf8Sequence(p + i, len - i);
+    bool text = n > 0 && utf8IsText(p + i, n);
+    const char* from = text ? in + i : kReplacementChar;
+    int size = text ? n : 3;
+    if (out) {
+      if (at + size > room) return -1;
+      memcpy(out + at, from, static_cast<size_t>(size));
+    }
+    at += size;
+    i += n > 0 ? n : 1;
+  }
+  return at;
+}

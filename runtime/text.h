@@ -40,4 +40,21 @@ uint32_t atoul(const char* text);
 // FNV-1a of a NUL-terminated text: the key of the name and address indexes.
 uint32_t textHash(const char* text);
 
+// UTF-8 as the journal and JSON readers need it, whatever bytes a server
+// sent: a well-formed sequence stays as it is (players' names and chat in
+// any language), every byte that is not part of one becomes U+FFFD.
+// The length of the well-formed sequence at p (1 to 4, at most left bytes),
+// or 0 when the byte at p begins none: a stray continuation byte, an
+// overlong form, a surrogate, beyond U+10FFFF, or cut short.
+int utf8Sequence(const unsigned char* p, int left);
+// Writes the len bytes of in by that rule into out (room bytes, no
+// terminator) and returns the length; with out null only measures. A
+// character that readers do not take as text is U+FFFD as well: a control
+// character other than tab and line feed (C0, DEL, C1) and a noncharacter
+// (U+FDD0 to U+FDEF, U+xFFFE, U+xFFFF); the journal's readers show a field
+// holding one as an array of numbers. At most 3 * len bytes; -1 when room is
+// too small.
+int utf8Clean(const char* in, int len, char* out, int room);
+constexpr char kReplacementChar[] = "\xEF\xBF\xBD";  // U+FFFD in UTF-8
+
 #endif  // QZUCON_RUNTIME_TEXT_H_

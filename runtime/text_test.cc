@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <string>
 
 namespace {
 
@@ -162,6 +163,47 @@ TEST(Atoul, ScansDigitsSkippingMinus) {
   };
   for (const Row& r : rows) EXPECT_EQ(r.want, atoul(r.in)) << "row \"" << r.in << "\"";
   EXPECT_EQ(0u, atoul(nullptr));
+}
+
+// Well-formed UTF-8 passes as it is; each byte of anything else is one
+// U+FFFD, and so is each character that is no text.
+TEST(Utf8Clean, KeepsUtf8AndReplacesEachBadByte) {
+  const std::string kBad = kReplacementChar;
+  const struct {
+    const char* label;
+    std::string in;
+    std::string out;
+  } kCases[] = {
+      {"ASCII", "map loaded", "map loaded"},
+      {"Latin and Cyrillic", "caf\xC3\xA9 \xD0\xBF\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82",
+       "caf\xC3\xA9 \xD0\xBF\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82"},
+      {"four bytes", "\xF0\x9F\x8E\xAE \xF3\xA0\x80\x81", "\xF0\x9F\x8E\xAE \xF3\xA0\x80\x81"},
+      {"0xFF", "a\xFF!", "a" + kBad + "!"},
+      {"the console's 0xFA", "caf\xFA\xFA", "caf" + kBad + kBad},
+      {"stray continuation", "\x80\xBF", kBad + kBad},
+      {"cut short at the end", "ab\xE2\x82", "ab" + kBad + kBad},
+      {"cut short by ASCII", "\xD0!", kBad + "!"},
+      {"overlong slash", "\xC0\xAF", kBad + kBad},
+      {"overlong three bytes", "\xE0\x80\xAF", kBad + kBad + kBad},
+      {"surrogate", "\xED\xA0\x80", kBad + kBad + kBad},
+      {"past U+10FFFF", "\xF4\x90\x80\x80", kBad + kBad + kBad + kBad},
+      {"tab and line feed stay", "a\tb\nc", "a\tb\nc"},
+      {"other controls are no text", "a\x1B[2J\r\x7F", "a" + kBad + "[2J" + kBad + kBad},
+      {"C1 control", "\xC2\x85", kBad},
+      {"noncharacters", "\xEF\xBF\xBE\xEF\xB7\x90\xF4\x8F\xBF\xBF", kBad + kBad + kBad},
+      {"U+00A0 and U+FFFD are text", "\xC2\xA0\xEF\xBF\xBD", "\xC2\xA0\xEF\xBF\xBD"},
+      {"empty", "", ""},
+  };
+  for (const auto& c : kCases) {
+    char out[64];
+    int len = static_cast<int>(c.in.size());
+    int n = utf8Clean(c.in.data(), len, out, sizeof out);
+    EXPECT_EQ(std::string(out, n > 0 ? n : 0), c.out) << c.label;
+    EXPECT_EQ(utf8Clean(c.in.data(), len, nullptr, 0), n) << c.label << ": measured";
+  }
+  // Too little room is said, never a cut sequence.
+  char small[4];
+  EXPECT_EQ(utf8Clean("ab\xFF", 3, small, sizeof small), -1);
 }
 
 }  // namespace

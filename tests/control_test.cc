@@ -186,7 +186,9 @@ TEST_F(ControlTest, DefaultFolderIsPrivateAndALeftoverSocketIsReplaced) {
   // (in /tmp/qzucon-UID) are listed too and then have to be chosen from.
   runProc* ctl = nullptr;
   ASSERT_EQ(0, runCtl({"list"}, &ctl)) << dump();
-  std::string ours = sock + " 127.0.0.1:" + std::to_string(consolePort_) + " " + addr(s) + "\n";
+  // Named by its own port, as nothing else names it.
+  std::string port = std::to_string(consolePort_);
+  std::string ours = port + ": " + sock + " 127.0.0.1:" + port + " " + addr(s) + "\n";
   ASSERT_NE(std::string::npos, ctl->out.find(ours)) << ctl->out;
   if (ctl->out == ours) {
     EXPECT_EQ(0, runCtl({"status"})) << dump();

@@ -33,7 +33,9 @@ TEST_F(MetricsTest, CountsOneServersLinesInTheFileAndOnDemand) {
   ASSERT_TRUE(waitFor(console, "->qzstandin " + server + " line 25\n")) << dump();
 
   // The greeting that brought the challenge is a line too: 26, as in the log.
-  std::string lines = "qzucon_server_lines_received_total{server=\"" + server + "\"}";
+  // Named by its own port: no name= and no ini=.
+  std::string label = "console=\"" + std::to_string(consolePort_) + "\"";
+  std::string lines = "qzucon_server_lines_received_total{" + label + ",server=\"" + server + "\"}";
   std::string logName = "127_0_0_1_" + std::to_string(portOf(s)) + ".log";
   ASSERT_TRUE(waitForFile(logName, "line 25\n")) << dump();  // the screen comes first
   long logged = countOf(readFile(logName), "\n");
@@ -41,8 +43,9 @@ TEST_F(MetricsTest, CountsOneServersLinesInTheFileAndOnDemand) {
   runProc* ctl = nullptr;
   ASSERT_EQ(0, runCtl({"-S", dir_ + "/ctl.sock", "metrics"}, &ctl)) << dump();
   EXPECT_EQ(valueOf(ctl->out, lines), logged) << ctl->out;
-  EXPECT_EQ(valueOf(ctl->out, "qzucon_server_up{server=\"" + server + "\"}"), 1) << ctl->out;
-  EXPECT_EQ(valueOf(ctl->out, "qzucon_up"), 1) << ctl->out;
+  EXPECT_EQ(valueOf(ctl->out, "qzucon_server_up{" + label + ",server=\"" + server + "\"}"), 1)
+      << ctl->out;
+  EXPECT_EQ(valueOf(ctl->out, "qzucon_up{" + label + "}"), 1) << ctl->out;
   ASSERT_TRUE(waitForFile("qzucon.prom", lines + " 26\n")) << readFile("qzucon.prom");
 
   struct stat st;
@@ -52,7 +55,7 @@ TEST_F(MetricsTest, CountsOneServersLinesInTheFileAndOnDemand) {
   type(console, "qzuconexit\n");
   ASSERT_TRUE(waitExit(console)) << dump();
   std::string last = readFile("qzucon.prom");
-  EXPECT_EQ(valueOf(last, "qzucon_up"), 0) << last;
+  EXPECT_EQ(valueOf(last, "qzucon_up{" + label + "}"), 0) << last;
   EXPECT_EQ(valueOf(last, lines), 26) << last;
 }
 
@@ -74,9 +77,11 @@ TEST_F(MetricsTest, AFleetsTextReachesTheClientWhole) {
   ASSERT_EQ(0, runCtl({"-S", dir_ + "/ctl.sock", "metrics"}, &ctl)) << dump();
   EXPECT_EQ(countOf(ctl->out, "\nqzucon_server_lines_received_total{"), kServers);
   // Started this year, though no file is written.
-  EXPECT_GT(valueOf(ctl->out, "qzucon_start_time_seconds"), 1700000000L) << ctl->out.substr(0, 600);
+  EXPECT_GT(valueOf(ctl->out, "qzucon_start_time_seconds{console=\"fleet\"}"), 1700000000L)
+      << ctl->out.substr(0, 600);
   EXPECT_EQ(countOf(ctl->out, "\nqzucon_server_commands_sent_total{"), kServers);
-  EXPECT_NE(ctl->out.find("\nqzucon_log_write_errors_total 0\n"), std::string::npos);
+  EXPECT_NE(ctl->out.find("\nqzucon_log_write_errors_total{console=\"fleet\"} 0\n"),
+            std::string::npos);
   EXPECT_EQ(ctl->err, "");
 
   trsock c;

@@ -3,11 +3,13 @@
 # a mount namespace of the test's own with tmpfs over the journal's runtime
 # folders, read back with journalctl. The console runs as a unit runs it:
 # standard output and error on the journal's stream with JOURNAL_STREAM set,
-# and journal=auto. Checked: every server line once, with its fields; the
-# events' priorities and message ids; a command's source and user; nothing
-# on the plain stream; what configuration said (a bad alert and tag) in the
-# journal and qzucon.log once; and the journal stopped mid-run costs the
-# files nothing and the screen one line.
+# and journal=auto. Checked: every server line once, with its fields and
+# named by its server; the console's name on every entry; a server's text
+# as UTF-8 (its own where it is, U+FFFD for other bytes); the start-up lines
+# of a server; the events' priorities and message ids; a command's source
+# and user; nothing on the plain stream; what configuration said (a bad
+# alert and tag) in the journal and qzucon.log once; and the journal stopped
+# mid-run costs the files nothing and the screen one line.
 # Usage: journal_test.sh <qzucon> <qzstandin> <qzuconctl>
 # Exit status 77: skipped (not root, no namespace, or no journald).
 console=$1
@@ -64,6 +66,10 @@ exec 4>&-
 "$ctl" -S "$sock" send -w 1 -s "$good" "say from control" >"$scratch/ctl.out" 2>&1
 check "the control command reaches the server" \
   wait_for "$scratch/good.err" "text=say from control" 20
+# Text in two scripts, and a byte that is no UTF-8; the server echoes both.
+utf8=$'say caf\xc3\xa9 \xd0\xbf\xd1\x80\xd0\xb8\xd0\xb2\xd0\xb5\xd1\x82'
+"$ctl" -S "$sock" send -w 1 -s "$good" "$utf8" >/dev/null 2>&1
+"$ctl" -S "$sock" send -w 1 -s "$good" $'say bad \xff byte' >/dev/null 2>&1
 
 j() { journalctl --no-pager "$@"; }
 # Entries reach the journal within the pass; journald may take a moment.
@@ -79,13 +85,34 @@ wait_journal() {
 
 wait_journal 60 QZUCON_SERVER="$good" QZUCON_KIND=server
 lines=$(j -o cat SYSLOG_IDENTIFIER=qzucon QZUCON_SERVER="$good" QZUCON_KIND=server PRIORITY=6)
-check "60 entries of the good server, identifier qzucon, priority 6" \
-  [ "$(grep -c '^->qzstandin .* line [0-9]*$' <<<"$lines")" -eq 60 ]
+check "60 entries of the good server, named by it, identifier qzucon, priority 6" \
+  [ "$(grep -c "^$good ->qzstandin .* line [0-9]*\$" <<<"$lines")" -eq 60 ]
 check "each line once, 1 to 60" \
   [ "$(sed -n 's/.* line \([0-9]*\)$/\1/p' <<<"$lines" | sort -n | tr '\n' ' ')" = "$(seq 1 60 | tr '\n' ' ')" ]
 check "the file has the same 60 lines" [ "$(grep -c -- '->qzstandin .* line [0-9]*$' "$goodlog")" -eq 60 ]
 check "nothing arrives a second time as plain text" \
   [ "$(j -o cat _TRANSPORT=stdout | grep -c qzstandin)" -eq 0 ]
+check "every entry names its console" \
+  [ "$(j -o cat SYSLOG_IDENTIFIER=qzucon | wc -l)" -eq "$(j -o cat QZUCON_CONSOLE="$my" | wc -l)" ]
+check "the start-up lines of a server name it" \
+  wait_journal 4 QZUCON_SERVER="$good" QZUCON_KIND=console PRIORITY=5 \
+  MESSAGE="Server Address: $good" MESSAGE="Server IP: 127.0.0.1" \
+  MESSAGE="Server Port: ${good#*:}" MESSAGE="Login Name: admin"
+
+# What a reader of the journal's JSON gets: MESSAGE a string, the server's
+# UTF-8 kept, U+FFFD for the byte that is none; the file keeps the screen's
+# printable form.
+wait_journal 2 QZUCON_SERVER="$good" QZUCON_KIND=server MESSAGE="$good ->echo: $utf8" \
+  MESSAGE="$good ->echo: say bad "$'\xef\xbf\xbd'" byte"
+j -o json SYSLOG_IDENTIFIER=qzucon >"$scratch/journal.json"
+check "every MESSAGE in the journal's JSON is a string" \
+  jq -e -s 'length > 60 and all(.MESSAGE | type == "string")' "$scratch/journal.json"
+check "the server's UTF-8 is kept, behind its server" \
+  grep -qxF "$good ->echo: $utf8" <(jq -r .MESSAGE "$scratch/journal.json")
+check "a byte that is no UTF-8 is U+FFFD" \
+  grep -qxF "$good ->echo: say bad "$'\xef\xbf\xbd'" byte" <(jq -r .MESSAGE "$scratch/journal.json")
+check "the file has the printable form" \
+  [ "$(LC_ALL=C grep -c $'echo: say caf\xfa\xfa \xfa\xfa\xfa\xfa' "$goodlog")" -eq 1 ]
 
 # event <message id> <priority> <server or ""> <text>: one entry of the event.
 event() {

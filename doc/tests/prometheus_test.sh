@@ -5,7 +5,9 @@
 # HTTP API must show a stand-in's session up, then down once the stand-in is
 # stopped, and the stand-in's lines counted exactly; promtool must find the
 # file and what "qzuconctl metrics" prints clean, and the file left at exit
-# says qzucon_up 0.
+# says qzucon_up 0. A second console writes its file into the same folder:
+# the two files share no series and node_exporter takes both without an
+# error.
 # Usage: prometheus_test.sh <qzucon> <qzstandin> <qzuconctl> <examples folder>
 # Exits 77 (skipped) when promtool, prometheus, node_exporter or curl is missing.
 console=$(realpath "$1")
@@ -65,8 +67,9 @@ cd "$scratch" || exit
   </dev/null >"$scratch/console.out" 2>&1 &
 pids+=($!)
 
-up="qzucon_server_up{server=\"$srv\"}"
-lines="qzucon_server_lines_received_total{server=\"$srv\"}"
+# Named by its own port: no name= and no ini=.
+up="qzucon_server_up{console=\"$my\",server=\"$srv\"}"
+lines="qzucon_server_lines_received_total{console=\"$my\",server=\"$srv\"}"
 check "Prometheus sees the session up" wait_value "$up" 1 || exit
 check "the stand-in sent its 25 lines" wait_for "$scratch/server.err" "count-reached"
 # What it sent: the greeting with its challenge, and each line.
@@ -80,11 +83,36 @@ check "the file passes promtool" promtool check metrics <"$metrics/qzucon.prom"
 check "qzuconctl metrics agrees" grep -qxF "$lines $sent" "$scratch/ctl.prom"
 check "the file is readable by its group only" [ "$(stat -c %a "$metrics/qzucon.prom")" = 640 ]
 
+# A second console on the host, named by its configuration file, with its
+# file in the same folder.
+my2=$(free_port)
+printf '%s\n' "myaddr=127.0.0.1:$my2" "server=127.0.0.1:$(free_port)" login=admin \
+  "controlsocket=$scratch/second.sock" "metrics=$metrics/qzucon-second.prom" >"$scratch/second.ini"
+"$console" "ini=$scratch/second.ini" </dev/null >"$scratch/second.out" 2>&1 &
+pids+=($!)
+check "Prometheus sees the second console" wait_value 'qzucon_up{console="second"}' 1
+# series <file>: each sample's name and labels, without its value.
+series() { grep -v '^#' "$1" | sed 's/ [^ ]*$//' | sort; }
+check "each file has series" [ "$(series "$metrics/qzucon-second.prom" | wc -l)" -gt 10 ]
+check "the two files share no series" \
+  [ -z "$(comm -12 <(series "$metrics/qzucon.prom") <(series "$metrics/qzucon-second.prom"))" ]
+check "every series names its console" \
+  [ -z "$(series "$metrics/qzucon-second.prom" | grep -v '{console="second"[,}]')" ]
+curl -s --max-time 5 "http://127.0.0.1:$exporter_port/metrics" >"$scratch/exporter.metrics"
+check "node_exporter read both files without an error" \
+  grep -qx "node_textfile_scrape_error 0" "$scratch/exporter.metrics"
+check "node_exporter serves both consoles" \
+  [ "$(grep -c '^qzucon_up{' "$scratch/exporter.metrics")" = 2 ]
+check "node_exporter logs no error" [ "$(grep -ci 'level=error' "$scratch/exporter.out")" = 0 ]
+
 stop_pid "$standin_pid"
 check "Prometheus sees the server down once it stopped" wait_value "$up" 0 40
 check "the count stays" [ "$(query "$lines")" = "$sent" ]
 
 "$ctl" -S "$scratch/ctl.sock" exit >/dev/null
-check "the file left at exit says qzucon_up 0" grep -qx "qzucon_up 0" "$metrics/qzucon.prom"
+check "the file left at exit says qzucon_up 0" \
+  grep -qx "qzucon_up{console=\"$my\"} 0" "$metrics/qzucon.prom"
 check "and passes promtool" promtool check metrics <"$metrics/qzucon.prom"
-check "Prometheus sees the console stopped" wait_value "qzucon_up" 0
+check "Prometheus sees the console stopped" wait_value "qzucon_up{console=\"$my\"}" 0
+check "and the second one running" wait_value 'qzucon_up{console="second"}' 1
+"$ctl" -S "$scratch/second.sock" exit >/dev/null
