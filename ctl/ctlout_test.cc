@@ -22,6 +22,10 @@ TEST(CtlSplit, TellsTheLinesApart) {
       {"status 127.0.0.1:1: challenge answered, lines 3, tags eu,pvp", "status", "127.0.0.1:1",
        "challenge answered, lines 3", "", ""},
       {"alert bad 127.0.0.1:2 ->drop me", "alert", "127.0.0.1:2", "drop me", "", "bad"},
+      // An arrow in the text is the text's, wherever it comes.
+      {"alert bad 127.0.0.1:2 ->a -> b ->", "alert", "127.0.0.1:2", "a -> b ->", "", "bad"},
+      {"127.0.0.1:2 ->x ->y", "server", "127.0.0.1:2", "x ->y", "", ""},
+      {"alert bad 127.0.0.1:2 x ->y", "other", "", "alert bad 127.0.0.1:2 x ->y", "", ""},
       {"dropped 4 lines", "other", "", "dropped 4 lines", "", ""},
       {"a b ->c", "other", "", "a b ->c", "", ""},  // an address holds no blank
   };
