@@ -1,8 +1,8 @@
 // Pattern alerts: "alert=NAME:REGEX" rules that every server line is matched
-// against, all of them in one scan of the line. A match is counted per alert and server (for the metrics), named
-// while the line is logged (for the journal) and offered to the control
-// clients that follow alerts. The screen line itself is unchanged. The
-// table is bounded: kAlertsMax rules.
+// against, all of them in one scan of the line. A match is counted per alert
+// and server (for the metrics), named while the line is logged (for the
+// journal) and offered to the control clients that follow alerts. The screen
+// line itself is unchanged. The table is bounded: kAlertsMax rules.
 #ifndef QZUCON_APP_ALERTS_H_
 #define QZUCON_APP_ALERTS_H_
 

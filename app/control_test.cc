@@ -70,7 +70,8 @@ TEST_F(ControlClients, EveryPartOfAServersLineStaysTheServers) {
   for (int i = 0; i < 200 && following < 2; i++) {
     controlPass(-1, t, t);
     following = 0;
-    for (const ctlClient& c : g_ctl.clients) following += c.fd >= 0 && (c.followAll || c.followAlerts);
+    for (const ctlClient& c : g_ctl.clients)
+      following += c.fd >= 0 && (c.followAll || c.followAlerts);
     usleep(1000);
   }
   ASSERT_EQ(2, following);
@@ -94,7 +95,8 @@ TEST_F(ControlClients, EveryPartOfAServersLineStaysTheServers) {
   };
   std::string a = readAll(all.handle, "here\n");
   EXPECT_NE(std::string::npos,
-            a.find("127.0.0.1:28100 ->out of\n127.0.0.1:28100 ->memory -> here\n")) << a;
+            a.find("127.0.0.1:28100 ->out of\n127.0.0.1:28100 ->memory -> here\n"))
+      << a;
   std::string b = readAll(alerts.handle, "here\n");
   EXPECT_NE(std::string::npos, b.find("\nalert oom 127.0.0.1:28100 ->out of\n"
                                       "alert oom 127.0.0.1:28100 ->memory -> here\n"))

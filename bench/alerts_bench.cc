@@ -17,11 +17,16 @@ const char* const kLines[] = {"load 123 4567 us",
                               "player7 [10.0.0.7] says: anyone up for a round on the new map?"};
 
 // Ten rules as an operator writes them; none matches the lines above.
-const char* const kOrdinary[] = {
-    "oom:out of memory",        "segv:Segmentation fault", "cheat:cheat(er|ing)? detected",
-    "kick:kicked .* for",       "crash:^CRASH",            "drop:dro+p",
-    "timeout:timed? ?out",      "fatal:FATAL|PANIC",       "ban:(ban|kick)ned",
-    "err:[Ee]rror [0-9]+"};
+const char* const kOrdinary[] = {"oom:out of memory",
+                                 "segv:Segmentation fault",
+                                 "cheat:cheat(er|ing)? detected",
+                                 "kick:kicked .* for",
+                                 "crash:^CRASH",
+                                 "drop:dro+p",
+                                 "timeout:timed? ?out",
+                                 "fatal:FATAL|PANIC",
+                                 "ban:(ban|kick)ned",
+                                 "err:[Ee]rror [0-9]+"};
 
 void addRules(alertset* set, int n) {
   char why[160];
@@ -71,6 +76,8 @@ void BM_HostileLine(benchmark::State& state) {
   }
   state.SetItemsProcessed(state.iterations());
 }
-BENCHMARK(BM_HostileLine)->ArgNames({"rule", "line"})->ArgsProduct({{0, 1, 2, 3, 4}, {0, 1, 2, 3, 4}});
+BENCHMARK(BM_HostileLine)
+    ->ArgNames({"rule", "line"})
+    ->ArgsProduct({{0, 1, 2, 3, 4}, {0, 1, 2, 3, 4}});
 
 }  // namespace

@@ -65,6 +65,18 @@ TEST(CtlFilter, KeepsAnyOfEAndNoneOfV) {
   ctlFilter broken;
   EXPECT_FALSE(ctlFilterCompile(&broken, keep, 1, bad, 2, err, sizeof err));
   EXPECT_EQ(0u, std::string(err).find("bad expression \"(open\": ")) << err;
+
+  // The console's engine and syntax: Perl classes on, back references out.
+  const char* words[] = {"^\\w+@\\w+\\.com$"};
+  ctlFilter mail;
+  ASSERT_TRUE(ctlFilterCompile(&mail, words, 1, nullptr, 0, err, sizeof err)) << err;
+  EXPECT_TRUE(ctlFilterPass(mail, "bob@host.com"));
+  EXPECT_FALSE(ctlFilterPass(mail, "bob at host.com"));
+  const char* backRef[] = {"(a)\\1"};
+  ctlFilter refused;
+  EXPECT_FALSE(ctlFilterCompile(&refused, backRef, 1, nullptr, 0, err, sizeof err));
+  EXPECT_STREQ("bad expression \"(a)\\1\": back reference \\1: cannot be matched in linear time",
+               err);
 }
 
 // Every byte a server may send comes out as valid JSON and maps back one to

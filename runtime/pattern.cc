@@ -113,8 +113,8 @@ bool patternCompile(pattern* p, const char* src, char* err, int errSize) {
     return false;
   }
   if (re->ProgramSize() > kPatternSize) {
-    trf(err, errSize, "too costly to match: a program of %d steps, at most %d",
-        re->ProgramSize(), kPatternSize);
+    trf(err, errSize, "too costly to match: a program of %d steps, at most %d", re->ProgramSize(),
+        kPatternSize);
     delete re;
     return false;
   }

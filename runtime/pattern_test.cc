@@ -89,7 +89,7 @@ TEST(PatternCaptures, SpansOfTheMatchAndItsGroups) {
   EXPECT_EQ("bob@host.com", std::string(text + s[0].at, s[0].len));
   EXPECT_EQ("bob", std::string(text + s[1].at, s[1].len));
   EXPECT_EQ("host", std::string(text + s[2].at, s[2].len));
-  EXPECT_EQ(-1, s[3].at);  // took no part
+  EXPECT_EQ(-1, s[3].at);                         // took no part
   EXPECT_EQ(2, patternCaptures(&p, text, s, 2));  // room for one group
   EXPECT_EQ(0, patternCaptures(&p, "nothing here", s, kPatternCaptures + 1));
   // Leftmost-longest, as the rules' syntax defines it.
@@ -102,7 +102,8 @@ TEST(PatternCaptures, SpansOfTheMatchAndItsGroups) {
 // The set must say for each line exactly what the patterns one by one say.
 TEST(PatternSet, AgreesWithEachPatternInOnePass) {
   const char* const kSrc[] = {"dro+p", "^keep", "me$", "\\bkill\\b", "(a|aa)+$", "x"};
-  const char* const kLines[] = {"drop me", "keep me\nnot", "skill", "kill aaaa", "", "x drop\nkeep"};
+  const char* const kLines[] = {"drop me", "keep me\nnot", "skill", "kill aaaa",
+                                "",        "x drop\nkeep"};
   patternset set;
   int hits[8];
   EXPECT_EQ(-1, set.match("drop me", hits, 8));  // not built

@@ -416,7 +416,7 @@ TEST(ParseStandinArgs, OptionsAndErrors) {
     EXPECT_STREQ("127.0.0.1", o.bind);
   }
   const char* argv[] = {"qzstandin", "--password=pw", "--bind", "127.0.0.5", "--quiet",
-                        "--login", "ops", "--text", "a a a!"};
+                        "--login",   "ops",           "--text", "a a a!"};
   standinOptions o;
   char err[100];
   ASSERT_EQ(0, parseStandinArgs(9, argv, &o, err, sizeof err));
