@@ -38,10 +38,24 @@ bool alertset::add(const char* text, char* why, int whySize) {
 
 int alertset::match(int server, const char* text) {
   lineCount_ = 0;
-  for (int i = 0; i < count_; i++) {
-    if (!patternMatch(&rules_[i].pat, text)) continue;
-    lineHits_[lineCount_++] = static_cast<uint16_t>(i);
-    if (room(server)) grid_[static_cast<size_t>(server) * stride_ + i]++;
+  if (count_ == 0) return 0;
+  if (setRules_ != count_) {
+    const char* src[kAlertsMax];
+    for (int i = 0; i < count_; i++) src[i] = rules_[i].source;
+    set_.build(src, count_);  // a failed build leaves it saying -1
+    setRules_ = count_;
+  }
+  lineCount_ = set_.match(text, lineHits_, kAlertsMax);
+  if (lineCount_ < 0) {
+    lineCount_ = 0;
+    for (int i = 0; i < count_; i++) {
+      if (patternMatch(&rules_[i].pat, text)) lineHits_[lineCount_++] = i;
+    }
+  }
+  bool counted = lineCount_ > 0 && room(server);
+  for (int i = 0; i < lineCount_; i++) {
+    lineNames_[i] = rules_[lineHits_[i]].name;
+    if (counted) grid_[static_cast<size_t>(server) * stride_ + lineHits_[i]]++;
   }
   return lineCount_;
 }
@@ -76,6 +90,8 @@ bool alertset::room(int server) {
 
 void alertset::reset() {
   for (int i = 0; i < count_; i++) patternFree(&rules_[i].pat);
+  set_.clear();
+  setRules_ = 0;
   count_ = 0;
   lineCount_ = 0;
   trFree(grid_, "alerts");

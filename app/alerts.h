@@ -1,8 +1,8 @@
 // Pattern alerts: "alert=NAME:REGEX" rules that every server line is matched
-// against. A match is counted per alert and server (for the metrics), named
-// while the line is logged (for the journal) and offered to the control
-// clients that follow alerts. The screen line itself is unchanged. The
-// table is bounded: kAlertsMax rules.
+// against, all of them in one scan of the line. A match is counted per alert
+// and server (for the metrics), named while the line is logged (for the
+// journal) and offered to the control clients that follow alerts. The screen
+// line itself is unchanged. The table is bounded: kAlertsMax rules.
 #ifndef QZUCON_APP_ALERTS_H_
 #define QZUCON_APP_ALERTS_H_
 
@@ -31,12 +31,21 @@ class alertset {
 
   // Matches text, a line of the server at index `server` of the server
   // list, against every rule and counts each match. Returns how many
-  // matched; until the next call lineMatch(0..n-1) are their indexes.
+  // matched; until the next call lineMatch(0..n-1) are their indexes, in
+  // the order the rules were given.
   int match(int server, const char* text);
   int lineMatches() const { return lineCount_; }
   int lineMatch(int i) const { return lineHits_[i]; }
+  // Their names, in the same order.
+  const char* const* lineNames() const { return lineNames_; }
   // Forgets the last line's matches (after it was logged).
   void endLine() { lineCount_ = 0; }
+  // The groups of `alert`'s match in text, for a rule that matched it: taken
+  // only when asked, so that the rules that did not match cost nothing more.
+  // See patternCaptures.
+  int captures(int alert, const char* text, patternSpan* spans, int n) const {
+    return patternCaptures(&rules_[alert].pat, text, spans, n);
+  }
 
   // Lines of server `server` that matched `alert` so far.
   uint64_t hits(int alert, int server) const;
@@ -56,7 +65,12 @@ class alertset {
 
   rule rules_[kAlertsMax];
   int count_ = 0;
-  uint16_t lineHits_[kAlertsMax] = {};
+  // All rules in one scan, built at the first line after a rule came; when
+  // the engine cannot (its budget), each rule is matched in turn instead.
+  patternset set_;
+  int setRules_ = 0;  // the rules set_ was built from
+  int lineHits_[kAlertsMax] = {};
+  const char* lineNames_[kAlertsMax] = {};
   int lineCount_ = 0;
   // hits, server by server: grid_[server * stride_ + alert].
   uint64_t* grid_ = nullptr;

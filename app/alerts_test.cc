@@ -18,7 +18,8 @@ TEST(Alerts, RulesAreCheckedAndBadOnesNamed) {
       {"no-colon", "give alert=NAME:REGEX"},
       {":x", "a name is 1 to 32 letters, digits, '-' and '_'"},
       {"two words:x", "a name is 1 to 32 letters, digits, '-' and '_'"},
-      {"broken:(unclosed", ""},  // libc's reason, whatever its words
+      {"broken:(unclosed", ""},  // the engine's reason, whatever its words
+      {"costly:(.?){2000}x", ""},
   };
   alertset set;
   for (const auto& c : kCases) {
@@ -65,6 +66,28 @@ TEST(Alerts, CountsEachMatchPerServerAndAlert) {
   set.reset();
   EXPECT_EQ(0, set.count());
   EXPECT_EQ(0u, set.hits(0, 0));
+}
+
+// One scan tells every rule a line matched, named in the order the rules
+// were given; groups are taken afterwards for a rule that matched.
+TEST(Alerts, ALineMatchingManyRulesNamesEachInOrder) {
+  alertset set;
+  char why[128];
+  ASSERT_TRUE(set.add("none:nowhere", why, sizeof why)) << why;
+  for (int i = 1; i <= 12; i++) {
+    std::string rule = "r" + std::to_string(i) + ":(\\w+) of 1[0-9]{0," + std::to_string(i) + "}";
+    ASSERT_TRUE(set.add(rule.c_str(), why, sizeof why)) << why;
+  }
+  const char* line = "line 1 of 1234567890";
+  ASSERT_EQ(12, set.match(3, line));
+  std::string names;
+  for (int i = 0; i < set.lineMatches(); i++) names += std::string(set.lineNames()[i]) + " ";
+  EXPECT_EQ("r1 r2 r3 r4 r5 r6 r7 r8 r9 r10 r11 r12 ", names);
+  EXPECT_EQ(1u, set.hits(12, 3));
+  EXPECT_EQ(0u, set.hits(0, 3));
+  patternSpan s[2];
+  ASSERT_EQ(2, set.captures(set.lineMatch(0), line, s, 2));
+  EXPECT_EQ("1", std::string(line + s[1].at, s[1].len));
 }
 
 }  // namespace

@@ -237,6 +237,18 @@ void pushLines(ctlClient* c, const char* prefix, const char* text, bool followed
   }
 }
 
+// A server's text as "HEAD IPPORT ->TEXT" lines (HEAD may be empty): a text
+// with line feeds in it goes out as several lines, and each carries the
+// server and the arrow, so that every part stays the server's.
+void pushServerLines(ctlClient* c, const char* head, const serverRec* from, const char* msg) {
+  const char* arrow = kAnsArrow + 1;  // the logged message starts "->", without the blank
+  size_t arrowLen = strlen(arrow);
+  const char* text = strncmp(msg, arrow, arrowLen) == 0 ? msg + arrowLen : msg;
+  char prefix[sizeof kAnsAlert + kAlertNameChars + sizeof from->ipPort + sizeof kAnsArrow + 2];
+  trf(prefix, sizeof prefix, "%s%s%s", head, from->ipPort, kAnsArrow);
+  pushLines(c, prefix, text, true);
+}
+
 const char* linkWord(const serverRec* r) {
   switch (linkState(r)) {
     case kLinkMismatch:
@@ -690,9 +702,7 @@ void controlPublish(const serverRec* from, const char* msg) {
     if (c.fd < 0) continue;
     if (from && (c.followAll || c.follow == from ||
                  (c.followTags[0] && tagListsMeet(from->tags, c.followTags)))) {
-      char prefix[sizeof from->ipPort + 1];
-      trf(prefix, sizeof prefix, "%s ", from->ipPort);
-      pushLines(&c, prefix, msg, true);
+      pushServerLines(&c, "", from, msg);
     } else if (!from && (c.followConsole || &c == g_ctl.doer)) {
       char prefix[sizeof kAnsConsole + 1];
       trf(prefix, sizeof prefix, "%s ", kAnsConsole);
@@ -722,10 +732,9 @@ void controlPublishAlerts(const serverRec* from, const char* msg) {
   for (ctlClient& c : g_ctl.clients) {
     if (c.fd < 0 || !c.followAlerts) continue;
     for (int i = 0; i < g_alerts.lineMatches(); i++) {
-      char prefix[sizeof kAnsAlert + kAlertNameChars + sizeof from->ipPort + 3];
-      trf(prefix, sizeof prefix, "%s %s %s ", kAnsAlert, g_alerts.name(g_alerts.lineMatch(i)),
-          from->ipPort);
-      pushLines(&c, prefix, msg, true);
+      char head[sizeof kAnsAlert + kAlertNameChars + 2];
+      trf(head, sizeof head, "%s %s ", kAnsAlert, g_alerts.lineNames()[i]);
+      pushServerLines(&c, head, from, msg);
     }
   }
 }

@@ -48,4 +48,60 @@ TEST_F(ControlClients, AnIdleClientIsClosedAFollowerKept) {
   controlClose();
 }
 
+// A server's text with line feeds goes to followers as several lines, and
+// every one of them is the server's: its address and the arrow lead each,
+// for a follower of all lines and for one of alerts alike.
+TEST_F(ControlClients, EveryPartOfAServersLineStaysTheServers) {
+  strzcpy(g_ctlsocket, "ctl.sock", kNameChars);
+  controlOpen(1);
+  ASSERT_GE(g_ctl.listener, 0);
+  serverRec* r = addServer("127.0.0.1:28100", "admin", "pw");
+  char why[128];
+  ASSERT_TRUE(g_alerts.add("oom:memory", why, sizeof why)) << why;
+  trsock all, alerts;
+  for (trsock* s : {&all, &alerts}) {
+    s->handle = trUnixSocket();
+    ASSERT_EQ(0, trUnixConnect(s->handle, "ctl.sock"));
+  }
+  ASSERT_EQ(9, trSendNow(all.handle, "follow *\n", 9));
+  ASSERT_EQ(14, trSendNow(alerts.handle, "follow alerts\n", 14));
+  const uint32_t t = 5000;
+  int following = 0;
+  for (int i = 0; i < 200 && following < 2; i++) {
+    controlPass(-1, t, t);
+    following = 0;
+    for (const ctlClient& c : g_ctl.clients)
+      following += c.fd >= 0 && (c.followAll || c.followAlerts);
+    usleep(1000);
+  }
+  ASSERT_EQ(2, following);
+  const char* msg = "->out of\nmemory -> here\n";
+  ASSERT_EQ(1, g_alerts.match(0, msg + 2));
+  controlPublish(r, msg);
+  controlPublishAlerts(r, msg);
+  g_alerts.endLine();
+  controlPass(-1, t, t);
+  auto readAll = [](int fd, const std::string& until) {
+    std::string got;
+    char buf[512];
+    for (int i = 0; i < 50 && got.find(until) == std::string::npos; i++) {
+      int ready = 0;
+      if (trWaitInput(&fd, 1, 100, &ready) != 1) continue;
+      int n = trRecv(fd, buf, sizeof buf);
+      if (n <= 0) break;
+      got.append(buf, static_cast<size_t>(n));
+    }
+    return got;
+  };
+  std::string a = readAll(all.handle, "here\n");
+  EXPECT_NE(std::string::npos,
+            a.find("127.0.0.1:28100 ->out of\n127.0.0.1:28100 ->memory -> here\n"))
+      << a;
+  std::string b = readAll(alerts.handle, "here\n");
+  EXPECT_NE(std::string::npos, b.find("\nalert oom 127.0.0.1:28100 ->out of\n"
+                                      "alert oom 127.0.0.1:28100 ->memory -> here\n"))
+      << b;
+  controlClose();
+}
+
 }  // namespace

@@ -51,9 +51,8 @@ journalTags defaultTags(const char* msg) {
     t.own = g_lineOwn;
     t.tags = g_lineFrom->tags;
     // A line that matched alert rules is a warning, named by the rules.
-    for (int i = 0; i < g_alerts.lineMatches() && t.alertCount < kJournalAlerts; i++) {
-      t.alerts[t.alertCount++] = g_alerts.name(g_alerts.lineMatch(i));
-    }
+    t.alerts = g_alerts.lineNames();
+    t.alertCount = g_alerts.lineMatches();
     if (t.alertCount > 0) t.priority = kPrioWarning;
   } else if (strncmp(msg, "ERROR", 5) == 0) {
     t.priority = kPrioError;

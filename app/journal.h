@@ -19,7 +19,9 @@ struct serverRec;
 constexpr const char* kJournalSocket = "/run/systemd/journal/socket";
 constexpr int kJournalBatch = 1024;          // entries held in a pass before they are sent
 constexpr int kJournalBytes = 512 << 10;     // their bytes
-constexpr int kJournalEntryChars = 8 << 10;  // one entry: the longest message and its fields
+// One entry: the longest message and its fields, a line that matched every
+// alert rule (256 names of 32 characters) included.
+constexpr int kJournalEntryChars = 16 << 10;
 constexpr int kJournalQuietSecs = 60;        // between two reports of entries not taken
 // Before the main loop nothing waits for the console, and a configuration of
 // a thousand servers says four thousand lines at once: up to this long in

@@ -34,8 +34,6 @@ enum journalEvent {
 // The 32 hex digits of an event's MESSAGE_ID; null for kEventNone.
 const char* journalMessageId(journalEvent event);
 
-constexpr int kJournalAlerts = 8;  // alert names one entry carries at most
-
 // What one entry says besides its text.
 struct journalTags {
   journalKind kind = kJournalConsole;
@@ -50,8 +48,9 @@ struct journalTags {
   journalSource source = kSourceNone;  // for a command
   long uid = -1;                       // for a command through the control socket
   const char* tags = nullptr;  // QZUCON_TAGS=, the server's tags joined by commas
-  // QZUCON_ALERT=, once for each alert rule a server line matched.
-  const char* alerts[kJournalAlerts] = {};
+  // QZUCON_ALERT=, once for each alert rule a server line matched (every
+  // one: at most the rules there are).
+  const char* const* alerts = nullptr;
   int alertCount = 0;
 };
 

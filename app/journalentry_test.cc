@@ -43,8 +43,8 @@ TEST(JournalEntry, FieldsOfEachKindOfLine) {
   journalTags alerted = serverLine();
   alerted.priority = kPrioWarning;
   alerted.tags = "eu,pvp";
-  alerted.alerts[0] = "oom";
-  alerted.alerts[1] = "crash";
+  const char* const kNames[] = {"oom", "crash"};
+  alerted.alerts = kNames;
   alerted.alertCount = 2;
   journalTags typed;
   typed.kind = kJournalCommand;

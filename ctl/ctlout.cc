@@ -38,6 +38,15 @@ bool putTags(char* out, int size, int* len, const char* tags) {
   return put(out, size, len, "]");
 }
 
+// In "NAME IPPORT ->TEXT", the arrow right after the address; null when
+// there is none there (an arrow further on is the server's text).
+const char* alertArrow(const char* rest) {
+  const char* server = strchr(rest, ' ');
+  if (server == nullptr) return nullptr;
+  const char* arrow = server + 1 + strcspn(server + 1, " ");
+  return strncmp(arrow, kAnsArrow, strlen(kAnsArrow)) == 0 ? arrow : nullptr;
+}
+
 }  // namespace
 
 void ctlSplit(char* line, ctlParts* out) {
@@ -45,6 +54,7 @@ void ctlSplit(char* line, ctlParts* out) {
   const int arrowChars = static_cast<int>(strlen(kAnsArrow));
   const char* arrow = strstr(line, kAnsArrow);
   const char* rest = nullptr;
+  const char* alertText = nullptr;
   // The status line's own separators, as statusLine writes them.
   static const char kColon[] = ": ";
   static const char kTags[] = ", tags ";
@@ -63,11 +73,12 @@ void ctlSplit(char* line, ctlParts* out) {
     out->text = colon + strlen(kColon);
     char* tags = strstr(line + (colon - line), kTags);
     if (tags) *tags = 0;
-  } else if ((rest = afterWord(line, kAnsAlert)) != nullptr && arrow) {
+  } else if ((rest = afterWord(line, kAnsAlert)) != nullptr && arrow &&
+             (alertText = alertArrow(rest)) != nullptr) {
     out->kind = "alert";
     rest = word(rest, out->alert, sizeof out->alert);
     word(rest, out->server, sizeof out->server);
-    out->text = strstr(rest, kAnsArrow) + arrowChars;
+    out->text = alertText + arrowChars;
   } else if (arrow && !memchr(line, ' ', static_cast<size_t>(arrow - line))) {
     out->kind = "server";
     int n = static_cast<int>(arrow - line);

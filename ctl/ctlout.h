@@ -51,8 +51,8 @@ struct ctlFilter {
 };
 // Compiles the expressions into f (kCtlMaxPatterns of each at most; more
 // are left out: the command line allows no more); false with the bad one
-// and libc's reason in err (errSize bytes), f then holding those compiled
-// before it. Says nothing itself.
+// and the engine's reason in err (errSize bytes), f then holding those
+// compiled before it. Says nothing itself.
 bool ctlFilterCompile(ctlFilter* f, const char* const* keep, int keepCount, const char* const* hide,
                       int hideCount, char* err, int errSize);
 // Whether text passes f's expressions (see above).

@@ -24,6 +24,10 @@ TEST(CtlSplit, TellsTheLinesApart) {
       {"status 127.0.0.1:1: challenge answered, lines 3, tags eu,pvp", "status", "127.0.0.1:1",
        "challenge answered, lines 3", "", ""},
       {"alert bad 127.0.0.1:2 ->drop me", "alert", "127.0.0.1:2", "drop me", "", "bad"},
+      // An arrow in the text is the text's, wherever it comes.
+      {"alert bad 127.0.0.1:2 ->a -> b ->", "alert", "127.0.0.1:2", "a -> b ->", "", "bad"},
+      {"127.0.0.1:2 ->x ->y", "server", "127.0.0.1:2", "x ->y", "", ""},
+      {"alert bad 127.0.0.1:2 x ->y", "other", "", "alert bad 127.0.0.1:2 x ->y", "", ""},
       {"dropped 4 lines", "other", "", "dropped 4 lines", "", ""},
       {"a b ->c", "other", "", "a b ->c", "", ""},  // an address holds no blank
   };
@@ -63,6 +67,18 @@ TEST(CtlFilter, KeepsAnyOfEAndNoneOfV) {
   ctlFilter broken;
   EXPECT_FALSE(ctlFilterCompile(&broken, keep, 1, bad, 2, err, sizeof err));
   EXPECT_EQ(0u, std::string(err).find("bad expression \"(open\": ")) << err;
+
+  // The console's engine and syntax: Perl classes on, back references out.
+  const char* words[] = {"^\\w+@\\w+\\.com$"};
+  ctlFilter mail;
+  ASSERT_TRUE(ctlFilterCompile(&mail, words, 1, nullptr, 0, err, sizeof err)) << err;
+  EXPECT_TRUE(ctlFilterPass(mail, "bob@host.com"));
+  EXPECT_FALSE(ctlFilterPass(mail, "bob at host.com"));
+  const char* backRef[] = {"(a)\\1"};
+  ctlFilter refused;
+  EXPECT_FALSE(ctlFilterCompile(&refused, backRef, 1, nullptr, 0, err, sizeof err));
+  EXPECT_STREQ("bad expression \"(a)\\1\": back reference \\1: cannot be matched in linear time",
+               err);
 }
 
 // Whatever bytes a server sends come out as valid JSON in valid UTF-8: its

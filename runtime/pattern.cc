@@ -1,17 +1,37 @@
-// Compiling and matching line patterns, and the plain run that gives each
-// its quick test.
+// Compiling and matching line patterns with RE2, one at a time and as a set.
 #include "runtime/pattern.h"
 
-#include <cstdlib>
+#include <re2/re2.h>
+#include <re2/set.h>
+
+#include <algorithm>
 #include <cstring>
+#include <new>
+#include <string>
+#include <vector>
 
 #include "runtime/text.h"
 
 namespace {
 
-// Characters an escape turns into plain ones; any other escape ("\1", a
-// word boundary) is a construct the quick test does not follow.
-bool escapable(char c) { return c != 0 && strchr(".[]()*+?{}|^$\\/", c) != nullptr; }
+// A set holds up to 256 patterns of up to kPatternSize each; its budget
+// keeps the cache of its automaton from growing past this whatever the
+// lines.
+constexpr int64_t kPatternSetMem = 32 << 20;
+
+re2::RE2::Options patternOptions(int64_t mem) {
+  re2::RE2::Options o;
+  o.set_posix_syntax(true);
+  o.set_longest_match(true);
+  o.set_perl_classes(true);
+  o.set_word_boundary(true);
+  o.set_one_line(false);  // '^' and '$' at line breaks too
+  o.set_never_nl(true);   // no match crosses a line break
+  o.set_encoding(re2::RE2::Options::EncodingLatin1);
+  o.set_log_errors(false);  // the caller names a bad pattern, once
+  o.set_max_mem(mem);
+  return o;
+}
 
 // Past a bracket expression that starts at p ('['): its first ']' (or one
 // after '^') is a member, and classes like [:digit:] hold ']' of their own.
@@ -32,133 +52,45 @@ const char* skipBracket(const char* p) {
   return *p ? p + 1 : p;
 }
 
-// Past a group that starts at p ('('), or past one atom inside it.
-const char* skipAtom(const char* p) {
-  if (*p == '[') return skipBracket(p);
-  if (*p == '\\') return p[1] ? p + 2 : p + 1;
-  if (*p != '(') return p + 1;
-  p++;
-  while (*p && *p != ')') p = skipAtom(p);
-  return *p ? p + 1 : p;
-}
-
-// Whether src has an alternative at its top level.
-bool topAlternative(const char* src) {
-  for (const char* p = src; *p; p = skipAtom(p)) {
-    if (*p == '|') return true;
-  }
-  return false;
-}
-
-struct runs {
-  char cur[kPatternLiteral + 1];
-  int curLen;
-  char* best;
-  int bestLen;
-
-  void add(char c) {
-    if (curLen < kPatternLiteral) cur[curLen++] = c;
-  }
-  void end() {
-    if (curLen > bestLen) {
-      memcpy(best, cur, static_cast<size_t>(curLen));
-      best[curLen] = 0;
-      bestLen = curLen;
-    }
-    curLen = 0;
-  }
-};
-
-}  // namespace
-
-void patternLiteral(const char* src, char* out) {
-  out[0] = 0;
-  if (topAlternative(src)) return;
-  runs r = {{}, 0, out, 0};
+// The first back reference ("\1" to "\9") outside brackets, or null.
+const char* backReference(const char* src) {
   for (const char* p = src; *p;) {
-    // The atom at p: a plain character (plain true), or anything else.
-    const char* next = skipAtom(p);
-    bool plain = false;
-    char c = *p;
-    if (*p == '\\') {
-      plain = escapable(p[1]);
-      c = p[1];
+    if (*p == '[') {
+      p = skipBracket(p);
+    } else if (*p == '\\') {
+      if (p[1] >= '1' && p[1] <= '9') return p;
+      p += p[1] ? 2 : 1;
     } else {
-      plain = !strchr(".[]()*+?{}|^$", *p);
+      p++;
     }
-    // Its quantifiers: only '+' keeps the atom in every match.
-    bool optional = false, repeated = false;
-    while (*next && strchr("*+?{", *next)) {
-      if (*next == '+') {
-        repeated = true;
-      } else {
-        optional = true;
-      }
-      if (*next == '{') {
-        while (*next && *next != '}') next++;
-      }
-      if (*next) next++;
-    }
-    if (!plain || optional) {
-      r.end();
-    } else {
-      r.add(c);
-      if (repeated) r.end();  // what follows need not be next to it
-    }
-    p = next;
   }
-  r.end();
+  return nullptr;
 }
 
-namespace {
+int textLen(const char* text) { return static_cast<int>(strlen(text)); }
 
-long capped(long n) { return n > kPatternCopies ? kPatternCopies + 1 : n; }
-
-// How many times libc's compiler copies a repeated piece: "x+" is "xx*",
-// "x{m,n}" n copies, "x{m,}" m + 1; "*" and "?" keep one.
-long repeatFactor(const char** s) {
-  if (**s == '+') return (*s)++, 2;
-  if (**s == '*' || **s == '?') return (*s)++, 1;
-  char* end = nullptr;
-  long low = strtol(*s + 1, &end, 10);
-  long high = low;
-  if (*end == ',') high = end[1] == '}' ? low + 1 : strtol(end + 1, &end, 10);
-  while (*end && *end != '}') end++;
-  *s = *end ? end + 1 : end;
-  return high > 1 ? capped(high) : 1;
-}
-
-// Atoms of the alternatives from *s up to a ')' or the end, repeats counted
-// out, nested groups multiplied; *s is left on the ')' or the end.
-long atomsOf(const char** s) {
-  long all = 0;
-  while (**s && **s != ')') {
-    long one = 1;
-    const char* p = *s;
-    if (*p == '(') {
-      *s = p + 1;
-      one = atomsOf(s);
-      if (**s == ')') (*s)++;
+// src as the engine takes it: the word starts and ends of the C library's
+// syntax ("\<", "\>"), which the engine would read as plain '<' and '>',
+// become word boundaries, what they are next to a word.
+std::string engineSource(const char* src) {
+  std::string out;
+  for (const char* p = src; *p;) {
+    const char* from = p;
+    if (*p == '[') {
+      p = skipBracket(p);
+    } else if (*p == '\\' && (p[1] == '<' || p[1] == '>')) {
+      out += "\\b";
+      p += 2;
+      continue;
     } else {
-      *s = skipAtom(p);  // a character, an escape or a bracket expression
-      if (*p == '|') one = 0;
+      p += *p == '\\' && p[1] ? 2 : 1;
     }
-    while (**s == '+' || **s == '*' || **s == '?' || **s == '{') one = capped(one * repeatFactor(s));
-    all = capped(all + one);
+    out.append(from, static_cast<size_t>(p - from));
   }
-  return all;
+  return out;
 }
 
 }  // namespace
-
-long patternCopies(const char* src) {
-  long all = 0;
-  for (const char* s = src; *s;) {
-    all = capped(all + atomsOf(&s));
-    if (*s == ')') s++;  // unbalanced: libc will say so
-  }
-  return all > 0 ? all : 1;
-}
 
 bool patternCompile(pattern* p, const char* src, char* err, int errSize) {
   patternFree(p);
@@ -166,28 +98,94 @@ bool patternCompile(pattern* p, const char* src, char* err, int errSize) {
     trf(err, errSize, "longer than %d characters", kPatternChars);
     return false;
   }
-  if (patternCopies(src) > kPatternCopies) {
-    trf(err, errSize, "its repetitions make more than %ld atoms", kPatternCopies);
+  if (const char* ref = backReference(src)) {
+    trf(err, errSize, "back reference \\%c: cannot be matched in linear time", ref[1]);
     return false;
   }
-  int rc = regcomp(&p->re, src, REG_EXTENDED | REG_NOSUB | REG_NEWLINE);
-  if (rc != 0) {
-    regerror(rc, &p->re, err, static_cast<size_t>(errSize));
-    return false;  // a failed regcomp keeps nothing to free
+  re2::RE2* re = new (std::nothrow) re2::RE2(engineSource(src), patternOptions(kPatternMem));
+  if (re == nullptr) {
+    trf(err, errSize, "out of memory");
+    return false;
   }
-  p->compiled = true;
-  patternLiteral(src, p->literal);
+  if (!re->ok()) {
+    trf(err, errSize, "%s", re->error().c_str());
+    delete re;
+    return false;
+  }
+  if (re->ProgramSize() > kPatternSize) {
+    trf(err, errSize, "too costly to match: a program of %d steps, at most %d", re->ProgramSize(),
+        kPatternSize);
+    delete re;
+    return false;
+  }
+  p->re = re;
   return true;
 }
 
 bool patternMatch(const pattern* p, const char* text) {
-  if (!p->compiled) return false;
-  if (p->literal[0] && !strstr(text, p->literal)) return false;
-  return regexec(&p->re, text, 0, nullptr, 0) == 0;
+  return p->re != nullptr && re2::RE2::PartialMatch(text, *p->re);
+}
+
+int patternCaptures(const pattern* p, const char* text, patternSpan* spans, int n) {
+  if (p->re == nullptr || n < 1) return 0;
+  int groups = std::min(p->re->NumberOfCapturingGroups(), kPatternCaptures);
+  if (groups > n - 1) groups = n - 1;
+  re2::StringPiece found[kPatternCaptures + 1];
+  re2::StringPiece all(text, static_cast<size_t>(textLen(text)));
+  if (!p->re->Match(all, 0, all.size(), re2::RE2::UNANCHORED, found, groups + 1)) return 0;
+  for (int i = 0; i <= groups; i++) {
+    spans[i] = patternSpan();
+    if (found[i].data() == nullptr) continue;
+    spans[i].at = static_cast<int>(found[i].data() - text);
+    spans[i].len = static_cast<int>(found[i].size());
+  }
+  return groups + 1;
 }
 
 void patternFree(pattern* p) {
-  if (p->compiled) regfree(&p->re);
-  p->compiled = false;
-  p->literal[0] = 0;
+  delete p->re;
+  p->re = nullptr;
+}
+
+struct patternset::impl {
+  re2::RE2::Set set{patternOptions(kPatternSetMem), re2::RE2::UNANCHORED};
+  mutable std::vector<int> found;  // reused: no allocation per line
+};
+
+bool patternset::build(const char* const* src, int n) {
+  clear();
+  impl* s = new (std::nothrow) impl;
+  if (s == nullptr) return false;
+  for (int i = 0; i < n; i++) {
+    if (s->set.Add(engineSource(src[i]), nullptr) != i) {
+      delete s;
+      return false;
+    }
+  }
+  if (!s->set.Compile()) {
+    delete s;
+    return false;
+  }
+  s->found.reserve(static_cast<size_t>(n));
+  impl_ = s;
+  return true;
+}
+
+int patternset::match(const char* text, int* hits, int max) const {
+  if (impl_ == nullptr) return -1;
+  re2::RE2::Set::ErrorInfo info;
+  if (!impl_->set.Match(text, &impl_->found, &info)) {
+    return info.kind == re2::RE2::Set::kNoError ? 0 : -1;
+  }
+  std::sort(impl_->found.begin(), impl_->found.end());
+  int n = 0;
+  for (int i : impl_->found) {
+    if (n < max) hits[n++] = i;
+  }
+  return n;
+}
+
+void patternset::clear() {
+  delete impl_;
+  impl_ = nullptr;
 }

@@ -1,51 +1,92 @@
-// Line patterns: POSIX extended regular expressions matched against a line
-// of text, with a quick test first. Most patterns hold a run of plain
-// characters that every match contains ("dro" in "dro+p"); a line without
-// that run cannot match, and looking for it costs a fraction of running the
-// expression, which matters when every line of a busy fleet meets every
-// pattern. Pure (libc's regex only), shared by the console and qzuconctl.
+// Line patterns: regular expressions matched against a line of text, one at
+// a time or a whole list in one pass. Server text is shaped by whoever can
+// make a server log something, so the engine's cost is linear in the line
+// whatever the pattern (RE2: a cached automaton, no backtracking), and a
+// pattern whose automaton would be large is refused when it is compiled
+// rather than paid for on every line. Shared by the console and qzuconctl,
+// so that a rule means the same in both.
+//
+// The syntax is POSIX extended with the Perl classes (\w, \s, \d and their
+// negations) and word boundaries (\b, \B); matching is leftmost-longest over
+// bytes (Latin-1: a byte is a character, whatever the server's code page).
+// '^' and '$' also match at line breaks within the text, and no part of a
+// match crosses a line break ('.', [^x] and \s never match one).
 #ifndef QZUCON_RUNTIME_PATTERN_H_
 #define QZUCON_RUNTIME_PATTERN_H_
 
-#include <regex.h>
+#include <cstdint>
 
-constexpr int kPatternChars = 255;   // a pattern's source text at most
-constexpr int kPatternLiteral = 63;  // the run kept for the quick test
+namespace re2 {
+class RE2;
+}
+
+constexpr int kPatternChars = 255;  // a pattern's source text at most
+// The engine's memory budget for one pattern: its program and the cache of
+// its automaton. Compiling stops at it, and a line that would need more
+// runs on without the cache (slower, still linear).
+constexpr int64_t kPatternMem = 4 << 20;
+// The largest program a pattern may compile into. The cache above holds the
+// states of a 1.5 KB line for programs up to this size; past it a hostile
+// line costs milliseconds. Counted repetitions are what make programs large:
+// "(\w+\s*){1,100}$" is about 1,100.
+constexpr int kPatternSize = 1200;
+constexpr int kPatternCaptures = 9;  // groups a match reports, \1 to \9
 
 struct pattern {
-  regex_t re;
-  bool compiled = false;
-  char literal[kPatternLiteral + 1] = {};  // empty: no quick test
+  re2::RE2* re = nullptr;  // null: not compiled
 };
 
-// The longest run of plain characters that every match of the extended
-// expression src must contain, into out (kPatternLiteral + 1 bytes; a longer
-// run is cut, which keeps it a part of every match). Empty when the
-// expression gives no such run: an alternative at the top, or nothing plain.
-// Conservative: a construct it does not follow ends a run, never starts one.
-void patternLiteral(const char* src, char* out);
-
-// The most atoms one pattern may compile into. libc's compiler copies a
-// repeated piece ("x+" is "xx*", "x{m,n}" n copies), so stacked or nested
-// repetitions multiply: "x{200}{200}{200}" or "x" and thirty "+" would take
-// gigabytes.
-constexpr long kPatternCopies = 4096;
-
-// Compiles src (extended syntax; '^' and '$' also match at line breaks
-// within the text) into p. False with the reason in err when src is not an
-// expression (libc's reason), is longer than kPatternChars, or its counted
-// repetitions make it more than kPatternCopies atoms.
+// Compiles src into p. False with the reason in err (errSize bytes) when src
+// is longer than kPatternChars, holds a back reference (no linear-time
+// engine can match one), is no expression (the engine's reason), or
+// compiles into a program of more than kPatternSize.
 bool patternCompile(pattern* p, const char* src, char* err, int errSize);
 
-// The atoms src compiles into, with its repetitions counted out as libc
-// copies them (bracket expressions and escapes are one atom each); at most
-// kPatternCopies + 1, which means too many. Pure.
-long patternCopies(const char* src);
-
-// Whether text (NUL-terminated) holds a match of p.
+// Whether text (NUL-terminated) holds a match of p. False for a pattern
+// that is not compiled.
 bool patternMatch(const pattern* p, const char* text);
+
+// Where a group matched: offset into the text and length; -1 when the
+// group took no part in the match.
+struct patternSpan {
+  int at = -1;
+  int len = 0;
+};
+
+// The leftmost-longest match of p in text: spans[0] the whole match,
+// spans[1..] its groups in order, as many as n - 1 and the pattern has
+// (kPatternCaptures at most). Returns the spans filled (1 + groups), 0 when
+// text holds no match.
+int patternCaptures(const pattern* p, const char* text, patternSpan* spans, int n);
 
 // Releases what patternCompile made; p may be compiled again.
 void patternFree(pattern* p);
+
+// Patterns matched together: one scan of the line tells which of them
+// match. Built from sources that patternCompile accepted.
+class patternset {
+ public:
+  patternset() {}
+  ~patternset() { clear(); }
+  patternset(const patternset&) = delete;
+  patternset& operator=(const patternset&) = delete;
+
+  // Builds the set of the n sources, in order. False when the engine will
+  // not hold them all within its budget (the caller matches them one by
+  // one instead).
+  bool build(const char* const* src, int n);
+
+  // The indexes of the sources that match text, ascending, into hits (room
+  // for max). Returns how many, or -1 when the set cannot tell: not built,
+  // or the line needed more than the budget (the caller then matches one
+  // by one).
+  int match(const char* text, int* hits, int max) const;
+
+  void clear();
+
+ private:
+  struct impl;
+  impl* impl_ = nullptr;
+};
 
 #endif  // QZUCON_RUNTIME_PATTERN_H_

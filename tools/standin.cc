@@ -263,7 +263,7 @@ int64_t standin::tick(int64_t now) {
     if (now >= c.nextLineAt) {
       char text[400];
       trf(text, sizeof text, "qzstandin %s line %ld\n", self_, ++c.lines);
-      sendLine(&c, c.issued, seed_, text);
+      sendLine(&c, c.issued, seed_, opt_.text[0] ? opt_.text : text);
       notef(true, "sent-line console=%s n=%ld", c.addr, c.lines);
       if (opt_.count > 0 && c.lines >= opt_.count) {
         notef(false, "count-reached console=%s lines=%ld", c.addr, c.lines);

@@ -83,6 +83,9 @@ struct standinOptions {
   int intervalMs;                   // between log lines; 0 = no log lines
   long count;                       // lines per console, 0 = no limit
   bool quiet;                       // drop the per-line and heartbeat notes
+  // The log lines' text instead of "qzstandin ADDR line N"; "" = that. The
+  // datagram cuts a longer one.
+  char text[kMaxDatagramSize];
 };
 
 // Parses the command line (argv[1..]). Returns 0 to run, 1 when --help was

@@ -23,6 +23,8 @@ const char kUsage[] =
     "  --count N      stop after N log lines per console; 0 (default) = no end.\n"
     "  --login NAME   serve only consoles with this login; others are ignored.\n"
     "  --quiet        drop the per-line and heartbeat notes.\n"
+    "  --text TEXT    every log line's text, instead of \"qzstandin <addr> line N\"\n"
+    "                 (a datagram holds 1,491 bytes of it).\n"
     "  --help         this text.\n"
     "\n"
     "What it does (the console's protocol is silent about the server; these\n"
@@ -79,6 +81,8 @@ bool setValue(standinOptions* o, const char* name, const char* v) {
   } else if (strcmp(name, "count") == 0) {
     if (!readLong(v, 0, 1000000000L, &n)) return false;
     o->count = n;
+  } else if (strcmp(name, "text") == 0) {
+    strzcpy(o->text, v, sizeof o->text - 1);
   } else {
     return false;
   }

@@ -416,10 +416,11 @@ TEST(ParseStandinArgs, OptionsAndErrors) {
     EXPECT_STREQ("127.0.0.1", o.bind);
   }
   const char* argv[] = {"qzstandin", "--password=pw", "--bind", "127.0.0.5", "--quiet",
-                        "--login", "ops"};
+                        "--login",   "ops",           "--text", "a a a!"};
   standinOptions o;
   char err[100];
-  ASSERT_EQ(0, parseStandinArgs(7, argv, &o, err, sizeof err));
+  ASSERT_EQ(0, parseStandinArgs(9, argv, &o, err, sizeof err));
+  EXPECT_STREQ("a a a!", o.text);
   EXPECT_STREQ("pw", o.password);
   EXPECT_STREQ("127.0.0.5", o.bind);
   EXPECT_STREQ("ops", o.login);

@@ -35,6 +35,10 @@ udp=$(free_port)
 dir=$scratch/console
 mkdir -p "$dir"
 sock=$scratch/ctl.sock
+# Eleven more rules that the steady server's fifth line matches: the entry
+# names all twelve.
+more=()
+for ((i = 1; i <= 11; i++)); do more+=("alert=also$i:$steady line 5\$"); done
 
 # As a unit runs it: both streams on the journal, JOURNAL_STREAM naming them.
 # shellcheck disable=SC2016 # expanded by the inner shell, on the journal's stream
@@ -43,7 +47,7 @@ sock=$scratch/ctl.sock
   "$console" "myaddr=127.0.0.1:$my" "server=$good" login=admin password=pw-good \
   "server=$bad" login=admin password=pw-wrong "server=$silent" login=admin password=x \
   "server=$steady" login=admin password=pw-steady tag=eu,pvp "alert=fifth:$steady line 5\$" \
-  "alert=broken:(" "tag=no good" "UDPlistenPort=$udp" "controlsocket=$sock" </dev/null) &
+  "alert=broken:(" "tag=no good" "${more[@]}" "UDPlistenPort=$udp" "controlsocket=$sock" </dev/null) &
 cpid=$!
 pids+=("$cpid")
 
@@ -135,6 +139,8 @@ check "an alert: its name, priority 4, the server and its tags" \
   wait_journal 1 QZUCON_ALERT=fifth PRIORITY=4 QZUCON_SERVER="$steady" QZUCON_TAGS=eu,pvp
 check "the alert's line once" \
   [ "$(j -o cat QZUCON_ALERT=fifth | grep -c ' line 5$')" -eq 1 ]
+check "the line names all twelve alerts it matched" \
+  [ "$(j -o export QZUCON_ALERT=fifth | grep -c '^QZUCON_ALERT=')" -eq 12 ]
 check "the UDP command: kind, source, server" \
   wait_journal 1 QZUCON_KIND=command QZUCON_SOURCE=udp QZUCON_SERVER="$good" MESSAGE="say from udp"
 check "the control command: source control, uid 0, server" \
