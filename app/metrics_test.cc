@@ -53,7 +53,7 @@ TEST_F(metricsTest, EachServersCountsAndStates) {
   serverRec* up = addServer("127.0.0.1:28100", "admin", "secret");
   serverRec* quiet = addServer("127.0.0.1:28101", "admin", "secret");
   for (int i = 0; i < 24; i++) noteLine(up, 1000, reinterpret_cast<const unsigned char*>("x"), 1);
-  noteHeard(up, 40);
+  noteHeard(up, 40, 0);
   noteChallenge(up);
   // Plain text after the challenge shows the key right: the session is confirmed.
   const char kText[] = "Map loaded: 24 players";

@@ -29,7 +29,8 @@ const char kUsage[] =
     "  metrics                                     the console's metrics, Prometheus text\n"
     "exit status: 0 ok, 1 usage or connection error, 2 password mismatch,\n"
     "3 no answer from a server, 4 a server's session not up yet,\n"
-    "5 a server's password not confirmed yet by what it sent\n";
+    "5 a server's password not confirmed yet by what it sent,\n"
+    "6 a server unreachable\n";
 
 constexpr int kLineSize = 8192;
 constexpr long kExitWaitMs = 30000;  // for the console to finish after "exit"
@@ -160,6 +161,8 @@ void noteState(const char* sent, int* status) {
   *status = worseStatus(*status, s);
   const char* why = s == kCtlMismatch   ? "password mismatch (check its password=)"
                     : s == kCtlNoAnswer ? "no answer from the server"
+                    : s == kCtlUnreachable
+                        ? "unreachable: its port is closed, or it answered nothing after a silence"
                     : s == kCtlWaiting  ? "its challenge is not answered yet"
                     : s == kCtlUnconfirmed
                         ? "its password is not confirmed: nothing it sent shows it right yet"
@@ -185,8 +188,10 @@ int untilOk(ctlConn* c, int* status = nullptr, answerWait* wait = nullptr) {
         return kCtlError;
       case kAnswerSent:
         if (wait) wait->add(afterWord(line, kAnsSent));
-        // Whether the password is right shows in the answer: judged at the end.
-        if (status && stateStatus(strrchr(line, ' ') + 1) != kCtlUnconfirmed) {
+        // Whether the password is right shows in the answer, and whether the
+        // server is there in whether it answers: both judged at the end.
+        if (status && stateStatus(strrchr(line, ' ') + 1) != kCtlUnconfirmed &&
+            stateStatus(strrchr(line, ' ') + 1) != kCtlUnreachable) {
           noteState(afterWord(line, kAnsSent), status);
         }
         if (fleet.json) fleetShow(line);
@@ -234,7 +239,8 @@ int lateStates(ctlConn* c, const char* target, int status) {
     }
     if (!mine || !state) continue;
     int s = stateStatus(state + 1);
-    if ((s == kCtlMismatch || s == kCtlNoAnswer) && worseStatus(status, s) != status) {
+    bool bad = s == kCtlMismatch || s == kCtlNoAnswer || s == kCtlUnreachable;
+    if (bad && worseStatus(status, s) != status) {
       noteState(ipPort, &status);
     } else if (s == kCtlUnconfirmed) {
       noteState(ipPort, &status);

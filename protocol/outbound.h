@@ -25,7 +25,8 @@ int buildPacket(const serverRec* r, const char* command);
 void sendCommand(int sock, uint32_t tick, uint32_t mono, serverRec* r, const char* line);
 
 // Sends a heartbeat to every server whose lastSend is set and more than
-// 30000 ms before tick (as a signed 32-bit difference), and to every server
+// 30000 ms before tick (as a signed 32-bit difference), kProbeMs while it is
+// probed (protocol/health.h's probing, in monotonic time mono), and to every server
 // whose waiting answer is due (answerChallenge, in monotonic time mono), and
 // reports silent servers (checkSilence). It walks the list only when the last
 // walk's g_hbQuiet allows that one may be due.
@@ -50,7 +51,8 @@ void answerChallenge(serverRec* r, uint32_t tick, uint32_t mono);
 // whatever the clock reads.
 void armHeartbeats(uint32_t tick);
 
-// The exit notice ("qzuconexit") to every configured server, in list order.
-void sendExitNotices(int sock);
+// The exit notice ("qzuconexit") to every configured server, in list order;
+// mono for what a queued send error reports (reception.h's takeSendErrors).
+void sendExitNotices(int sock, uint32_t mono);
 
 #endif  // QZUCON_PROTOCOL_OUTBOUND_H_
