@@ -14,6 +14,7 @@ constexpr int kCtlWaiting = 4;      // a server's session is not up yet
 constexpr int kCtlUnconfirmed = 5;  // up, but nothing has shown its password right yet
 constexpr int kCtlUnreachable = 6;  // a server's port is closed, or it answered nothing after a
                                     // silence
+constexpr int kCtlEnded = 7;        // follow: the console ended
 
 // What one line from the console is (ctlproto/words.h has the words).
 enum answerKind {

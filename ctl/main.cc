@@ -30,7 +30,7 @@ const char kUsage[] =
     "exit status: 0 ok, 1 usage or connection error, 2 password mismatch,\n"
     "3 no answer from a server, 4 a server's session not up yet,\n"
     "5 a server's password not confirmed yet by what it sent,\n"
-    "6 a server unreachable\n";
+    "6 a server unreachable, 7 the console ended while followed\n";
 
 constexpr int kLineSize = 8192;
 constexpr long kExitWaitMs = 30000;  // for the console to finish after "exit"
@@ -303,7 +303,9 @@ int follow(ctlConn* c, const ctlArgs& a) {
   }
   char line[kLineSize];
   while (c->readLine(line, sizeof line, -1) == 1) show(line);
-  return kCtlOk;
+  // Only the console's end (or our own, by a signal) stops the loop above.
+  fprintf(stderr, "qzuconctl: the console has ended: nothing more to follow\n");
+  return kCtlEnded;
 }
 
 // do: the words joined by blanks into one typed line, as a shell split them.

@@ -178,6 +178,28 @@ TEST_F(ControlTest, AServerGoneIsUnreachableUntilItIsBack) {
   EXPECT_EQ(0, runCtl({"-S", sock_, "send", "-s", a, "-w", "2", "status"}, &ctl)) << dump();
 }
 
+// follow ends when the console does, with a word and a status of its own.
+TEST_F(ControlTest, FollowEndsWithItsOwnStatusWhenTheConsoleEnds) {
+  runProc* s = startStandin("pw", {"--rate", "0"});
+  ASSERT_NE(nullptr, s) << dump();
+  runProc* console = consoleFor({s});
+  ASSERT_NE(nullptr, console) << dump();
+  runProc* follow = startCtl({"-S", sock_, "follow"});
+  ASSERT_NE(nullptr, follow);
+  // Its console messages show that it follows.
+  bool following = false;
+  for (int i = 0; i < 20 && !following; i++) {
+    type(console, "qzuconlist\n");
+    following = waitFor(follow, "server address: " + addr(s), kStdout, 1, 1000);
+  }
+  ASSERT_TRUE(following) << dump();
+  ASSERT_EQ(0, runCtl({"-S", sock_, "exit"})) << dump();
+  ASSERT_TRUE(waitExit(follow)) << dump();
+  ASSERT_TRUE(procExited(follow->status)) << dump();
+  EXPECT_EQ(7, procExitCode(follow->status)) << dump();
+  EXPECT_EQ("qzuconctl: the console has ended: nothing more to follow\n", follow->err);
+}
+
 TEST_F(ControlTest, ExitEndsTheConsoleAndRemovesTheSocket) {
   runProc* s = startStandin("pw", {"--rate", "0"});
   ASSERT_NE(nullptr, s) << dump();
