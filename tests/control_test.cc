@@ -178,6 +178,30 @@ TEST_F(ControlTest, AServerGoneIsUnreachableUntilItIsBack) {
   EXPECT_EQ(0, runCtl({"-S", sock_, "send", "-s", a, "-w", "2", "status"}, &ctl)) << dump();
 }
 
+// A stand-in stopped keeps its port, so the kernel says nothing: a command
+// that meets 10 s of silence marks it, and its answer, once it runs again,
+// clears that.
+TEST_F(ControlTest, AServerThatStopsAnsweringIsUnreachableAfterTheSilence) {
+  runProc* s = startStandin("pw", {"--rate", "0"});
+  ASSERT_NE(nullptr, s) << dump();
+  runProc* console = consoleFor({s});
+  ASSERT_NE(nullptr, console) << dump();
+  const std::string a = addr(s);
+  ASSERT_EQ(0, procKill(s->pid, SIGSTOP));
+  // Before the silence limit a send is judged as usual; from it on, 6.
+  int status = -1;
+  for (int i = 0; i < 20 && status != 6; i++) {
+    status = runCtl({"-S", sock_, "send", "-s", a, "-w", "2", "status"});
+  }
+  EXPECT_EQ(6, status) << dump();
+  EXPECT_TRUE(waitFor(console, "**Server " + a + " unreachable: no answer to a command, nothing "
+                                                 "from it for "))
+      << dump();
+  ASSERT_EQ(0, procKill(s->pid, SIGCONT));
+  EXPECT_TRUE(waitFor(console, "**Answer again from " + a + "\n")) << dump();
+  EXPECT_EQ(1, countOf(console->out, " unreachable: ")) << dump();
+}
+
 // follow ends when the console does, with a word and a status of its own.
 TEST_F(ControlTest, FollowEndsWithItsOwnStatusWhenTheConsoleEnds) {
   runProc* s = startStandin("pw", {"--rate", "0"});
