@@ -29,14 +29,19 @@ int scrambleCommand(const serverRec* r, int prefix) {
   return kHeaderSize + prefix + k + 1;
 }
 
-// The heartbeat interval of r at monotonic mono: the specified 30 s, or the
-// probe's 2 s while r is silent or unreachable after having talked.
+// How long after r's last send its next heartbeat is due, by monotonic
+// mono: more than the specified 30 s; while r is probed, more than 2 s and
+// on a tick that is a multiple of kProbeGridMs, so that the probes of many
+// silent servers go out together, in a few walks a second instead of one
+// walk each.
 int32_t heartbeatGap(const serverRec* r, uint32_t mono) {
-  return probing(r, mono) ? kProbeMs : kHeartbeatMs;
+  if (!probing(r, mono)) return kHeartbeatMs;
+  uint32_t toGrid = (0u - (r->lastSend + kProbeMs + 1)) & (kProbeGridMs - 1);
+  return kProbeMs + static_cast<int32_t>(toGrid);
 }
 
-bool heartbeatDue(const serverRec* r, uint32_t tick, int32_t gap) {
-  return r->lastSend != 0 && static_cast<int32_t>(tick - r->lastSend) > gap;
+bool heartbeatDue(const serverRec* r, uint32_t tick, uint32_t mono) {
+  return r->lastSend != 0 && static_cast<int32_t>(tick - r->lastSend) > heartbeatGap(r, mono);
 }
 
 // How long from tick until r's heartbeat falls due: 0 when it is due, the
@@ -44,7 +49,7 @@ bool heartbeatDue(const serverRec* r, uint32_t tick, int32_t gap) {
 uint32_t heartbeatIn(const serverRec* r, uint32_t tick, uint32_t mono) {
   if (r->lastSend == 0) return UINT32_MAX;
   int32_t gap = heartbeatGap(r, mono);
-  return heartbeatDue(r, tick, gap) ? 0 : r->lastSend + gap + 1 - tick;
+  return static_cast<int32_t>(tick - r->lastSend) > gap ? 0 : r->lastSend + gap + 1 - tick;
 }
 
 // The same, in monotonic time, for a held-back answer to a changed challenge.
@@ -127,7 +132,7 @@ void checkHeartbeat(int sock, uint32_t tick, uint32_t mono) {
     checkSilence(r, mono);
     if (r->answerState == kAnswerWaiting && mono - r->lastAnswer >= kAnswerGapMs)
       answerNow(r, tick, mono);
-    if (!heartbeatDue(r, tick, heartbeatGap(r, mono))) continue;
+    if (!heartbeatDue(r, tick, mono)) continue;
     if (g_debug) log("sending heartbeat ...\n");
     int len = buildPacket(r, nullptr);
     if (g_debug) log("sending[%s] to %s\n", textArea(), r->ipPort);

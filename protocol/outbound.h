@@ -11,6 +11,9 @@
 #include "protocol/server.h"
 
 constexpr int32_t kHeartbeatMs = 30000;
+// Probes (protocol/health.h's kProbeMs) go out on ticks that are multiples of
+// this, a power of two: the tick's wrap keeps the grid.
+constexpr uint32_t kProbeGridMs = 256;
 constexpr uint32_t kAnswerGapMs = 1000;  // least time between two answers to a server
 
 // serverRec::answerState
@@ -25,8 +28,9 @@ int buildPacket(const serverRec* r, const char* command);
 void sendCommand(int sock, uint32_t tick, uint32_t mono, serverRec* r, const char* line);
 
 // Sends a heartbeat to every server whose lastSend is set and more than
-// 30000 ms before tick (as a signed 32-bit difference), kProbeMs while it is
-// probed (protocol/health.h's probing, in monotonic time mono), and to every server
+// 30000 ms before tick (as a signed 32-bit difference), kProbeMs and up to
+// the next multiple of kProbeGridMs while it is probed (protocol/health.h's
+// probing, in monotonic time mono), and to every server
 // whose waiting answer is due (answerChallenge, in monotonic time mono), and
 // reports silent servers (checkSilence). It walks the list only when the last
 // walk's g_hbQuiet allows that one may be due.
