@@ -239,10 +239,11 @@ int lateStates(ctlConn* c, const char* target, int status) {
     }
     if (!mine || !state) continue;
     int s = stateStatus(state + 1);
-    bool bad = s == kCtlMismatch || s == kCtlNoAnswer || s == kCtlUnreachable;
-    if (bad && worseStatus(status, s) != status) {
-      noteState(ipPort, &status);
-    } else if (s == kCtlUnconfirmed) {
+    // The states judged only here are named for every server; the others
+    // were named when the command went out, and count here when they are new.
+    bool bad = s == kCtlMismatch || s == kCtlNoAnswer;
+    if ((bad && worseStatus(status, s) != status) || s == kCtlUnreachable ||
+        s == kCtlUnconfirmed) {
       noteState(ipPort, &status);
     }
   }
