@@ -110,9 +110,9 @@ void noteHeard(serverRec* r, int bytes, uint32_t mono) {
   // its next silence starts them again: the heartbeat walk must look anew. A
   // server that talks only moves that start later.
   if (probeIn(r, mono) == UINT32_MAX) heartbeatsChanged();
-  if (h.unreachable) {
+  if (h.unreachable && h.heard) {
     logBoundedAbout(r, kAnswerAgain, mono, r->ipPort);
-  } else if (!h.heard && h.silenceLogged) {
+  } else if (!h.heard && (h.silenceLogged || h.unreachable)) {
     tagNextLine(r, kPrioNotice, kEventAnswerAgain);
     log("**First answer from %s\n", r->ipPort);
   }

@@ -146,7 +146,8 @@ void noteSent(serverRec* r, uint32_t mono, bool heartbeat);
 void noteChallenge(serverRec* r);
 // When a datagram of `bytes` bytes from r has been recognised at monotonic
 // time mono; logs "**First answer from ..." when its silence had been
-// reported, "**Answer again from ..." (bounded) when it was unreachable.
+// reported or it was unreachable before it ever answered, "**Answer again
+// from ..." (bounded) when it was unreachable after it had.
 void noteHeard(serverRec* r, int bytes, uint32_t mono);
 // When the kernel reports a datagram to r met an ICMP port unreachable, sent
 // by offender (address text): marks r unreachable and logs that (bounded)

@@ -30,7 +30,7 @@ int scrambleCommand(const serverRec* r, int prefix) {
 }
 
 // How long after r's last send its next heartbeat is due, by monotonic
-// mono: more than the specified 30 s; while r is probed, more than 2 s and
+// mono: more than the usual 30 s; while r is probed, more than 2 s and
 // on a tick that is a multiple of kProbeGridMs, so that the probes of many
 // silent servers go out together, in a few walks a second instead of one
 // walk each.
