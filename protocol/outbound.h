@@ -1,8 +1,9 @@
 // Packets to the servers: commands, heartbeats and exit notices. Each is the
 // server's 32-byte header, the plain prefix "<own address>;<login>;", then the
 // command text and its NUL scrambled with the server's keystream (a heartbeat
-// has no command and a plain NUL). Built in g_pkt; send results are ignored,
-// as there is no acknowledgement to wait for.
+// has no command and a plain NUL). Built in g_pkt. There is no
+// acknowledgement to wait for; a send is tried again only when it failed on
+// the kernel's report of an earlier datagram's error (see sendPacket).
 #ifndef QZUCON_PROTOCOL_OUTBOUND_H_
 #define QZUCON_PROTOCOL_OUTBOUND_H_
 
