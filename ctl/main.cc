@@ -163,7 +163,7 @@ void noteState(const char* sent, int* status) {
                     : s == kCtlNoAnswer ? "no answer from the server"
                     : s == kCtlUnreachable
                         ? "unreachable: its port is closed, or it answered nothing after a silence"
-                    : s == kCtlWaiting  ? "its challenge is not answered yet"
+                    : s == kCtlWaiting ? "its challenge is not answered yet"
                     : s == kCtlUnconfirmed
                         ? "its password is not confirmed: nothing it sent shows it right yet"
                         : nullptr;
@@ -242,8 +242,7 @@ int lateStates(ctlConn* c, const char* target, int status) {
     // The states judged only here are named for every server; the others
     // were named when the command went out, and count here when they are new.
     bool bad = s == kCtlMismatch || s == kCtlNoAnswer;
-    if ((bad && worseStatus(status, s) != status) || s == kCtlUnreachable ||
-        s == kCtlUnconfirmed) {
+    if ((bad && worseStatus(status, s) != status) || s == kCtlUnreachable || s == kCtlUnconfirmed) {
       noteState(ipPort, &status);
     }
   }

@@ -73,8 +73,8 @@ struct serverHealth {
   uint8_t lineOnAnswer;  // a line has come under the current challenge since it was answered
   uint8_t confirmed;   // its last judged text showed the key right (see keyEvidence)
   uint8_t silenceLogged;
-  uint32_t lastHeard;     // monotonic ms of its last recognised datagram
-  uint32_t commandSince;  // monotonic ms of the first command after that datagram
+  uint32_t lastHeard;      // monotonic ms of its last recognised datagram
+  uint32_t commandSince;   // monotonic ms of the first command after that datagram
   uint32_t unreachableAt;  // monotonic ms it was found unreachable
   uint8_t commandWaiting;  // a command has gone to it since its last datagram
   // kUnreachPort: the kernel reported its port closed (an ICMP port

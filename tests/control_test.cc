@@ -164,8 +164,8 @@ TEST_F(ControlTest, AServerGoneIsUnreachableUntilItIsBack) {
       << ctl->err;
   EXPECT_EQ(6, runCtl({"-S", sock_, "send", "-a", "-w", "2", "ping"}, &ctl)) << dump();
   EXPECT_NE(std::string::npos, ctl->out.find(addr(other) + " ->echo: ping\n")) << dump();
-  EXPECT_TRUE(waitFor(console,
-                      "**Server " + a + " unreachable: port unreachable, reported by 127.0.0.1\n"))
+  EXPECT_TRUE(
+      waitFor(console, "**Server " + a + " unreachable: port unreachable, reported by 127.0.0.1\n"))
       << dump();
   ASSERT_EQ(0, runCtl({"-S", sock_, "status"}, &ctl)) << dump();
   EXPECT_NE(std::string::npos, ctl->out.find(", unreachable\n")) << ctl->out;
@@ -195,8 +195,9 @@ TEST_F(ControlTest, AServerThatStopsAnsweringIsUnreachableAfterTheSilence) {
     status = runCtl({"-S", sock_, "send", "-s", a, "-w", "2", "status"});
   }
   EXPECT_EQ(6, status) << dump();
-  EXPECT_TRUE(waitFor(console, "**Server " + a + " unreachable: no answer to a command, nothing "
-                                                 "from it for "))
+  EXPECT_TRUE(waitFor(console, "**Server " + a +
+                                   " unreachable: no answer to a command, nothing "
+                                   "from it for "))
       << dump();
   ASSERT_EQ(0, procKill(s->pid, SIGCONT));
   EXPECT_TRUE(waitFor(console, "**Answer again from " + a + "\n")) << dump();
