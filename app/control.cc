@@ -259,6 +259,8 @@ const char* linkWord(const serverRec* r) {
       return kStateConfirmed;
     case kLinkUp:
       return kStateUp;
+    case kLinkUnreachable:
+      return kStateUnreachable;
     default:
       return kStateWaiting;
   }

@@ -19,6 +19,7 @@ const char* const kMessageIds[kJournalEvents] = {
     "115a4caad9c541be8826d815848c793e",  // answer again
     "36356963573f49da8df53abb568d1462",  // console started
     "178ceab5a1394407bdb7c25d0d5cb6dc",  // console ending
+    "12ebcacd94214419b6f6e329fac720a4",  // server unreachable
 };
 
 const char* const kKinds[] = {"server", "console", "command"};

@@ -28,6 +28,7 @@ enum journalEvent {
   kEventAnswerAgain,  // a silent server is heard again
   kEventStarted,      // the console is active
   kEventEnding,       // the console sends its exit notices and ends
+  kEventUnreachable,  // a server's port is closed, or a command to it went unanswered
   kJournalEvents
 };
 

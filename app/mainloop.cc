@@ -63,6 +63,9 @@ bool openServerSocket() {
   }
   trNonblock(g_sock.handle);
   trRcvbuf(g_sock.handle, kRcvbuf);
+  // The kernel's word that a server's port is closed. Linux has had it for
+  // good; were it refused, the silence of a command's answer still tells.
+  trRecvErrors(g_sock.handle);
   return true;
 }
 
@@ -132,7 +135,7 @@ bool qzucon() {
     last = mono;
   }
   reportJournalDrops(trMonoMs(), true);
-  sendExitNotices(g_sock.handle);
+  sendExitNotices(g_sock.handle, trMonoMs());
   journalEnding(flServer.nodes());
   metricsExit(trMonoMs());
   trSleep(1000);

@@ -57,7 +57,7 @@ TEST_F(metricsTest, EachServersCountsAndStates) {
   serverRec* up = addServer("127.0.0.1:28100", "admin", "secret");
   serverRec* quiet = addServer("127.0.0.1:28101", "admin", "secret");
   for (int i = 0; i < 24; i++) noteLine(up, 1000, reinterpret_cast<const unsigned char*>("x"), 1);
-  noteHeard(up, 40);
+  noteHeard(up, 40, 0);
   noteChallenge(up);
   // Plain text after the challenge shows the key right: the session is confirmed.
   const char kText[] = "Map loaded: 24 players";
@@ -101,6 +101,14 @@ TEST_F(metricsTest, EachServersCountsAndStates) {
   // Silent for kSilenceMs: down, though its session stays up.
   f.mono = 1500 + kSilenceMs;
   EXPECT_TRUE(has(text(f), "qzucon_server_up{console=\"site\",server=\"127.0.0.1:28100\"} 0"));
+  // Its port reported closed: down at once, until it is heard again.
+  f.mono = 2000;
+  testing::internal::CaptureStdout();
+  notePortUnreachable(up, 1900, "127.0.0.1");
+  EXPECT_TRUE(has(text(f), "qzucon_server_up{console=\"site\",server=\"127.0.0.1:28100\"} 0"));
+  noteHeard(up, 40, 1950);
+  testing::internal::GetCapturedStdout();
+  EXPECT_TRUE(has(text(f), "qzucon_server_up{console=\"site\",server=\"127.0.0.1:28100\"} 1"));
   // And every server is down in the file left at exit.
   f.mono = 2000;
   f.up = false;

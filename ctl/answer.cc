@@ -22,13 +22,15 @@ int stateStatus(const char* state) {
   if (strcmp(state, kStateUp) == 0) return kCtlUnconfirmed;
   if (strcmp(state, kStateMismatch) == 0) return kCtlMismatch;
   if (strcmp(state, kStateNoAnswer) == 0) return kCtlNoAnswer;
+  if (strcmp(state, kStateUnreachable) == 0) return kCtlUnreachable;
   return kCtlWaiting;
 }
 
 int worseStatus(int a, int b) {
-  // A wrong password says most about what to fix, then silence, then a
-  // session still coming up, then one whose password is not shown right yet.
-  static const int kOrder[] = {kCtlError,   kCtlMismatch,    kCtlNoAnswer,
+  // A wrong password says most about what to fix, then a server gone, then
+  // silence, then a session still coming up, then one whose password is not
+  // shown right yet.
+  static const int kOrder[] = {kCtlError,   kCtlMismatch,    kCtlUnreachable, kCtlNoAnswer,
                                kCtlWaiting, kCtlUnconfirmed, kCtlOk};
   for (int s : kOrder) {
     if (a == s || b == s) return s;

@@ -12,6 +12,9 @@ constexpr int kCtlMismatch = 2;     // the console reports a password mismatch
 constexpr int kCtlNoAnswer = 3;     // a server is in the console's no-answer state
 constexpr int kCtlWaiting = 4;      // a server's session is not up yet
 constexpr int kCtlUnconfirmed = 5;  // up, but nothing has shown its password right yet
+constexpr int kCtlUnreachable = 6;  // a server's port is closed, or it answered nothing after a
+                                    // silence
+constexpr int kCtlEnded = 7;        // follow: the console ended
 
 // What one line from the console is (ctlproto/words.h has the words).
 enum answerKind {

@@ -21,6 +21,9 @@ TEST(CtlReplies, KindsAndStatuses) {
   EXPECT_EQ(stateStatus("mismatch"), kCtlMismatch);
   EXPECT_EQ(stateStatus("noanswer"), kCtlNoAnswer);
   EXPECT_EQ(stateStatus("waiting"), kCtlWaiting);
+  EXPECT_EQ(stateStatus("unreachable"), kCtlUnreachable);
+  EXPECT_EQ(worseStatus(kCtlNoAnswer, kCtlUnreachable), kCtlUnreachable) << "gone says more";
+  EXPECT_EQ(worseStatus(kCtlUnreachable, kCtlMismatch), kCtlMismatch);
   EXPECT_EQ(worseStatus(kCtlOk, kCtlWaiting), kCtlWaiting);
   EXPECT_EQ(worseStatus(kCtlNoAnswer, kCtlMismatch), kCtlMismatch);
   EXPECT_EQ(worseStatus(kCtlWaiting, kCtlNoAnswer), kCtlNoAnswer);

@@ -30,7 +30,8 @@ const char kUsage[] =
     "  metrics                                     the console's metrics, Prometheus text\n"
     "exit status: 0 ok, 1 usage or connection error, 2 password mismatch,\n"
     "3 no answer from a server, 4 a server's session not up yet,\n"
-    "5 a server's password not confirmed yet by what it sent\n";
+    "5 a server's password not confirmed yet by what it sent,\n"
+    "6 a server unreachable, 7 the console ended while followed\n";
 
 constexpr int kLineSize = 8192;
 constexpr long kExitWaitMs = 30000;  // for the console to finish after "exit"
@@ -161,7 +162,9 @@ void noteState(const char* sent, int* status) {
   *status = worseStatus(*status, s);
   const char* why = s == kCtlMismatch   ? "password mismatch (check its password=)"
                     : s == kCtlNoAnswer ? "no answer from the server"
-                    : s == kCtlWaiting  ? "its challenge is not answered yet"
+                    : s == kCtlUnreachable
+                        ? "unreachable: its port is closed, or it answered nothing after a silence"
+                    : s == kCtlWaiting ? "its challenge is not answered yet"
                     : s == kCtlUnconfirmed
                         ? "its password is not confirmed: nothing it sent shows it right yet"
                         : nullptr;
@@ -186,8 +189,10 @@ int untilOk(ctlConn* c, int* status = nullptr, answerWait* wait = nullptr) {
         return kCtlError;
       case kAnswerSent:
         if (wait) wait->add(afterWord(line, kAnsSent));
-        // Whether the password is right shows in the answer: judged at the end.
-        if (status && stateStatus(strrchr(line, ' ') + 1) != kCtlUnconfirmed) {
+        // Whether the password is right shows in the answer, and whether the
+        // server is there in whether it answers: both judged at the end.
+        if (status && stateStatus(strrchr(line, ' ') + 1) != kCtlUnconfirmed &&
+            stateStatus(strrchr(line, ' ') + 1) != kCtlUnreachable) {
           noteState(afterWord(line, kAnsSent), status);
         }
         if (fleet.json) fleetShow(line);
@@ -235,9 +240,10 @@ int lateStates(ctlConn* c, const char* target, int status) {
     }
     if (!mine || !state) continue;
     int s = stateStatus(state + 1);
-    if ((s == kCtlMismatch || s == kCtlNoAnswer) && worseStatus(status, s) != status) {
-      noteState(ipPort, &status);
-    } else if (s == kCtlUnconfirmed) {
+    // The states judged only here are named for every server; the others
+    // were named when the command went out, and count here when they are new.
+    bool bad = s == kCtlMismatch || s == kCtlNoAnswer;
+    if ((bad && worseStatus(status, s) != status) || s == kCtlUnreachable || s == kCtlUnconfirmed) {
       noteState(ipPort, &status);
     }
   }
@@ -298,7 +304,9 @@ int follow(ctlConn* c, const ctlArgs& a) {
   }
   char line[kLineSize];
   while (c->readLine(line, sizeof line, -1) == 1) show(line);
-  return kCtlOk;
+  // Only the console's end (or our own, by a signal) stops the loop above.
+  fprintf(stderr, "qzuconctl: the console has ended: nothing more to follow\n");
+  return kCtlEnded;
 }
 
 // do: the words joined by blanks into one typed line, as a shell split them.

@@ -44,6 +44,8 @@ constexpr char kStateUp[] = "up";                // its challenge answered
 constexpr char kStateWaiting[] = "waiting";      // no challenge answered yet
 constexpr char kStateMismatch[] = "mismatch";    // its text shows a wrong password
 constexpr char kStateNoAnswer[] = "noanswer";    // it has stopped answering
+// Its port reported closed, or a command to it unanswered after a silence.
+constexpr char kStateUnreachable[] = "unreachable";
 
 // What follows word and one blank at the start of line: afterWord("sent
 // 1.2.3.4:5 up", kAnsSent) is "1.2.3.4:5 up". Null when line does not start

@@ -33,6 +33,9 @@
     " [%s]\n")                                                                                   \
   X(kNewChallenge, kAboutServer, kPrioNotice, kEventChallenge,                                   \
     "Received Server Challenge from %s", ", was=%02x%02x%02x%02x, now=%02x%02x%02x%02x\n")       \
+  X(kPortUnreachable, kAboutServer, kPrioWarning, kEventUnreachable, "**Server %s unreachable",  \
+    ": port unreachable, reported by %s\n")                                                      \
+  X(kAnswerAgain, kAboutServer, kPrioNotice, kEventAnswerAgain, "**Answer again from %s", "\n")  \
   X(kCtlOtherUser, kAboutAnyone, kPrioWarning, kEventNone,                                       \
     "**Refused control connection from user %s: another user", "\n")                             \
   X(kCtlUnverified, kAboutAnyone, kPrioWarning, kEventNone,                                      \

@@ -3,8 +3,10 @@
 
 #include <cmath>
 
+#include "app/bounded.h"
 #include "app/journal.h"
 #include "app/log.h"
+#include "protocol/outbound.h"
 #include "protocol/server.h"
 #include "runtime/text.h"
 
@@ -22,6 +24,8 @@ bool strayControl(unsigned char c) {
 bool passwordMismatch(const serverRec* r) { return r->health.mismatch || r->health.refused; }
 
 bool noAnswer(const serverRec* r) { return r->health.silenceLogged && !r->health.heard; }
+
+bool unreachable(const serverRec* r) { return r->health.unreachable != kReachable; }
 
 bool keyConfirmed(const serverRec* r) {
   return r->health.answered && r->health.confirmed && !passwordMismatch(r);
@@ -79,6 +83,9 @@ void noteSent(serverRec* r, uint32_t mono, bool heartbeat) {
     h.heartbeats++;
   } else {
     h.commands++;
+    // Heartbeats get no answer from an idle server; a command does.
+    if (!h.commandWaiting) h.commandSince = mono;
+    h.commandWaiting = 1;
   }
   if (h.challenged) h.answered = 1;
 }
@@ -97,12 +104,21 @@ void noteChallenge(serverRec* r) {
       "password= for this server\n", r->ipPort);
 }
 
-void noteHeard(serverRec* r, int bytes) {
+void noteHeard(serverRec* r, int bytes, uint32_t mono) {
   serverHealth& h = r->health;
-  if (!h.heard && h.silenceLogged) {
+  // Probes of a server silent, unreachable or not heard yet stop now, and
+  // its next silence starts them again: the heartbeat walk must look anew. A
+  // server that talks only moves that start later.
+  if (probeIn(r, mono) == UINT32_MAX) heartbeatsChanged();
+  if (h.unreachable && h.heard) {
+    logBoundedAbout(r, kAnswerAgain, mono, r->ipPort);
+  } else if (!h.heard && (h.silenceLogged || h.unreachable)) {
     tagNextLine(r, kPrioNotice, kEventAnswerAgain);
     log("**First answer from %s\n", r->ipPort);
   }
+  h.unreachable = kReachable;
+  h.commandWaiting = 0;
+  h.lastHeard = mono;
   h.heard = 1;
   h.bytes += static_cast<uint64_t>(bytes);
 }
@@ -140,8 +156,40 @@ void noteLine(serverRec* r, uint32_t mono, const unsigned char* body, int len) {
       "server\n", r->ipPort);
 }
 
+void notePortUnreachable(serverRec* r, uint32_t mono, const char* offender) {
+  serverHealth& h = r->health;
+  if (h.unreachable == kUnreachPort) return;
+  h.unreachable = kUnreachPort;
+  h.unreachableAt = mono;
+  heartbeatsChanged();  // probes start
+  logBoundedAbout(r, kPortUnreachable, mono, r->ipPort, offender);
+}
+
+namespace {
+
+// When a command to r counts as unanswered, for checkSilence: how long from
+// mono, 0 when now, the largest value when it cannot.
+uint32_t commandUnansweredIn(const serverRec* r, uint32_t mono) {
+  const serverHealth& h = r->health;
+  if (!h.heard || !h.commandWaiting || h.unreachable) return UINT32_MAX;
+  int64_t silent = int64_t(kSilenceMs) - static_cast<int32_t>(mono - h.lastHeard);
+  int64_t unanswered = int64_t(kCommandAnswerMs) - static_cast<int32_t>(mono - h.commandSince);
+  int64_t left = silent > unanswered ? silent : unanswered;
+  return left <= 0 ? 0 : left > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(left);
+}
+
+}  // namespace
+
 void checkSilence(serverRec* r, uint32_t mono) {
-  if (silenceCheckIn(r, mono) != 0) return;
+  serverHealth& h = r->health;
+  if (commandUnansweredIn(r, mono) == 0) {
+    h.unreachable = kUnreachSilent;
+    h.unreachableAt = mono;
+    tagNextLine(r, kPrioWarning, kEventUnreachable);
+    log("**Server %s unreachable: no answer to a command, nothing from it for %d s\n", r->ipPort,
+        static_cast<int>(static_cast<int32_t>(mono - h.lastHeard) / 1000));
+  }
+  if (silenceCheckIn(r, mono) != 0 || h.silenceLogged || h.heard) return;
   r->health.silenceLogged = 1;
   tagNextLine(r, kPrioWarning, kEventNoAnswer);
   log("**No answer from %s after %d s: server down, wrong myaddr= or a firewall?\n", r->ipPort,
@@ -150,13 +198,37 @@ void checkSilence(serverRec* r, uint32_t mono) {
 
 uint32_t silenceCheckIn(const serverRec* r, uint32_t mono) {
   const serverHealth& h = r->health;
-  if (!h.sent || h.heard || h.silenceLogged) return UINT32_MAX;
+  uint32_t command = commandUnansweredIn(r, mono);
+  if (!h.sent || h.heard || h.silenceLogged) return command;
   // In 64 bits: a time before the first send makes the difference hugely negative.
   int64_t left = int64_t(kSilenceMs) - static_cast<int32_t>(mono - h.firstSend);
-  return left <= 0 ? 0 : left > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(left);
+  uint32_t first = left <= 0 ? 0 : left > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(left);
+  return first < command ? first : command;
+}
+
+bool probing(const serverRec* r, uint32_t mono) {
+  const serverHealth& h = r->health;
+  uint32_t from;
+  if (h.unreachable) {
+    from = h.unreachableAt;
+  } else if (h.heard && static_cast<int32_t>(mono - h.lastHeard) >= kSilenceMs) {
+    from = h.lastHeard + kSilenceMs;
+  } else {
+    return false;
+  }
+  return static_cast<int32_t>(mono - from) < static_cast<int32_t>(kProbeWindowMs);
+}
+
+uint32_t probeIn(const serverRec* r, uint32_t mono) {
+  const serverHealth& h = r->health;
+  if (!h.heard || h.unreachable) return UINT32_MAX;
+  int32_t left = kSilenceMs - static_cast<int32_t>(mono - h.lastHeard);
+  return left > 0 ? static_cast<uint32_t>(left) : UINT32_MAX;
 }
 
 linkStateKind linkState(const serverRec* r) {
+  // What it says now comes first: a closed port hides whatever was true before.
+  if (unreachable(r)) return kLinkUnreachable;
   if (passwordMismatch(r)) return kLinkMismatch;
   if (noAnswer(r)) return kLinkNoAnswer;
   if (keyConfirmed(r)) return kLinkConfirmed;
@@ -179,9 +251,9 @@ void statusLine(const serverRec* r, uint32_t mono, char* out, int size) {
     int32_t ago = static_cast<int32_t>(mono - h.lastLine);
     trf(last, sizeof last, "%ld s ago", static_cast<long>(ago < 0 ? 0 : ago / 1000));
   }
-  trf(out, size, "status %s: challenge %s, last line %s, lines %llu, heartbeats %llu%s%s%s\n",
+  trf(out, size, "status %s: challenge %s, last line %s, lines %llu, heartbeats %llu%s%s%s%s\n",
       r->ipPort, h.answered ? "answered" : "not answered", last,
       static_cast<unsigned long long>(h.lines), static_cast<unsigned long long>(h.heartbeats),
       keyConfirmed(r) ? ", key confirmed" : "", passwordMismatch(r) ? ", password mismatch" : "",
-      noAnswer(r) ? ", no answer" : "");
+      noAnswer(r) ? ", no answer" : "", unreachable(r) ? ", unreachable" : "");
 }

@@ -15,6 +15,20 @@
 // reported once.
 constexpr int32_t kSilenceMs = 10000;
 
+// A command to a server that had talked counts as unanswered once this much
+// has passed without a datagram from it, and nothing came from it for
+// kSilenceMs before: it then counts as unreachable.
+constexpr uint32_t kCommandAnswerMs = 1000;
+
+// While a server that had talked is silent or unreachable, heartbeats go to it
+// every kProbeMs instead of every 30 s, so that a restarted server is heard
+// within seconds; for kProbeWindowMs at most, then the usual heartbeat.
+constexpr int32_t kProbeMs = 2000;
+constexpr uint32_t kProbeWindowMs = 300000;
+
+// serverHealth::unreachable
+enum { kReachable = 0, kUnreachPort = 1, kUnreachSilent = 2 };
+
 // The password check looks at datagram bodies of at least kNoiseMinBytes
 // bytes (shorter ones say too little) and judges the last kNoiseLines of them
 // together.
@@ -59,6 +73,14 @@ struct serverHealth {
   uint8_t lineOnAnswer;  // a line has come under the current challenge since it was answered
   uint8_t confirmed;   // its last judged text showed the key right (see keyEvidence)
   uint8_t silenceLogged;
+  uint32_t lastHeard;      // monotonic ms of its last recognised datagram
+  uint32_t commandSince;   // monotonic ms of the first command after that datagram
+  uint32_t unreachableAt;  // monotonic ms it was found unreachable
+  uint8_t commandWaiting;  // a command has gone to it since its last datagram
+  // kUnreachPort: the kernel reported its port closed (an ICMP port
+  // unreachable for a datagram to it); kUnreachSilent: a command to it went
+  // unanswered after kSilenceMs of silence. Until its next datagram.
+  uint8_t unreachable;
   noiseWindow noise;   // bodies since its first challenge
 };
 
@@ -72,6 +94,9 @@ bool passwordMismatch(const serverRec* r);
 bool noAnswer(const serverRec* r);
 // r's current challenge is answered and its text has shown the key right.
 bool keyConfirmed(const serverRec* r);
+// r's port was reported closed, or a command to it went unanswered, and it
+// has sent nothing since.
+bool unreachable(const serverRec* r);
 
 // The traits of one body of len bytes. Pure.
 lineTraits traitsOf(const unsigned char* body, int len);
@@ -119,9 +144,23 @@ void noteSent(serverRec* r, uint32_t mono, bool heartbeat);
 // password whose text a server leaves looking like text: about one in 256,
 // when the wrong key turns the last byte of a greeting into the NUL.
 void noteChallenge(serverRec* r);
-// When a datagram of `bytes` bytes from r has been recognised; logs "**First
-// answer from ..." when its silence had been reported.
-void noteHeard(serverRec* r, int bytes);
+// When a datagram of `bytes` bytes from r has been recognised at monotonic
+// time mono; logs "**First answer from ..." when its silence had been
+// reported or it was unreachable before it ever answered, "**Answer again
+// from ..." (bounded) when it was unreachable after it had.
+void noteHeard(serverRec* r, int bytes, uint32_t mono);
+// When the kernel reports a datagram to r met an ICMP port unreachable, sent
+// by offender (address text): marks r unreachable and logs that (bounded)
+// unless it already was. Whoever can forge that ICMP could as well make r
+// look silent; what it causes lasts until r's next datagram, and its lines are
+// bounded per second.
+void notePortUnreachable(serverRec* r, uint32_t mono, const char* offender);
+// Whether heartbeats go to r every kProbeMs at mono: it had talked, and is
+// unreachable or has been silent kSilenceMs, for less than kProbeWindowMs.
+bool probing(const serverRec* r, uint32_t mono);
+// How long from mono until probing could start for r (its silence reaching
+// kSilenceMs); the largest value when it cannot, or already does.
+uint32_t probeIn(const serverRec* r, uint32_t mono);
 // When the body of a datagram from r (len bytes behind the header, just
 // unscrambled, before anything is made printable) is about to be shown at
 // monotonic time mono; logs the password mismatch once per challenge, and
@@ -129,18 +168,27 @@ void noteHeard(serverRec* r, int bytes);
 // looks scrambled). The keystream depends on the password only, so the
 // bodies of earlier challenges count as well.
 void noteLine(serverRec* r, uint32_t mono, const unsigned char* body, int len);
-// Logs once when r has been silent for kSilenceMs since the first packet.
+// Logs once when r has been silent for kSilenceMs since the first packet;
+// marks r unreachable, and logs that, when a command to it has gone unanswered
+// (kCommandAnswerMs) after kSilenceMs without a datagram.
 void checkSilence(serverRec* r, uint32_t mono);
 // How long from mono until checkSilence could have something to say about r:
 // 0 when now, the largest value when never (nothing sent, or heard, or said).
 uint32_t silenceCheckIn(const serverRec* r, uint32_t mono);
 
 // The state of r's link as a script needs it, from the same facts as the
-// status line: kLinkMismatch, kLinkNoAnswer, kLinkConfirmed (its current
+// status line: kLinkUnreachable, kLinkMismatch, kLinkNoAnswer, kLinkConfirmed (its current
 // challenge has been answered and its text shows the key right), kLinkUp
 // (answered, the key not shown right yet) or kLinkWaiting (nothing of that
 // yet).
-enum linkStateKind { kLinkWaiting, kLinkUp, kLinkMismatch, kLinkNoAnswer, kLinkConfirmed };
+enum linkStateKind {
+  kLinkWaiting,
+  kLinkUp,
+  kLinkMismatch,
+  kLinkNoAnswer,
+  kLinkConfirmed,
+  kLinkUnreachable
+};
 linkStateKind linkState(const serverRec* r);
 
 // Whether r counts as up at mono for those who watch a fleet: its session is

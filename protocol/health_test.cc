@@ -406,8 +406,8 @@ TEST_F(HealthTest, SilenceIsReportedOnceThenTheFirstAnswer) {
   EXPECT_EQ(UINT32_MAX, silenceCheckIn(r_, 0x7FFFF000u)) << "nothing left to say";
   EXPECT_EQ(status(0).substr(status(0).size() - 12), ", no answer\n");
   testing::internal::CaptureStdout();
-  noteHeard(r_, 20);
-  noteHeard(r_, 20);
+  noteHeard(r_, 20, 0);
+  noteHeard(r_, 20, 0);
   EXPECT_EQ("**First answer from 127.0.0.1:28100\n", testing::internal::GetCapturedStdout());
   EXPECT_EQ(std::string::npos, status(0).find("no answer"));
 }
@@ -423,9 +423,74 @@ TEST_F(HealthTest, SilenceDeadlineSurvivesAClockSetFarBack) {
 TEST_F(HealthTest, AServerThatAnswersInTimeIsNeverReported) {
   noteSent(r_, 1000, true);
   testing::internal::CaptureStdout();
-  noteHeard(r_, 20);
+  noteHeard(r_, 20, 0);
   checkSilence(r_, 100000);
   EXPECT_EQ("", testing::internal::GetCapturedStdout());
+}
+
+// A closed port is told once, whatever number of errors report it; the next
+// datagram clears it and says so. Another closed port is told again.
+TEST_F(HealthTest, AClosedPortMarksTheServerUntilItsNextDatagram) {
+  const std::string closed =
+      "**Server 127.0.0.1:28100 unreachable: port unreachable, reported by 127.0.0.1\n";
+  noteSent(r_, 1000, true);
+  testing::internal::CaptureStdout();
+  notePortUnreachable(r_, 1100, "127.0.0.1");
+  notePortUnreachable(r_, 1200, "127.0.0.1");
+  EXPECT_EQ(closed, testing::internal::GetCapturedStdout());
+  EXPECT_EQ(kLinkUnreachable, linkState(r_));
+  EXPECT_NE(std::string::npos, status(1300).find(", unreachable\n"));
+  EXPECT_TRUE(probing(r_, 1300)) << "probed although never heard";
+  EXPECT_FALSE(probing(r_, 1100 + kProbeWindowMs)) << "for a while only";
+  testing::internal::CaptureStdout();
+  noteHeard(r_, 20, 5000);
+  noteHeard(r_, 20, 5100);
+  EXPECT_EQ("**First answer from 127.0.0.1:28100\n", testing::internal::GetCapturedStdout());
+  EXPECT_FALSE(unreachable(r_));
+  EXPECT_FALSE(probing(r_, 5200));
+  testing::internal::CaptureStdout();
+  notePortUnreachable(r_, 9000, "127.0.0.1");
+  notePortUnreachable(r_, 9100, "127.0.0.1");
+  noteHeard(r_, 20, 9500);
+  EXPECT_EQ(closed + "**Answer again from 127.0.0.1:28100\n",
+            testing::internal::GetCapturedStdout());
+}
+
+// Without the kernel's word: a command that meets silence marks the server,
+// an unanswered heartbeat never does (an idle server need not answer one).
+TEST_F(HealthTest, ACommandUnansweredAfterASilenceMarksTheServer) {
+  const std::string gone =
+      "**Server 127.0.0.1:28100 unreachable: no answer to a command, nothing from it for 47 s\n";
+  noteHeard(r_, 20, 1000);
+  noteSent(r_, 2000, true);
+  EXPECT_EQ("", silence(100000)) << "heartbeats only";
+  EXPECT_EQ(UINT32_MAX, silenceCheckIn(r_, 100000));
+  noteSent(r_, 47000, false);
+  EXPECT_EQ(kCommandAnswerMs, silenceCheckIn(r_, 47000)) << "time to answer it first";
+  noteSent(r_, 47500, false);
+  EXPECT_EQ("", silence(47999));
+  EXPECT_EQ(gone, silence(48000)) << "from the first command on";
+  EXPECT_EQ("", silence(60000)) << "once";
+  EXPECT_EQ(kLinkUnreachable, linkState(r_));
+  noteHeard(r_, 20, 61000);
+  EXPECT_FALSE(unreachable(r_));
+  // A command within the silence limit waits for it to pass.
+  noteSent(r_, 65000, false);
+  EXPECT_EQ(6000u, silenceCheckIn(r_, 65000));
+  noteHeard(r_, 20, 66000);
+  EXPECT_EQ("", silence(200000)) << "answered";
+}
+
+TEST_F(HealthTest, ProbingStartsAtTheSilenceLimitOfAServerThatTalked) {
+  noteSent(r_, 0, true);
+  EXPECT_FALSE(probing(r_, 50000)) << "never heard: the no-answer report's business";
+  noteHeard(r_, 20, 0xFFFFF000u);  // across the wrap
+  EXPECT_EQ(uint32_t(kSilenceMs), probeIn(r_, 0xFFFFF000u));
+  EXPECT_FALSE(probing(r_, 0xFFFFF000u + kSilenceMs - 1));
+  EXPECT_TRUE(probing(r_, 0xFFFFF000u + kSilenceMs));
+  EXPECT_EQ(UINT32_MAX, probeIn(r_, 0xFFFFF000u + kSilenceMs));
+  EXPECT_TRUE(probing(r_, 0xFFFFF000u + kSilenceMs + kProbeWindowMs - 1));
+  EXPECT_FALSE(probing(r_, 0xFFFFF000u + kSilenceMs + kProbeWindowMs)) << "bounded";
 }
 
 TEST_F(HealthTest, StatusLine) {

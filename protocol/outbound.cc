@@ -6,6 +6,7 @@
 #include "app/globals.h"
 #include "app/log.h"
 #include "crypto/keystream.h"
+#include "protocol/reception.h"
 #include "runtime/sock.h"
 #include "runtime/text.h"
 
@@ -28,15 +29,27 @@ int scrambleCommand(const serverRec* r, int prefix) {
   return kHeaderSize + prefix + k + 1;
 }
 
-bool heartbeatDue(const serverRec* r, uint32_t tick) {
-  return r->lastSend != 0 && static_cast<int32_t>(tick - r->lastSend) > kHeartbeatMs;
+// How long after r's last send its next heartbeat is due, by monotonic
+// mono: more than the usual 30 s; while r is probed, more than 2 s and
+// on a tick that is a multiple of kProbeGridMs, so that the probes of many
+// silent servers go out together, in a few walks a second instead of one
+// walk each.
+int32_t heartbeatGap(const serverRec* r, uint32_t mono) {
+  if (!probing(r, mono)) return kHeartbeatMs;
+  uint32_t toGrid = (0u - (r->lastSend + kProbeMs + 1)) & (kProbeGridMs - 1);
+  return kProbeMs + static_cast<int32_t>(toGrid);
+}
+
+bool heartbeatDue(const serverRec* r, uint32_t tick, uint32_t mono) {
+  return r->lastSend != 0 && static_cast<int32_t>(tick - r->lastSend) > heartbeatGap(r, mono);
 }
 
 // How long from tick until r's heartbeat falls due: 0 when it is due, the
 // largest value when r has none.
-uint32_t heartbeatIn(const serverRec* r, uint32_t tick) {
+uint32_t heartbeatIn(const serverRec* r, uint32_t tick, uint32_t mono) {
   if (r->lastSend == 0) return UINT32_MAX;
-  return heartbeatDue(r, tick) ? 0 : r->lastSend + kHeartbeatMs + 1 - tick;
+  int32_t gap = heartbeatGap(r, mono);
+  return static_cast<int32_t>(tick - r->lastSend) > gap ? 0 : r->lastSend + gap + 1 - tick;
 }
 
 // The same, in monotonic time, for a held-back answer to a changed challenge.
@@ -46,11 +59,14 @@ uint32_t answerIn(const serverRec* r, uint32_t mono) {
   return since >= kAnswerGapMs ? 0 : kAnswerGapMs - since;
 }
 
-// How long from mono on a walk would find no answer or silence to handle for r.
+// How long from mono on a walk would find no answer, silence or start of
+// probing to handle for r.
 uint32_t monoQuietFor(const serverRec* r, uint32_t mono) {
   uint32_t a = answerIn(r, mono);
   uint32_t s = silenceCheckIn(r, mono);
-  return s < a ? s : a;
+  uint32_t p = probeIn(r, mono);
+  uint32_t q = s < a ? s : a;
+  return p < q ? p : q;
 }
 
 // After a walk: how long from tick on no heartbeat can fall due, and from
@@ -58,7 +74,7 @@ uint32_t monoQuietFor(const serverRec* r, uint32_t mono) {
 void rememberQuiet(uint32_t tick, uint32_t mono) {
   uint32_t quiet = UINT32_MAX, monoQuiet = UINT32_MAX;
   for (int i = 0; i < flServer.nodes(); i++) {
-    uint32_t q = heartbeatIn(serverAt(i), tick);
+    uint32_t q = heartbeatIn(serverAt(i), tick, mono);
     uint32_t m = monoQuietFor(serverAt(i), mono);
     if (q < quiet) quiet = q;
     if (m < monoQuiet) monoQuiet = m;
@@ -71,6 +87,17 @@ void rememberQuiet(uint32_t tick, uint32_t mono) {
 bool quietAt(uint32_t tick, uint32_t mono) {
   return g_hbQuiet.known && g_hbQuiet.servers == flServer.nodes() &&
          tick - g_hbQuiet.from < g_hbQuiet.ms && mono - g_hbQuiet.monoFrom < g_hbQuiet.monoMs;
+}
+
+// Sends the len bytes of g_pkt to r. With IP_RECVERR a send fails, unsent,
+// while the kernel holds an error of an earlier datagram (of any server) to
+// report, and takes that report: the error queue is then read, as a failed
+// receive would have it read, and the send tried once more.
+void sendPacket(int sock, const serverRec* r, int len, uint32_t mono) {
+  const char* data = reinterpret_cast<const char*>(g_pkt);
+  if (trSendto(sock, data, len, r->ipPort) < 0 && takeSendErrors(sock, mono) > 0) {
+    trSendto(sock, data, len, r->ipPort);
+  }
 }
 
 void answerNow(serverRec* r, uint32_t tick, uint32_t mono) {
@@ -90,7 +117,7 @@ int buildPacket(const serverRec* r, const char* command) {
 
 void sendCommand(int sock, uint32_t tick, uint32_t mono, serverRec* r, const char* line) {
   int len = buildPacket(r, line);
-  trSendto(sock, reinterpret_cast<const char*>(g_pkt), len, r->ipPort);
+  sendPacket(sock, r, len, mono);
   r->lastSend = tick;
   noteSent(r, mono, false);
   heartbeatsChanged();
@@ -105,11 +132,11 @@ void checkHeartbeat(int sock, uint32_t tick, uint32_t mono) {
     checkSilence(r, mono);
     if (r->answerState == kAnswerWaiting && mono - r->lastAnswer >= kAnswerGapMs)
       answerNow(r, tick, mono);
-    if (r->lastSend == 0 || static_cast<int32_t>(tick - r->lastSend) <= kHeartbeatMs) continue;
+    if (!heartbeatDue(r, tick, mono)) continue;
     if (g_debug) log("sending heartbeat ...\n");
     int len = buildPacket(r, nullptr);
     if (g_debug) log("sending[%s] to %s\n", textArea(), r->ipPort);
-    trSendto(sock, reinterpret_cast<const char*>(g_pkt), len, r->ipPort);
+    sendPacket(sock, r, len, mono);
     r->lastSend = tick;
     noteSent(r, mono, true);
   }
@@ -140,13 +167,13 @@ void armHeartbeats(uint32_t tick) {
   }
 }
 
-void sendExitNotices(int sock) {
+void sendExitNotices(int sock, uint32_t mono) {
   for (int i = 0; i < flServer.nodes(); i++) {
     serverRec* r = g_server = serverAt(i);
     int prefix = writeHeaderAndPrefix(r);
     traf(textArea(), kTextAreaSize, "qzuconexit");
     if (g_debug) log("sending[%s]\n", textArea());
     int len = scrambleCommand(r, prefix);
-    trSendto(sock, reinterpret_cast<const char*>(g_pkt), len, r->ipPort);
+    sendPacket(sock, r, len, mono);
   }
 }

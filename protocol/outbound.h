@@ -1,8 +1,9 @@
 // Packets to the servers: commands, heartbeats and exit notices. Each is the
 // server's 32-byte header, the plain prefix "<own address>;<login>;", then the
 // command text and its NUL scrambled with the server's keystream (a heartbeat
-// has no command and a plain NUL). Built in g_pkt; send results are ignored,
-// as there is no acknowledgement to wait for.
+// has no command and a plain NUL). Built in g_pkt. There is no
+// acknowledgement to wait for; a send is tried again only when it failed on
+// the kernel's report of an earlier datagram's error (see sendPacket).
 #ifndef QZUCON_PROTOCOL_OUTBOUND_H_
 #define QZUCON_PROTOCOL_OUTBOUND_H_
 
@@ -11,6 +12,9 @@
 #include "protocol/server.h"
 
 constexpr int32_t kHeartbeatMs = 30000;
+// Probes (protocol/health.h's kProbeMs) go out on ticks that are multiples of
+// this, a power of two: the tick's wrap keeps the grid.
+constexpr uint32_t kProbeGridMs = 256;
 constexpr uint32_t kAnswerGapMs = 1000;  // least time between two answers to a server
 
 // serverRec::answerState
@@ -25,7 +29,9 @@ int buildPacket(const serverRec* r, const char* command);
 void sendCommand(int sock, uint32_t tick, uint32_t mono, serverRec* r, const char* line);
 
 // Sends a heartbeat to every server whose lastSend is set and more than
-// 30000 ms before tick (as a signed 32-bit difference), and to every server
+// 30000 ms before tick (as a signed 32-bit difference), kProbeMs and up to
+// the next multiple of kProbeGridMs while it is probed (protocol/health.h's
+// probing, in monotonic time mono), and to every server
 // whose waiting answer is due (answerChallenge, in monotonic time mono), and
 // reports silent servers (checkSilence). It walks the list only when the last
 // walk's g_hbQuiet allows that one may be due.
@@ -50,7 +56,8 @@ void answerChallenge(serverRec* r, uint32_t tick, uint32_t mono);
 // whatever the clock reads.
 void armHeartbeats(uint32_t tick);
 
-// The exit notice ("qzuconexit") to every configured server, in list order.
-void sendExitNotices(int sock);
+// The exit notice ("qzuconexit") to every configured server, in list order;
+// mono for what a queued send error reports (reception.h's takeSendErrors).
+void sendExitNotices(int sock, uint32_t mono);
 
 #endif  // QZUCON_PROTOCOL_OUTBOUND_H_

@@ -12,6 +12,7 @@
 #include "protocol/peer.h"
 #include "runtime/sock.h"
 #include "runtime/text.h"
+#include "runtime/unixsock.h"
 
 namespace {
 
@@ -28,9 +29,48 @@ struct rxBatch {
 };
 rxBatch rxScratch;
 
+bool sameDestination(const serverRec* r, const sockaddr_in& from) {
+  sockaddr_in dest;
+  return trDestAddr(r->ipPort, &dest) && dest.sin_addr.s_addr == from.sin_addr.s_addr &&
+         dest.sin_port == from.sin_port;
+}
+
+// Every configured server whose packets go to dest.
+template <typename F>
+void eachServerAt(const sockaddr_in& dest, F f) {
+  if (g_senders.ready(serverAt(0), flServer.nodes())) {
+    for (int i = g_senders.firstByDest(dest); i >= 0; i = g_senders.nextByDest(i)) f(serverAt(i));
+    return;
+  }
+  for (int i = 0; i < flServer.nodes(); i++) {
+    if (sameDestination(serverAt(i), dest)) f(serverAt(i));
+  }
+}
+
+}  // namespace
+
+int takeSendErrors(int sock, uint32_t mono) {
+  int i = 0;
+  for (; i < kMaxErrorsPerPass; i++) {
+    sockaddr_in dest = {};
+    alignas(cmsghdr) unsigned char control[kErrControlSize];
+    int len = 0;
+    if (trReadErrQueue(sock, &dest, control, sizeof control, &len) < 0) break;
+    sockError e;
+    if (!decodeSockError(control, len, &e) || !e.portUnreachable) continue;
+    char offender[kAddrTextSize];
+    trAddrstr(reinterpret_cast<const sockaddr*>(&e.offender), offender);
+    offender[strcspn(offender, ":")] = 0;  // an ICMP message has no port
+    eachServerAt(dest, [&](serverRec* r) { notePortUnreachable(r, mono, offender); });
+  }
+  return i;
+}
+
+namespace {
+
 // Up to want (at most kRecvBatch) waiting datagrams into rxScratch; how many, 0
 // when none was waiting.
-int receiveBatch(int sock, int want) {
+int receiveBatch(int sock, int want, uint32_t mono) {
   for (int i = 0; i < want; i++) {
     rxScratch.iov[i].iov_base = rxScratch.data[i];
     rxScratch.iov[i].iov_len = kMaxDatagram;
@@ -42,13 +82,10 @@ int receiveBatch(int sock, int want) {
     rxScratch.msgs[i].msg_hdr.msg_namelen = sizeof rxScratch.from[i];
   }
   int got = trRecvBatch(sock, rxScratch.msgs, static_cast<unsigned>(want));
+  // A queued send error fails the receive once (ECONNREFUSED); the
+  // datagrams behind it are taken in the next pass.
+  if (got < 0 && !trWouldBlock()) takeSendErrors(sock, mono);
   return got > 0 ? got : 0;
-}
-
-bool sameDestination(const serverRec* r, const sockaddr_in& from) {
-  sockaddr_in dest;
-  return trDestAddr(r->ipPort, &dest) && dest.sin_addr.s_addr == from.sin_addr.s_addr &&
-         dest.sin_port == from.sin_port;
 }
 
 bool challengeMatches(const serverRec* r, const unsigned char* challenge) {
@@ -167,7 +204,7 @@ int handleServerDatagram(const sockaddr_in& from, int n, uint32_t tick, uint32_t
         h[1], h[2], h[3], h[4], h[5], h[6], h[7]);
   }
   serverRec* r = matchSender(from, g_temp, g_pkt);
-  if (r) noteHeard(r, n);
+  if (r) noteHeard(r, n, mono);
   if (!r || n < 8) return reportDropped(r, mono);
   if (memcmp(g_pkt + 4, r->header + kServerChallengeOffset, kChallengeSize) != 0) {
     takeNewChallenge(r, tick, mono);
@@ -194,7 +231,7 @@ int processServerLogging(int sock, uint32_t tick, uint32_t mono, bool* full) {
     int want = kRecvBatch;
     if (want > kMaxDatagramsPerPass - written) want = kMaxDatagramsPerPass - written;
     if (want > kMaxTakenPerPass - taken) want = kMaxTakenPerPass - taken;
-    int got = receiveBatch(sock, want);
+    int got = receiveBatch(sock, want, mono);
     for (int i = 0; i < got; i++) {
       int n = static_cast<int>(rxScratch.msgs[i].msg_len);
       taken++;

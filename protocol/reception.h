@@ -31,6 +31,15 @@ int processServerLogging(int sock, uint32_t tick, uint32_t mono, bool* full = nu
 // when the datagram was only counted (app/bounded.h).
 int handleServerDatagram(const sockaddr_in& from, int n, uint32_t tick, uint32_t mono);
 
+// Reads the errors the kernel queued on sock for datagrams sent (IP_RECVERR),
+// at most kMaxErrorsPerPass: a closed port (ICMP port unreachable) marks
+// every server whose packets go there unreachable (notePortUnreachable, at
+// monotonic mono). An entry left in the queue keeps the socket looking ready
+// to every wait, so a failed receive or send calls this; a flood of forged
+// errors leaves the rest to the next call. Returns the entries read.
+constexpr int kMaxErrorsPerPass = 256;
+int takeSendErrors(int sock, uint32_t mono);
+
 // The record that sent a datagram from `from` (address text `text`) whose
 // first four bytes are `challenge`, or null. A configured address that equals
 // the text wins; otherwise the first record whose send destination is `from`.

@@ -5,6 +5,7 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <linux/errqueue.h>
 #include <linux/sock_diag.h>
 #include <unistd.h>
 
@@ -159,6 +160,59 @@ int trSockDrops(int h, uint32_t* drops) {
   }
   *drops = info[SK_MEMINFO_DROPS];
   return 0;
+}
+
+int trRecvErrors(int h) {
+  int one = 1;
+  return setsockopt(h, IPPROTO_IP, IP_RECVERR, &one, sizeof one);
+}
+
+int trReadErrQueue(int h, sockaddr_in* dest, unsigned char* control, int controlSize,
+                   int* controlLen) {
+  unsigned char copy[64];  // the datagram's start; only its destination matters
+  iovec iov = {copy, sizeof copy};
+  msghdr m = {};
+  m.msg_name = dest;
+  m.msg_namelen = sizeof *dest;
+  m.msg_iov = &iov;
+  m.msg_iovlen = 1;
+  m.msg_control = control;
+  m.msg_controllen = static_cast<size_t>(controlSize);
+  int n = static_cast<int>(recvmsg(h, &m, MSG_ERRQUEUE | MSG_DONTWAIT));
+  *controlLen = n < 0 ? 0 : static_cast<int>(m.msg_controllen);
+  return n;
+}
+
+bool decodeSockError(const unsigned char* control, int len, sockError* out) {
+  // The cmsg macros walk a msghdr; this one only frames the bytes given.
+  msghdr m = {};
+  m.msg_control = const_cast<unsigned char*>(control);
+  m.msg_controllen = len > 0 ? static_cast<size_t>(len) : 0;
+  for (cmsghdr* c = CMSG_FIRSTHDR(&m); c != nullptr; c = CMSG_NXTHDR(&m, c)) {
+    // The first header is handed out without a look at the length it claims.
+    size_t at = static_cast<size_t>(reinterpret_cast<unsigned char*>(c) - control);
+    if (c->cmsg_len > m.msg_controllen - at) break;
+    if (c->cmsg_level != IPPROTO_IP || c->cmsg_type != IP_RECVERR ||
+        c->cmsg_len < CMSG_LEN(sizeof(sock_extended_err))) {
+      continue;
+    }
+    sock_extended_err ee;
+    memcpy(&ee, CMSG_DATA(c), sizeof ee);
+    memset(out, 0, sizeof *out);
+    out->err = static_cast<int>(ee.ee_errno);
+    out->icmp = ee.ee_origin == SO_EE_ORIGIN_ICMP;
+    out->type = out->icmp ? ee.ee_type : -1;
+    out->code = out->icmp ? ee.ee_code : -1;
+    out->portUnreachable = out->icmp && ee.ee_type == 3 && ee.ee_code == 3;
+    // The offender's address follows the structure, when it fits.
+    if (c->cmsg_len >= CMSG_LEN(sizeof ee + sizeof(sockaddr_in))) {
+      sockaddr_in who;
+      memcpy(&who, CMSG_DATA(c) + sizeof ee, sizeof who);
+      if (who.sin_family == AF_INET) out->offender = who;
+    }
+    return true;
+  }
+  return false;
 }
 
 void trsock::sClose() {

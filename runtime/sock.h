@@ -56,6 +56,34 @@ int trRcvbuf(int h, int bytes);
 // (a full receive queue, a bad checksum), from SO_MEMINFO, into *drops. 0 or -1.
 int trSockDrops(int h, uint32_t* drops);
 
+// IP_RECVERR: the kernel queues the ICMP errors its datagrams meet on the
+// socket's error queue (an unconnected UDP socket hears of none without it).
+// While that queue holds one, a wait reports the socket ready and a receive
+// fails once (ECONNREFUSED for a closed port): read the queue then. 0 or -1.
+int trRecvErrors(int h);
+// Takes one entry of the error queue, never waiting: the destination of the
+// datagram that met the error into *dest, the ancillary data into control
+// (controlSize bytes) and its length into *controlLen. The bytes of the
+// datagram's copy (-1 when the queue is empty or the call failed).
+int trReadErrQueue(int h, sockaddr_in* dest, unsigned char* control, int controlSize,
+                   int* controlLen);
+// Room for the ancillary data of one error queue entry.
+constexpr int kErrControlSize = 128;
+
+// What one error queue entry says (decodeSockError).
+struct sockError {
+  bool icmp;             // the error came with an ICMP message
+  bool portUnreachable;  // ICMP destination unreachable, port unreachable
+  int type;              // ICMP type and code, -1 when not icmp
+  int code;
+  int err;               // the errno it stands for
+  sockaddr_in offender;  // who sent the ICMP message (zero when not given)
+};
+// Reads the IP_RECVERR entry from the ancillary data of trReadErrQueue
+// (control aligned as a cmsghdr).
+// False when it holds none (other ancillary data, or cut short). Pure.
+bool decodeSockError(const unsigned char* control, int len, sockError* out);
+
 // Where trSendto sends for a destination text: inet_addr of the text before the
 // first ':' and the port after it (atol, low 16 bits; 0 without ':'). Returns 0
 // for a null or empty text (no destination), else 1. Pure; no system call.

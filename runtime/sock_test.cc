@@ -6,6 +6,7 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <linux/errqueue.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -314,6 +315,104 @@ TEST(TrSelect, DescriptorOutsideSetFails) {
   int closedFd = trSocket(0);
   trClosesocket(closedFd);
   EXPECT_EQ(-1, trSelect(closedFd, 0, 0)) << "not open";
+}
+
+// An error queue entry as the kernel lays it out: one IP_RECVERR message,
+// the extended error and the offender's address behind it.
+struct errControl {
+  alignas(cmsghdr) unsigned char bytes[kErrControlSize];
+  int len;
+};
+
+errControl errEntry(uint8_t origin, uint8_t type, uint8_t code, const char* offender,
+                    int level = IPPROTO_IP, int what = IP_RECVERR, bool withOffender = true) {
+  errControl e = {};
+  sock_extended_err ee = {};
+  ee.ee_errno = ECONNREFUSED;
+  ee.ee_origin = origin;
+  ee.ee_type = type;
+  ee.ee_code = code;
+  size_t data = sizeof ee + (withOffender ? sizeof(sockaddr_in) : 0);
+  cmsghdr* c = reinterpret_cast<cmsghdr*>(e.bytes);
+  c->cmsg_level = level;
+  c->cmsg_type = what;
+  c->cmsg_len = CMSG_LEN(data);
+  memcpy(CMSG_DATA(c), &ee, sizeof ee);
+  if (withOffender) {
+    sockaddr_in who = makeAddr(offender, 0);
+    memcpy(CMSG_DATA(c) + sizeof ee, &who, sizeof who);
+  }
+  e.len = static_cast<int>(CMSG_SPACE(data));
+  return e;
+}
+
+TEST(DecodeSockError, OnlyAnIcmpPortUnreachableIsOne) {
+  struct Row {
+    const char* label;
+    errControl control;
+    bool found, icmp, portUnreachable;
+    const char* offender;
+  } rows[] = {
+      {"port unreachable", errEntry(SO_EE_ORIGIN_ICMP, 3, 3, "127.0.0.9"), true, true, true,
+       "127.0.0.9:0"},
+      {"host unreachable", errEntry(SO_EE_ORIGIN_ICMP, 3, 1, "10.0.0.1"), true, true, false,
+       "10.0.0.1:0"},
+      {"time exceeded, code 3", errEntry(SO_EE_ORIGIN_ICMP, 11, 3, "10.0.0.1"), true, true, false,
+       "10.0.0.1:0"},
+      {"local error, type and code 3", errEntry(SO_EE_ORIGIN_LOCAL, 3, 3, "127.0.0.9"), true, false,
+       false, "127.0.0.9:0"},
+      {"no offender address", errEntry(SO_EE_ORIGIN_ICMP, 3, 3, "", IPPROTO_IP, IP_RECVERR, false),
+       true, true, true, "0.0.0.0:0"},
+      {"another message", errEntry(SO_EE_ORIGIN_ICMP, 3, 3, "127.0.0.9", SOL_SOCKET, 1), false,
+       false, false, nullptr},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.label);
+    sockError e;
+    ASSERT_EQ(r.found, decodeSockError(r.control.bytes, r.control.len, &e));
+    if (!r.found) continue;
+    EXPECT_EQ(r.icmp, e.icmp);
+    EXPECT_EQ(r.portUnreachable, e.portUnreachable);
+    EXPECT_EQ(ECONNREFUSED, e.err);
+    char text[kAddrTextSize];
+    EXPECT_STREQ(r.offender, trAddrstr(reinterpret_cast<const sockaddr*>(&e.offender), text));
+  }
+  // Cut short: the header promises more than the bytes hold.
+  errControl whole = errEntry(SO_EE_ORIGIN_ICMP, 3, 3, "127.0.0.9");
+  sockError e;
+  EXPECT_FALSE(decodeSockError(whole.bytes, static_cast<int>(sizeof(cmsghdr)), &e));
+  EXPECT_FALSE(decodeSockError(whole.bytes, 0, &e));
+}
+
+// The kernel's own entry for a datagram to a closed loopback port: the
+// receive fails once, the queue names the destination, and once it is read
+// the socket no longer looks ready (a loop waiting on it would spin).
+TEST(TrReadErrQueue, ClosedPortOnLoopback) {
+  trsock s, gone;
+  s.handle = trSocket(0);
+  gone.handle = trSocket(0);
+  ASSERT_EQ(0, trBind(s.handle, 0, "127.0.0.1"));
+  ASSERT_EQ(0, trBind(gone.handle, 0, "127.0.0.1"));
+  std::string dest = destText(boundPort(gone.handle));
+  gone.sClose();
+  ASSERT_EQ(1, trNonblock(s.handle));
+  ASSERT_EQ(0, trRecvErrors(s.handle));
+  ASSERT_EQ(3, trSendto(s.handle, "abc", 3, dest.c_str()));
+  ASSERT_EQ(1, trSelect(s.handle, 0, kWaitMs)) << "the error wakes a wait";
+  char buf[16];
+  EXPECT_EQ(-1, trRecv(s.handle, buf, sizeof buf));
+  EXPECT_EQ(ECONNREFUSED, errno);
+  sockaddr_in to = {};
+  errControl c;
+  ASSERT_EQ(3, trReadErrQueue(s.handle, &to, c.bytes, sizeof c.bytes, &c.len));
+  char text[kAddrTextSize];
+  EXPECT_EQ(dest, trAddrstr(reinterpret_cast<const sockaddr*>(&to), text));
+  sockError e;
+  ASSERT_TRUE(decodeSockError(c.bytes, c.len, &e));
+  EXPECT_TRUE(e.portUnreachable);
+  EXPECT_STREQ("127.0.0.1:0", trAddrstr(reinterpret_cast<const sockaddr*>(&e.offender), text));
+  EXPECT_EQ(-1, trReadErrQueue(s.handle, &to, c.bytes, sizeof c.bytes, &c.len)) << "emptied";
+  EXPECT_EQ(0, trSelect(s.handle, 0, 0)) << "nothing left to wake a wait";
 }
 
 }  // namespace

@@ -134,6 +134,9 @@ check "password mismatch: its id, priority 4, the server" \
   event 0e4b9dc419634ca69e98ef10a6d76519 4 "$bad" "**Password mismatch for $bad"
 check "no answer: its id, priority 4, the server" \
   event 3c66ff63b90f4fc39da72949773c08df 4 "$silent" "**No answer from $silent"
+check "unreachable, the kernel's word on its closed port: its id, priority 4, the server" \
+  event 12ebcacd94214419b6f6e329fac720a4 4 "$silent" \
+  "**Server $silent unreachable: port unreachable, reported by 127.0.0.1"
 
 check "an alert: its name, priority 4, the server and its tags" \
   wait_journal 1 QZUCON_ALERT=fifth PRIORITY=4 QZUCON_SERVER="$steady" QZUCON_TAGS=eu,pvp
