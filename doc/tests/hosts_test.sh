@@ -41,8 +41,9 @@ journal_namespace "$0" "$@"
 
 # The central host's own programs talk to each other on 127.0.0.1.
 central=127.0.0.1
-# narrow_loopback <link>: 127.0.0.0/8 is no longer all local, so that the
-# loopback addresses of other hosts are reached over the link.
+# Run in each host's namespace: 127.0.0.0/8 is no longer all local (only
+# 127.0.0.1 and the host's own addresses), so that the loopback addresses of
+# other hosts are reached over the links.
 narrow_loopback="sysctl -qw net.ipv4.conf.all.route_localnet=1 &&
   ip route del local 127.0.0.0/8 dev lo table local"
 if ! { ip link set lo up && eval "$narrow_loopback"; }; then
