@@ -27,6 +27,7 @@ want=(
   share/doc/qzucon/examples/qzucon.logrotate
   share/doc/qzucon/examples/qzucon.rules.yml
   share/doc/qzucon/examples/qzucon-prometheus.yml
+  share/doc/qzucon/examples/alertmanager.yml
   share/doc/qzucon/examples/qzucon-oneshot
   share/doc/qzucon/examples/qzucon-service-setup
   share/doc/qzucon/examples/qzucon-start
