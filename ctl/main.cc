@@ -8,10 +8,10 @@
 #include "ctl/ctlargs.h"
 #include "ctl/ctlconn.h"
 #include "ctlproto/words.h"
+#include "fleet/tags.h"
 #include "runtime/clock.h"
 #include "runtime/flexar.h"
 #include "runtime/signals.h"
-#include "runtime/tags.h"
 #include "runtime/text.h"
 
 namespace {

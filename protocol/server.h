@@ -6,12 +6,12 @@
 
 #include <cstdint>
 
+#include "fleet/tags.h"
 #include "limits/limit.h"
 #include "limits/linekinds.h"
 #include "protocol/health.h"
 #include "protocol/peer.h"
 #include "protocol/srvindex.h"
-#include "runtime/tags.h"
 
 // Header layout: every packet to a server opens with these 32 bytes.
 constexpr int kMagicOffset = 0;            // FF FF FF FF "QZ_U"
@@ -48,7 +48,7 @@ struct serverRec {
   // that forged challenges cannot make the console flood the server.
   uint32_t lastAnswer;  // monotonic ms of the last answer
   uint8_t answerState;  // kNoAnswerYet, kAnswered or kAnswerWaiting (outbound.h)
-  // "tag=": the server's groups, names joined by commas (runtime/tags.h).
+  // "tag=": the server's groups, names joined by commas (fleet/tags.h).
   char tags[kTagListChars + 1];
 };
 
