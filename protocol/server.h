@@ -26,10 +26,14 @@ constexpr int kPktSize = 1501;      // one datagram of 1500 bytes and a zero
 constexpr int kMaxDatagram = 1500;
 constexpr int kTextAreaSize = 600;  // outbound text behind the header
 
+// The longest login and password a server takes (configuration refuses more).
+constexpr int kServerLoginChars = 32;
+constexpr int kServerPasswordChars = 64;
+
 // One configured server, held by value in flServer. Plain bytes: no pointers.
 struct serverRec {
-  char login[33];
-  char password[65];
+  char login[kServerLoginChars + 1];
+  char password[kServerPasswordChars + 1];
   char address[257];  // as configured: host ':' port
   char ip[257];       // host part as dotted IPv4, empty when unresolvable
   uint32_t port;      // the full number after the first ':'
