@@ -8,8 +8,8 @@
 
 #include <cstdint>
 
-#include "runtime/pattern.h"
-#include "runtime/tags.h"
+#include "fleet/pattern.h"
+#include "fleet/tags.h"
 
 constexpr int kAlertsMax = 256;
 constexpr int kAlertNameChars = kTagChars;  // the same characters as a tag

@@ -363,7 +363,7 @@ void statusWithTags(ctlClient* c, const serverRec* r, uint32_t mono) {
   statusLine(r, mono, line, 512);
   int len = static_cast<int>(strlen(line));
   if (r->tags[0] && len > 0 && line[len - 1] == '\n') {
-    trf(line + len - 1, static_cast<int>(sizeof line) - len + 1, ", tags %s\n", r->tags);
+    trf(line + len - 1, static_cast<int>(sizeof line) - len + 1, "%s%s\n", kAnsStatusTags, r->tags);
   }
   pushLines(c, "", line);
 }

@@ -110,20 +110,9 @@ char* put(char* p, const char* s) {
   return p + n;
 }
 
-char* putNumber(char* p, uint64_t v) {
-  char digits[20];
-  int n = 0;
-  do {
-    digits[n++] = static_cast<char>('0' + v % 10);
-    v /= 10;
-  } while (v > 0);
-  while (n > 0) *p++ = digits[--n];
-  return p;
-}
-
 char* putValue(char* p, uint64_t v, bool millis) {
-  if (!millis) return putNumber(p, v);
-  p = putNumber(p, v / 1000);
+  if (!millis) return putDecimal(p, v);
+  p = putDecimal(p, v / 1000);
   *p++ = '.';
   unsigned ms = static_cast<unsigned>(v % 1000);
   *p++ = static_cast<char>('0' + ms / 100);
@@ -167,7 +156,7 @@ int sample(char* out, const family& fam, const char* label, const char* value, u
   p += consoleLabelLen;
   if (label) {
     p = putLabel(p, ",", label, value);
-    if (more.entry > 0) p = put(putNumber(put(p, ",entry=\""), uint64_t(more.entry)), "\"");
+    if (more.entry > 0) p = put(putDecimal(put(p, ",entry=\""), uint64_t(more.entry)), "\"");
     if (more.name) p = putLabel(p, ",", more.name, more.value);
   }
   p = put(p, "}");

@@ -26,7 +26,7 @@ void fleet(int n, int sinkPort, bool silent) {
   for (int i = 0; i < n; i++) {
     memset(&r, 0, sizeof r);
     trf(r.ipPort, sizeof r.ipPort, "127.0.0.1:%d", sinkPort);
-    strzcpy(r.password, "pw", 64);
+    strzcpy(r.password, "pw", kServerPasswordChars);
     r.lastSend = kTick0 - static_cast<uint32_t>(int64_t{gap} * i / n) - 1;
     r.health.sent = r.health.heard = r.health.challenged = r.health.answered = 1;
     r.health.lastHeard = kMono0;

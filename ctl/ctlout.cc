@@ -55,9 +55,6 @@ void ctlSplit(char* line, ctlParts* out) {
   const char* arrow = strstr(line, kAnsArrow);
   const char* rest = nullptr;
   const char* alertText = nullptr;
-  // The status line's own separators, as statusLine writes them.
-  static const char kColon[] = ": ";
-  static const char kTags[] = ", tags ";
   if ((rest = afterWord(line, kAnsConsole)) != nullptr) {
     out->kind = "console";
     out->text = rest;
@@ -65,13 +62,13 @@ void ctlSplit(char* line, ctlParts* out) {
     out->kind = "sent";
     rest = word(rest, out->server, sizeof out->server);
     strzcpy(out->state, rest, sizeof out->state - 1);
-  } else if ((rest = afterWord(line, kAnsStatus)) != nullptr && strstr(line, kColon)) {
+  } else if ((rest = afterWord(line, kAnsStatus)) != nullptr && strstr(line, kAnsStatusColon)) {
     out->kind = "status";
-    const char* colon = strstr(line, kColon);
+    const char* colon = strstr(line, kAnsStatusColon);
     int n = static_cast<int>(colon - rest);
     strzcpy(out->server, rest, n < 255 ? n : 255);
-    out->text = colon + strlen(kColon);
-    char* tags = strstr(line + (colon - line), kTags);
+    out->text = colon + strlen(kAnsStatusColon);
+    char* tags = strstr(line + (colon - line), kAnsStatusTags);
     if (tags) *tags = 0;
   } else if ((rest = afterWord(line, kAnsAlert)) != nullptr && arrow &&
              (alertText = alertArrow(rest)) != nullptr) {

@@ -12,8 +12,8 @@
 
 #include <cstdint>
 
-#include "runtime/pattern.h"
-#include "runtime/tags.h"
+#include "fleet/pattern.h"
+#include "fleet/tags.h"
 
 constexpr int kCtlMaxPatterns = 16;  // of -e, and of -v
 constexpr int kCtlMaxTags = kTagsPerServer;

@@ -37,6 +37,10 @@ constexpr char kAnsConsole[] = "console";  // console TEXT: a console message
 constexpr char kAnsAlert[] = "alert";      // alert NAME IPPORT ->TEXT
 constexpr char kAnsDropped[] = "dropped";  // dropped N lines: followed lines lost
 constexpr char kAnsArrow[] = " ->";        // IPPORT ->TEXT: a followed server's line
+// The separators of a "status" line: "status IPPORT: TEXT", and a tagged
+// server's tags closing it, "..., tags eu,pvp".
+constexpr char kAnsStatusColon[] = ": ";
+constexpr char kAnsStatusTags[] = ", tags ";
 
 // A server's session state, the STATE of "sent" and "server" lines.
 constexpr char kStateConfirmed[] = "confirmed";  // up, and its text showed the password right

@@ -16,7 +16,6 @@
 
 namespace {
 
-constexpr uint32_t kTick = 100000;
 serverSnapshot g_configured;
 
 void addNamedServer() {
@@ -45,9 +44,7 @@ void checkAfter() {
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
   fuzzInit(argc, argv);
   scratchInput scratch;
-  fuzzResetGlobals();
-  parseInput("myaddr=127.0.0.1:24350");
-  fuzzTwoServers();
+  fuzzCommandConsole();
   addNamedServer();
   g_configured.take();
   return 0;
@@ -55,17 +52,13 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   scratchInput scratch;
-  g_configured.restore();
+  fuzzCommandInput(g_configured);
   resetInputGlobals();
-  strzcpy(g_logfn, "main.log", kNameChars);
-  g_debug = 0;
-  g_exit = 0;
-  g_server = g_activeServer = nullptr;
 
   std::string text = fuzzLocalText(data, size);
   for (char ch : text) {
     int c = static_cast<unsigned char>(ch);
-    if (c != 0) feedAdminChar(-1, kTick, kTick, c);  // the sources never hand on a zero
+    if (c != 0) feedAdminChar(-1, kFuzzTick, kFuzzTick, c);  // the sources never hand on a zero
   }
   checkAfter();
   return 0;

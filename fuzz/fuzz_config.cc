@@ -110,8 +110,8 @@ void checkRecords() {
   for (int i = 0; i < flServer.nodes(); i++) {
     const serverRec* s = serverAt(i);
     fuzzCheckText(s->address, sizeof s->address, kNameChars, "address too long");
-    fuzzCheckText(s->login, sizeof s->login, 32, "login too long");
-    fuzzCheckText(s->password, sizeof s->password, 64, "password too long");
+    fuzzCheckText(s->login, sizeof s->login, kServerLoginChars, "login too long");
+    fuzzCheckText(s->password, sizeof s->password, kServerPasswordChars, "password too long");
     if (!s->address[0]) fuzzFail("a server without address was committed");
     if (memcmp(s->header, header, kHeaderSize) != 0) fuzzFail("record header is not the template");
     if (s->rseed != kDefaultSeed) fuzzFail("record does not start from the default seed");

@@ -3,17 +3,11 @@
 // keeps up. Every answer must be whole lines, none longer than a line may
 // be, with no control byte but the line ends. Commands go to socket handle
 // -1, so nothing is sent; files a "do" line names land in the scratch folder.
-#include <cstring>
-
-#include "app/config.h"
 #include "app/control.h"
-#include "app/globals.h"
 #include "fuzz/harness.h"
-#include "runtime/text.h"
 
 namespace {
 
-constexpr uint32_t kTick = 100000;
 serverSnapshot g_configured;
 ctlClient* g_client;  // 70 KB: not on the stack
 
@@ -40,9 +34,7 @@ int takeAll(void* ctx, const char* data, int len) {
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
   fuzzInit(argc, argv);
   scratchInput scratch;
-  fuzzResetGlobals();
-  parseInput("myaddr=127.0.0.1:24350");
-  fuzzTwoServers();
+  fuzzCommandConsole();
   g_configured.take();
   g_client = new ctlClient();
   return 0;
@@ -50,16 +42,13 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   scratchInput scratch;
-  g_configured.restore();
-  strzcpy(g_logfn, "main.log", kNameChars);
-  g_debug = 0;
-  g_exit = 0;
-  g_server = g_activeServer = nullptr;
+  fuzzCommandInput(g_configured);
   *g_client = ctlClient();
 
   std::string text = fuzzLocalText(data, size);
   answer a;
-  controlFeed(g_client, -1, kTick, kTick, text.data(), static_cast<int>(text.size()), takeAll, &a);
+  controlFeed(g_client, -1, kFuzzTick, kFuzzTick, text.data(), static_cast<int>(text.size()),
+              takeAll, &a);
   if (a.lineLen != 0) fuzzFail("an answer ends inside a line");
   g_configured.checkIdentity();
   return 0;

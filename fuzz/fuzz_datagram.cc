@@ -38,7 +38,7 @@ void checkAfter(int choice) {
   for (int i = 0; i < g_configured.size(); i++) {
     if (i != choice && g_configured.changed(i)) fuzzFail("a datagram changed another server");
   }
-  if (strcmp(g_logfn, "main.log") != 0) fuzzFail("log file name not restored");
+  if (strcmp(g_logfn, kFuzzLog) != 0) fuzzFail("log file name not restored");
 }
 
 }  // namespace

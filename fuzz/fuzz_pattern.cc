@@ -8,7 +8,7 @@
 #include <cstring>
 #include <string>
 
-#include "runtime/pattern.h"
+#include "fleet/pattern.h"
 
 namespace {
 

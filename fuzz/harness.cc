@@ -100,7 +100,7 @@ scratchInput::~scratchInput() {
 
 void fuzzResetGlobals() {
   resetProgramState();
-  strzcpy(g_logfn, "main.log", kNameChars);
+  strzcpy(g_logfn, kFuzzLog, kNameChars);
 }
 
 bool fuzzResolvesLocally(const char* address) {
@@ -125,6 +125,20 @@ serverRec* fuzzAddServer(const char* address, const char* login, const char* pas
 void fuzzTwoServers() {
   fuzzAddServer("127.0.0.1:28100", "admin", "secret");
   fuzzAddServer("127.1:28101", "ops", "hunter2");
+}
+
+void fuzzCommandConsole() {
+  fuzzResetGlobals();
+  parseInput("myaddr=127.0.0.1:24350");
+  fuzzTwoServers();
+}
+
+void fuzzCommandInput(const serverSnapshot& configured) {
+  configured.restore();
+  strzcpy(g_logfn, kFuzzLog, kNameChars);
+  g_debug = 0;
+  g_exit = 0;
+  g_server = g_activeServer = nullptr;
 }
 
 std::string fuzzLocalText(const uint8_t* data, size_t size) {

@@ -31,7 +31,10 @@ class scratchInput {
   scratchInput& operator=(const scratchInput&) = delete;
 };
 
-// Program-start globals and generator, the header template, and "main.log"
+// The log file every target's console writes, in the scratch folder.
+constexpr char kFuzzLog[] = "main.log";
+
+// Program-start globals and generator, the header template, and kFuzzLog
 // as the log file.
 void fuzzResetGlobals();
 
@@ -69,6 +72,19 @@ class serverSnapshot {
  private:
   std::vector<serverRec> recs_;
 };
+
+// The console that the targets driving commands (typed, or through the
+// control socket) start from: program-start globals, its own address
+// 127.0.0.1:24350 and the two servers above. Call inside a scratchInput.
+void fuzzCommandConsole();
+
+// The tick those targets' commands run at: far from 0 and its wrap.
+constexpr uint32_t kFuzzTick = 100000;
+
+// What each input of those targets starts from: the servers as configured
+// holds them, kFuzzLog as the log file (a command may have named another),
+// no debug output, no exit asked and no server chosen.
+void fuzzCommandInput(const serverSnapshot& configured);
 
 // Aborts when a text meant to hold at most limit characters does not.
 void fuzzCheckText(const char* text, size_t bufferSize, size_t limit, const char* what);

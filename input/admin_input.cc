@@ -31,7 +31,10 @@ void resetInputGlobals() {
   g_diagState[0] = g_diagState[1] = kDiagUntried;
 }
 
-bool isLocalPeer(const char* addrText) { return strncmp(addrText, "127.0.0.1", 9) == 0; }
+bool isLocalPeer(const char* addrText) {
+  static const char kLocal[] = "127.0.0.1";
+  return strncmp(addrText, kLocal, sizeof kLocal - 1) == 0;
+}
 
 namespace {
 

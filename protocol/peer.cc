@@ -5,12 +5,19 @@
 
 #include "runtime/text.h"
 
+namespace {
+
+constexpr char kLogSuffix[] = ".log";
+
+}  // namespace
+
 void serverLogName(const char* ipPort, char* out, int size) {
-  strzcpy(out, ipPort, size - 5);  // leaves room for ".log" and the terminator
+  // Leaves room for the suffix and the terminator.
+  strzcpy(out, ipPort, size - static_cast<int>(sizeof kLogSuffix));
   for (char* p = out; *p; p++) {
     if (*p == '.') *p = '_';
   }
   char* colon = strchr(out, ':');
   if (colon) *colon = '_';
-  memcpy(out + strlen(out), ".log", 5);
+  memcpy(out + strlen(out), kLogSuffix, sizeof kLogSuffix);
 }

@@ -6,12 +6,12 @@
 
 #include <cstdint>
 
+#include "fleet/tags.h"
 #include "limits/limit.h"
 #include "limits/linekinds.h"
 #include "protocol/health.h"
 #include "protocol/peer.h"
 #include "protocol/srvindex.h"
-#include "runtime/tags.h"
 
 // Header layout: every packet to a server opens with these 32 bytes.
 constexpr int kMagicOffset = 0;            // FF FF FF FF "QZ_U"
@@ -26,10 +26,14 @@ constexpr int kPktSize = 1501;      // one datagram of 1500 bytes and a zero
 constexpr int kMaxDatagram = 1500;
 constexpr int kTextAreaSize = 600;  // outbound text behind the header
 
+// The longest login and password a server takes (configuration refuses more).
+constexpr int kServerLoginChars = 32;
+constexpr int kServerPasswordChars = 64;
+
 // One configured server, held by value in flServer. Plain bytes: no pointers.
 struct serverRec {
-  char login[33];
-  char password[65];
+  char login[kServerLoginChars + 1];
+  char password[kServerPasswordChars + 1];
   char address[257];  // as configured: host ':' port
   char ip[257];       // host part as dotted IPv4, empty when unresolvable
   uint32_t port;      // the full number after the first ':'
@@ -48,7 +52,7 @@ struct serverRec {
   // that forged challenges cannot make the console flood the server.
   uint32_t lastAnswer;  // monotonic ms of the last answer
   uint8_t answerState;  // kNoAnswerYet, kAnswered or kAnswerWaiting (outbound.h)
-  // "tag=": the server's groups, names joined by commas (runtime/tags.h).
+  // "tag=": the server's groups, names joined by commas (fleet/tags.h).
   char tags[kTagListChars + 1];
 };
 

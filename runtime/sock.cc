@@ -111,22 +111,6 @@ int trConnect(int h, const char* dest) {
   return connect(h, reinterpret_cast<const sockaddr*>(&to), sizeof to);
 }
 
-namespace {
-
-// The decimal digits of v at out; returns the end.
-char* putDecimal(char* out, unsigned v) {
-  char digits[10];
-  int n = 0;
-  do {
-    digits[n++] = static_cast<char>('0' + v % 10);
-    v /= 10;
-  } while (v > 0);
-  while (n > 0) *out++ = digits[--n];
-  return out;
-}
-
-}  // namespace
-
 // By hand rather than through inet_ntop and a format: it runs for every
 // datagram a busy console takes.
 char* trAddrstr(const sockaddr* addr, char* out) {

@@ -75,6 +75,17 @@ uint32_t atoul(const char* text) {
   return value;
 }
 
+char* putDecimal(char* out, uint64_t v) {
+  char digits[20];
+  int n = 0;
+  do {
+    digits[n++] = static_cast<char>('0' + v % 10);
+    v /= 10;
+  } while (v > 0);
+  while (n > 0) *out++ = digits[--n];
+  return out;
+}
+
 bool startsWithNoCase(const char* text, const char* word) {
   return strncasecmp(text, word, strlen(word)) == 0;
 }

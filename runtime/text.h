@@ -37,6 +37,11 @@ const char* skipWordNoCase(const char* text, const char* word);
 // are skipped, anything else ends the scan. No blanks, no sign: "+5" is 0.
 uint32_t atoul(const char* text);
 
+// Writes the decimal digits of v at out (at most 20 bytes, no terminator) and
+// returns the end: the appender of the paths that run for every datagram or
+// every metrics line, which never format through printf.
+char* putDecimal(char* out, uint64_t v);
+
 // FNV-1a of a NUL-terminated text: the key of the name and address indexes.
 uint32_t textHash(const char* text);
 

@@ -165,6 +165,27 @@ TEST(Atoul, ScansDigitsSkippingMinus) {
   EXPECT_EQ(0u, atoul(nullptr));
 }
 
+TEST(PutDecimal, WritesDigitsOnlyAndReturnsTheEnd) {
+  struct Row {
+    uint64_t in;
+    const char* want;
+  } rows[] = {
+      {0u, "0"},
+      {7u, "7"},
+      {10u, "10"},
+      {65535u, "65535"},
+      {4294967296u, "4294967296"},
+      {18446744073709551615u, "18446744073709551615"},
+  };
+  for (const Row& r : rows) {
+    char buf[24];
+    memset(buf, '#', sizeof buf);
+    char* end = putDecimal(buf, r.in);
+    EXPECT_EQ(r.want, std::string(buf, end)) << "row " << r.in;
+    EXPECT_EQ('#', *end) << "row " << r.in;  // no terminator written
+  }
+}
+
 // Well-formed UTF-8 passes as it is; each byte of anything else is one
 // U+FFFD, and so is each character that is no text.
 TEST(Utf8Clean, KeepsUtf8AndReplacesEachBadByte) {

@@ -16,6 +16,9 @@ namespace fs = std::filesystem;
 
 void coreTest::SetUp() {
   resetProgramState();
+  // A test may start over by calling SetUp again: the folder it had goes
+  // now, and the folder to come back to stays the one it started in.
+  if (!dir_.empty()) leaveScratch();
   oldDir_ = fs::current_path().string();
   std::string tmpl = (fs::temp_directory_path() / "qzcore.XXXXXX").string();
   ASSERT_NE(mkdtemp(tmpl.data()), nullptr);
@@ -26,9 +29,14 @@ void coreTest::SetUp() {
 
 void coreTest::TearDown() {
   resetAppGlobals();
+  leaveScratch();
+}
+
+void coreTest::leaveScratch() {
   fs::current_path(oldDir_);
   std::error_code ec;
   fs::remove_all(dir_, ec);
+  dir_.clear();
 }
 
 std::string coreTest::readFile(const std::string& name) {

@@ -1,6 +1,7 @@
 // Test-only support shared by the core library's unit tests: every test starts
 // from program-start globals in a fresh temporary working folder, and the
-// previous folder is restored afterwards.
+// previous folder is restored afterwards and the temporary one removed (also
+// each one of a test that starts over by calling SetUp again).
 #ifndef QZUCON_SUPPORT_CORETEST_H_
 #define QZUCON_SUPPORT_CORETEST_H_
 
@@ -41,6 +42,9 @@ class coreTest : public ::testing::Test {
   std::string dir_;
 
  private:
+  // Back to the folder the test started in, and its scratch folder removed.
+  void leaveScratch();
+
   std::string oldDir_;
 };
 

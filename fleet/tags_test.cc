@@ -1,4 +1,4 @@
-#include "runtime/tags.h"
+#include "fleet/tags.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "runtime/pattern.h"
+#include "fleet/pattern.h"
 
 #include <gtest/gtest.h>
 

@@ -2,8 +2,8 @@
 // that a command, a follow or a status can address a group. A server keeps
 // its tags as one list text, names joined by commas ("eu,pvp"). Pure text
 // work, shared by the console and qzuconctl; nothing here logs.
-#ifndef QZUCON_RUNTIME_TAGS_H_
-#define QZUCON_RUNTIME_TAGS_H_
+#ifndef QZUCON_FLEET_TAGS_H_
+#define QZUCON_FLEET_TAGS_H_
 
 constexpr int kTagChars = 32;  // one tag's name at most
 constexpr int kTagsPerServer = 8;
@@ -26,4 +26,4 @@ bool tagListHas(const char* list, const char* name);
 // Whether the two lists share a tag.
 bool tagListsMeet(const char* list, const char* wanted);
 
-#endif  // QZUCON_RUNTIME_TAGS_H_
+#endif  // QZUCON_FLEET_TAGS_H_

@@ -1,5 +1,5 @@
 // Compiling and matching line patterns with RE2, one at a time and as a set.
-#include "runtime/pattern.h"
+#include "fleet/pattern.h"
 
 #include <re2/re2.h>
 #include <re2/set.h>

@@ -1,5 +1,5 @@
 // Server tag names and lists.
-#include "runtime/tags.h"
+#include "fleet/tags.h"
 
 #include <cstring>
 

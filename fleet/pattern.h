@@ -11,8 +11,8 @@
 // bytes (Latin-1: a byte is a character, whatever the server's code page).
 // '^' and '$' also match at line breaks within the text, and no part of a
 // match crosses a line break ('.', [^x] and \s never match one).
-#ifndef QZUCON_RUNTIME_PATTERN_H_
-#define QZUCON_RUNTIME_PATTERN_H_
+#ifndef QZUCON_FLEET_PATTERN_H_
+#define QZUCON_FLEET_PATTERN_H_
 
 #include <cstdint>
 
@@ -89,4 +89,4 @@ class patternset {
   impl* impl_ = nullptr;
 };
 
-#endif  // QZUCON_RUNTIME_PATTERN_H_
+#endif  // QZUCON_FLEET_PATTERN_H_
