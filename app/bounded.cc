@@ -31,8 +31,8 @@ void sumUp(uint32_t held, lineKind kind, const serverRec* about, const char* who
   while (*quoted == '*') quoted++;  // the summary carries its own mark
   char quote[kQuoteChars + 1];
   trf(quote, sizeof quote, quoted, who);
-  tagNextLine(about, kPrioWarning);
-  log("**%lu more lines like \"%s\" in the last second\n", static_cast<unsigned long>(held), quote);
+  logAbout(about, kPrioWarning, kEventNone, "**%lu more lines like \"%s\" in the last second\n",
+           static_cast<unsigned long>(held), quote);
 }
 
 // Counts one line of kind in l, sums up the ended second, and prints the
@@ -47,8 +47,7 @@ bool logLine(lineLimit* l, lineKind kind, serverRec* about, const char* who, uin
   if (!ok) return false;
   char line[kLogMessageChars + 1];  // log cuts its messages to this as well
   vtrf(line, sizeof line, kKindTexts[kind].line, ap);
-  tagNextLine(about, kKindTexts[kind].priority, kKindTexts[kind].event);
-  log("%s", line);
+  logAbout(about, kKindTexts[kind].priority, kKindTexts[kind].event, "%s", line);
   return true;
 }
 

@@ -4,7 +4,6 @@
 #include <cmath>
 
 #include "app/bounded.h"
-#include "app/journal.h"
 #include "app/log.h"
 #include "protocol/outbound.h"
 #include "protocol/server.h"
@@ -99,9 +98,9 @@ void noteChallenge(serverRec* r) {
   h.lineOnAnswer = 0;
   h.mismatch = 0;
   if (!h.refused) return;
-  tagNextLine(r, kPrioWarning, kEventMismatch);
-  log("**Password mismatch for %s: it answered the password proof with a new challenge; check "
-      "password= for this server\n", r->ipPort);
+  logAbout(r, kPrioWarning, kEventMismatch,
+           "**Password mismatch for %s: it answered the password proof with a new challenge; "
+           "check password= for this server\n", r->ipPort);
 }
 
 void noteHeard(serverRec* r, int bytes, uint32_t mono) {
@@ -113,8 +112,7 @@ void noteHeard(serverRec* r, int bytes, uint32_t mono) {
   if (h.unreachable && h.heard) {
     logBoundedAbout(r, kAnswerAgain, mono, r->ipPort);
   } else if (!h.heard && (h.silenceLogged || h.unreachable)) {
-    tagNextLine(r, kPrioNotice, kEventAnswerAgain);
-    log("**First answer from %s\n", r->ipPort);
+    logAbout(r, kPrioNotice, kEventAnswerAgain, "**First answer from %s\n", r->ipPort);
   }
   h.unreachable = kReachable;
   h.commandWaiting = 0;
@@ -122,6 +120,22 @@ void noteHeard(serverRec* r, int bytes, uint32_t mono) {
   h.heard = 1;
   h.bytes += static_cast<uint64_t>(bytes);
 }
+
+namespace {
+
+// For the journal alone: the session works, as the text shows.
+void tellConfirmed(const serverRec* r) {
+  char msg[sizeof r->ipPort + 64];
+  line l;
+  l.len = trf(msg, sizeof msg, "Session confirmed for %s: its text unscrambles", r->ipPort);
+  l.text = msg;
+  l.server = r;
+  l.event = kEventConfirmed;
+  l.journalOnly = true;
+  emit(l);
+}
+
+}  // namespace
 
 void noteLine(serverRec* r, uint32_t mono, const unsigned char* body, int len) {
   serverHealth& h = r->health;
@@ -142,7 +156,7 @@ void noteLine(serverRec* r, uint32_t mono, const unsigned char* body, int len) {
       h.confirmed = keyEvidence(t) >= kConfirmBits;
       if (h.confirmed) {
         h.refused = 0;  // the text shows the password right, whatever the proof met
-        journalConfirmed(r);
+        tellConfirmed(r);
       }
     }
     return;
@@ -151,9 +165,9 @@ void noteLine(serverRec* r, uint32_t mono, const unsigned char* body, int len) {
   bool told = passwordMismatch(r);  // once per challenge, whichever tells first
   h.mismatch = 1;
   if (told) return;
-  tagNextLine(r, kPrioWarning, kEventMismatch);
-  log("**Password mismatch for %s: its text does not unscramble; check password= for this "
-      "server\n", r->ipPort);
+  logAbout(r, kPrioWarning, kEventMismatch,
+           "**Password mismatch for %s: its text does not unscramble; check password= for this "
+           "server\n", r->ipPort);
 }
 
 void notePortUnreachable(serverRec* r, uint32_t mono, const char* offender) {
@@ -185,15 +199,15 @@ void checkSilence(serverRec* r, uint32_t mono) {
   if (commandUnansweredIn(r, mono) == 0) {
     h.unreachable = kUnreachSilent;
     h.unreachableAt = mono;
-    tagNextLine(r, kPrioWarning, kEventUnreachable);
-    log("**Server %s unreachable: no answer to a command, nothing from it for %d s\n", r->ipPort,
-        static_cast<int>(static_cast<int32_t>(mono - h.lastHeard) / 1000));
+    logAbout(r, kPrioWarning, kEventUnreachable,
+             "**Server %s unreachable: no answer to a command, nothing from it for %d s\n",
+             r->ipPort, static_cast<int>(static_cast<int32_t>(mono - h.lastHeard) / 1000));
   }
   if (silenceCheckIn(r, mono) != 0 || h.silenceLogged || h.heard) return;
   r->health.silenceLogged = 1;
-  tagNextLine(r, kPrioWarning, kEventNoAnswer);
-  log("**No answer from %s after %d s: server down, wrong myaddr= or a firewall?\n", r->ipPort,
-      static_cast<int>(kSilenceMs / 1000));
+  logAbout(r, kPrioWarning, kEventNoAnswer,
+           "**No answer from %s after %d s: server down, wrong myaddr= or a firewall?\n",
+           r->ipPort, static_cast<int>(kSilenceMs / 1000));
 }
 
 uint32_t silenceCheckIn(const serverRec* r, uint32_t mono) {

@@ -125,18 +125,15 @@ void showText(const serverRec* r, const char* text, const char* own) {
   memcpy(msg + 2, text, len);
   if (len == 0 || text[len - 1] != '\n') msg[2 + len++] = '\n';
   msg[2 + len] = 0;
-  // The alerts see the text as the screen does; what matched is known while
-  // the line is logged, and followers of alerts get it after.
-  bool alerted = g_alerts.count() > 0 && g_alerts.match(serverIndexOf(r), text) > 0;
-  g_lineFrom = r;  // control clients following r get this line
-  g_lineOwn = own;
-  logText(msg);
-  g_lineFrom = nullptr;
-  if (alerted) {
-    controlPublishAlerts(r, msg);
-    g_alerts.endLine();
-  }
-  g_lineOwn = nullptr;
+  line l;
+  l.server = r;
+  l.kind = kJournalServer;
+  l.priority = kPrioInfo;
+  l.text = msg;
+  l.len = static_cast<int>(2 + len);
+  l.body = text;  // the alerts see the text as the screen does
+  l.own = own;
+  emit(l);
   memcpy(g_logfn, saved, sizeof saved);
 }
 
@@ -215,7 +212,7 @@ int handleServerDatagram(const sockaddr_in& from, int n, uint32_t tick, uint32_t
   // players' names and chat in any language); the screen, the files and the
   // alert rules the printable form.
   static char own[kMaxDatagram + 1];
-  bool keepOwn = journalOn() || g_ctl.following;
+  bool keepOwn = ownTextWanted();
   if (keepOwn) memcpy(own, g_pkt + 8, static_cast<size_t>(n - 8) + 1);  // with g_pkt[n]'s 0
   makePrintable(g_pkt + 8, n - 8);
   showText(r, reinterpret_cast<char*>(g_pkt + 8), keepOwn ? own : nullptr);
