@@ -5,6 +5,7 @@
 
 #include "app/bounded.h"
 #include "app/log.h"
+#include "ctlproto/words.h"
 #include "protocol/outbound.h"
 #include "protocol/server.h"
 #include "runtime/text.h"
@@ -265,8 +266,8 @@ void statusLine(const serverRec* r, uint32_t mono, char* out, int size) {
     int32_t ago = static_cast<int32_t>(mono - h.lastLine);
     trf(last, sizeof last, "%ld s ago", static_cast<long>(ago < 0 ? 0 : ago / 1000));
   }
-  trf(out, size, "status %s: challenge %s, last line %s, lines %llu, heartbeats %llu%s%s%s%s\n",
-      r->ipPort, h.answered ? "answered" : "not answered", last,
+  trf(out, size, "%s %s: challenge %s, last line %s, lines %llu, heartbeats %llu%s%s%s%s\n",
+      kAnsStatus, r->ipPort, h.answered ? "answered" : "not answered", last,
       static_cast<unsigned long long>(h.lines), static_cast<unsigned long long>(h.heartbeats),
       keyConfirmed(r) ? ", key confirmed" : "", passwordMismatch(r) ? ", password mismatch" : "",
       noAnswer(r) ? ", no answer" : "", unreachable(r) ? ", unreachable" : "");
