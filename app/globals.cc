@@ -48,7 +48,6 @@ void resetAppGlobals() {
   g_UDPlistenport = 0;
   g_localusers = kLocalUsersOwner;
   g_ctlsocket[0] = 0;
-  resetControl();
   g_debug = 0;
   g_noscreenlog = 0;
   g_exit = 0;
@@ -59,6 +58,8 @@ void resetAppGlobals() {
   memset(g_lineCounts, 0, sizeof g_lineCounts);
   g_emptyDatagrams = 0;
   g_metricsPath[0] = 0;
+  // Each feature's own state, in its module.
+  resetControl();
   resetMetrics();
   resetJournal();
   resetAlerts();

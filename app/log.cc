@@ -299,42 +299,55 @@ void log(const char* fmt, ...) {
   emit(consoleLine(msg, len));
 }
 
-void logAbout(const serverRec* about, int priority, journalEvent event, const char* fmt, ...) {
+namespace {
+
+// Emits l with its text formatted from fmt and ap.
+void emitFormatted(line l, const char* fmt, va_list ap) {
   char msg[kLogMessageChars + 1];
-  va_list ap;
-  va_start(ap, fmt);
-  line l;
   l.len = formatMessage(msg, fmt, ap);
-  va_end(ap);
   l.text = msg;
-  l.server = about;
-  l.priority = priority;
-  l.event = event;
   emit(l);
 }
 
-namespace {
-
-void logCommandV(const serverRec* about, journalSource source, long uid, const char* fmt,
+void emitCommand(const serverRec* about, journalSource source, long uid, const char* fmt,
                  va_list ap) {
-  char msg[kLogMessageChars + 1];
   line l;
-  l.len = formatMessage(msg, fmt, ap);
-  l.text = msg;
   l.server = about;
   l.kind = kJournalCommand;
   l.source = source;
   l.uid = uid;
   l.quiet = true;
-  emit(l);
+  emitFormatted(l, fmt, ap);
 }
 
 }  // namespace
 
+void logAbout(const serverRec* about, int priority, journalEvent event, const char* fmt, ...) {
+  line l;
+  l.server = about;
+  l.priority = priority;
+  l.event = event;
+  va_list ap;
+  va_start(ap, fmt);
+  emitFormatted(l, fmt, ap);
+  va_end(ap);
+}
+
+void journalAbout(const serverRec* about, journalEvent event, const char* fmt, ...) {
+  line l;
+  l.server = about;
+  l.event = event;
+  l.journalOnly = true;
+  va_list ap;
+  va_start(ap, fmt);
+  emitFormatted(l, fmt, ap);
+  va_end(ap);
+}
+
 void logCommand(const serverRec* about, journalSource source, long uid, const char* fmt, ...) {
   va_list ap;
   va_start(ap, fmt);
-  logCommandV(about, source, uid, fmt, ap);
+  emitCommand(about, source, uid, fmt, ap);
   va_end(ap);
 }
 
@@ -342,7 +355,7 @@ void logTyped(const serverRec* about, journalSource source, const char* fmt, ...
   const ctlClient* doer = g_ctl.doer;
   va_list ap;
   va_start(ap, fmt);
-  logCommandV(about, doer ? kSourceControl : source, doer ? static_cast<long>(doer->uid) : -1, fmt,
+  emitCommand(about, doer ? kSourceControl : source, doer ? static_cast<long>(doer->uid) : -1, fmt,
               ap);
   va_end(ap);
 }

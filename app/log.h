@@ -39,6 +39,9 @@ void log(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
 // The same, about server `about` (or none), with its priority and event.
 void logAbout(const serverRec* about, int priority, journalEvent event, const char* fmt, ...)
     __attribute__((format(printf, 4, 5)));
+// A notice about server `about` for the journal alone (journalOnly).
+void journalAbout(const serverRec* about, journalEvent event, const char* fmt, ...)
+    __attribute__((format(printf, 3, 4)));
 // A command sent to server `about` (null: to the console) from source (uid
 // for the control socket, else -1): in the files and the journal only.
 void logCommand(const serverRec* about, journalSource source, long uid, const char* fmt, ...)

@@ -122,22 +122,6 @@ void noteHeard(serverRec* r, int bytes, uint32_t mono) {
   h.bytes += static_cast<uint64_t>(bytes);
 }
 
-namespace {
-
-// For the journal alone: the session works, as the text shows.
-void tellConfirmed(const serverRec* r) {
-  char msg[sizeof r->ipPort + 64];
-  line l;
-  l.len = trf(msg, sizeof msg, "Session confirmed for %s: its text unscrambles", r->ipPort);
-  l.text = msg;
-  l.server = r;
-  l.event = kEventConfirmed;
-  l.journalOnly = true;
-  emit(l);
-}
-
-}  // namespace
-
 void noteLine(serverRec* r, uint32_t mono, const unsigned char* body, int len) {
   serverHealth& h = r->health;
   h.lines++;
@@ -157,7 +141,8 @@ void noteLine(serverRec* r, uint32_t mono, const unsigned char* body, int len) {
       h.confirmed = keyEvidence(t) >= kConfirmBits;
       if (h.confirmed) {
         h.refused = 0;  // the text shows the password right, whatever the proof met
-        tellConfirmed(r);
+        journalAbout(r, kEventConfirmed, "Session confirmed for %s: its text unscrambles",
+                     r->ipPort);
       }
     }
     return;
