@@ -2,11 +2,23 @@
 #include "app/bounded.h"
 
 #include <cstdarg>
+#include <cstring>
 
 #include "app/globals.h"
-#include "app/journal.h"
 #include "app/log.h"
 #include "runtime/text.h"
+
+lineLimit g_lineLimits[kLineKinds];
+bool g_serverLimitsRunning;
+uint32_t g_serverLimitsStart;
+uint64_t g_lineCounts[kLineKinds];
+
+void resetBounded() {
+  memset(g_lineLimits, 0, sizeof g_lineLimits);
+  g_serverLimitsRunning = false;
+  g_serverLimitsStart = 0;
+  memset(g_lineCounts, 0, sizeof g_lineCounts);
+}
 
 namespace {
 

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "app/alerts.h"
+#include "app/bounded.h"
 #include "app/control.h"
 #include "app/journal.h"
 #include "app/log.h"
@@ -25,10 +26,6 @@ uint8_t g_debug;
 uint8_t g_noscreenlog;
 volatile int32_t g_exit;
 serverRec g_tempServer;
-lineLimit g_lineLimits[kLineKinds];
-bool g_serverLimitsRunning;
-uint32_t g_serverLimitsStart;
-uint64_t g_lineCounts[kLineKinds];
 uint64_t g_emptyDatagrams;
 char g_metricsPath[kNameChars + 1];
 
@@ -52,13 +49,10 @@ void resetAppGlobals() {
   g_noscreenlog = 0;
   g_exit = 0;
   memset(&g_tempServer, 0, sizeof g_tempServer);
-  memset(g_lineLimits, 0, sizeof g_lineLimits);
-  g_serverLimitsRunning = false;
-  g_serverLimitsStart = 0;
-  memset(g_lineCounts, 0, sizeof g_lineCounts);
   g_emptyDatagrams = 0;
   g_metricsPath[0] = 0;
   // Each feature's own state, in its module.
+  resetBounded();
   resetControl();
   resetMetrics();
   resetJournal();

@@ -7,7 +7,6 @@
 
 #include <cstdint>
 
-#include "limits/linekinds.h"
 #include "protocol/server.h"
 #include "runtime/flexar.h"
 #include "runtime/sock.h"
@@ -38,16 +37,6 @@ extern uint8_t g_debug;
 extern uint8_t g_noscreenlog;
 extern volatile int32_t g_exit;
 extern serverRec g_tempServer;  // the record being configured
-// Per-second bounds of the lines strangers can cause, by kind (app/bounded.h).
-extern lineLimit g_lineLimits[kLineKinds];
-// Whether some server's own limit has a second running, and the tick at
-// which the earliest of them began: until its second is over a pass need not
-// walk the records (ten thousand in a large configuration) to sum them up.
-extern bool g_serverLimitsRunning;
-extern uint32_t g_serverLimitsStart;
-// Events of each bounded kind, whether their line was logged or held back:
-// the metrics file's count of datagrams ignored by reason.
-extern uint64_t g_lineCounts[kLineKinds];
 extern uint64_t g_emptyDatagrams;  // zero-byte datagrams on the server socket
 // "metrics=": where the metrics file goes; empty for none.
 extern char g_metricsPath[kNameChars + 1];

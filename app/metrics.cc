@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "app/alerts.h"
+#include "app/bounded.h"
 #include "app/control.h"
 #include "app/globals.h"
 #include "app/journal.h"
