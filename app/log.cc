@@ -277,7 +277,7 @@ void emit(const line& in) {
   const char* names[kAlertsMax];
   if (l.kind == kJournalServer && g_alerts.count() > 0) {
     // Matched before any sink sees the line: the journal names the rules.
-    l.alertCount = g_alerts.match(serverIndexOf(l.server), l.body, names);
+    l.alertCount = g_alerts.match(serverIndexOf(l.server), l.body ? l.body : l.text, names);
     l.alerts = names;
     if (l.alertCount > 0) l.priority = kPrioWarning;
   }
