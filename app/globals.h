@@ -36,7 +36,7 @@ extern char g_ctlsocket[kNameChars + 1];
 extern uint8_t g_debug;
 extern uint8_t g_noscreenlog;
 extern volatile int32_t g_exit;
-extern serverRec g_tempServer;  // the record being configured
+extern serverRec g_tempServer;     // the record being configured
 extern uint64_t g_emptyDatagrams;  // zero-byte datagrams on the server socket
 // "metrics=": where the metrics file goes; empty for none.
 extern char g_metricsPath[kNameChars + 1];

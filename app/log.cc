@@ -320,27 +320,29 @@ void emitCommand(const serverRec* about, journalSource source, long uid, const c
   emitFormatted(l, fmt, ap);
 }
 
-}  // namespace
-
-void logAbout(const serverRec* about, int priority, journalEvent event, const char* fmt, ...) {
+void emitAbout(const serverRec* about, int priority, journalEvent event, bool journalOnly,
+               const char* fmt, va_list ap) {
   line l;
   l.server = about;
   l.priority = priority;
   l.event = event;
+  l.journalOnly = journalOnly;
+  emitFormatted(l, fmt, ap);
+}
+
+}  // namespace
+
+void logAbout(const serverRec* about, int priority, journalEvent event, const char* fmt, ...) {
   va_list ap;
   va_start(ap, fmt);
-  emitFormatted(l, fmt, ap);
+  emitAbout(about, priority, event, false, fmt, ap);
   va_end(ap);
 }
 
 void journalAbout(const serverRec* about, journalEvent event, const char* fmt, ...) {
-  line l;
-  l.server = about;
-  l.event = event;
-  l.journalOnly = true;
   va_list ap;
   va_start(ap, fmt);
-  emitFormatted(l, fmt, ap);
+  emitAbout(about, kPrioNotice, event, true, fmt, ap);
   va_end(ap);
 }
 

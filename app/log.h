@@ -129,8 +129,8 @@ class logfail {
   int used_;
 };
 
-extern logfail g_logFailures;    // log files that could not be written lately
-extern startlines g_startLines;  // the messages of start-up, until its log is known
+extern logfail g_logFailures;      // log files that could not be written lately
+extern startlines g_startLines;    // the messages of start-up, until its log is known
 extern uint64_t g_logWriteErrors;  // failed writes to log files
 
 // The writer's state back to program start: nothing held, no file open.

@@ -8,8 +8,8 @@
 #include "app/log.h"
 #include "input/commands.h"
 #include "input/peer_owner.h"
-#include "runtime/sock.h"
 #include "runtime/keyboard.h"
+#include "runtime/sock.h"
 #include "runtime/text.h"
 
 char g_input[kLineChars + 1];

@@ -98,8 +98,7 @@ serverRec* findServer(const char* arg) {
 void processInputLine(int sock, uint32_t tick, uint32_t mono, const char* line) {
   // Who sent what, for the journal's audit trail: a line that is no console
   // command goes to the active server.
-  logTyped(startsWithNoCase(line, "qzucon") ? nullptr : g_activeServer, g_inputFrom, "%s\n",
-           line);
+  logTyped(startsWithNoCase(line, "qzucon") ? nullptr : g_activeServer, g_inputFrom, "%s\n", line);
   const char* arg;
   const command* c = findCommand(line, &arg);
   if (c != nullptr) {

@@ -101,7 +101,8 @@ void noteChallenge(serverRec* r) {
   if (!h.refused) return;
   logAbout(r, kPrioWarning, kEventMismatch,
            "**Password mismatch for %s: it answered the password proof with a new challenge; "
-           "check password= for this server\n", r->ipPort);
+           "check password= for this server\n",
+           r->ipPort);
 }
 
 void noteHeard(serverRec* r, int bytes, uint32_t mono) {
@@ -153,7 +154,8 @@ void noteLine(serverRec* r, uint32_t mono, const unsigned char* body, int len) {
   if (told) return;
   logAbout(r, kPrioWarning, kEventMismatch,
            "**Password mismatch for %s: its text does not unscramble; check password= for this "
-           "server\n", r->ipPort);
+           "server\n",
+           r->ipPort);
 }
 
 void notePortUnreachable(serverRec* r, uint32_t mono, const char* offender) {
@@ -192,8 +194,8 @@ void checkSilence(serverRec* r, uint32_t mono) {
   if (silenceCheckIn(r, mono) != 0 || h.silenceLogged || h.heard) return;
   r->health.silenceLogged = 1;
   logAbout(r, kPrioWarning, kEventNoAnswer,
-           "**No answer from %s after %d s: server down, wrong myaddr= or a firewall?\n",
-           r->ipPort, static_cast<int>(kSilenceMs / 1000));
+           "**No answer from %s after %d s: server down, wrong myaddr= or a firewall?\n", r->ipPort,
+           static_cast<int>(kSilenceMs / 1000));
 }
 
 uint32_t silenceCheckIn(const serverRec* r, uint32_t mono) {
