@@ -71,6 +71,7 @@ void reportJournalDrops(uint32_t mono, bool force);
 // A journal entry with no screen or file line: the console is ending and has
 // sent servers exit notices. Sent at once.
 void journalEnding(int servers);
+
 extern journalState g_journal;     // the journal copy of the lines
 extern uint64_t g_journalDropped;  // entries the journal did not take, since start
 
