@@ -7,6 +7,10 @@
 #include "runtime/mem.h"
 #include "runtime/text.h"
 
+alertset g_alerts;
+
+void resetAlerts() { g_alerts.reset(); }
+
 bool alertset::add(const char* text, char* why, int whySize) {
   const char* colon = strchr(text, ':');
   if (colon == nullptr) {
@@ -36,8 +40,7 @@ bool alertset::add(const char* text, char* why, int whySize) {
   return true;
 }
 
-int alertset::match(int server, const char* text) {
-  lineCount_ = 0;
+int alertset::match(int server, const char* text, const char** names, int* hits) {
   if (count_ == 0) return 0;
   if (setRules_ != count_) {
     const char* src[kAlertsMax];
@@ -45,19 +48,21 @@ int alertset::match(int server, const char* text) {
     set_.build(src, count_);  // a failed build leaves it saying -1
     setRules_ = count_;
   }
-  lineCount_ = set_.match(text, lineHits_, kAlertsMax);
-  if (lineCount_ < 0) {
-    lineCount_ = 0;
+  int found[kAlertsMax];
+  if (hits == nullptr) hits = found;
+  int n = set_.match(text, hits, kAlertsMax);
+  if (n < 0) {
+    n = 0;
     for (int i = 0; i < count_; i++) {
-      if (patternMatch(&rules_[i].pat, text)) lineHits_[lineCount_++] = i;
+      if (patternMatch(&rules_[i].pat, text)) hits[n++] = i;
     }
   }
-  bool counted = lineCount_ > 0 && room(server);
-  for (int i = 0; i < lineCount_; i++) {
-    lineNames_[i] = rules_[lineHits_[i]].name;
-    if (counted) grid_[static_cast<size_t>(server) * stride_ + lineHits_[i]]++;
+  bool counted = n > 0 && room(server);
+  for (int i = 0; i < n; i++) {
+    names[i] = rules_[hits[i]].name;
+    if (counted) grid_[static_cast<size_t>(server) * stride_ + hits[i]]++;
   }
-  return lineCount_;
+  return n;
 }
 
 uint64_t alertset::hits(int alert, int server) const {
@@ -93,7 +98,6 @@ void alertset::reset() {
   set_.clear();
   setRules_ = 0;
   count_ = 0;
-  lineCount_ = 0;
   trFree(grid_, "alerts");
   grid_ = nullptr;
   servers_ = stride_ = 0;

@@ -1,6 +1,6 @@
 // Pattern alerts: "alert=NAME:REGEX" rules that every server line is matched
 // against, all of them in one scan of the line. A match is counted per alert
-// and server (for the metrics), named while the line is logged (for the
+// and server (for the metrics), named in the line's record (for the
 // journal) and offered to the control clients that follow alerts. The screen
 // line itself is unchanged. The table is bounded: kAlertsMax rules.
 #ifndef QZUCON_APP_ALERTS_H_
@@ -31,15 +31,9 @@ class alertset {
 
   // Matches text, a line of the server at index `server` of the server
   // list, against every rule and counts each match. Returns how many
-  // matched; until the next call lineMatch(0..n-1) are their indexes, in
-  // the order the rules were given.
-  int match(int server, const char* text);
-  int lineMatches() const { return lineCount_; }
-  int lineMatch(int i) const { return lineHits_[i]; }
-  // Their names, in the same order.
-  const char* const* lineNames() const { return lineNames_; }
-  // Forgets the last line's matches (after it was logged).
-  void endLine() { lineCount_ = 0; }
+  // matched; names (kAlertsMax entries) gets their names and hits, when
+  // given, their indexes, in the order the rules were given.
+  int match(int server, const char* text, const char** names, int* hits = nullptr);
   // The groups of `alert`'s match in text, for a rule that matched it: taken
   // only when asked, so that the rules that did not match cost nothing more.
   // See patternCaptures.
@@ -69,13 +63,14 @@ class alertset {
   // the engine cannot (its budget), each rule is matched in turn instead.
   patternset set_;
   int setRules_ = 0;  // the rules set_ was built from
-  int lineHits_[kAlertsMax] = {};
-  const char* lineNames_[kAlertsMax] = {};
-  int lineCount_ = 0;
   // hits, server by server: grid_[server * stride_ + alert].
   uint64_t* grid_ = nullptr;
   int servers_ = 0;  // servers the grid has rows for
   int stride_ = 0;   // the alerts a row has room for
 };
+
+extern alertset g_alerts;  // the rules of the configuration and their counts
+// g_alerts back to program start: no rules, no counts.
+void resetAlerts();
 
 #endif  // QZUCON_APP_ALERTS_H_

@@ -43,18 +43,20 @@ TEST(Alerts, CountsEachMatchPerServerAndAlert) {
   char why[128];
   ASSERT_TRUE(set.add("bad:dro+p", why, sizeof why));
   ASSERT_TRUE(set.add("me:me$", why, sizeof why));
-  EXPECT_EQ(2, set.match(0, "drop me\n"));
-  EXPECT_EQ(0, set.lineMatch(0));
-  EXPECT_EQ(1, set.lineMatch(1));
-  EXPECT_EQ(1, set.match(2, "keep me"));
-  EXPECT_EQ(1, set.lineMatch(0));
-  EXPECT_EQ(0, set.match(7, "nothing"));
-  EXPECT_EQ(0, set.lineMatches());
+  const char* names[kAlertsMax];
+  int hits[kAlertsMax];
+  EXPECT_EQ(2, set.match(0, "drop me\n", names, hits));
+  EXPECT_EQ(0, hits[0]);
+  EXPECT_EQ(1, hits[1]);
+  EXPECT_STREQ("me", names[1]);
+  EXPECT_EQ(1, set.match(2, "keep me", names, hits));
+  EXPECT_EQ(1, hits[0]);
+  EXPECT_EQ(0, set.match(7, "nothing", names));
   // A far server index grows the counts; earlier counts stay.
-  EXPECT_EQ(1, set.match(5000, "droooop"));
+  EXPECT_EQ(1, set.match(5000, "droooop", names));
   // A rule added later widens the rows without losing a count.
   ASSERT_TRUE(set.add("keep:keep", why, sizeof why));
-  EXPECT_EQ(2, set.match(2, "keep me"));
+  EXPECT_EQ(2, set.match(2, "keep me", names));
   const struct {
     int alert, server;
     uint64_t hits;
@@ -79,14 +81,16 @@ TEST(Alerts, ALineMatchingManyRulesNamesEachInOrder) {
     ASSERT_TRUE(set.add(rule.c_str(), why, sizeof why)) << why;
   }
   const char* line = "line 1 of 1234567890";
-  ASSERT_EQ(12, set.match(3, line));
+  const char* named[kAlertsMax];
+  int hits[kAlertsMax];
+  ASSERT_EQ(12, set.match(3, line, named, hits));
   std::string names;
-  for (int i = 0; i < set.lineMatches(); i++) names += std::string(set.lineNames()[i]) + " ";
+  for (int i = 0; i < 12; i++) names += std::string(named[i]) + " ";
   EXPECT_EQ("r1 r2 r3 r4 r5 r6 r7 r8 r9 r10 r11 r12 ", names);
   EXPECT_EQ(1u, set.hits(12, 3));
   EXPECT_EQ(0u, set.hits(0, 3));
   patternSpan s[2];
-  ASSERT_EQ(2, set.captures(set.lineMatch(0), line, s, 2));
+  ASSERT_EQ(2, set.captures(hits[0], line, s, 2));
   EXPECT_EQ("1", std::string(line + s[1].at, s[1].len));
 }
 

@@ -2,11 +2,23 @@
 #include "app/bounded.h"
 
 #include <cstdarg>
+#include <cstring>
 
 #include "app/globals.h"
-#include "app/journal.h"
 #include "app/log.h"
 #include "runtime/text.h"
+
+lineLimit g_lineLimits[kLineKinds];
+bool g_serverLimitsRunning;
+uint32_t g_serverLimitsStart;
+uint64_t g_lineCounts[kLineKinds];
+
+void resetBounded() {
+  memset(g_lineLimits, 0, sizeof g_lineLimits);
+  g_serverLimitsRunning = false;
+  g_serverLimitsStart = 0;
+  memset(g_lineCounts, 0, sizeof g_lineCounts);
+}
 
 namespace {
 
@@ -31,8 +43,8 @@ void sumUp(uint32_t held, lineKind kind, const serverRec* about, const char* who
   while (*quoted == '*') quoted++;  // the summary carries its own mark
   char quote[kQuoteChars + 1];
   trf(quote, sizeof quote, quoted, who);
-  tagNextLine(about, kPrioWarning);
-  log("**%lu more lines like \"%s\" in the last second\n", static_cast<unsigned long>(held), quote);
+  logAbout(about, kPrioWarning, kEventNone, "**%lu more lines like \"%s\" in the last second\n",
+           static_cast<unsigned long>(held), quote);
 }
 
 // Counts one line of kind in l, sums up the ended second, and prints the
@@ -47,8 +59,7 @@ bool logLine(lineLimit* l, lineKind kind, serverRec* about, const char* who, uin
   if (!ok) return false;
   char line[kLogMessageChars + 1];  // log cuts its messages to this as well
   vtrf(line, sizeof line, kKindTexts[kind].line, ap);
-  tagNextLine(about, kKindTexts[kind].priority, kKindTexts[kind].event);
-  log("%s", line);
+  logAbout(about, kKindTexts[kind].priority, kKindTexts[kind].event, "%s", line);
   return true;
 }
 

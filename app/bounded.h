@@ -23,6 +23,19 @@ bool logBounded(lineKind kind, uint32_t tick, ...);
 // The same for a kind about server r, counted in the record's own limit.
 bool logBoundedAbout(serverRec* r, lineKind kind, uint32_t tick, ...);
 
+// Per-second bounds of the lines strangers can cause, by kind.
+extern lineLimit g_lineLimits[kLineKinds];
+// Whether some server's own limit has a second running, and the tick at
+// which the earliest of them began: until its second is over a pass need not
+// walk the records (ten thousand in a large configuration) to sum them up.
+extern bool g_serverLimitsRunning;
+extern uint32_t g_serverLimitsStart;
+// Events of each bounded kind, whether their line was logged or held back:
+// the metrics file's count of datagrams ignored by reason.
+extern uint64_t g_lineCounts[kLineKinds];
+// Those back to program start: nothing counted, no second running.
+void resetBounded();
+
 // Once a pass: logs the summary of every kind whose second is over, so that
 // it comes out even when the flood has stopped.
 void flushBoundedLines(uint32_t tick);

@@ -7,7 +7,9 @@
 #include <cstdio>
 #include <cstring>
 
+#include "app/alerts.h"
 #include "app/globals.h"
+#include "app/journal.h"
 #include "app/log.h"
 #include "runtime/bfc.h"
 #include "runtime/files.h"

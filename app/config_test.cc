@@ -18,7 +18,9 @@
 #include <string>
 #include <vector>
 
+#include "app/alerts.h"
 #include "app/globals.h"
+#include "app/journal.h"
 #include "runtime/text.h"
 #include "support/coretest.h"
 

@@ -7,6 +7,7 @@
 #include <cstdarg>
 #include <cstring>
 
+#include "app/alerts.h"
 #include "app/bounded.h"
 #include "app/globals.h"
 #include "app/journal.h"
@@ -19,6 +20,8 @@
 #include "runtime/mem.h"
 #include "runtime/text.h"
 #include "runtime/unixsock.h"
+
+ctlState g_ctl;
 
 namespace {
 
@@ -320,10 +323,9 @@ bool takeJobTags(ctlClient* c, const char* tags) {
 void sendTo(const ctlClient* c, int sock, uint32_t tick, uint32_t mono, serverRec* r,
             const char* command) {
   sendCommand(sock, tick, mono, r, command);
-  g_noscreenlog = 1;  // in the file, as a typed command is
-  tagNextCommand(r, kSourceControl, static_cast<long>(c->uid));
-  log("Control: to %s: %s\n", r->ipPort, command);
-  g_noscreenlog = 0;
+  // In the file, as a typed command is.
+  logCommand(r, kSourceControl, static_cast<long>(c->uid), "Control: to %s: %s\n", r->ipPort,
+             command);
 }
 
 void startJob(ctlClient* c, ctlJob job) {
@@ -680,14 +682,14 @@ void controlNoteWait(const int* ready, int n) {
 namespace {
 
 // A server line as followers get it: where reception kept the server's own
-// text (g_lineOwn), "->" and that text as UTF-8 (utf8Clean: no byte a
-// terminal or a JSON reader would trip on) instead of the screen's 0xFA
-// form; else msg as it is.
-const char* followerText(const char* msg) {
-  if (g_lineOwn == nullptr) return msg;
+// text (l.own), "->" and that text as UTF-8 (utf8Clean: no byte a terminal
+// or a JSON reader would trip on) instead of the screen's 0xFA form; else
+// the screen's text as it is.
+const char* followerText(const line& l) {
+  if (l.own == nullptr) return l.text;
   static char text[3 * kMaxDatagram + 4];
-  int len = static_cast<int>(strlen(g_lineOwn));
-  int n = 2 + utf8Clean(g_lineOwn, len, text + 2, sizeof text - 4);  // fits: 3 bytes a byte
+  int len = static_cast<int>(strlen(l.own));
+  int n = 2 + utf8Clean(l.own, len, text + 2, sizeof text - 4);  // fits: 3 bytes a byte
   text[0] = '-';
   text[1] = '>';
   if (n == 2 || text[n - 1] != '\n') text[n++] = '\n';
@@ -697,9 +699,10 @@ const char* followerText(const char* msg) {
 
 }  // namespace
 
-void controlPublish(const serverRec* from, const char* msg) {
+void controlPublish(const line& l) {
   if (!g_ctl.following && !g_ctl.doer) return;
-  if (from) msg = followerText(msg);
+  const serverRec* from = l.kind == kJournalServer ? l.server : nullptr;
+  const char* msg = from ? followerText(l) : l.text;
   for (ctlClient& c : g_ctl.clients) {
     if (c.fd < 0) continue;
     if (from && (c.followAll || c.follow == from ||
@@ -729,14 +732,14 @@ void controlFeed(ctlClient* c, int sock, uint32_t tick, uint32_t mono, const cha
   }
 }
 
-void controlPublishAlerts(const serverRec* from, const char* msg) {
-  msg = followerText(msg);
+void controlPublishAlerts(const line& l) {
+  const char* msg = followerText(l);
   for (ctlClient& c : g_ctl.clients) {
     if (c.fd < 0 || !c.followAlerts) continue;
-    for (int i = 0; i < g_alerts.lineMatches(); i++) {
+    for (int i = 0; i < l.alertCount; i++) {
       char head[sizeof kAnsAlert + kAlertNameChars + 2];
-      trf(head, sizeof head, "%s %s ", kAnsAlert, g_alerts.lineNames()[i]);
-      pushServerLines(&c, head, from, msg);
+      trf(head, sizeof head, "%s %s ", kAnsAlert, l.alerts[i]);
+      pushServerLines(&c, head, l.server, msg);
     }
   }
 }

@@ -44,6 +44,7 @@
 #include <cstdint>
 
 #include "app/ctlqueue.h"
+#include "app/line.h"
 #include "app/metrics.h"
 #include "ctlproto/ctlpath.h"
 #include "protocol/server.h"
@@ -118,11 +119,11 @@ int controlWaitFds(int* fds, int room);
 // itself was ready.
 void controlNoteWait(const int* ready, int n);
 
-// Offers one message to the clients: a line of server `from`, or the
-// console's own message when from is null. msg is as log() got it; a
-// server line goes out with the server's own text as UTF-8 instead
-// (g_lineOwn), where reception kept it.
-void controlPublish(const serverRec* from, const char* msg);
+// Offers one line to the clients: a server's line to those following its
+// server, any other to those following the console. The text is as the
+// screen has it; a server line goes out with the server's own text (l.own)
+// as UTF-8 instead, where reception kept it.
+void controlPublish(const line& l);
 
 // Runs request bytes as if client c had sent them, and hands everything
 // they cause to sink as a reader that keeps up would take it; returns once
@@ -130,11 +131,13 @@ void controlPublish(const serverRec* from, const char* msg);
 void controlFeed(ctlClient* c, int sock, uint32_t tick, uint32_t mono, const char* data, int n,
                  ctlSink sink, void* ctx);
 
-// Offers a server line that matched alerts (g_alerts' last line) to the
-// clients that follow alerts, once for each alert, as controlPublish does.
-void controlPublishAlerts(const serverRec* from, const char* msg);
+// Offers a server line that matched alerts (l.alerts) to the clients that
+// follow alerts, once for each alert, as controlPublish does.
+void controlPublishAlerts(const line& l);
 
 // Program-start state: no socket, no clients (closes whatever is open).
 void resetControl();
+
+extern ctlState g_ctl;  // the control socket and its clients
 
 #endif  // QZUCON_APP_CONTROL_H_

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include "app/alerts.h"
 #include "app/globals.h"
 #include "runtime/keyboard.h"
 #include "runtime/sock.h"
@@ -76,10 +77,17 @@ TEST_F(ControlClients, EveryPartOfAServersLineStaysTheServers) {
   }
   ASSERT_EQ(2, following);
   const char* msg = "->out of\nmemory -> here\n";
-  ASSERT_EQ(1, g_alerts.match(0, msg + 2));
-  controlPublish(r, msg);
-  controlPublishAlerts(r, msg);
-  g_alerts.endLine();
+  const char* names[kAlertsMax];
+  line l;
+  l.server = r;
+  l.kind = kJournalServer;
+  l.text = msg;
+  l.len = static_cast<int>(strlen(msg));
+  l.alerts = names;
+  l.alertCount = g_alerts.match(0, msg + 2, names);
+  ASSERT_EQ(1, l.alertCount);
+  controlPublish(l);
+  controlPublishAlerts(l);
   controlPass(-1, t, t);
   auto readAll = [](int fd, const std::string& until) {
     std::string got;

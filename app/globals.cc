@@ -4,6 +4,12 @@
 
 #include <cstring>
 
+#include "app/alerts.h"
+#include "app/bounded.h"
+#include "app/control.h"
+#include "app/journal.h"
+#include "app/log.h"
+#include "app/metrics.h"
 #include "crypto/mt.h"
 #include "input/admin_input.h"
 
@@ -16,28 +22,12 @@ uint32_t g_TCPlistenport;
 uint32_t g_UDPlistenport;
 uint8_t g_localusers;
 char g_ctlsocket[kNameChars + 1];
-ctlState g_ctl;
-const serverRec* g_lineFrom;
-const char* g_lineOwn;
 uint8_t g_debug;
 uint8_t g_noscreenlog;
 volatile int32_t g_exit;
 serverRec g_tempServer;
-lineLimit g_lineLimits[kLineKinds];
-bool g_serverLimitsRunning;
-uint32_t g_serverLimitsStart;
-uint64_t g_lineCounts[kLineKinds];
 uint64_t g_emptyDatagrams;
-uint64_t g_logWriteErrors;
 char g_metricsPath[kNameChars + 1];
-metricsState g_metrics;
-logfail g_logFailures;
-logbatch g_logBatch;
-startlines g_startLines;
-logfiles g_logFiles;
-journalState g_journal;
-uint64_t g_journalDropped;
-alertset g_alerts;
 
 trsock g_sock;
 trsock g_TCPsock;
@@ -55,28 +45,19 @@ void resetAppGlobals() {
   g_UDPlistenport = 0;
   g_localusers = kLocalUsersOwner;
   g_ctlsocket[0] = 0;
-  resetControl();
-  g_lineFrom = nullptr;
-  g_lineOwn = nullptr;
   g_debug = 0;
   g_noscreenlog = 0;
   g_exit = 0;
   memset(&g_tempServer, 0, sizeof g_tempServer);
-  memset(g_lineLimits, 0, sizeof g_lineLimits);
-  g_serverLimitsRunning = false;
-  g_serverLimitsStart = 0;
-  memset(g_lineCounts, 0, sizeof g_lineCounts);
   g_emptyDatagrams = 0;
-  g_logWriteErrors = 0;
   g_metricsPath[0] = 0;
+  // Each feature's own state, in its module.
+  resetBounded();
+  resetControl();
   resetMetrics();
-  g_logFailures.reset();
-  g_logBatch.reset();
-  g_startLines.reset();
-  g_logFiles.reset();
   resetJournal();
-  g_journalDropped = 0;
-  g_alerts.reset();
+  resetAlerts();
+  resetLog();
   g_TCPsockActive.sClose();
   g_UDPsock.sClose();
   g_TCPsock.sClose();

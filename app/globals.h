@@ -1,19 +1,12 @@
-// The application's configuration and control globals, the server list and
-// the four program sockets. All start zero or empty; resetAppGlobals() puts
-// them back to that state for tests.
+// The application's configuration globals, the server list and the four
+// program sockets. All start zero or empty; resetAppGlobals() puts them, and
+// each feature's own state (kept in its module: the log writer, journal,
+// alerts, control socket, metrics), back to that state for tests.
 #ifndef QZUCON_APP_GLOBALS_H_
 #define QZUCON_APP_GLOBALS_H_
 
 #include <cstdint>
 
-#include "app/alerts.h"
-#include "app/control.h"
-#include "app/journal.h"
-#include "app/log.h"
-#include "app/logbatch.h"
-#include "app/logfiles.h"
-#include "app/metrics.h"
-#include "limits/linekinds.h"
 #include "protocol/server.h"
 #include "runtime/flexar.h"
 #include "runtime/sock.h"
@@ -40,38 +33,13 @@ enum { kLocalUsersOwner = 0, kLocalUsersAny = 1 };
 extern uint8_t g_localusers;
 // "controlsocket=": empty (the default folder), "off", or the socket's path.
 extern char g_ctlsocket[kNameChars + 1];
-extern ctlState g_ctl;  // the control socket and its clients (app/control.h)
-// The server whose line log() is writing; null for the console's own messages.
-extern const serverRec* g_lineFrom;
-// That server's own text of the line, before it was made printable, for the
-// journal and followers (who take it as UTF-8); null when neither is there.
-extern const char* g_lineOwn;
 extern uint8_t g_debug;
 extern uint8_t g_noscreenlog;
 extern volatile int32_t g_exit;
-extern serverRec g_tempServer;  // the record being configured
-// Per-second bounds of the lines strangers can cause, by kind (app/bounded.h).
-extern lineLimit g_lineLimits[kLineKinds];
-// Whether some server's own limit has a second running, and the tick at
-// which the earliest of them began: until its second is over a pass need not
-// walk the records (ten thousand in a large configuration) to sum them up.
-extern bool g_serverLimitsRunning;
-extern uint32_t g_serverLimitsStart;
-// Events of each bounded kind, whether their line was logged or held back:
-// the metrics file's count of datagrams ignored by reason.
-extern uint64_t g_lineCounts[kLineKinds];
+extern serverRec g_tempServer;     // the record being configured
 extern uint64_t g_emptyDatagrams;  // zero-byte datagrams on the server socket
-extern uint64_t g_logWriteErrors;  // failed writes to log files
 // "metrics=": where the metrics file goes; empty for none.
 extern char g_metricsPath[kNameChars + 1];
-extern metricsState g_metrics;
-extern logfail g_logFailures;   // log files that could not be written lately
-extern logbatch g_logBatch;     // the messages of the pass, until written
-extern startlines g_startLines;  // the messages of start-up, until its log is known
-extern logfiles g_logFiles;     // log files kept open between passes
-extern journalState g_journal;  // the journal copy of the lines (app/journal.h)
-extern uint64_t g_journalDropped;  // entries the journal did not take, since start
-extern alertset g_alerts;       // the alert rules and their counts (app/alerts.h)
 
 // Declared in this order so that the server list dies before the sockets.
 extern trsock g_sock;            // the server socket

@@ -15,6 +15,9 @@
 #include "runtime/text.h"
 #include "runtime/unixsock.h"
 
+journalState g_journal;
+uint64_t g_journalDropped;
+
 namespace {
 
 // journald's queue, not ours, is what a burst fills; a larger buffer lets a
@@ -42,21 +45,20 @@ void countDropped(int n, int err) {
   g_journal.lastError = err;
 }
 
-journalTags defaultTags(const char* msg) {
+// What the entry says besides its text, from the line's record.
+journalTags tagsOf(const line& l) {
   journalTags t;
-  if (g_lineFrom) {
-    t.kind = kJournalServer;
-    t.priority = kPrioInfo;
-    t.server = g_lineFrom->ipPort;
-    t.own = g_lineOwn;
-    t.tags = g_lineFrom->tags;
-    // A line that matched alert rules is a warning, named by the rules.
-    t.alerts = g_alerts.lineNames();
-    t.alertCount = g_alerts.lineMatches();
-    if (t.alertCount > 0) t.priority = kPrioWarning;
-  } else if (strncmp(msg, "ERROR", 5) == 0) {
-    t.priority = kPrioError;
-  }
+  t.kind = l.kind;
+  t.priority = l.priority;
+  t.event = l.event;
+  t.source = l.source;
+  t.uid = l.uid;
+  t.server = l.server ? l.server->ipPort : nullptr;
+  t.tags = l.server ? l.server->tags : nullptr;
+  t.own = l.own;
+  t.alerts = l.alerts;
+  t.alertCount = l.alertCount;
+  t.console = g_consoleLabel;
   return t;
 }
 
@@ -123,52 +125,24 @@ void resetJournal() {
   if (j.fd >= 0) trClosesocket(j.fd);
   j.mode = kJournalAuto;
   j.fd = -1;
-  j.screenIsJournal = j.tagged = j.connected = j.reported = j.reportedGone = j.running = false;
+  j.screenIsJournal = j.connected = j.reported = j.reportedGone = j.running = false;
   j.startWaitedMs = 0;
   j.entries = j.bytes = 0;
   j.unreported = 0;
   j.lastError = 0;
   j.reportedAt = j.triedAt = 0;
+  g_journalDropped = 0;
 }
 
 void journalRunning() { g_journal.running = true; }
 
 bool journalOn() { return g_journal.fd >= 0; }
 
-namespace {
-
-// The next message's tags: its kind and priority, and the server it is about.
-journalTags& tagNext(journalKind kind, int priority, const serverRec* about) {
-  journalTags& t = g_journal.next;
-  t = journalTags();
-  t.kind = kind;
-  t.priority = priority;
-  t.server = about ? about->ipPort : nullptr;
-  t.tags = about ? about->tags : nullptr;
-  g_journal.tagged = true;
-  return t;
-}
-
-}  // namespace
-
-void tagNextLine(const serverRec* about, int priority, journalEvent event) {
-  tagNext(kJournalConsole, priority, about).event = event;
-}
-
-void tagNextCommand(const serverRec* about, journalSource source, long uid) {
-  journalTags& t = tagNext(kJournalCommand, kPrioNotice, about);
-  t.source = source;
-  t.uid = uid;
-}
-
-void journalTake(const char* msg, int len) {
+void journalTake(const line& l) {
   journalState& j = g_journal;
-  journalTags tags = j.tagged ? j.next : defaultTags(msg);
-  tags.console = g_consoleLabel;
-  j.tagged = false;
   if (j.fd < 0) return;
   if (j.entries == kJournalBatch || kJournalBytes - j.bytes < kJournalEntryChars) sendJournal();
-  int n = journalEntry(msg, len, tags, j.text + j.bytes, kJournalEntryChars);
+  int n = journalEntry(l.text, l.len, tagsOf(l), j.text + j.bytes, kJournalEntryChars);
   if (n == 0) {
     countDropped(1, EMSGSIZE);
     return;
@@ -214,24 +188,18 @@ void reportJournalDrops(uint32_t mono, bool force) {
   j.reported = true;
   j.reportedGone = gone && !j.connected;
   j.reportedAt = mono;
-  tagNextLine(nullptr, kPrioWarning);
-  log("**%llu lines did not reach the journal (%s); the log files have every line\n", n,
-      trErrorText(j.lastError));
+  logAbout(nullptr, kPrioWarning, kEventNone,
+           "**%llu lines did not reach the journal (%s); the log files have every line\n", n,
+           trErrorText(j.lastError));
 }
 
 void journalEnding(int servers) {
   if (!journalOn()) return;
   char msg[96];
-  trf(msg, sizeof msg, "Console ending: exit notices sent to %d servers", servers);
-  tagNextLine(nullptr, kPrioNotice, kEventEnding);
-  journalTake(msg, static_cast<int>(strlen(msg)));
+  line l;
+  l.len = trf(msg, sizeof msg, "Console ending: exit notices sent to %d servers", servers);
+  l.text = msg;
+  l.event = kEventEnding;
+  journalTake(l);
   sendJournal();
-}
-
-void journalConfirmed(const serverRec* about) {
-  if (!journalOn()) return;
-  char msg[sizeof about->ipPort + 64];
-  trf(msg, sizeof msg, "Session confirmed for %s: its text unscrambles", about->ipPort);
-  tagNextLine(about, kPrioNotice, kEventConfirmed);
-  journalTake(msg, static_cast<int>(strlen(msg)));
 }

@@ -14,8 +14,6 @@
 
 #include "app/journalentry.h"
 
-struct serverRec;
-
 constexpr const char* kJournalSocket = "/run/systemd/journal/socket";
 constexpr int kJournalBatch = 1024;          // entries held in a pass before they are sent
 constexpr int kJournalBytes = 512 << 10;     // their bytes
@@ -35,8 +33,6 @@ struct journalState {
   journalMode mode = kJournalAuto;
   int fd = -1;                   // connected to the journal's socket; -1 when off
   bool screenIsJournal = false;  // standard output is the journal: its copy is left out
-  journalTags next;              // what the next message is, when tagged
-  bool tagged = false;
   int entries = 0, bytes = 0;  // the pass's entries in text
   int off[kJournalBatch], len[kJournalBatch];
   char text[kJournalBytes];
@@ -61,18 +57,9 @@ void journalRunning();
 void resetJournal();
 bool journalOn();
 
-// Tags the next message that log takes, for the journal only: the server it
-// is about (or null), its priority and event. A message not tagged is a
-// server's line when g_lineFrom is set, else the console's (priority 3 for
-// "ERROR", 5 otherwise).
-void tagNextLine(const serverRec* about, int priority, journalEvent event = kEventNone);
-// Tags the next message as a command from source (uid for the control socket,
-// else -1), sent to server about when not null.
-void tagNextCommand(const serverRec* about, journalSource source, long uid);
-
-// log's side: one message of len bytes into the pass's entries; sendJournal
-// sends what the pass holds.
-void journalTake(const char* msg, int len);
+// emit's side: one line into the pass's entries, its fields from the
+// record; sendJournal sends what the pass holds.
+void journalTake(const line& l);
 void sendJournal();
 
 // Once a pass, at the pass's monotonic ms: the line that sums up the entries
@@ -84,8 +71,8 @@ void reportJournalDrops(uint32_t mono, bool force);
 // A journal entry with no screen or file line: the console is ending and has
 // sent servers exit notices. Sent at once.
 void journalEnding(int servers);
-// A journal entry with no screen or file line: server about's text has shown
-// its password right (the session is confirmed). Goes out with the pass.
-void journalConfirmed(const serverRec* about);
+
+extern journalState g_journal;     // the journal copy of the lines
+extern uint64_t g_journalDropped;  // entries the journal did not take, since start
 
 #endif  // QZUCON_APP_JOURNAL_H_

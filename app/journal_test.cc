@@ -52,9 +52,14 @@ TEST_F(JournalTest, EachKindOfLineCarriesItsFields) {
   strcpy(g_consoleLabel, "site");
   entries();  // what configuring said
   testing::internal::CaptureStdout();
-  g_lineFrom = r;
-  log("->hello\n");
-  g_lineFrom = nullptr;
+  line l;
+  l.server = r;
+  l.kind = kJournalServer;
+  l.priority = kPrioInfo;
+  l.text = "->hello\n";
+  l.len = 8;
+  l.body = "hello\n";
+  emit(l);
   log("ERROR: No active server, use 'qzuconactive ip:port'\n");
   log("Resolving ...\n");
   processInputLine(-1, 1, 1, "qzuconlist");  // typed at the keyboard

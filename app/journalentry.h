@@ -7,30 +7,7 @@
 
 #include <cstdint>
 
-// Syslog levels, as PRIORITY= carries them.
-constexpr int kPrioError = 3;
-constexpr int kPrioWarning = 4;
-constexpr int kPrioNotice = 5;
-constexpr int kPrioInfo = 6;
-
-enum journalKind { kJournalServer, kJournalConsole, kJournalCommand };
-
-// Where a command came from (QZUCON_SOURCE=); kSourceNone for other lines.
-enum journalSource { kSourceNone, kSourceKeyboard, kSourceTcp, kSourceUdp, kSourceControl };
-
-// The events worth finding across a fleet, each with a fixed MESSAGE_ID.
-enum journalEvent {
-  kEventNone,
-  kEventChallenge,    // a server brought a new challenge
-  kEventConfirmed,    // a session shown to work by what came back
-  kEventMismatch,     // a server's text does not unscramble
-  kEventNoAnswer,     // a server stays silent after the console's packets
-  kEventAnswerAgain,  // a silent server is heard again
-  kEventStarted,      // the console is active
-  kEventEnding,       // the console sends its exit notices and ends
-  kEventUnreachable,  // a server's port is closed, or a command to it went unanswered
-  kJournalEvents
-};
+#include "app/line.h"
 
 // The 32 hex digits of an event's MESSAGE_ID; null for kEventNone.
 const char* journalMessageId(journalEvent event);

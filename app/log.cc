@@ -8,15 +8,24 @@
 #include <cstring>
 #include <ctime>
 
+#include "app/alerts.h"
 #include "app/control.h"
 #include "app/globals.h"
 #include "app/journal.h"
 #include "app/logbatch.h"
+#include "app/logfiles.h"
 #include "runtime/clock.h"
 #include "runtime/files.h"
 #include "runtime/text.h"
 
+logfail g_logFailures;
+startlines g_startLines;
+logfiles g_logFiles;
+uint64_t g_logWriteErrors;
+
 namespace {
+
+logbatch g_logBatch;  // the messages of the pass, until written
 
 // Through stdio, as every other screen text: a pass's text that fits the
 // stream's buffer goes out with one write at the flush, and nothing is held.
@@ -132,7 +141,8 @@ int fileEntry(const char* msg, int len, char* out) {
   return stampLen + len;
 }
 
-void takeMessage(const char* msg);
+void takeLine(const line& l);
+line consoleLine(const char* msg, int len);
 
 // Writes out the messages held at start-up, in order, as log writes them now.
 void writeStartLines() {
@@ -143,7 +153,8 @@ void writeStartLines() {
     if (h.screenOnly[i]) {
       toScreen(h.text + h.off[i]);
     } else {
-      takeMessage(h.text + h.off[i]);
+      const char* text = h.text + h.off[i];
+      takeLine(consoleLine(text, static_cast<int>(strlen(text))));
     }
   }
   h.count = h.bytes = 0;
@@ -161,13 +172,21 @@ void holdStartLine(const char* text, int len, bool screenOnly) {
   h.add(text, len, screenOnly);
 }
 
-// Every message enters the pass here, in the order of arrival: the console's
-// own and each server's line alike (with g_logfn naming the server's file).
-void takeMessage(const char* msg) {
-  int len = static_cast<int>(strlen(msg));
-  if (g_startLines.held && !g_noscreenlog) {
-    g_journal.tagged = false;  // the tags were this message's; it goes out untagged
-    holdStartLine(msg, len, false);
+// A console message as log makes it: an error when it says so.
+line consoleLine(const char* msg, int len) {
+  line l;
+  l.text = msg;
+  l.len = len;
+  if (strncmp(msg, kErrorMark, sizeof kErrorMark - 1) == 0) l.priority = kPrioError;
+  return l;
+}
+
+// Every line enters the pass here, in the order of arrival: the console's
+// own and each server's alike (with g_logfn naming the server's file).
+void takeLine(const line& l) {
+  bool quiet = l.quiet || g_noscreenlog;
+  if (g_startLines.held && !quiet) {
+    holdStartLine(l.text, l.len, false);  // goes out as a console line
     return;
   }
   char name[kFileNameChars + 1] = "";
@@ -176,15 +195,26 @@ void takeMessage(const char* msg) {
   if (g_logfn[0]) {  // no log file yet during configuration
     strzcpy(name, g_logfn, kFileNameChars);
     fixFileName(name);
-    entryLen = fileEntry(msg, len, entry);
+    entryLen = fileEntry(l.text, l.len, entry);
   }
-  journalTake(msg, len);
-  const char* screen = g_noscreenlog || g_journal.screenIsJournal ? nullptr : msg;
-  if (!g_logBatch.add(name, entry, entryLen, screen, len)) {
+  journalTake(l);
+  const char* screen = quiet || g_journal.screenIsJournal ? nullptr : l.text;
+  if (!g_logBatch.add(name, entry, entryLen, screen, l.len)) {
     writeBatch();  // full: what it holds goes first, in order
-    g_logBatch.add(name, entry, entryLen, screen, len);
+    g_logBatch.add(name, entry, entryLen, screen, l.len);
   }
   if (!g_logBatch.held()) writeBatch();
+}
+
+// Formats a message into msg (kLogMessageChars + 1 bytes); its length.
+int formatMessage(char* msg, const char* fmt, va_list ap) {
+  if (strlen(fmt) > static_cast<size_t>(kLogFormatLimit)) {
+    strzcpy(msg, fmt, kLogMessageChars);
+  } else {
+    // vtrf cuts a message longer than the buffer instead of overflowing it.
+    vtrf(msg, kLogMessageChars + 1, fmt, ap);
+  }
+  return static_cast<int>(strlen(msg));
 }
 
 }  // namespace
@@ -242,23 +272,104 @@ void makeLogSafe(char* text, int len) {
   }
 }
 
-void log(const char* fmt, ...) {
-  char msg[kLogMessageChars + 1];
-  if (strlen(fmt) <= static_cast<size_t>(kLogFormatLimit)) {
-    va_list ap;
-    va_start(ap, fmt);
-    // vtrf cuts a message longer than the buffer instead of overflowing it.
-    vtrf(msg, sizeof msg, fmt, ap);
-    va_end(ap);
-  } else {
-    strzcpy(msg, fmt, kLogMessageChars);
+void emit(const line& in) {
+  line l = in;
+  const char* names[kAlertsMax];
+  if (l.kind == kJournalServer && g_alerts.count() > 0) {
+    // Matched before any sink sees the line: the journal names the rules.
+    l.alertCount = g_alerts.match(serverIndexOf(l.server), l.body ? l.body : l.text, names);
+    l.alerts = names;
+    if (l.alertCount > 0) l.priority = kPrioWarning;
   }
-  logText(msg);
+  if (l.journalOnly) {
+    journalTake(l);
+    return;
+  }
+  if (!l.quiet && !g_noscreenlog) controlPublish(l);  // what the screen shows, followers get
+  takeLine(l);
+  if (l.alertCount > 0) controlPublishAlerts(l);
 }
 
-void logText(const char* msg) {
-  if (!g_noscreenlog) controlPublish(g_lineFrom, msg);  // what the screen shows, followers get
-  takeMessage(msg);
+void log(const char* fmt, ...) {
+  char msg[kLogMessageChars + 1];
+  va_list ap;
+  va_start(ap, fmt);
+  int len = formatMessage(msg, fmt, ap);
+  va_end(ap);
+  emit(consoleLine(msg, len));
+}
+
+namespace {
+
+// Emits l with its text formatted from fmt and ap.
+void emitFormatted(line l, const char* fmt, va_list ap) {
+  char msg[kLogMessageChars + 1];
+  l.len = formatMessage(msg, fmt, ap);
+  l.text = msg;
+  emit(l);
+}
+
+void emitCommand(const serverRec* about, journalSource source, long uid, const char* fmt,
+                 va_list ap) {
+  line l;
+  l.server = about;
+  l.kind = kJournalCommand;
+  l.source = source;
+  l.uid = uid;
+  l.quiet = true;
+  emitFormatted(l, fmt, ap);
+}
+
+void emitAbout(const serverRec* about, int priority, journalEvent event, bool journalOnly,
+               const char* fmt, va_list ap) {
+  line l;
+  l.server = about;
+  l.priority = priority;
+  l.event = event;
+  l.journalOnly = journalOnly;
+  emitFormatted(l, fmt, ap);
+}
+
+}  // namespace
+
+void logAbout(const serverRec* about, int priority, journalEvent event, const char* fmt, ...) {
+  va_list ap;
+  va_start(ap, fmt);
+  emitAbout(about, priority, event, false, fmt, ap);
+  va_end(ap);
+}
+
+void journalAbout(const serverRec* about, journalEvent event, const char* fmt, ...) {
+  va_list ap;
+  va_start(ap, fmt);
+  emitAbout(about, kPrioNotice, event, true, fmt, ap);
+  va_end(ap);
+}
+
+void logCommand(const serverRec* about, journalSource source, long uid, const char* fmt, ...) {
+  va_list ap;
+  va_start(ap, fmt);
+  emitCommand(about, source, uid, fmt, ap);
+  va_end(ap);
+}
+
+void logTyped(const serverRec* about, journalSource source, const char* fmt, ...) {
+  const ctlClient* doer = g_ctl.doer;
+  va_list ap;
+  va_start(ap, fmt);
+  emitCommand(about, doer ? kSourceControl : source, doer ? static_cast<long>(doer->uid) : -1, fmt,
+              ap);
+  va_end(ap);
+}
+
+bool ownTextWanted() { return journalOn() || g_ctl.following; }
+
+void resetLog() {
+  g_logFailures.reset();
+  g_logBatch.reset();
+  g_startLines.reset();
+  g_logFiles.reset();
+  g_logWriteErrors = 0;
 }
 
 // ---- logfail ----

@@ -4,30 +4,55 @@
 
 #include <cstdint>
 
+#include "app/line.h"
 #include "runtime/bfc.h"
 
 constexpr int kLogFormatLimit = 2048;  // longer formats are copied literally
 constexpr int kLogMessageChars = 4096; // longer messages are cut
 
-// printf-style; the message carries its own "\n". Echoes the message unchanged
-// to standard output (unless g_noscreenlog), then appends it to the file named
-// by g_logfn behind a "[MM.DD.YYYY hh:mm:ss] " stamp of the time of the call,
-// with every byte below 32 or above 127 other than CR and LF written as 0xFA.
-// Outside a pass both are written before log returns. Inside one (holdLog to
-// releaseLog) they wait for writeLog or releaseLog, in the order taken. A file
-// gets its entries with one write per pass and stays open between passes
-// until its name changes (app/logfiles.h), so a log renamed away is followed
-// by a new file at once. When a file
-// cannot be written, the screen says so (see logfail); an empty g_logfn is no
-// file. With the journal on, each message is also one journal entry
-// (app/journal.h), sent with the pass's other entries before the screen and
-// the files are written; the screen copy is left out when standard output is
-// the journal itself.
+// The start of the console's error messages: they are errors in the journal.
+constexpr char kErrorMark[] = "ERROR";
+
+// emit(l): the one way a line leaves the console. In this order:
+//  1. a server line is matched against the alert rules, each match counted
+//     (app/alerts.h); one that matched is a warning, named by its rules;
+//  2. control clients following its server, or the console, get it
+//     (app/control.h), unless l.quiet or g_noscreenlog;
+//  3. with the journal on, it is one journal entry (app/journal.h), sent with
+//     the pass's other entries before the screen and the files are written;
+//  4. the screen gets l.text unchanged, unless l.quiet, g_noscreenlog or
+//     standard output is the journal itself; the file g_logfn names (none
+//     when empty) gets it behind a "[MM.DD.YYYY hh:mm:ss] " stamp of the
+//     call's time, every byte below 32 or above 127 but CR and LF as 0xFA;
+//  5. clients following alerts get it once per rule it matched.
+// Outside a pass screen and file are written before emit returns; inside one
+// (holdLog to releaseLog) they wait, in order. A file stays open between
+// passes until its name changes (app/logfiles.h). A file that cannot be
+// written is said on the screen (logfail), never returned. From holdStartup
+// to releaseStartup the text is kept and goes out then as a console line.
+// A l.journalOnly line is step 3 alone.
+void emit(const line& l);
+// The console's own message, printf-style, with its own "\n": at most
+// kLogMessageChars bytes, a format longer than kLogFormatLimit taken as it
+// is. Emitted as a console line, an error when it begins with kErrorMark.
 void log(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
-// What log does with the message it formatted, for a message made by hand
-// (at most kLogMessageChars): a server's line, where a format would cost
-// more than the rest of the line's own work.
-void logText(const char* msg);
+// The same, about server `about` (or none), with its priority and event.
+void logAbout(const serverRec* about, int priority, journalEvent event, const char* fmt, ...)
+    __attribute__((format(printf, 4, 5)));
+// A notice about server `about` for the journal alone (journalOnly).
+void journalAbout(const serverRec* about, journalEvent event, const char* fmt, ...)
+    __attribute__((format(printf, 3, 4)));
+// A command sent to server `about` (null: to the console) from source (uid
+// for the control socket, else -1): in the files and the journal only.
+void logCommand(const serverRec* about, journalSource source, long uid, const char* fmt, ...)
+    __attribute__((format(printf, 4, 5)));
+// A line typed at source, or run by a control client's "do" (then from the
+// control socket, as that client's user): as logCommand.
+void logTyped(const serverRec* about, journalSource source, const char* fmt, ...)
+    __attribute__((format(printf, 3, 4)));
+// Whether some sink takes a server line's own text (line::own): the journal
+// or a follower. Without one, reception need not keep it.
+bool ownTextWanted();
 
 // The messages of a pass: from holdLog on, log holds them; writeLog writes
 // what is held (the screen with one write, then each file that got entries
@@ -103,5 +128,12 @@ class logfail {
   entry files_[kLogFailFiles];
   int used_;
 };
+
+extern logfail g_logFailures;      // log files that could not be written lately
+extern startlines g_startLines;    // the messages of start-up, until its log is known
+extern uint64_t g_logWriteErrors;  // failed writes to log files
+
+// The writer's state back to program start: nothing held, no file open.
+void resetLog();
 
 #endif  // QZUCON_APP_LOG_H_

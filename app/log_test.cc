@@ -46,6 +46,38 @@ TEST_F(LogTest, StampsFileLinesAndEchoesScreen) {
   EXPECT_EQ(file.substr(2 * stamp + 9), "two\nlines\n") << "one stamp for a message of two lines";
 }
 
+// What a record's flags leave out: a command is in the file alone, a
+// journal-only notice in neither the file nor on the screen, and a line
+// held at start-up goes out at the release.
+TEST_F(LogTest, EachRecordReachesTheSinksItsFlagsName) {
+  const struct {
+    bool quiet, journalOnly, startup;
+    const char *screen, *file;
+  } rows[] = {
+      {false, false, false, "said\n", "said\n"},
+      {true, false, false, "", "said\n"},
+      {false, true, false, "", ""},
+      {false, false, true, "said\n", "said\n"},
+  };
+  for (const auto& r : rows) {
+    unlink("main.log");
+    if (r.startup) holdStartup();
+    testing::internal::CaptureStdout();
+    line l;
+    l.text = "said\n";
+    l.len = 5;
+    l.quiet = r.quiet;
+    l.journalOnly = r.journalOnly;
+    emit(l);
+    bool heldBack = readFile("main.log").empty();
+    if (r.startup) releaseStartup();
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), r.screen) << r.quiet << r.journalOnly;
+    std::string file = readFile("main.log");
+    EXPECT_EQ(file.empty() ? "" : file.substr(22), r.file) << r.quiet << r.journalOnly;
+    EXPECT_TRUE(!r.startup || heldBack) << "written only at the release";
+  }
+}
+
 TEST_F(LogTest, FileGetsPrintableBytesScreenGetsThemUnchanged) {
   testing::internal::CaptureStdout();
   log("a\tb\x1b" "c\x7f\xe9\r\n");

@@ -85,4 +85,6 @@ class logfiles {
   int64_t swept_;  // when idle files were last looked for
 };
 
+extern logfiles g_logFiles;  // log files kept open between passes (app/log.cc)
+
 #endif  // QZUCON_APP_LOGFILES_H_

@@ -9,6 +9,7 @@
 #include "app/globals.h"
 #include "app/journal.h"
 #include "app/log.h"
+#include "app/logfiles.h"
 #include "app/metrics.h"
 #include "input/admin_input.h"
 #include "protocol/outbound.h"
@@ -71,8 +72,8 @@ bool openServerSocket() {
 
 void announce() {
   const unsigned char* c = g_HEADER + 8;
-  tagNextLine(nullptr, kPrioNotice, kEventStarted);
-  log("**Console active. Client Challenge = %02x%02x%02x%02x\n", c[0], c[1], c[2], c[3]);
+  logAbout(nullptr, kPrioNotice, kEventStarted,
+           "**Console active. Client Challenge = %02x%02x%02x%02x\n", c[0], c[1], c[2], c[3]);
   log("**Press [Enter] to initiate challenge. \"qzuconexit\" exits.\n");
   if (g_TCPsock.valid()) {
     log("Listening for localhost TCP plaintext input on port %ld.\n", long(g_TCPlistenport));
@@ -108,7 +109,10 @@ unsigned runPass(uint32_t tick, uint32_t mono, bool first, uint32_t sinceMs) {
   // Out before admin input may wait for a key: a line never waits for that.
   writeLog();
   controlPass(g_sock.handle, tick, mono);
-  processAdminInput(g_sock.handle, tick, mono);
+  otherWaits ctl;  // the control socket's clients wake the pass's one wait too
+  ctl.n = controlWaitFds(ctl.fds, kMaxWaitInput - kAdminWaits);
+  processAdminInput(g_sock.handle, tick, mono, &ctl);
+  controlNoteWait(ctl.ready, ctl.n);
   checkHeartbeat(g_sock.handle, tick, mono);
   metricsPass(mono);
   releaseLog();

@@ -4,7 +4,11 @@
 #include <cerrno>
 #include <cstring>
 
+#include "app/alerts.h"
+#include "app/bounded.h"
+#include "app/control.h"
 #include "app/globals.h"
+#include "app/journal.h"
 #include "app/log.h"
 #include "app/startup.h"
 #include "protocol/health.h"
@@ -13,6 +17,8 @@
 #include "runtime/mem.h"
 #include "runtime/sock.h"
 #include "runtime/text.h"
+
+metricsState g_metrics;
 
 namespace {
 

@@ -113,4 +113,6 @@ void metricsExit(uint32_t mono);
 // else the error code; the temporary file is removed then.
 int writeMetricsFile(const char* path, const metricsFigures& f);
 
+extern metricsState g_metrics;
+
 #endif  // QZUCON_APP_METRICS_H_

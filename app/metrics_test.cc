@@ -6,6 +6,7 @@
 #include <cstring>
 #include <string>
 
+#include "app/alerts.h"
 #include "app/globals.h"
 #include "protocol/health.h"
 #include "protocol/outbound.h"
@@ -147,12 +148,10 @@ TEST_F(metricsTest, TagsAndAlertsPerServer) {
   char why[160];
   ASSERT_TRUE(g_alerts.add("bad:dro+p", why, sizeof why)) << why;
   ASSERT_TRUE(g_alerts.add("oom:out of memory", why, sizeof why)) << why;
-  g_alerts.match(0, "drop me");
-  g_alerts.endLine();
-  g_alerts.match(0, "drooop");
-  g_alerts.endLine();
-  g_alerts.match(1, "out of memory");
-  g_alerts.endLine();
+  const char* names[kAlertsMax];
+  g_alerts.match(0, "drop me", names);
+  g_alerts.match(0, "drooop", names);
+  g_alerts.match(1, "out of memory", names);
   std::string t = text(metricsFigures());
   const char* kLines[] = {
       "qzucon_server_info{console=\"site\",server=\"127.0.0.1:28100\",tags=\"eu,pvp\"} 1",

@@ -76,20 +76,16 @@ bool resolveServer(serverRec* s) {
     trGetip(host, s->ip);
     s->port = atoul(colon + 1);
     trf(s->ipPort, sizeof s->ipPort, "%s:%lu", s->ip, static_cast<unsigned long>(s->port));
-    tagNextLine(s, kPrioNotice);
   }
-  log("Server Address: %s\n", s->address);
+  logAbout(colon ? s : nullptr, kPrioNotice, kEventNone, "Server Address: %s\n", s->address);
   if (!colon) {
     log("**Missing Port in Server Address\n");
     showHelp();
     return false;
   }
-  tagNextLine(s, kPrioNotice);
-  log("Server IP: %s\n", s->ip);
-  tagNextLine(s, kPrioNotice);
-  log("Server Port: %ld\n", static_cast<long>(s->port));
-  tagNextLine(s, kPrioNotice);
-  log("Login Name: %s\n", s->login);
+  logAbout(s, kPrioNotice, kEventNone, "Server IP: %s\n", s->ip);
+  logAbout(s, kPrioNotice, kEventNone, "Server Port: %ld\n", static_cast<long>(s->port));
+  logAbout(s, kPrioNotice, kEventNone, "Login Name: %s\n", s->login);
   return true;
 }
 

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "app/alerts.h"
 #include "app/config.h"
 #include "app/globals.h"
 #include "app/startup.h"

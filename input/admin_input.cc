@@ -4,13 +4,12 @@
 #include <cstring>
 
 #include "app/bounded.h"
-#include "app/control.h"
 #include "app/globals.h"
 #include "app/log.h"
 #include "input/commands.h"
 #include "input/peer_owner.h"
-#include "runtime/sock.h"
 #include "runtime/keyboard.h"
+#include "runtime/sock.h"
 #include "runtime/text.h"
 
 char g_input[kLineChars + 1];
@@ -143,14 +142,19 @@ bool keyWaiting() {
 // The one wait of a pass: it ends as soon as a key or anything on one of the
 // console's sockets is waiting, so that what arrives is taken within the next
 // pass. True when standard input is ready.
-bool waitForInput(int sock, unsigned waitMs) {
+bool waitForInput(int sock, unsigned waitMs, otherWaits* others) {
   enum { kKeys, kServer, kListener, kLocalTcp, kLocalUdp, kSources };
+  static_assert(kSources == kAdminWaits, "the room left for others");
   int fds[kMaxWaitInput] = {g_stdinEnded ? -1 : trStdinFd(), sock, g_TCPsock.handle,
                             g_TCPsockActive.handle, g_UDPsock.handle};
-  int n = kSources + controlWaitFds(fds + kSources, kMaxWaitInput - kSources);
+  int n = kSources;
+  if (others) {
+    memcpy(fds + kSources, others->fds, sizeof(int) * static_cast<size_t>(others->n));
+    n += others->n;
+  }
   int ready[kMaxWaitInput] = {};
   bool any = trWaitInput(fds, n, waitMs, ready) > 0;
-  controlNoteWait(ready + kSources, n - kSources);
+  if (others) memcpy(others->ready, ready + kSources, sizeof(int) * static_cast<size_t>(others->n));
   return any && keyIn(ready[kKeys]);
 }
 
@@ -185,12 +189,12 @@ void feedAdminChar(int sock, uint32_t tick, uint32_t mono, int c) {
   }
 }
 
-void processAdminInput(int sock, uint32_t tick, uint32_t mono) {
+void processAdminInput(int sock, uint32_t tick, uint32_t mono, otherWaits* others) {
   // Only the first look waits, and a call takes a bounded number of
   // characters: a script typing without pause must not hold up reception and
   // heartbeats. A partial line waits in g_input for the next call. Text left
   // from a local datagram is input already here: no reason to wait for more.
-  bool keyReady = waitForInput(sock, g_udpinput[0] ? 0 : kKeyWaitMs);
+  bool keyReady = waitForInput(sock, g_udpinput[0] ? 0 : kKeyWaitMs, others);
   for (int taken = 0; taken < kCharsPerCall; taken++) {
     if (taken > 0) keyReady = keyWaiting();
     int c = nextChar(keyReady, mono);

@@ -8,8 +8,9 @@
 
 #include <cstdint>
 
-#include "app/journalentry.h"
+#include "app/line.h"
 #include "input/peer_owner.h"
+#include "runtime/keyboard.h"
 
 constexpr int kLineChars = 256;
 constexpr int kKeyWaitMs = 50;
@@ -28,13 +29,26 @@ extern journalSource g_inputFrom;
 // Program-start state of the globals above.
 void resetInputGlobals();
 
+// The console's own inputs in the pass's one wait; the rest of kMaxWaitInput
+// is room for the caller's.
+constexpr int kAdminWaits = 5;
+
+// Descriptors the pass's one wait watches for the caller beside the
+// console's own inputs (the control socket's), and what it found on them.
+struct otherWaits {
+  int n = 0;
+  int fds[kMaxWaitInput - kAdminWaits];
+  int ready[kMaxWaitInput - kAdminWaits] = {};
+};
+
 // Takes characters from the sources until none yields one or kCharsPerCall
 // are taken; each finished line goes to processInputLine with sock, tick and
 // mono (the pass's monotonic ms, which also bounds the refusal lines).
 // Only the first look waits, at most kKeyWaitMs, and that wait also ends when
 // anything is waiting on sock or a local input socket. A standard input that
-// is no terminal is dropped from the waits once it reports its end.
-void processAdminInput(int sock, uint32_t tick, uint32_t mono);
+// is no terminal is dropped from the waits once it reports its end; with
+// others, it also ends when one of theirs is ready (others->ready says which).
+void processAdminInput(int sock, uint32_t tick, uint32_t mono, otherWaits* others = nullptr);
 
 // Edits one character (non-zero) into the line; runs the line when it ends
 // (line feed, carriage return, or 256 characters).

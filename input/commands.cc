@@ -8,7 +8,6 @@
 
 #include "app/config.h"
 #include "app/globals.h"
-#include "app/journal.h"
 #include "app/log.h"
 #include "input/admin_input.h"
 #include "protocol/outbound.h"
@@ -99,12 +98,7 @@ serverRec* findServer(const char* arg) {
 void processInputLine(int sock, uint32_t tick, uint32_t mono, const char* line) {
   // Who sent what, for the journal's audit trail: a line that is no console
   // command goes to the active server.
-  const ctlClient* doer = g_ctl.doer;
-  tagNextCommand(startsWithNoCase(line, "qzucon") ? nullptr : g_activeServer,
-                 doer ? kSourceControl : g_inputFrom, doer ? static_cast<long>(doer->uid) : -1);
-  g_noscreenlog = 1;
-  log("%s\n", line);
-  g_noscreenlog = 0;
+  logTyped(startsWithNoCase(line, "qzucon") ? nullptr : g_activeServer, g_inputFrom, "%s\n", line);
   const char* arg;
   const command* c = findCommand(line, &arg);
   if (c != nullptr) {

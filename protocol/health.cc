@@ -4,8 +4,8 @@
 #include <cmath>
 
 #include "app/bounded.h"
-#include "app/journal.h"
 #include "app/log.h"
+#include "ctlproto/words.h"
 #include "protocol/outbound.h"
 #include "protocol/server.h"
 #include "runtime/text.h"
@@ -99,9 +99,10 @@ void noteChallenge(serverRec* r) {
   h.lineOnAnswer = 0;
   h.mismatch = 0;
   if (!h.refused) return;
-  tagNextLine(r, kPrioWarning, kEventMismatch);
-  log("**Password mismatch for %s: it answered the password proof with a new challenge; check "
-      "password= for this server\n", r->ipPort);
+  logAbout(r, kPrioWarning, kEventMismatch,
+           "**Password mismatch for %s: it answered the password proof with a new challenge; "
+           "check password= for this server\n",
+           r->ipPort);
 }
 
 void noteHeard(serverRec* r, int bytes, uint32_t mono) {
@@ -113,8 +114,7 @@ void noteHeard(serverRec* r, int bytes, uint32_t mono) {
   if (h.unreachable && h.heard) {
     logBoundedAbout(r, kAnswerAgain, mono, r->ipPort);
   } else if (!h.heard && (h.silenceLogged || h.unreachable)) {
-    tagNextLine(r, kPrioNotice, kEventAnswerAgain);
-    log("**First answer from %s\n", r->ipPort);
+    logAbout(r, kPrioNotice, kEventAnswerAgain, "**First answer from %s\n", r->ipPort);
   }
   h.unreachable = kReachable;
   h.commandWaiting = 0;
@@ -142,7 +142,8 @@ void noteLine(serverRec* r, uint32_t mono, const unsigned char* body, int len) {
       h.confirmed = keyEvidence(t) >= kConfirmBits;
       if (h.confirmed) {
         h.refused = 0;  // the text shows the password right, whatever the proof met
-        journalConfirmed(r);
+        journalAbout(r, kEventConfirmed, "Session confirmed for %s: its text unscrambles",
+                     r->ipPort);
       }
     }
     return;
@@ -151,9 +152,10 @@ void noteLine(serverRec* r, uint32_t mono, const unsigned char* body, int len) {
   bool told = passwordMismatch(r);  // once per challenge, whichever tells first
   h.mismatch = 1;
   if (told) return;
-  tagNextLine(r, kPrioWarning, kEventMismatch);
-  log("**Password mismatch for %s: its text does not unscramble; check password= for this "
-      "server\n", r->ipPort);
+  logAbout(r, kPrioWarning, kEventMismatch,
+           "**Password mismatch for %s: its text does not unscramble; check password= for this "
+           "server\n",
+           r->ipPort);
 }
 
 void notePortUnreachable(serverRec* r, uint32_t mono, const char* offender) {
@@ -185,15 +187,15 @@ void checkSilence(serverRec* r, uint32_t mono) {
   if (commandUnansweredIn(r, mono) == 0) {
     h.unreachable = kUnreachSilent;
     h.unreachableAt = mono;
-    tagNextLine(r, kPrioWarning, kEventUnreachable);
-    log("**Server %s unreachable: no answer to a command, nothing from it for %d s\n", r->ipPort,
-        static_cast<int>(static_cast<int32_t>(mono - h.lastHeard) / 1000));
+    logAbout(r, kPrioWarning, kEventUnreachable,
+             "**Server %s unreachable: no answer to a command, nothing from it for %d s\n",
+             r->ipPort, static_cast<int>(static_cast<int32_t>(mono - h.lastHeard) / 1000));
   }
   if (silenceCheckIn(r, mono) != 0 || h.silenceLogged || h.heard) return;
   r->health.silenceLogged = 1;
-  tagNextLine(r, kPrioWarning, kEventNoAnswer);
-  log("**No answer from %s after %d s: server down, wrong myaddr= or a firewall?\n", r->ipPort,
-      static_cast<int>(kSilenceMs / 1000));
+  logAbout(r, kPrioWarning, kEventNoAnswer,
+           "**No answer from %s after %d s: server down, wrong myaddr= or a firewall?\n", r->ipPort,
+           static_cast<int>(kSilenceMs / 1000));
 }
 
 uint32_t silenceCheckIn(const serverRec* r, uint32_t mono) {
@@ -251,8 +253,8 @@ void statusLine(const serverRec* r, uint32_t mono, char* out, int size) {
     int32_t ago = static_cast<int32_t>(mono - h.lastLine);
     trf(last, sizeof last, "%ld s ago", static_cast<long>(ago < 0 ? 0 : ago / 1000));
   }
-  trf(out, size, "status %s: challenge %s, last line %s, lines %llu, heartbeats %llu%s%s%s%s\n",
-      r->ipPort, h.answered ? "answered" : "not answered", last,
+  trf(out, size, "%s %s: challenge %s, last line %s, lines %llu, heartbeats %llu%s%s%s%s\n",
+      kAnsStatus, r->ipPort, h.answered ? "answered" : "not answered", last,
       static_cast<unsigned long long>(h.lines), static_cast<unsigned long long>(h.heartbeats),
       keyConfirmed(r) ? ", key confirmed" : "", passwordMismatch(r) ? ", password mismatch" : "",
       noAnswer(r) ? ", no answer" : "", unreachable(r) ? ", unreachable" : "");

@@ -89,12 +89,13 @@ int receiveBatch(int sock, int want, uint32_t mono) {
 }
 
 bool challengeMatches(const serverRec* r, const unsigned char* challenge) {
-  return memcmp(challenge, r->header + kClientChallengeOffset, kChallengeSize) == 0;
+  return memcmp(challenge + kInClientChallengeOffset, r->header + kClientChallengeOffset,
+                kChallengeSize) == 0;
 }
 
 void takeNewChallenge(serverRec* r, uint32_t tick, uint32_t mono) {
   const unsigned char* was = r->header + kServerChallengeOffset;
-  const unsigned char* now = g_pkt + 4;
+  const unsigned char* now = g_pkt + kInServerChallengeOffset;
   logBoundedAbout(r, kNewChallenge, mono, g_temp, was[0], was[1], was[2], was[3], now[0], now[1],
                   now[2], now[3]);
   memcpy(r->header + kServerChallengeOffset, now, kChallengeSize);
@@ -125,18 +126,15 @@ void showText(const serverRec* r, const char* text, const char* own) {
   memcpy(msg + 2, text, len);
   if (len == 0 || text[len - 1] != '\n') msg[2 + len++] = '\n';
   msg[2 + len] = 0;
-  // The alerts see the text as the screen does; what matched is known while
-  // the line is logged, and followers of alerts get it after.
-  bool alerted = g_alerts.count() > 0 && g_alerts.match(serverIndexOf(r), text) > 0;
-  g_lineFrom = r;  // control clients following r get this line
-  g_lineOwn = own;
-  logText(msg);
-  g_lineFrom = nullptr;
-  if (alerted) {
-    controlPublishAlerts(r, msg);
-    g_alerts.endLine();
-  }
-  g_lineOwn = nullptr;
+  line l;
+  l.server = r;
+  l.kind = kJournalServer;
+  l.priority = kPrioInfo;
+  l.text = msg;
+  l.len = static_cast<int>(2 + len);
+  l.body = text;  // the alerts see the text as the screen does
+  l.own = own;
+  emit(l);
   memcpy(g_logfn, saved, sizeof saved);
 }
 
@@ -196,7 +194,7 @@ int handleServerDatagram(const sockaddr_in& from, int n, uint32_t tick, uint32_t
   // The text ends at the datagram's end, never in an earlier datagram's bytes,
   // and a short datagram's missing header bytes read as zero.
   g_pkt[n] = 0;
-  if (n < 8) memset(g_pkt + n, 0, 8 - n);
+  if (n < kInTextOffset) memset(g_pkt + n, 0, kInTextOffset - n);
   trAddrstr(reinterpret_cast<const sockaddr*>(&from), g_temp);
   const unsigned char* h = g_pkt;
   if (g_debug) {
@@ -205,20 +203,23 @@ int handleServerDatagram(const sockaddr_in& from, int n, uint32_t tick, uint32_t
   }
   serverRec* r = matchSender(from, g_temp, g_pkt);
   if (r) noteHeard(r, n, mono);
-  if (!r || n < 8) return reportDropped(r, mono);
-  if (memcmp(g_pkt + 4, r->header + kServerChallengeOffset, kChallengeSize) != 0) {
+  if (!r || n < kInTextOffset) return reportDropped(r, mono);
+  if (memcmp(g_pkt + kInServerChallengeOffset, r->header + kServerChallengeOffset,
+             kChallengeSize) != 0) {
     takeNewChallenge(r, tick, mono);
   }
-  keystreamXor(r->rseed, g_pkt + 8, n - 8);
-  noteLine(r, mono, g_pkt + 8, n - 8);
+  unsigned char* text = g_pkt + kInTextOffset;
+  int len = n - kInTextOffset;
+  keystreamXor(r->rseed, text, len);
+  noteLine(r, mono, text, len);
   // The journal and followers take the server's own bytes (as UTF-8:
   // players' names and chat in any language); the screen, the files and the
   // alert rules the printable form.
   static char own[kMaxDatagram + 1];
-  bool keepOwn = journalOn() || g_ctl.following;
-  if (keepOwn) memcpy(own, g_pkt + 8, static_cast<size_t>(n - 8) + 1);  // with g_pkt[n]'s 0
-  makePrintable(g_pkt + 8, n - 8);
-  showText(r, reinterpret_cast<char*>(g_pkt + 8), keepOwn ? own : nullptr);
+  bool keepOwn = ownTextWanted();
+  if (keepOwn) memcpy(own, text, static_cast<size_t>(len) + 1);  // with g_pkt[n]'s 0
+  makePrintable(text, len);
+  showText(r, reinterpret_cast<char*>(text), keepOwn ? own : nullptr);
   return 1;
 }
 

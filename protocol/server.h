@@ -22,6 +22,12 @@ constexpr int kHeaderSize = 32;
 constexpr int kChallengeSize = 4;
 constexpr int kDigestSize = 16;
 
+// A server's datagram opens with the console's challenge it answers and its
+// own challenge, then the scrambled text.
+constexpr int kInClientChallengeOffset = 0;
+constexpr int kInServerChallengeOffset = 4;
+constexpr int kInTextOffset = 8;
+
 constexpr int kPktSize = 1501;      // one datagram of 1500 bytes and a zero
 constexpr int kMaxDatagram = 1500;
 constexpr int kTextAreaSize = 600;  // outbound text behind the header
