@@ -52,6 +52,7 @@ int alertset::match(int server, const char* text) {
       if (patternMatch(&rules_[i].pat, text)) lineHits_[lineCount_++] = i;
     }
   }
+  total_ += static_cast<uint64_t>(lineCount_);
   bool counted = lineCount_ > 0 && room(server);
   for (int i = 0; i < lineCount_; i++) {
     lineNames_[i] = rules_[lineHits_[i]].name;
@@ -94,6 +95,7 @@ void alertset::reset() {
   setRules_ = 0;
   count_ = 0;
   lineCount_ = 0;
+  total_ = 0;
   trFree(grid_, "alerts");
   grid_ = nullptr;
   servers_ = stride_ = 0;

@@ -49,6 +49,8 @@ class alertset {
 
   // Lines of server `server` that matched `alert` so far.
   uint64_t hits(int alert, int server) const;
+  // Matches of every alert and server so far, one per alert a line matched.
+  uint64_t total() const { return total_; }
 
   // No rules and no counts, as at program start.
   void reset();
@@ -72,6 +74,7 @@ class alertset {
   int lineHits_[kAlertsMax] = {};
   const char* lineNames_[kAlertsMax] = {};
   int lineCount_ = 0;
+  uint64_t total_ = 0;
   // hits, server by server: grid_[server * stride_ + alert].
   uint64_t* grid_ = nullptr;
   int servers_ = 0;  // servers the grid has rows for

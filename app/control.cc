@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "app/bounded.h"
+#include "app/ctltop.h"
 #include "app/globals.h"
 #include "app/journal.h"
 #include "app/log.h"
@@ -249,6 +250,8 @@ void pushServerLines(ctlClient* c, const char* head, const serverRec* from, cons
   pushLines(c, prefix, text, true);
 }
 
+}  // namespace
+
 const char* linkWord(const serverRec* r) {
   switch (linkState(r)) {
     case kLinkMismatch:
@@ -263,6 +266,8 @@ const char* linkWord(const serverRec* r) {
       return kStateWaiting;
   }
 }
+
+namespace {
 
 // ---- requests ----
 
@@ -414,6 +419,17 @@ void metricsJobLine(ctlClient* c) {
   }
 }
 
+// The next line of a "top" answer, or its "ok" after the last.
+void topJobLine(ctlClient* c, uint32_t mono) {
+  char line[kTopLineChars];
+  if (topLine(static_cast<int>(c - g_ctl.clients), &c->next, mono, line) > 0) {
+    pushLines(c, "", line);
+  } else {
+    c->job = kJobNone;
+    sendOk(c);
+  }
+}
+
 // Writes the client's long answer on while its queue has room; "ok" ends it.
 // The count of servers is read at every step: a line typed meanwhile may
 // have added one.
@@ -421,6 +437,10 @@ void runJob(ctlClient* c, uint32_t mono, int* budget) {
   for (; c->job != kJobNone && c->out.room() >= kAnswerRoom && *budget > 0; --*budget) {
     if (c->job == kJobMetrics) {
       metricsJobLine(c);
+      continue;
+    }
+    if (c->job == kJobTop) {
+      topJobLine(c, mono);
       continue;
     }
     if (c->next >= flServer.nodes()) {
@@ -497,6 +517,14 @@ void metricsRequest(const requestCall& q) {
   q.c->figures = gatherFigures(true, q.mono);
   startJob(q.c, kJobMetrics);
 }
+void topRequest(const requestCall& q) {
+  char why[128];
+  if (topBegin(static_cast<int>(q.c - g_ctl.clients), q.args, q.mono, why, sizeof why)) {
+    startJob(q.c, kJobTop);
+  } else {
+    sendError(q.c, "%s", why);
+  }
+}
 void exitRequest(const requestCall& q) {
   g_exit = 1;
   sendOk(q.c);
@@ -513,6 +541,7 @@ const requestWord kRequests[] = {
     {kReqServers, serversRequest}, {kReqFollow, followWords},
     {kReqUnfollow, unfollowRequest}, {kReqMetrics, metricsRequest},
     {kReqExit, exitRequest},
+    {kReqTop, topRequest},
 };
 
 void request(ctlClient* c, int sock, uint32_t tick, uint32_t mono, char* line) {

@@ -38,6 +38,7 @@ logfiles g_logFiles;
 journalState g_journal;
 uint64_t g_journalDropped;
 alertset g_alerts;
+topState g_top;
 
 trsock g_sock;
 trsock g_TCPsock;
@@ -77,6 +78,7 @@ void resetAppGlobals() {
   resetJournal();
   g_journalDropped = 0;
   g_alerts.reset();
+  resetTop();
   g_TCPsockActive.sClose();
   g_UDPsock.sClose();
   g_TCPsock.sClose();

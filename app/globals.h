@@ -8,6 +8,7 @@
 
 #include "app/alerts.h"
 #include "app/control.h"
+#include "app/ctltop.h"
 #include "app/journal.h"
 #include "app/log.h"
 #include "app/logbatch.h"
@@ -72,6 +73,7 @@ extern logfiles g_logFiles;     // log files kept open between passes
 extern journalState g_journal;  // the journal copy of the lines (app/journal.h)
 extern uint64_t g_journalDropped;  // entries the journal did not take, since start
 extern alertset g_alerts;       // the alert rules and their counts (app/alerts.h)
+extern topState g_top;          // the fleet view's snapshots and answers (app/ctltop.h)
 
 // Declared in this order so that the server list dies before the sockets.
 extern trsock g_sock;            // the server socket

@@ -108,6 +108,7 @@ unsigned runPass(uint32_t tick, uint32_t mono, bool first, uint32_t sinceMs) {
   processAdminInput(g_sock.handle, tick, mono);
   checkHeartbeat(g_sock.handle, tick, mono);
   metricsPass(mono);
+  topPass(mono);
   releaseLog();
   return pauseAfter(taken, full, sinceMs);
 }
