@@ -7,6 +7,7 @@
 #include "ctl/answer.h"
 #include "ctl/ctlargs.h"
 #include "ctl/ctlconn.h"
+#include "ctl/topview.h"
 #include "ctlproto/words.h"
 #include "runtime/clock.h"
 #include "runtime/flexar.h"
@@ -28,9 +29,11 @@ const char kUsage[] =
     "  exit                                        end the console\n"
     "  list [--json]                               the running consoles of this user\n"
     "  metrics                                     the console's metrics, Prometheus text\n"
+    "  top [-t TAG...]                             a live view of every server, one row each\n"
     "exit status: 0 ok, 1 usage or connection error, 2 password mismatch,\n"
     "3 no answer from a server, 4 a server's session not up yet,\n"
-    "5 a server's password not confirmed yet by what it sent\n";
+    "5 a server's password not confirmed yet by what it sent,\n"
+    "7 the console ended while top ran\n";
 
 constexpr int kLineSize = 8192;
 constexpr long kExitWaitMs = 30000;  // for the console to finish after "exit"
@@ -440,7 +443,9 @@ int run(const ctlArgs& a) {
   if (a.command == kCmdList) return list(a);
   char path[kCtlPathSize];
   ctlConn c;
-  if (!chooseSocket(a, path) || !c.open(path, false, a.socket != nullptr)) return kCtlError;
+  if (!chooseSocket(a, path)) return kCtlError;
+  if (a.command == kCmdTop) return topView(a, path);
+  if (!c.open(path, false, a.socket != nullptr)) return kCtlError;
   // The servers' tags: for JSON, for alerts of some tags, for a send's end.
   if (a.json || a.tagCount) fetchTags(&c);
   char target[kTagListChars + 2] = "";

@@ -275,6 +275,8 @@ int tagCols(int width) {
 }
 }  // namespace
 
+int topStateColumn(int width) { return 21 + 1 + tagCols(width) + 1; }
+
 void topTitles(int width, char* out, int size) {
   trf(out, size, "%-21s %-*s %-17s %7s %5s %6s %5s", "ADDRESS", tagCols(width), "TAGS", "STATE",
       "LINES/M", "LAST", "ALERTS", "CMDS");
@@ -305,4 +307,16 @@ void topPane::add(const char* line) {
 
 const char* topPane::last(int n, int i) const {
   return lines[(next - n + i + kPaneLines) % kPaneLines];
+}
+
+topLayout topLayoutFor(int lines, bool pane) {
+  int avail = lines - 4;  // the head, the titles, the foot
+  topLayout l = {avail, 0};
+  if (pane) {
+    l.paneRows = avail / 2 - 1;  // under its title line
+    l.listRows = avail - l.paneRows - 1;
+  }
+  if (l.paneRows < 0) l.paneRows = 0;
+  if (l.listRows < 1) l.listRows = 1;
+  return l;
 }

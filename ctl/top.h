@@ -116,6 +116,8 @@ int topStateColour(const char* state);
 // columns' titles by topTitles. Into out (size bytes).
 void topFormatRow(const topRow& r, int width, char* out, int size);
 void topTitles(int width, char* out, int size);
+// The column the state starts at in such a line.
+int topStateColumn(int width);
 // The head's two lines at time now (local time).
 void topHeadLines(const topHead& h, const topModel& m, const struct tm& now, char* one,
                   char* two, int size);
@@ -133,5 +135,13 @@ struct topPane {
   const char* last(int n, int i) const;
   void clear() { count = next = 0; }
 };
+
+// The screen's parts, from the top: the head's two lines, the titles, the
+// list's rows, with the pane its title line and rows, and the foot line.
+// The list's and the pane's rows for a screen of `lines` lines.
+struct topLayout {
+  int listRows, paneRows;  // paneRows 0 without the pane
+};
+topLayout topLayoutFor(int lines, bool pane);
 
 #endif  // QZUCON_CTL_TOP_H_
