@@ -32,8 +32,8 @@ struct reader {
 const struct {
   const char* word;
   ctlCommand command;
-} kCommands[] = {{"send", kCmdSend},      {"status", kCmdStatus}, {"follow", kCmdFollow},
-                 {"do", kCmdDo},          {"exit", kCmdExit},     {"list", kCmdList},
+} kCommands[] = {{"send", kCmdSend},       {"status", kCmdStatus}, {"follow", kCmdFollow},
+                 {"do", kCmdDo},           {"exit", kCmdExit},     {"list", kCmdList},
                  {"metrics", kCmdMetrics}, {"top", kCmdTop}};
 
 // -w's seconds, fractions allowed, into milliseconds; false when not a

@@ -290,8 +290,8 @@ void topFormatRow(const topRow& r, int width, char* out, int size) {
       topStateText(r.state), r.perMin, age, r.alerts, r.commands);
 }
 
-void topHeadLines(const topHead& h, const topModel& m, const struct tm& now, char* one,
-                  char* two, int size) {
+void topHeadLines(const topHead& h, const topModel& m, const struct tm& now, char* one, char* two,
+                  int size) {
   trf(one, size, "%s%s%s  up %d/%d  %.1f lines/s  %llu alerts in 5 min  %02d:%02d:%02d", h.name,
       h.name[0] ? " " : "", h.myaddr, h.up, h.total, h.perSec, h.alerts, now.tm_hour, now.tm_min,
       now.tm_sec);

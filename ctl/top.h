@@ -60,19 +60,19 @@ enum topMode {
   kModeFilter,   // typing the filter after '/'
   kModeCommand,  // typing a command for the selected server after ':'
   kModeGroup,    // typing a command for the filtered servers after '@'
-  kModeConfirm,  // y/n: the group command to groupCount servers
+  kModeConfirm,  // y/n: the group command to the servers fetched
   kModeHelp,     // the keys, until the next key
 };
 
 // What the view is to do after a key.
 enum topAct {
-  kActNone,       // draw again
+  kActNone,  // draw again
   kActQuit,
-  kActFetch,      // ask the console for the rows again (order, filter or window changed)
-  kActPaneOpen,   // follow selAddr in the pane
+  kActFetch,     // ask the console for the rows again (order, filter or window changed)
+  kActPaneOpen,  // follow selAddr in the pane
   kActPaneClose,
   kActSend,       // send `command` to selAddr, its answer into the pane
-  kActGroupAsk,   // fetch the filtered servers, then confirm with groupCount
+  kActGroupAsk,   // fetch the filtered servers, then ask y/n
   kActGroupSend,  // send `command` to the group fetched
 };
 
@@ -82,13 +82,12 @@ struct topModel {
   char typed[kTopTypedChars + 1] = "";    // the command being typed
   char command[kTopTypedChars + 1] = "";  // the command to send
   topMode mode = kModeList;
-  int selected = 0;  // the selected row among the matched ones, from 0
-  int offset = 0;    // the first row shown
-  int matched = 0;   // rows the console has for the filter
-  int listRows = 1;  // rows the screen shows
+  int selected = 0;                      // the selected row among the matched ones, from 0
+  int offset = 0;                        // the first row shown
+  int matched = 0;                       // rows the console has for the filter
+  int listRows = 1;                      // rows the screen shows
   char selAddr[kTopAddrChars + 1] = "";  // the selected server, once the rows came
   bool pane = false;
-  int groupCount = 0;
   char note[kTopTextChars] = "";  // one line of news for the foot
 };
 
@@ -119,8 +118,8 @@ void topTitles(int width, char* out, int size);
 // The column the state starts at in such a line.
 int topStateColumn(int width);
 // The head's two lines at time now (local time).
-void topHeadLines(const topHead& h, const topModel& m, const struct tm& now, char* one,
-                  char* two, int size);
+void topHeadLines(const topHead& h, const topModel& m, const struct tm& now, char* one, char* two,
+                  int size);
 
 // An age in seconds as the view shows it: "-", "42s", "12m", "5h", "3d".
 void topAge(long secs, char* out, int size);

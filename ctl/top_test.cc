@@ -30,8 +30,8 @@ TEST(TopAnswer, HeadAndRowsTakenApart) {
   ASSERT_TRUE(parseTopRow("row 10.0.0.1:5 waiting 0 - 0 0 ", &r));
   EXPECT_EQ(r.age, -1);
   EXPECT_STREQ(r.tags, "");
-  const char* kBad[] = {"row", "row 1.2.3.4:5 up x 1 2 3", "top 1 2", "ok", "rows 1 2 3 4 5 6 7",
-                        "row 1.2.3.4:5 up 1 2 3"};
+  const char* kBad[] = {"row", "row 1.2.3.4:5 up x 1 2 3", "top 1 2",
+                        "ok",  "rows 1 2 3 4 5 6 7",       "row 1.2.3.4:5 up 1 2 3"};
   for (const char* line : kBad) {
     EXPECT_FALSE(parseTopRow(line, &r) || parseTopHead(line, &h)) << line;
   }
@@ -51,9 +51,9 @@ TEST(TopKeys, MovingScrollsTheWindow) {
     int selected, offset;
     topAct last;
   } kCases[] = {
-      {"j", 1, 0, kActNone},       {"jjjj", 4, 1, kActFetch}, {"k", 0, 0, kActNone},
-      {"G", 9, 6, kActFetch},      {"Gk", 8, 6, kActNone},    {"Gkkkk", 5, 5, kActFetch},
-      {" ", 4, 1, kActFetch},      {"Gg", 0, 0, kActFetch},   {"jjs", 0, 0, kActFetch},
+      {"j", 1, 0, kActNone},  {"jjjj", 4, 1, kActFetch}, {"k", 0, 0, kActNone},
+      {"G", 9, 6, kActFetch}, {"Gk", 8, 6, kActNone},    {"Gkkkk", 5, 5, kActFetch},
+      {" ", 4, 1, kActFetch}, {"Gg", 0, 0, kActFetch},   {"jjs", 0, 0, kActFetch},
   };
   for (const auto& c : kCases) {
     topModel m = model();
@@ -152,8 +152,8 @@ TEST(TopText, RequestRowsAndWidths) {
   const struct {
     long secs;
     const char* text;
-  } kAges[] = {{-1, "-"}, {0, "0s"}, {119, "119s"}, {120, "2m"}, {7199, "119m"},
-               {7200, "2h"}, {172800, "2d"}};
+  } kAges[] = {{-1, "-"},      {0, "0s"},    {119, "119s"}, {120, "2m"},
+               {7199, "119m"}, {7200, "2h"}, {172800, "2d"}};
   for (const auto& a : kAges) {
     topAge(a.secs, line, sizeof line);
     EXPECT_STREQ(line, a.text) << a.secs;
@@ -174,9 +174,11 @@ TEST(TopText, FitsColumnsNotBytes) {
     int cols, bytes, used;
   } kCases[] = {
       {"abc", 2, 2, 2},
-      {"h\xc3\xa9llo", 2, 3, 2},        // é is two bytes, one column
+      {"h\xc3\xa9llo", 2, 3, 2},              // é is two bytes, one column
       {"\xe6\xbc\xa2\xe5\xad\x97", 3, 3, 2},  // a wide character takes two columns
-      {"a\xff" "b", 3, 3, 3},           // a stray byte takes one column
+      {"a\xff"
+       "b",
+       3, 3, 3},  // a stray byte takes one column
       {"", 5, 0, 0},
   };
   for (const auto& c : kCases) {

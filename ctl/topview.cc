@@ -22,7 +22,7 @@
 namespace {
 
 constexpr long kRefreshMs = 1000;
-constexpr long kAnswerWaitMs = 10000;  // for an answer of the console
+constexpr long kAnswerWaitMs = 10000;    // for an answer of the console
 constexpr unsigned kEndedShowMs = 1500;  // the screen's last word stays this long
 constexpr int kLineSize = 8192;
 
@@ -100,7 +100,8 @@ void drawRows(const topModel& m, const topScreen& s, int top, int rows, int widt
               static_cast<short>(colour), nullptr);
     }
   }
-  if (s.rowCount == 0) put(top, 0, m.filter[0] ? "no server matches the filter" : "no servers", width - 1);
+  if (s.rowCount == 0)
+    put(top, 0, m.filter[0] ? "no server matches the filter" : "no servers", width - 1);
 }
 
 }  // namespace
@@ -138,7 +139,8 @@ void topDraw(const topModel& m, const topScreen& s) {
   attroff(A_BOLD);
   put(1, 0, two, width - 1);
   if (m.mode == kModeHelp) {
-    for (int i = 0; i < static_cast<int>(sizeof kHelp / sizeof kHelp[0]) && 3 + i < LINES - 1; i++) {
+    for (int i = 0; i < static_cast<int>(sizeof kHelp / sizeof kHelp[0]) && 3 + i < LINES - 1;
+         i++) {
       put(3 + i, 0, kHelp[i], width - 1);
     }
   } else {
@@ -484,7 +486,8 @@ int topView(const ctlArgs& a, const char* path) {
     fprintf(stderr, "qzuconctl: %s\n", afterWord(line, kAnsError));
     return kCtlError;
   }
-  while (answerKindOf(line) != kAnswerOk && v.list.readLine(line, sizeof line, kAnswerWaitMs) == 1) {
+  while (answerKindOf(line) != kAnswerOk &&
+         v.list.readLine(line, sizeof line, kAnswerWaitMs) == 1) {
   }
   setlocale(LC_ALL, "");  // the servers' UTF-8 as the terminal's characters
   if (!topScreenStart(stdin, stdout)) {
