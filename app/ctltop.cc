@@ -3,6 +3,7 @@
 #include "app/ctltop.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -21,14 +22,18 @@ constexpr uint32_t kAlertSpanMs = 300000;
 // An address as a number that sorts as the address does: the dotted IPv4
 // above the port. One that is no such address sorts after all of them.
 uint64_t addressKey(const char* ipPort) {
-  unsigned a, b, c, d, port;
-  char end;
-  if (sscanf(ipPort, "%u.%u.%u.%u:%u%c", &a, &b, &c, &d, &port, &end) != 5 || a > 255 || b > 255 ||
-      c > 255 || d > 255 || port > 65535) {
-    return ~uint64_t{0};
+  uint64_t key = 0;
+  const char* p = ipPort;
+  for (int part = 0; part < 5; part++) {
+    unsigned v = 0;
+    int digits = 0;
+    for (; *p >= '0' && *p <= '9' && digits < 6; p++, digits++) v = v * 10 + (*p - '0');
+    char want = part < 3 ? '.' : part == 3 ? ':' : 0;
+    if (digits == 0 || *p != want || v > (part < 4 ? 255u : 65535u)) return ~uint64_t{0};
+    key = (key << (part < 4 ? 8 : 16)) | v;
+    if (want) p++;
   }
-  return (uint64_t{a} << 40) | (uint64_t{b} << 32) | (uint64_t{c} << 24) | (uint64_t{d} << 16) |
-         port;
+  return key;
 }
 
 // Room for a snapshot of n servers; false when memory is short.
@@ -51,6 +56,8 @@ bool ringFor(int n) {
     return false;
   }
   g_top.servers = n;
+  // The addresses are set when a server is configured: read once per list.
+  for (int i = 0; i < n; i++) g_top.keys[i] = addressKey(serverAt(i)->ipPort);
   return true;
 }
 
@@ -63,7 +70,6 @@ void snapshot(uint32_t mono) {
     const serverRec* r = serverAt(i);
     row[i] = static_cast<uint32_t>(r->health.lines);
     t.lines += r->health.lines;
-    g_top.keys[i] = addressKey(r->ipPort);
   }
   g_top.snaps[g_top.snapNext] = t;
   g_top.snapNext = (g_top.snapNext + 1) % kTopSnaps;
