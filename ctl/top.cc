@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
+#include <cwctype>
 
 #include "ctlproto/words.h"
 #include "runtime/text.h"
@@ -242,6 +243,31 @@ int fitColumns(const char* s, int cols, int* used) {
   }
   if (used) *used = width;
   return at;
+}
+
+void topPrintable(const char* text, char* out, int size) {
+  mbstate_t st;
+  memset(&st, 0, sizeof st);
+  int len = static_cast<int>(strlen(text));
+  int at = 0, put = 0;
+  while (at < len && put < size - 1) {
+    wchar_t wc;
+    size_t n = mbrtowc(&wc, text + at, static_cast<size_t>(len - at), &st);
+    if (n == static_cast<size_t>(-1) || n == static_cast<size_t>(-2) || n == 0) {
+      memset(&st, 0, sizeof st);
+      out[put++] = '?';
+      at++;
+      continue;
+    }
+    if (wc == L'\t' || !iswprint(static_cast<wint_t>(wc)) || put + static_cast<int>(n) > size - 1) {
+      out[put++] = wc == L'\t' ? ' ' : '?';
+    } else {
+      memcpy(out + put, text + at, n);
+      put += static_cast<int>(n);
+    }
+    at += static_cast<int>(n);
+  }
+  out[put] = 0;
 }
 
 const char* topStateText(const char* state) { return stateTextOf(state).text; }

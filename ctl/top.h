@@ -106,6 +106,12 @@ void topRequestLine(const topModel& m, const char* target, int count, char* out,
 // gets the columns they take.
 int fitColumns(const char* s, int cols, int* used);
 
+// text with what the terminal must not get raw replaced, into out (size
+// bytes): a byte the locale cannot read, and a character it does not call
+// printable (C0 and C1 controls, DEL, in any encoding), as '?'; a tab as a
+// blank. Whatever the console's answers hold, only printable cells are drawn.
+void topPrintable(const char* text, char* out, int size);
+
 // A state word as people read it, and its colour: 0 none, 1 good, 2 on the
 // way, 3 bad.
 const char* topStateText(const char* state);

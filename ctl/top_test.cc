@@ -165,7 +165,7 @@ TEST(TopText, RequestRowsAndWidths) {
   EXPECT_EQ(topStateColour("noanswer"), 3);
 }
 
-TEST(TopText, FitsColumnsNotBytes) {
+TEST(TopText, FitsColumnsAndDrawsOnlyPrintableCells) {
   const char* old = setlocale(LC_CTYPE, nullptr);
   std::string saved = old ? old : "C";
   ASSERT_NE(setlocale(LC_CTYPE, "C.UTF-8"), nullptr);
@@ -185,6 +185,22 @@ TEST(TopText, FitsColumnsNotBytes) {
     int used = -1;
     EXPECT_EQ(fitColumns(c.text, c.cols, &used), c.bytes) << c.text;
     EXPECT_EQ(used, c.used) << c.text;
+  }
+  // Nothing the terminal would act on is drawn, in any encoding.
+  const struct {
+    const char* text;
+    const char* shown;
+  } kShown[] = {
+      {"plain \xc3\xa9t\xc3\xa9", "plain \xc3\xa9t\xc3\xa9"},
+      {"\x1b]0;title\x07x", "?]0;title?x"},        // C0: an escape, a bell
+      {"a\xc2\x9b" "2J", "a?2J"},                 // C1 in UTF-8: a CSI
+      {"a\x9b" "2J\x7f", "a?2J?"},                // C1 as a lone byte, DEL
+      {"tab\there", "tab here"},
+  };
+  for (const auto& c : kShown) {
+    char out[64];
+    topPrintable(c.text, out, sizeof out);
+    EXPECT_STREQ(out, c.shown) << c.text;
   }
   setlocale(LC_CTYPE, saved.c_str());
 }

@@ -47,14 +47,11 @@ const char* const kHelp[] = {
     "any key: back",
 };
 
-// Text at y, x, cut to cols columns; tabs as blanks.
+// Text at y, x, cut to cols columns: printable cells only (topPrintable).
 void put(int y, int x, const char* text, int cols) {
   if (cols <= 0) return;
   char line[kTopTextChars + 64];
-  strzcpy(line, text, sizeof line - 1);
-  for (char* p = line; *p; p++) {
-    if (*p == '\t') *p = ' ';
-  }
+  topPrintable(text, line, sizeof line);
   mvaddnstr(y, x, line, fitColumns(line, cols, nullptr));
 }
 
