@@ -129,6 +129,18 @@ bool itemsFor(int n) {
   return true;
 }
 
+// Room for n rows in a client's answer; false (the old room kept) when
+// memory is short.
+bool rowsFor(topAnswer* a, int n) {
+  if (n <= a->cap) return true;
+  int* rows = static_cast<int*>(trAlloc(sizeof(int) * n, "top"));
+  if (!rows) return false;
+  trFree(a->rows, "top");
+  a->rows = rows;
+  a->cap = n;
+  return true;
+}
+
 // Whether server r passes filter (lower case): it is part of its address,
 // of its tags or of its state, as word or as people read it.
 bool passes(const serverRec* r, const char* state, const char* filter) {
@@ -175,13 +187,10 @@ bool topBegin(int slot, const char* args, uint32_t mono, char* why, int whySize)
   int n = flServer.nodes();
   topPass(mono);  // a list that changed is snapshot again before its keys are read
   topAnswer& a = g_top.answers[slot];
-  if (!itemsFor(n) ||
-      (n > a.cap && !(a.rows = static_cast<int*>(trAlloc(sizeof(int) * n, "top"))))) {
-    a.cap = 0;
+  if (!itemsFor(n) || !rowsFor(&a, n)) {
     trf(why, whySize, "out of memory");
     return false;
   }
-  if (n > a.cap) a.cap = n;
   int since = g_top.servers == n ? minuteAgo(mono) : -1;
   item* items = static_cast<item*>(g_top.items);
   int matched = 0;

@@ -92,6 +92,19 @@ TEST_F(topTest, HeadAndRowFigures) {
   EXPECT_EQ(ask("address 0 1 * 28100", 96000)[1], "row 127.0.0.1:28100 waiting 2 0 0 3 eu");
 }
 
+TEST_F(topTest, AServerAddedLater) {
+  topPass(1000);
+  lines(0, 30, 20000);
+  EXPECT_EQ(ask("address 0 10 *", 31000).size(), 5u);
+  // The list changed: its keys are made again and its minute starts anew.
+  strcpy(addServer("127.0.0.1:1", "admin", "pw")->tags, "new");
+  std::vector<std::string> a = ask("address 0 10 *", 32000);
+  ASSERT_EQ(a.size(), 6u);
+  EXPECT_EQ(a[0].rfind("top 5 0 5 ", 0), 0u) << a[0];
+  EXPECT_EQ(order(a), "10.0.0.1:5 127.0.0.1:1 127.0.0.1:9 127.0.0.1:28100 127.0.0.1:28101 ");
+  EXPECT_EQ(a[4], "row 127.0.0.1:28100 waiting 0 12 0 0 eu");
+}
+
 TEST_F(topTest, RefusesWrongWords) {
   const char* kBad[] = {
       "", "address", "address 0 10", "name 0 10 *", "address -1 10 *", "address 0 10 28100"};
