@@ -54,8 +54,9 @@ struct topState {
 };
 
 // Once a pass: a snapshot when kTopSnapMs have passed since the last.
-// Memory: 12 bytes per server and snapshot slot; a failed allocation skips
-// the snapshot (the figures then span what is there).
+// Memory: 4 bytes per server and snapshot slot (kTopSnaps of them) and 8
+// for its sort key; a failed allocation skips the snapshot (the figures
+// then span what is there).
 void topPass(uint32_t mono);
 
 // Starts the answer of "top SORT OFFSET COUNT TARGET [FILTER]" (args) for

@@ -38,7 +38,7 @@ const char* const kHelp[] = {
     "  s                order by address, state, rate, last line in turn",
     "  /                filter as you type: address, tag or state; Enter keeps it",
     "  Esc              clear the filter",
-    "  Enter            the selected server's live lines below; Enter again closes them",
+    "  Enter            the selected server's lines below; Enter again closes them",
     "  :                type a command for the selected server; Enter sends it",
     "  @                type a command for every server the filter shows; y sends",
     "  ?                this help",
@@ -122,7 +122,10 @@ bool topScreenStart(FILE* in, FILE* out) {
   return true;
 }
 
-void topScreenEnd() { endwin(); }
+void topScreenEnd() {
+  endwin();
+  delscreen(set_term(nullptr));  // what newterm took, given back
+}
 
 void topDraw(const topModel& m, const topScreen& s) {
   erase();
