@@ -34,7 +34,7 @@ void onSignal(int sig) { g_topSignal = sig; }
 const char* const kHelp[] = {
     "qzuconctl top: one row per server of the console",
     "",
-    "  Up Down j k      move the selection (PgUp PgDn Home End too)",
+    "  Up Down j k      move the selection (PgUp PgDn Space Home End g G too)",
     "  s                order by address, state, rate, last line in turn",
     "  /                filter as you type: address, tag or state; Enter keeps it",
     "  Esc              clear the filter",

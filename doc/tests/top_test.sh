@@ -16,8 +16,14 @@ command -v tmux >/dev/null ||
 names=(eu1 eu2 us1)
 tags=(eu eu us)
 ports=()
+# The us server's lines: UTF-8, and an escape sequence that would set the
+# terminal's title if it got through.
+export LANG=C.UTF-8
+utf8_text=$(printf 'na\303\257ve \346\274\242\345\255\227 \033]2;pwned\007 end')
 for n in "${names[@]}"; do
-  start_standin "$n" "pw-$n" || { fail "stand-in $n starts"; exit; }
+  extra=()
+  [ "$n" = us1 ] && extra=(--text "$utf8_text")
+  start_standin "$n" "pw-$n" "${extra[@]}" || { fail "stand-in $n starts"; exit; }
   ports+=("$standin_port")
 done
 sock=$scratch/ctl.sock
@@ -98,6 +104,9 @@ keys Enter
 keys Enter
 check "Enter: the pane shows the us server's lines" shows "lines of 127.0.0.1:${ports[2]}"
 check "Enter: its live lines come" shows "127.0.0.1:${ports[2]} ->"
+check "its UTF-8 shows as UTF-8" shows "$(printf 'na\303\257ve \346\274\242\345\255\227')"
+check "the escape in its text does not reach the terminal" \
+  [ "$(tm display-message -p -t top '#{pane_title}')" != pwned ]
 keys :
 keys -l topcmd
 keys Enter
@@ -134,6 +143,21 @@ done
 check "y: the us server does not" not grep -qF text=groupcmd "$scratch/us1.err"
 check "y: the echoes show in the pane" shows "->echo: groupcmd"
 screen >"$scratch/group.screen"
+
+# A smaller terminal: the view draws itself anew in it (the filter is eu).
+widest() { screen | awk '{ if (length($0) > n) n = length($0) } END { print n + 0 }'; }
+redrawn() {  # the eu rows and titles on a screen no wider than 80 columns
+  local i
+  for ((i = 0; i < 100; i++)); do
+    row "${ports[0]}" eu confirmed && row "${ports[1]}" eu confirmed &&
+      screen | grep -q ADDRESS && [ "$(widest)" -le 80 ] && return 0
+    sleep 0.1
+  done
+  return 1
+}
+tm resize-window -t top -x 80 -y 24
+check "resized to 80 x 24: titles and rows drawn anew within the new width" redrawn
+tm resize-window -t top -x 100 -y 30
 
 keys q
 check "q: the view ends with status 0" shows "top ended: 0"
