@@ -166,6 +166,13 @@ keys -l "echo typed-after"
 keys Enter
 check "q: the shell reads keys as before" shows "typed-after"
 
+# Ctrl-C ends it as q does.
+start_view
+check "Ctrl-C: the view runs" rows_within 10
+keys C-c
+check "Ctrl-C: the view ends with status 0" shows "top ended: 0"
+check "Ctrl-C: the terminal is back to the shell's screen" hides "ADDRESS"
+
 # The console ends under the view: it says so and ends with status 7.
 start_view
 check "the view runs again" rows_within 10
