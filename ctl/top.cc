@@ -106,6 +106,7 @@ topAct listKey(topModel* m, int key) {
       }
       m->mode = key == ':' ? kModeCommand : kModeGroup;
       m->typed[0] = 0;
+      strzcpy(m->cmdAddr, m->selAddr, kTopAddrChars);
       return kActNone;
     case '?':
     case 'h':

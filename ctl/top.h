@@ -71,7 +71,7 @@ enum topAct {
   kActFetch,     // ask the console for the rows again (order, filter or window changed)
   kActPaneOpen,  // follow selAddr in the pane
   kActPaneClose,
-  kActSend,       // send `command` to selAddr, its answer into the pane
+  kActSend,       // send `command` to cmdAddr, its answer into the pane
   kActGroupAsk,   // fetch the filtered servers, then ask y/n
   kActGroupSend,  // send `command` to the group fetched
 };
@@ -87,6 +87,9 @@ struct topModel {
   int matched = 0;                       // rows the console has for the filter
   int listRows = 1;                      // rows the screen shows
   char selAddr[kTopAddrChars + 1] = "";  // the selected server, once the rows came
+  // The server ':' was pressed on: the command goes there even when the rows
+  // move under the selection while it is typed.
+  char cmdAddr[kTopAddrChars + 1] = "";
   bool pane = false;
   char note[kTopTextChars] = "";  // one line of news for the foot
 };

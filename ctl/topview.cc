@@ -61,7 +61,7 @@ const char* footText(const topModel& m, const topScreen& s, char* out, int size)
       trf(out, size, "/%s", m.filter);
       break;
     case kModeCommand:
-      trf(out, size, "command for %s: %s", m.selAddr, m.typed);
+      trf(out, size, "command for %s: %s", m.cmdAddr, m.typed);
       break;
     case kModeGroup:
       trf(out, size, "command for the %d servers shown: %s", m.matched, m.typed);
@@ -316,12 +316,12 @@ bool follow(view* v, const char* what, const char* title) {
   return paneRequest(v, req);
 }
 
-// The selected server's lines in the pane, unless they are there already.
-bool followSelected(view* v) {
-  if (v->m.pane && !v->groupPane && strcmp(v->s.paneAddr, v->m.selAddr) == 0) return true;
+// Server addr's lines in the pane, unless they are there already.
+bool followServer(view* v, const char* addr) {
+  if (v->m.pane && !v->groupPane && strcmp(v->s.paneAddr, addr) == 0) return true;
   char title[kTopTextChars];
-  trf(title, sizeof title, "lines of %s (Enter closes)", v->m.selAddr);
-  return follow(v, v->m.selAddr, title);
+  trf(title, sizeof title, "lines of %s (Enter closes)", addr);
+  return follow(v, addr, title);
 }
 
 // '@': the servers the filter shows, all of them, for the y/n question.
@@ -365,14 +365,14 @@ bool act(view* v, topAct a) {
     case kActFetch:
       return fetch(v);
     case kActPaneOpen:
-      return followSelected(v) && fetch(v);
+      return followServer(v, v->m.selAddr) && fetch(v);
     case kActPaneClose:
       v->m.pane = false;
       v->groupPane = false;
       return paneRequest(v, kReqUnfollow) && fetch(v);
     case kActSend:
-      if (!followSelected(v)) return false;
-      trf(req, sizeof req, "%s %s %s", kReqSend, v->m.selAddr, v->m.command);
+      if (!followServer(v, v->m.cmdAddr)) return false;
+      trf(req, sizeof req, "%s %s %s", kReqSend, v->m.cmdAddr, v->m.command);
       return paneRequest(v, req) && fetch(v);
     case kActGroupAsk:
       return askGroup(v);
