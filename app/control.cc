@@ -419,10 +419,19 @@ void metricsJobLine(ctlClient* c) {
   }
 }
 
+// Where the "top" answer of c is kept: its slot's, or the spare one for a
+// client outside the table (controlFeed's).
+int topSlot(const ctlClient* c) {
+  uintptr_t at = reinterpret_cast<uintptr_t>(c);
+  uintptr_t first = reinterpret_cast<uintptr_t>(g_ctl.clients);
+  if (at < first || at >= first + sizeof g_ctl.clients) return kCtlClients;
+  return static_cast<int>((at - first) / sizeof(ctlClient));
+}
+
 // The next line of a "top" answer, or its "ok" after the last.
 void topJobLine(ctlClient* c, uint32_t mono) {
   char line[kTopLineChars];
-  if (topLine(static_cast<int>(c - g_ctl.clients), &c->next, mono, line) > 0) {
+  if (topLine(topSlot(c), &c->next, mono, line) > 0) {
     pushLines(c, "", line);
   } else {
     c->job = kJobNone;
@@ -519,7 +528,7 @@ void metricsRequest(const requestCall& q) {
 }
 void topRequest(const requestCall& q) {
   char why[128];
-  if (topBegin(static_cast<int>(q.c - g_ctl.clients), q.args, q.mono, why, sizeof why)) {
+  if (topBegin(topSlot(q.c), q.args, q.mono, why, sizeof why)) {
     startJob(q.c, kJobTop);
   } else {
     sendError(q.c, "%s", why);

@@ -50,7 +50,7 @@ struct topState {
   // The sort's scratch: an entry per server, grown as needed.
   void* items = nullptr;
   int itemCap = 0;
-  topAnswer answers[kCtlClients];  // by control client slot
+  topAnswer answers[kCtlClients + 1];  // by control client slot; the last for others
 };
 
 // Once a pass: a snapshot when kTopSnapMs have passed since the last.
@@ -60,7 +60,7 @@ struct topState {
 void topPass(uint32_t mono);
 
 // Starts the answer of "top SORT OFFSET COUNT TARGET [FILTER]" (args) for
-// the client in slot: false with why (whySize bytes) when the words are
+// the client in slot (0 to kCtlClients): false with why (whySize bytes) when the words are
 // wrong or memory is short. TARGET is "*" or "@TAGS".
 bool topBegin(int slot, const char* args, uint32_t mono, char* why, int whySize);
 

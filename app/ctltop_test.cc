@@ -3,9 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "app/control.h"
 #include "app/globals.h"
 #include "support/coretest.h"
 
@@ -103,6 +105,25 @@ TEST_F(topTest, AServerAddedLater) {
   EXPECT_EQ(a[0].rfind("top 5 0 5 ", 0), 0u) << a[0];
   EXPECT_EQ(order(a), "10.0.0.1:5 127.0.0.1:1 127.0.0.1:9 127.0.0.1:28100 127.0.0.1:28101 ");
   EXPECT_EQ(a[4], "row 127.0.0.1:28100 waiting 0 12 0 0 eu");
+}
+
+// Through the request reader, for a client outside the console's table (as
+// the fuzzer drives it): the whole answer, then "ok".
+TEST_F(topTest, AnsweredThroughTheControlReader) {
+  std::unique_ptr<ctlClient> c(new ctlClient());
+  std::string got;
+  auto sink = [](void* ctx, const char* data, int len) {
+    static_cast<std::string*>(ctx)->append(data, static_cast<size_t>(len));
+    return len;
+  };
+  const char req[] = "top address 0 2 @eu\ntop nonsense\n";
+  controlFeed(c.get(), -1, 5000, 5000, req, sizeof req - 1, sink, &got);
+  EXPECT_EQ(got,
+            "top 2 0 4 0.0 0 127.0.0.1:28000 site\n"
+            "row 127.0.0.1:9 waiting 0 - 0 0 eu,pvp\n"
+            "row 127.0.0.1:28100 waiting 0 - 0 0 eu\n"
+            "ok\n"
+            "error usage: top SORT OFFSET COUNT TARGET [FILTER]\n");
 }
 
 TEST_F(topTest, RefusesWrongWords) {
