@@ -94,6 +94,24 @@ TEST_F(topTest, HeadAndRowFigures) {
   EXPECT_EQ(ask("address 0 1 * 28100", 96000)[1], "row 127.0.0.1:28100 waiting 2 0 0 3 eu");
 }
 
+TEST_F(topTest, AlertsOfTheServerAndOfTheLastFiveMinutes) {
+  char why[128];
+  ASSERT_TRUE(g_alerts.add("oom:memory", why, sizeof why)) << why;
+  ASSERT_TRUE(g_alerts.add("any:out", why, sizeof why)) << why;
+  topPass(1000);
+  g_alerts.match(0, "out of memory");  // two alerts of one line
+  g_alerts.match(0, "out");
+  topPass(6000);
+  std::vector<std::string> a = ask("address 0 1 * 28100", 10000);
+  ASSERT_EQ(a.size(), 2u);
+  EXPECT_EQ(a[0], "top 1 0 4 0.0 3 127.0.0.1:28000 site");
+  EXPECT_EQ(a[1], "row 127.0.0.1:28100 waiting 0 - 3 0 eu");
+  // Five minutes on, the head forgets them; the row keeps its count.
+  a = ask("address 0 1 * 28100", 302000);
+  EXPECT_EQ(a[0], "top 1 0 4 0.0 0 127.0.0.1:28000 site");
+  EXPECT_EQ(a[1], "row 127.0.0.1:28100 waiting 0 - 3 0 eu");
+}
+
 TEST_F(topTest, AServerAddedLater) {
   topPass(1000);
   lines(0, 30, 20000);
