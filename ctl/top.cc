@@ -57,6 +57,9 @@ bool move(topModel* m, int delta) {
   long s = static_cast<long>(m->selected) + delta;
   if (s > m->matched - 1) s = m->matched - 1;
   if (s < 0) s = 0;
+  // Moved by a key: the row at the new place is the selection, whatever
+  // server was selected before (topKeepSelection takes it from the rows).
+  if (s != m->selected) m->selAddr[0] = 0;
   m->selected = static_cast<int>(s);
   return topSettle(m, m->matched, m->listRows);
 }
@@ -215,6 +218,18 @@ bool topSettle(topModel* m, int matched, int listRows) {
   bool moved = offset != m->offset;
   m->offset = offset;
   return moved;
+}
+
+void topKeepSelection(topModel* m, const topRow* rows, int n) {
+  for (int i = 0; i < n && m->selAddr[0]; i++) {
+    if (strcmp(rows[i].addr, m->selAddr) == 0) {
+      m->selected = m->offset + i;
+      return;
+    }
+  }
+  int at = m->selected - m->offset;
+  m->selAddr[0] = 0;
+  if (at >= 0 && at < n) strzcpy(m->selAddr, rows[at].addr, kTopAddrChars);
 }
 
 void topRequestLine(const topModel& m, const char* target, int count, char* out, int size) {

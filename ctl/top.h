@@ -100,6 +100,11 @@ topAct topKey(topModel* m, int key);
 // and the window follows it. True when the window moved (fetch again).
 bool topSettle(topModel* m, int matched, int listRows);
 
+// After a refresh brought rows (the window's n of them): the selection
+// stays on the server it was on when that server is still in the window,
+// and selAddr is the selected row's address (empty without rows).
+void topKeepSelection(topModel* m, const topRow* rows, int n);
+
 // The request for the window: "top SORT OFFSET COUNT TARGET [FILTER]" into
 // out (size bytes). target is "*" or "@TAGS".
 void topRequestLine(const topModel& m, const char* target, int count, char* out, int size);

@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <clocale>
+#include <cstdio>
 #include <cstring>
 #include <string>
+#include <utility>
 
 namespace {
 
@@ -71,6 +73,48 @@ TEST(TopKeys, MovingScrollsTheWindow) {
   EXPECT_EQ(m.offset, 0);
   topSettle(&m, 0, 4);
   EXPECT_EQ(m.selected, 0);
+}
+
+TEST(TopKeys, TheSelectionStaysOnItsServer) {
+  topRow rows[3];
+  const char* kAddrs[] = {"10.0.0.1:1", "10.0.0.2:1", "10.0.0.3:1"};
+  for (int i = 0; i < 3; i++) strcpy(rows[i].addr, kAddrs[i]);
+  topModel m;
+  topSettle(&m, 3, 10);
+  topKeepSelection(&m, rows, 3);  // the first rows: the first is selected
+  EXPECT_STREQ(m.selAddr, "10.0.0.1:1");
+  topKey(&m, 'j');  // a key moved the selection: the row at its place now
+  EXPECT_STREQ(m.selAddr, "");
+  topKeepSelection(&m, rows, 3);
+  EXPECT_EQ(m.selected, 1);
+  EXPECT_STREQ(m.selAddr, "10.0.0.2:1");
+  // The order changed (by rate, say): the selection follows the server.
+  std::swap(rows[0], rows[1]);
+  topKeepSelection(&m, rows, 3);
+  EXPECT_EQ(m.selected, 0);
+  EXPECT_STREQ(m.selAddr, "10.0.0.2:1");
+  // Its server left the window: the row at the selection's place.
+  strcpy(rows[0].addr, "10.0.0.9:1");
+  topKeepSelection(&m, rows, 3);
+  EXPECT_EQ(m.selected, 0);
+  EXPECT_STREQ(m.selAddr, "10.0.0.9:1");
+  topKeepSelection(&m, rows, 0);
+  EXPECT_STREQ(m.selAddr, "");
+
+  // Down past the window's last row: the window moves, and the new rows'
+  // last is the selection (as the view does it: the rows come, then this).
+  topRow all[6];
+  for (int i = 0; i < 6; i++) snprintf(all[i].addr, sizeof all[i].addr, "10.0.1.%d:1", i);
+  topModel w;
+  topSettle(&w, 6, 4);
+  topKeepSelection(&w, all, 4);
+  for (int i = 0; i < 3; i++) EXPECT_EQ(topKey(&w, 'j'), kActNone);
+  topKeepSelection(&w, all, 4);
+  EXPECT_STREQ(w.selAddr, "10.0.1.3:1");
+  EXPECT_EQ(topKey(&w, 'j'), kActFetch);
+  topKeepSelection(&w, all + w.offset, 4);
+  EXPECT_EQ(w.selected, 4);
+  EXPECT_STREQ(w.selAddr, "10.0.1.4:1");
 }
 
 TEST(TopKeys, FilterCommandGroupAndQuit) {

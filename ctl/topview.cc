@@ -234,9 +234,7 @@ bool fetch(view* v) {
     if (!v->list.request("%s", req) || !readRows(v, false)) return false;
     if (!topSettle(&v->m, v->s.head.matched, listRows(*v))) break;
   }
-  int at = v->m.selected - v->m.offset;
-  v->m.selAddr[0] = 0;
-  if (at >= 0 && at < v->s.rowCount) strzcpy(v->m.selAddr, v->s.rows[at].addr, kTopAddrChars);
+  topKeepSelection(&v->m, v->s.rows, v->s.rowCount);
   return true;
 }
 
@@ -450,6 +448,9 @@ int loop(view* v) {
       if (v->m.mode == kModeList) v->m.note[0] = 0;
       topAct a = topKey(&v->m, modelKey(ch));
       if (a == kActQuit) return kCtlOk;
+      // A key may have moved the selection within the rows there are; one
+      // that moved the window has it taken from the new rows.
+      if (a != kActFetch) topKeepSelection(&v->m, v->s.rows, v->s.rowCount);
       if (!act(v, a)) return kTopConsoleEnded;
       topDraw(v->m, v->s);
     }

@@ -95,6 +95,14 @@ check "the head names the console and counts its servers up" shows "fleet 127.0.
 check "the head says 3 of 3 servers are up" shows "up 3/3"
 screen >"$scratch/rows.screen"
 
+# j j Enter: the third row by address, the highest port.
+last=$(printf '%s\n' "${ports[@]}" | sort -n | tail -n 1)
+keys j j Enter
+check "j j Enter: the pane shows the third row's lines" shows "lines of 127.0.0.1:$last"
+keys Enter
+check "Enter again closes it" hides "lines of 127.0.0.1"
+keys k k
+
 keys /
 keys -l us
 check "/us: the us row" shows "filter: us"
