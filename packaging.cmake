@@ -31,15 +31,16 @@ set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION admin)
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "bash-completion, logrotate")
-# The programs need the C and C++ runtime and RE2 (their patterns' engine);
-# let dpkg-shlibdeps name the versions when it is there, else name the
-# libraries without versions.
+# The programs need the C and C++ runtime and RE2 (their patterns' engine),
+# qzuconctl ncurses with wide characters (top's screen); let dpkg-shlibdeps
+# name the versions when it is there, else name the libraries without
+# versions.
 find_program(QZUCON_DPKG_SHLIBDEPS dpkg-shlibdeps)
 mark_as_advanced(QZUCON_DPKG_SHLIBDEPS)
 if(QZUCON_DPKG_SHLIBDEPS)
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 else()
-  set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6, libstdc++6, libgcc-s1, libre2-9")
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6, libstdc++6, libgcc-s1, libre2-9, libncursesw6, libtinfo6")
 endif()
 
 include(CPack)

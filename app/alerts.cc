@@ -57,6 +57,7 @@ int alertset::match(int server, const char* text, const char** names, int* hits)
       if (patternMatch(&rules_[i].pat, text)) hits[n++] = i;
     }
   }
+  total_ += static_cast<uint64_t>(n);
   bool counted = n > 0 && room(server);
   for (int i = 0; i < n; i++) {
     names[i] = rules_[hits[i]].name;
@@ -98,6 +99,7 @@ void alertset::reset() {
   set_.clear();
   setRules_ = 0;
   count_ = 0;
+  total_ = 0;
   trFree(grid_, "alerts");
   grid_ = nullptr;
   servers_ = stride_ = 0;

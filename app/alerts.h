@@ -43,6 +43,8 @@ class alertset {
 
   // Lines of server `server` that matched `alert` so far.
   uint64_t hits(int alert, int server) const;
+  // Matches of every alert and server so far, one per alert a line matched.
+  uint64_t total() const { return total_; }
 
   // No rules and no counts, as at program start.
   void reset();
@@ -63,6 +65,7 @@ class alertset {
   // the engine cannot (its budget), each rule is matched in turn instead.
   patternset set_;
   int setRules_ = 0;  // the rules set_ was built from
+  uint64_t total_ = 0;  // lines matched, over every rule and server
   // hits, server by server: grid_[server * stride_ + alert].
   uint64_t* grid_ = nullptr;
   int servers_ = 0;  // servers the grid has rows for

@@ -9,6 +9,7 @@
 
 #include "app/alerts.h"
 #include "app/bounded.h"
+#include "app/ctltop.h"
 #include "app/globals.h"
 #include "app/journal.h"
 #include "app/log.h"
@@ -252,6 +253,8 @@ void pushServerLines(ctlClient* c, const char* head, const serverRec* from, cons
   pushLines(c, prefix, text, true);
 }
 
+}  // namespace
+
 const char* linkWord(const serverRec* r) {
   switch (linkState(r)) {
     case kLinkMismatch:
@@ -268,6 +271,8 @@ const char* linkWord(const serverRec* r) {
       return kStateWaiting;
   }
 }
+
+namespace {
 
 // ---- requests ----
 
@@ -418,6 +423,26 @@ void metricsJobLine(ctlClient* c) {
   }
 }
 
+// Where the "top" answer of c is kept: its slot's, or the spare one for a
+// client outside the table (controlFeed's).
+int topSlot(const ctlClient* c) {
+  uintptr_t at = reinterpret_cast<uintptr_t>(c);
+  uintptr_t first = reinterpret_cast<uintptr_t>(g_ctl.clients);
+  if (at < first || at >= first + sizeof g_ctl.clients) return kCtlClients;
+  return static_cast<int>((at - first) / sizeof(ctlClient));
+}
+
+// The next line of a "top" answer, or its "ok" after the last.
+void topJobLine(ctlClient* c, uint32_t mono) {
+  char line[kTopLineChars];
+  if (topLine(topSlot(c), &c->next, mono, line) > 0) {
+    pushLines(c, "", line);
+  } else {
+    c->job = kJobNone;
+    sendOk(c);
+  }
+}
+
 // Writes the client's long answer on while its queue has room; "ok" ends it.
 // The count of servers is read at every step: a line typed meanwhile may
 // have added one.
@@ -425,6 +450,10 @@ void runJob(ctlClient* c, uint32_t mono, int* budget) {
   for (; c->job != kJobNone && c->out.room() >= kAnswerRoom && *budget > 0; --*budget) {
     if (c->job == kJobMetrics) {
       metricsJobLine(c);
+      continue;
+    }
+    if (c->job == kJobTop) {
+      topJobLine(c, mono);
       continue;
     }
     if (c->next >= flServer.nodes()) {
@@ -501,6 +530,14 @@ void metricsRequest(const requestCall& q) {
   q.c->figures = gatherFigures(true, q.mono);
   startJob(q.c, kJobMetrics);
 }
+void topRequest(const requestCall& q) {
+  char why[128];
+  if (topBegin(topSlot(q.c), q.args, q.mono, why, sizeof why)) {
+    startJob(q.c, kJobTop);
+  } else {
+    sendError(q.c, "%s", why);
+  }
+}
 void exitRequest(const requestCall& q) {
   g_exit = 1;
   sendOk(q.c);
@@ -517,6 +554,7 @@ const requestWord kRequests[] = {
     {kReqServers, serversRequest}, {kReqFollow, followWords},
     {kReqUnfollow, unfollowRequest}, {kReqMetrics, metricsRequest},
     {kReqExit, exitRequest},
+    {kReqTop, topRequest},
 };
 
 void request(ctlClient* c, int sock, uint32_t tick, uint32_t mono, char* line) {

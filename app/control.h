@@ -29,6 +29,13 @@
 //                      ", tags LIST"
 //   exit               ends the console as "qzuconexit" does
 //   metrics            the metrics text (app/metrics.h)
+//   top SORT OFFSET COUNT TARGET [FILTER]
+//                      the fleet view (app/ctltop.h): "top MATCHED UP TOTAL
+//                      LINES/S ALERTS5MIN MYADDR NAME", then "row IPPORT STATE
+//                      LINES/MIN AGE ALERTS COMMANDS TAGS" for at most COUNT
+//                      of the servers of TARGET ("*" or "@TAGS") that FILTER
+//                      is part of the address, tags or state of, from OFFSET
+//                      on in SORT's order (address, state, rate or last)
 // TARGET "@TAG[,TAG...]" names the servers with any of those tags (send,
 // status, follow and tags).
 // Every request is answered by "ok" after its lines, or by "error TEXT".
@@ -57,7 +64,7 @@ constexpr uint32_t kCtlIdleMs = 30000;  // a client that asks and follows nothin
 
 // A long answer being written as its client reads: one line per server, or
 // the metrics text a line at a time.
-enum ctlJob { kJobNone, kJobStatus, kJobServers, kJobSent, kJobTags, kJobMetrics };
+enum ctlJob { kJobNone, kJobStatus, kJobServers, kJobSent, kJobTags, kJobMetrics, kJobTop };
 
 struct ctlClient {
   int fd = -1;  // -1 when the slot is free
@@ -134,6 +141,9 @@ void controlFeed(ctlClient* c, int sock, uint32_t tick, uint32_t mono, const cha
 // Offers a server line that matched alerts (l.alerts) to the clients that
 // follow alerts, once for each alert, as controlPublish does.
 void controlPublishAlerts(const line& l);
+
+// A server's session state as the protocol's STATE word (ctlproto/words.h).
+const char* linkWord(const serverRec* r);
 
 // Program-start state: no socket, no clients (closes whatever is open).
 void resetControl();

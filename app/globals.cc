@@ -7,6 +7,7 @@
 #include "app/alerts.h"
 #include "app/bounded.h"
 #include "app/control.h"
+#include "app/ctltop.h"
 #include "app/journal.h"
 #include "app/log.h"
 #include "app/metrics.h"
@@ -58,6 +59,7 @@ void resetAppGlobals() {
   resetJournal();
   resetAlerts();
   resetLog();
+  resetTop();
   g_TCPsockActive.sClose();
   g_UDPsock.sClose();
   g_TCPsock.sClose();

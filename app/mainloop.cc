@@ -6,6 +6,7 @@
 
 #include "app/bounded.h"
 #include "app/control.h"
+#include "app/ctltop.h"
 #include "app/globals.h"
 #include "app/journal.h"
 #include "app/log.h"
@@ -115,6 +116,7 @@ unsigned runPass(uint32_t tick, uint32_t mono, bool first, uint32_t sinceMs) {
   controlNoteWait(ctl.ready, ctl.n);
   checkHeartbeat(g_sock.handle, tick, mono);
   metricsPass(mono);
+  topPass(mono);
   releaseLog();
   return pauseAfter(taken, full, sinceMs);
 }

@@ -32,9 +32,9 @@ struct reader {
 const struct {
   const char* word;
   ctlCommand command;
-} kCommands[] = {{"send", kCmdSend},      {"status", kCmdStatus}, {"follow", kCmdFollow},
-                 {"do", kCmdDo},          {"exit", kCmdExit},     {"list", kCmdList},
-                 {"metrics", kCmdMetrics}};
+} kCommands[] = {{"send", kCmdSend},       {"status", kCmdStatus}, {"follow", kCmdFollow},
+                 {"do", kCmdDo},           {"exit", kCmdExit},     {"list", kCmdList},
+                 {"metrics", kCmdMetrics}, {"top", kCmdTop}};
 
 // -w's seconds, fractions allowed, into milliseconds; false when not a
 // number from 0 to a day.
@@ -79,7 +79,8 @@ bool listValue(reader* r, const char* opt, const char** list, int* count, int ma
 bool fleetOption(reader* r, const char* arg, ctlArgs* out, bool* taken) {
   ctlCommand c = out->command;
   *taken = true;
-  if (strcmp(arg, "-t") == 0 && (c == kCmdSend || c == kCmdFollow || c == kCmdStatus)) {
+  if (strcmp(arg, "-t") == 0 &&
+      (c == kCmdSend || c == kCmdFollow || c == kCmdStatus || c == kCmdTop)) {
     if (!listValue(r, arg, out->tags, &out->tagCount, kCtlMaxTags)) return false;
     const char* tag = out->tags[out->tagCount - 1];
     if (!tagNameValid(tag, static_cast<int>(strlen(tag)))) {

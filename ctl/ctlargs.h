@@ -17,7 +17,8 @@ enum ctlCommand {
   kCmdDo,
   kCmdExit,
   kCmdList,
-  kCmdMetrics
+  kCmdMetrics,
+  kCmdTop
 };
 
 // A command line read. Every text points into the argv it was read from.
@@ -46,7 +47,7 @@ struct ctlArgs {
 // usage error, which the caller prints with the usage. Options before the
 // command are -p/-S (one of them); send takes -s/-a/-t (one of them; -t
 // again adds a tag) and -w; follow takes -s or -t, -e, -v and --alerts;
-// status takes -t; send, follow, status and list take --json; "--" ends
+// status and top take -t; send, follow, status and list take --json; "--" ends
 // the options. -h or --help anywhere before the command sets help, and
 // --version version, and stops reading.
 bool parseCtlArgs(int argc, const char* const* argv, ctlArgs* out, char* err, int errSize);

@@ -66,6 +66,10 @@ TEST(CtlArgs, FleetOptions) {
   EXPECT_TRUE(parse({"send", "-t", "eu", "--json", "x"}).ok);
   EXPECT_TRUE(parse({"status", "-t", "eu", "--json"}).ok);
   EXPECT_TRUE(parse({"list", "--json"}).ok);
+  p = parse({"-p", "27000", "top", "-t", "eu"});
+  ASSERT_TRUE(p.ok) << p.err;
+  EXPECT_EQ(p.args.command, kCmdTop);
+  EXPECT_EQ(p.args.tagCount, 1);
 
   const std::vector<std::vector<const char*>> bad = {
       {"send", "-t", "eu", "-a", "x"},  // a group and all
@@ -75,6 +79,9 @@ TEST(CtlArgs, FleetOptions) {
       {"status", "-e", "x"},  // filters are follow's
       {"send", "--alerts", "x"},
       {"do", "--json", "x"},  // a typed line answers in console messages only
+      {"top", "-s", "a:1"},   // the view is of the fleet, or of tags
+      {"top", "--json"},
+      {"top", "x"},
       {"follow", "-t"},       // missing value
       {"follow", "-t", "a", "-t", "b", "-t", "c", "-t", "d", "-t", "e", "-t", "f", "-t", "g", "-t",
        "h", "-t", "i"},  // more tags than a server can have

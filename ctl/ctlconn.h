@@ -50,6 +50,8 @@ class ctlConn {
   // first (negative = no limit), or -1 when the console closed the
   // connection. Says nothing itself.
   int readLine(char* line, int size, long waitMs);
+  // The socket, for a wait on several; -1 when not connected.
+  int fd() const { return fd_; }
 
  private:
   int fd_ = -1;

@@ -17,6 +17,7 @@
 #include "ctl/follow.h"
 #include "ctl/replies.h"
 #include "ctl/send.h"
+#include "ctl/topview.h"
 #include "ctlproto/words.h"
 #include "fleet/tags.h"
 #include "runtime/signals.h"
@@ -35,10 +36,11 @@ const char kUsage[] =
     "  exit                                        end the console\n"
     "  list [--json]                               the running consoles of this user\n"
     "  metrics                                     the console's metrics, Prometheus text\n"
+    "  top [-t TAG...]                             a live view of every server, one row each\n"
     "exit status: 0 ok, 1 usage or connection error, 2 password mismatch,\n"
     "3 no answer from a server, 4 a server's session not up yet,\n"
     "5 a server's password not confirmed yet by what it sent,\n"
-    "6 a server unreachable, 7 the console ended while followed\n";
+    "6 a server unreachable, 7 the console ended while followed or while top ran\n";
 
 // Runs the command line's command; returns the exit status.
 int run(const ctlArgs& a) {
@@ -46,7 +48,9 @@ int run(const ctlArgs& a) {
   if (a.command == kCmdList) return listConsoles(a);
   char path[kCtlPathSize];
   ctlConn c;
-  if (!chooseSocket(a, path) || !c.open(path, false, a.socket != nullptr)) return kCtlError;
+  if (!chooseSocket(a, path)) return kCtlError;
+  if (a.command == kCmdTop) return topView(a, path);
+  if (!c.open(path, false, a.socket != nullptr)) return kCtlError;
   // The servers' tags: for JSON, for alerts of some tags, for a send's end.
   if (a.json || a.tagCount) fetchTags(&c);
   char target[kTagListChars + 2] = "";

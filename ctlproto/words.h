@@ -17,6 +17,7 @@ constexpr char kReqTags[] = "tags";          // tags [TARGET]
 constexpr char kReqStatus[] = "status";      // status [TARGET]
 constexpr char kReqExit[] = "exit";          // exit
 constexpr char kReqMetrics[] = "metrics";    // metrics
+constexpr char kReqTop[] = "top";            // top SORT OFFSET COUNT TARGET [FILTER]
 
 // What a TARGET may be besides one server's address.
 constexpr char kTargetAll[] = "*";            // every server
@@ -41,6 +42,10 @@ constexpr char kAnsArrow[] = " ->";        // IPPORT ->TEXT: a followed server's
 // server's tags closing it, "..., tags eu,pvp".
 constexpr char kAnsStatusColon[] = ": ";
 constexpr char kAnsStatusTags[] = ", tags ";
+// top MATCHED UP TOTAL LINES/S ALERTS5MIN MYADDR NAME: the fleet view's head
+constexpr char kAnsTop[] = "top";
+// row IPPORT STATE LINES/MIN AGE ALERTS COMMANDS TAGS: one server of the view
+constexpr char kAnsRow[] = "row";
 
 // A server's session state, the STATE of "sent" and "server" lines.
 constexpr char kStateConfirmed[] = "confirmed";  // up, and its text showed the password right
@@ -50,6 +55,26 @@ constexpr char kStateMismatch[] = "mismatch";    // its text shows a wrong passw
 constexpr char kStateNoAnswer[] = "noanswer";    // it has stopped answering
 // Its port reported closed, or a command to it unanswered after a silence.
 constexpr char kStateUnreachable[] = "unreachable";
+
+// The orders of a "top" answer's rows: by address, by state (the worst
+// first), by lines in the last minute (the most first), by the last line
+// (the latest first). Each keeps the address order among equals.
+constexpr const char* kTopSorts[] = {"address", "state", "rate", "last"};
+constexpr int kTopSortCount = 4;
+// The index of word in kTopSorts, -1 when it is none.
+int topSortOf(const char* word);
+
+// A state word as people read it ("password mismatch"), and its rank in the
+// view's order by state (0 the worst). Both ends use it: the console to
+// filter by what the view shows, the view to show it. An unknown word is
+// shown as it is, ranked last.
+// The one place a new state word is added, with its text and rank.
+struct stateText {
+  const char* word;
+  const char* text;
+  int rank;
+};
+const stateText& stateTextOf(const char* word);
 
 // What follows word and one blank at the start of line: afterWord("sent
 // 1.2.3.4:5 up", kAnsSent) is "1.2.3.4:5 up". Null when line does not start

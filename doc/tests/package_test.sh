@@ -78,6 +78,8 @@ if "$cpack" -G DEB --config "$build/CPackConfig.cmake" -B "$scratch/deb" >"$scra
       grep -q libc6 <<<"$(dpkg-deb -f "$deb" Depends)"
     check "the Debian package depends on RE2" \
       grep -q libre2-9 <<<"$(dpkg-deb -f "$deb" Depends)"
+    check "the Debian package depends on ncurses (qzuconctl top)" \
+      grep -q libncursesw6 <<<"$(dpkg-deb -f "$deb" Depends)"
     if ! command -v lintian >/dev/null && [ "$(id -u)" = 0 ]; then
       apt-get install -y -q lintian >"$scratch/apt.out" 2>&1
     fi
