@@ -29,6 +29,11 @@
 //                      ", tags LIST"
 //   exit               ends the console as "qzuconexit" does
 //   metrics            the metrics text (app/metrics.h)
+//   reload             the configuration read again and applied
+//                      (app/reload.h): "reloaded ADDED REMOVED CHANGED KEPT"
+//                      and a "restart WORD" per setting kept until a
+//                      restart; or, refused, an "invalid TEXT" per error and
+//                      the error line. The owner's (and root's) only
 // TARGET "@TAG[,TAG...]" names the servers with any of those tags (send,
 // status, follow and tags).
 // Every request is answered by "ok" after its lines, or by "error TEXT".
@@ -133,6 +138,12 @@ void controlFeed(ctlClient* c, int sock, uint32_t tick, uint32_t mono, const cha
 // Offers a server line that matched alerts (g_alerts' last line) to the
 // clients that follow alerts, once for each alert, as controlPublish does.
 void controlPublishAlerts(const serverRec* from, const char* msg);
+
+// The server list is being replaced (a reload): what clients point at in the
+// m records at oldBase moves to newBase (n records), record i to newOf[i],
+// or nowhere when that is -1 (a client following only it follows nothing).
+void controlServersMoved(const serverRec* oldBase, int m, const int* newOf,
+                         const serverRec* newBase, int n);
 
 // Program-start state: no socket, no clients (closes whatever is open).
 void resetControl();

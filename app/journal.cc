@@ -161,6 +161,26 @@ void tagNextCommand(const serverRec* about, journalSource source, long uid) {
   t.uid = uid;
 }
 
+void tagNextControlEvent(journalEvent event, int priority, long uid) {
+  journalTags& t = tagNext(kJournalConsole, priority, nullptr);
+  t.event = event;
+  t.source = kSourceControl;
+  t.uid = uid;
+}
+
+void journalModeChanged(journalMode mode) {
+  journalState& j = g_journal;
+  if (mode == j.mode) return;
+  if (j.fd >= 0) {
+    sendJournal();
+    trClosesocket(j.fd);
+  }
+  j.fd = -1;
+  j.connected = j.screenIsJournal = false;
+  j.mode = mode;
+  startJournal();
+}
+
 void journalTake(const char* msg, int len) {
   journalState& j = g_journal;
   journalTags tags = j.tagged ? j.next : defaultTags(msg);

@@ -70,6 +70,13 @@ void tagNextLine(const serverRec* about, int priority, journalEvent event = kEve
 // else -1), sent to server about when not null.
 void tagNextCommand(const serverRec* about, journalSource source, long uid);
 
+// Tags the next message as the console's own, with its event, said on behalf
+// of the control client of user uid (QZUCON_SOURCE=control, QZUCON_UID=).
+void tagNextControlEvent(journalEvent event, int priority, long uid);
+// "journal=" changed while the console runs: what is held goes out, then
+// the journal is reached (or left) as at start for the new mode.
+void journalModeChanged(journalMode mode);
+
 // log's side: one message of len bytes into the pass's entries; sendJournal
 // sends what the pass holds.
 void journalTake(const char* msg, int len);

@@ -21,14 +21,16 @@ enum journalSource { kSourceNone, kSourceKeyboard, kSourceTcp, kSourceUdp, kSour
 // The events worth finding across a fleet, each with a fixed MESSAGE_ID.
 enum journalEvent {
   kEventNone,
-  kEventChallenge,    // a server brought a new challenge
-  kEventConfirmed,    // a session shown to work by what came back
-  kEventMismatch,     // a server's text does not unscramble
-  kEventNoAnswer,     // a server stays silent after the console's packets
-  kEventAnswerAgain,  // a silent server is heard again
-  kEventStarted,      // the console is active
-  kEventEnding,       // the console sends its exit notices and ends
-  kEventUnreachable,  // a server's port is closed, or a command to it went unanswered
+  kEventChallenge,      // a server brought a new challenge
+  kEventConfirmed,      // a session shown to work by what came back
+  kEventMismatch,       // a server's text does not unscramble
+  kEventNoAnswer,       // a server stays silent after the console's packets
+  kEventAnswerAgain,    // a silent server is heard again
+  kEventStarted,        // the console is active
+  kEventEnding,         // the console sends its exit notices and ends
+  kEventUnreachable,    // a server's port is closed, or a command to it went unanswered
+  kEventReloaded,       // the configuration was read again and applied
+  kEventReloadRefused,  // a configuration read again was refused whole
   kJournalEvents
 };
 

@@ -32,9 +32,9 @@ struct reader {
 const struct {
   const char* word;
   ctlCommand command;
-} kCommands[] = {{"send", kCmdSend},      {"status", kCmdStatus}, {"follow", kCmdFollow},
-                 {"do", kCmdDo},          {"exit", kCmdExit},     {"list", kCmdList},
-                 {"metrics", kCmdMetrics}};
+} kCommands[] = {{"send", kCmdSend},       {"status", kCmdStatus}, {"follow", kCmdFollow},
+                 {"do", kCmdDo},           {"exit", kCmdExit},     {"list", kCmdList},
+                 {"metrics", kCmdMetrics}, {"reload", kCmdReload}};
 
 // -w's seconds, fractions allowed, into milliseconds; false when not a
 // number from 0 to a day.
@@ -91,8 +91,8 @@ bool fleetOption(reader* r, const char* arg, ctlArgs* out, bool* taken) {
     return listValue(r, arg, out->hide, &out->hideCount, kCtlMaxPatterns);
   } else if (strcmp(arg, "--alerts") == 0 && c == kCmdFollow) {
     out->alerts = true;
-  } else if (strcmp(arg, "--json") == 0 &&
-             (c == kCmdSend || c == kCmdFollow || c == kCmdStatus || c == kCmdList)) {
+  } else if (strcmp(arg, "--json") == 0 && (c == kCmdSend || c == kCmdFollow || c == kCmdStatus ||
+                                            c == kCmdList || c == kCmdReload)) {
     out->json = true;
   } else {
     *taken = false;

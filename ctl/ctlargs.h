@@ -17,7 +17,8 @@ enum ctlCommand {
   kCmdDo,
   kCmdExit,
   kCmdList,
-  kCmdMetrics
+  kCmdMetrics,
+  kCmdReload
 };
 
 // A command line read. Every text points into the argv it was read from.

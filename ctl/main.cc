@@ -7,6 +7,7 @@
 #include "ctl/answer.h"
 #include "ctl/ctlargs.h"
 #include "ctl/ctlconn.h"
+#include "ctl/ctlreload.h"
 #include "ctlproto/words.h"
 #include "runtime/clock.h"
 #include "runtime/flexar.h"
@@ -28,10 +29,12 @@ const char kUsage[] =
     "  exit                                        end the console\n"
     "  list [--json]                               the running consoles of this user\n"
     "  metrics                                     the console's metrics, Prometheus text\n"
+    "  reload [--json]                             read the configuration again and apply it\n"
     "exit status: 0 ok, 1 usage or connection error, 2 password mismatch,\n"
     "3 no answer from a server, 4 a server's session not up yet,\n"
     "5 a server's password not confirmed yet by what it sent,\n"
-    "6 a server unreachable, 7 the console ended while followed\n";
+    "6 a server unreachable, 7 the console ended while followed,\n"
+    "8 reload refused: the configuration has errors, nothing changed\n";
 
 constexpr int kLineSize = 8192;
 constexpr long kExitWaitMs = 30000;  // for the console to finish after "exit"
@@ -467,6 +470,8 @@ int run(const ctlArgs& a) {
       return doLine(&c, a);
     case kCmdExit:
       return endConsole(&c);
+    case kCmdReload:
+      return reloadCommand(&c, a.json);
     default:
       return kCtlError;
   }

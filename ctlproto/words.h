@@ -17,6 +17,7 @@ constexpr char kReqTags[] = "tags";          // tags [TARGET]
 constexpr char kReqStatus[] = "status";      // status [TARGET]
 constexpr char kReqExit[] = "exit";          // exit
 constexpr char kReqMetrics[] = "metrics";    // metrics
+constexpr char kReqReload[] = "reload";      // reload (the owner's)
 
 // What a TARGET may be besides one server's address.
 constexpr char kTargetAll[] = "*";            // every server
@@ -37,6 +38,12 @@ constexpr char kAnsConsole[] = "console";  // console TEXT: a console message
 constexpr char kAnsAlert[] = "alert";      // alert NAME IPPORT ->TEXT
 constexpr char kAnsDropped[] = "dropped";  // dropped N lines: followed lines lost
 constexpr char kAnsArrow[] = " ->";        // IPPORT ->TEXT: a followed server's line
+// reload's: "reloaded ADDED REMOVED CHANGED KEPT", then "restart WORD" for
+// each setting kept until a restart; or "invalid TEXT" for each error of a
+// configuration refused whole, then the error line.
+constexpr char kAnsReloaded[] = "reloaded";
+constexpr char kAnsRestart[] = "restart";
+constexpr char kAnsInvalid[] = "invalid";
 
 // A server's session state, the STATE of "sent" and "server" lines.
 constexpr char kStateConfirmed[] = "confirmed";  // up, and its text showed the password right
