@@ -18,8 +18,9 @@ class ReloadTest : public e2eTest {
   static std::string addr(const runProc* standin) {
     return "127.0.0.1:" + std::to_string(portOf(standin));
   }
-  static std::string entry(const runProc* s, const std::string& extra = "") {
-    return "server=" + addr(s) + "\nlogin=admin\npassword=pw\n" + extra;
+  static std::string entry(const runProc* s, const std::string& extra = "",
+                           const std::string& password = "pw") {
+    return "server=" + addr(s) + "\nlogin=admin\npassword=" + password + "\n" + extra;
   }
   // The file name of a server's own log, as the console makes it.
   static std::string logOf(const runProc* s) {
@@ -37,9 +38,10 @@ TEST_F(ReloadTest, AddedRemovedRetaggedAndKeptServers) {
   runProc* retagged = startStandin("pw", {"--rate", "10"});
   runProc* removed = startStandin("pw", {"--rate", "10"});
   runProc* added = startStandin("pw", {"--rate", "10"});
-  ASSERT_TRUE(kept && retagged && removed && added) << dump();
+  runProc* rotated = startStandin("new", {"--rate", "10"});
+  ASSERT_TRUE(kept && retagged && removed && added && rotated) << dump();
   ASSERT_TRUE(writeFile("site.ini", entry(kept) + entry(retagged, "tag=old\n") + entry(removed) +
-                                        "alert=many:line [0-9]+0$\n"));
+                                        entry(rotated, "", "old") + "alert=many:line [0-9]+0$\n"));
   runProc* c = console();
   ASSERT_NE(nullptr, c) << dump();
   for (runProc* s : {kept, retagged, removed}) {
@@ -47,15 +49,17 @@ TEST_F(ReloadTest, AddedRemovedRetaggedAndKeptServers) {
   }
 
   ASSERT_TRUE(writeFile("site.ini", entry(kept) + entry(retagged, "tag=newtag\n") + entry(added) +
-                                        "alert=many:line [0-9]+0$\n"));
+                                        entry(rotated, "", "new") + "alert=many:line [0-9]+0$\n"));
   runProc* ctl = nullptr;
   ASSERT_EQ(0, runCtl({"-S", sock_, "reload"}, &ctl)) << dump();
-  EXPECT_EQ("reloaded: 1 added, 1 removed, 0 changed, 2 kept\n", ctl->out);
+  EXPECT_EQ("reloaded: 1 added, 1 removed, 1 changed, 2 kept\n", ctl->out);
   ASSERT_TRUE(waitFor(c, "Configuration reloaded by uid ")) << dump();
 
   // The added server is challenged and talks; the removed one got the exit
   // notice the console sends at its end.
   ASSERT_TRUE(waitFor(c, "->qzstandin " + addr(added) + " line 3\n")) << dump();
+  // The rotated password: its session starts again, under the right key.
+  ASSERT_TRUE(waitFor(c, "->qzstandin " + addr(rotated) + " line 3\n")) << dump();
   ASSERT_TRUE(waitFor(removed, "exit console=", kStderr)) << dump();
   std::string removedLog = readFile(logOf(removed));
   // The kept server: one challenge in all, its lines numbered on without a
