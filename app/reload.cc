@@ -106,9 +106,11 @@ void applySettings(configDraft* d) {
   strzcpy(g_logfn, d->logfn[0] ? d->logfn : "qzucon.log", kNameChars);
   strzcpy(g_consoleName, d->consoleName, kConsoleNameChars);
   consoleNameFor(g_consoleName, d->iniNamed ? g_inifn : nullptr, g_myaddr, g_consoleLabel);
+  // A file the console no longer writes would be served as if it were alive.
+  if (g_metricsPath[0] && !sameText(g_metricsPath, d->metricsPath)) trUnlink(g_metricsPath);
   strzcpy(g_metricsPath, d->metricsPath, kNameChars);
   g_localusers = d->localusers;
-  g_debug = d->debug;
+  if (d->debug) g_debug = 1;  // qzucondebug typed meanwhile is not undone
   journalModeChanged(d->journal);
 }
 
@@ -264,7 +266,7 @@ int readDraft(int argc, char* const* argv, bool fileExpected, configDraft* d) {
   bool named = d->iniNamed = d->inifn[0] != 0;
   if (!named) strzcpy(d->inifn, "qzucon.ini", kNameChars);
   bfc ini("rb", "%s", d->inifn);  // its name as opened, for the error
-  int err = readConfigFile(t, ini.name(), named || fileExpected);
+  int err = readConfigFile(t, ini.name(), named || fileExpected, &d->fileRead);
   commitPendingInto(t);
   if (err != 0) {
     configError(&d->errors, "%s: Unable to read configuration file: %s", ini.name(),
@@ -347,7 +349,7 @@ int checkConfiguration(int argc, char* const* argv) {
   } else {
     printf("qzucon: the configuration is good: %d server%s, %d alert rule%s, from %s\n",
            d->servers.nodes(), d->servers.nodes() == 1 ? "" : "s", d->alerts.count(),
-           d->alerts.count() == 1 ? "" : "s", d->inifn);
+           d->alerts.count() == 1 ? "" : "s", d->fileRead ? d->inifn : "the command line");
   }
   freeDraft(d);
   trFree(tokens, "check");

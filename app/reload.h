@@ -31,6 +31,7 @@ struct configDraft {
   journalMode journal = kJournalAuto;
   uint8_t debug = 0;
   bool iniNamed = false;  // ini= was given
+  bool fileRead = false;  // the file was there and read
   serverRec pending = {};
   flexar servers{sizeof(serverRec), "draft"};
   alertset alerts;
