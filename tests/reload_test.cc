@@ -48,6 +48,9 @@ TEST_F(ReloadTest, AddedRemovedRetaggedAndKeptServers) {
     ASSERT_TRUE(waitFor(c, "->qzstandin " + addr(s) + " line 3\n")) << dump();
   }
 
+  // A follower of the kept server, from before the reload.
+  runProc* follower = startCtl({"-S", sock_, "follow", "-s", addr(kept)});
+  ASSERT_TRUE(waitFor(follower, addr(kept) + " ->qzstandin " + addr(kept) + " line ")) << dump();
   ASSERT_TRUE(writeFile("site.ini", entry(kept) + entry(retagged, "tag=newtag\n") + entry(added) +
                                         entry(rotated, "", "new") + "alert=many:line [0-9]+0$\n"));
   runProc* ctl = nullptr;
@@ -68,6 +71,12 @@ TEST_F(ReloadTest, AddedRemovedRetaggedAndKeptServers) {
   EXPECT_EQ(1, countOf(kept->err, "challenge console=")) << dump();
   EXPECT_EQ(1, countOf(c->out, addr(kept) + " line 1\n")) << dump();
   EXPECT_EQ(removedLog, readFile(logOf(removed)));  // its file stopped at the reload
+  // The follower goes on with the kept server's lines, and only with them.
+  size_t had = follower->out.size();
+  ASSERT_TRUE(waitFor(follower, addr(kept) + " line ", kStdout,
+                      countOf(follower->out, addr(kept) + " line ") + 5))
+      << dump();
+  EXPECT_EQ(0, countOf(follower->out.substr(had), addr(added))) << follower->out;
   EXPECT_EQ(0, countOf(c->out, addr(removed) + " line 40\n"));
 
   ASSERT_EQ(0, runCtl({"-S", sock_, "status", "-t", "newtag"}, &ctl)) << dump();
