@@ -162,14 +162,18 @@ bool buildList(configDraft* d, const int* oldOf, flexar* next, uint32_t tick) {
   return true;
 }
 
-// Says what happened to the servers that came or changed, as start-up says
-// a server it reads.
+// Says what happened to the servers that came (as start-up says a server it
+// reads) or changed; the running list is still the old one.
 void announceServers(flexar* next, const int* oldOf, uint32_t tick) {
   for (int j = 0; j < next->nodes(); j++) {
     serverRec* r = static_cast<serverRec*>(next->data(j));
-    if (oldOf[j] < 0) {
+    const serverRec* was = oldOf[j] >= 0 ? serverAt(oldOf[j]) : nullptr;
+    if (was == nullptr) {
       resolveServer(r);
       if (r->lastSend == 1) markHeartbeatDue(r, tick);
+    } else if (!sameText(r->password, was->password) || !sameText(r->login, was->login)) {
+      tagNextLine(r, kPrioNotice);
+      log("Server changed: %s: its session starts again\n", r->address);
     }
   }
 }
@@ -193,14 +197,6 @@ bool applyDraft(configDraft* d, int sock, uint32_t tick, uint32_t mono, reloadRe
   needsRestart(res, !sameText(d->ctlsocket, g_ctlsocket), "controlsocket");
 
   removeServers(newOf, m, sock, mono);
-  for (int j = 0; j < n; j++) {
-    const serverRec* r = static_cast<serverRec*>(next.data(j));
-    const serverRec* was = oldOf[j] >= 0 ? serverAt(oldOf[j]) : nullptr;
-    if (was && (!sameText(r->password, was->password) || !sameText(r->login, was->login))) {
-      tagNextLine(r, kPrioNotice);
-      log("Server changed: %s: its session starts again\n", r->address);
-    }
-  }
   announceServers(&next, oldOf, tick);
 
   // Nothing may point into the old list once it is gone.
