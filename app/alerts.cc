@@ -94,6 +94,38 @@ bool alertset::room(int server) {
   return true;
 }
 
+void alertset::takeFrom(alertset* next, const int* oldOf, int servers) {
+  // Which old rule each new one continues, by name; -1 for a new name.
+  int carried[kAlertsMax];
+  for (int a = 0; a < next->count_; a++) {
+    carried[a] = -1;
+    for (int b = 0; b < count_ && carried[a] < 0; b++) {
+      if (strcmp(rules_[b].name, next->rules_[a].name) == 0) carried[a] = b;
+    }
+  }
+  uint64_t* grid = nullptr;
+  int stride = next->count_;
+  size_t cells = static_cast<size_t>(servers) * stride;
+  if (cells > 0) grid = static_cast<uint64_t*>(trAlloc(cells * sizeof(uint64_t), "alerts"));
+  if (grid) {
+    memset(grid, 0, cells * sizeof(uint64_t));
+    for (int j = 0; j < servers; j++) {
+      for (int a = 0; oldOf[j] >= 0 && a < stride; a++) {
+        if (carried[a] >= 0) grid[static_cast<size_t>(j) * stride + a] = hits(carried[a], oldOf[j]);
+      }
+    }
+  }
+  reset();
+  // The compiled patterns change hands: next forgets them without freeing.
+  memcpy(static_cast<void*>(rules_), next->rules_, sizeof(rule) * next->count_);
+  count_ = next->count_;
+  next->count_ = 0;
+  next->reset();
+  grid_ = grid;
+  servers_ = grid ? servers : 0;
+  stride_ = grid ? stride : 0;
+}
+
 void alertset::reset() {
   for (int i = 0; i < count_; i++) patternFree(&rules_[i].pat);
   set_.clear();

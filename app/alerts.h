@@ -49,6 +49,12 @@ class alertset {
   // No rules and no counts, as at program start.
   void reset();
 
+  // Takes the rules of next in place of these (next is left empty). Counts
+  // go with their alert's name and their server: server j of a new list of
+  // `servers` has the counts of server oldOf[j] of the list before, none
+  // when oldOf[j] is -1. Counts of a rule gone go with it.
+  void takeFrom(alertset* next, const int* oldOf, int servers);
+
  private:
   struct rule {
     char name[kAlertNameChars + 1];

@@ -95,3 +95,38 @@ TEST(Alerts, ALineMatchingManyRulesNamesEachInOrder) {
 }
 
 }  // namespace
+
+namespace {
+
+// A reload's new rules: counts go on under a rule's name and with their
+// server wherever it now stands; a new rule or server starts at 0, and the
+// new rules match (the old ones no longer do).
+TEST(Alerts, NewRulesTakeOverTheCountsOfTheirNames) {
+  alertset set;
+  const char* names[kAlertsMax];
+  char why[128];
+  ASSERT_TRUE(set.add("oom:out of memory", why, sizeof why));
+  ASSERT_TRUE(set.add("gone:segfault", why, sizeof why));
+  set.match(0, "out of memory", names);
+  set.match(1, "out of memory", names);
+  set.match(1, "out of memory", names);
+  set.match(1, "segfault", names);
+  alertset next;
+  ASSERT_TRUE(next.add("new:panic", why, sizeof why));
+  ASSERT_TRUE(next.add("oom:memory exhausted", why, sizeof why));
+  // Server 1 is first now, server 0 is gone, a new one is last.
+  const int oldOf[] = {1, -1};
+  set.takeFrom(&next, oldOf, 2);
+  EXPECT_EQ(0, next.count());
+  ASSERT_EQ(2, set.count());
+  EXPECT_STREQ("new", set.name(0));
+  EXPECT_EQ(0u, set.hits(0, 0));
+  EXPECT_EQ(2u, set.hits(1, 0));  // oom of the old server 1
+  EXPECT_EQ(0u, set.hits(1, 1));
+  EXPECT_EQ(0, set.match(0, "out of memory", names));
+  EXPECT_EQ(1, set.match(1, "memory exhausted", names));
+  EXPECT_EQ(1u, set.hits(1, 1));
+  EXPECT_EQ(1, set.match(0, "kernel panic", names));
+}
+
+}  // namespace

@@ -3,6 +3,7 @@
 
 #include <strings.h>
 
+#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -22,6 +23,7 @@ namespace {
 // characters of values and their keywords), or its tag line (263), or an
 // alert (32 + 255).
 constexpr int kIniLineSize = 512;
+constexpr int kIniLine = 1024;  // 1023 characters a read; longer lines split
 
 const char* skipBlanks(const char* p) {
   while (*p == ' ' || *p == '\t') p++;
@@ -139,17 +141,36 @@ void trimmedWord(const char* value, char* word) {
   strim(word, " \t");
 }
 
+// Where a token came from, as an error names it.
+void whereFrom(tokenFrom from, char* out, int size) {
+  if (from.file) {
+    trf(out, size, "%s line %d", from.file, from.line);
+  } else {
+    trf(out, size, "the command line");
+  }
+}
+
+// What a keyword's handler gets: where the token goes and came from, and its
+// value.
+struct wordCall {
+  const configTarget& t;
+  tokenFrom from;
+  const char* value;
+  char* dest;  // where storeText puts the value, with its character limit
+  int limit;
+};
+
 // The handlers of the keywords: false when the value is not one the keyword
 // takes, which leaves the setting as it was.
 
 // "owner" or "any", in any case, blanks around it allowed.
-bool parseLocalUsers(const char* value, char*, int) {
+bool parseLocalUsers(const wordCall& c) {
   char word[kNameChars + 1];
-  trimmedWord(value, word);
+  trimmedWord(c.value, word);
   if (strcasecmp(word, "owner") == 0) {
-    g_localusers = kLocalUsersOwner;
+    *c.t.localusers = kLocalUsersOwner;
   } else if (strcasecmp(word, "any") == 0) {
-    g_localusers = kLocalUsersAny;
+    *c.t.localusers = kLocalUsersAny;
   } else {
     return false;
   }
@@ -157,13 +178,13 @@ bool parseLocalUsers(const char* value, char*, int) {
 }
 
 // "auto", "on" or "off", in any case, blanks around it allowed.
-bool parseJournal(const char* value, char*, int) {
+bool parseJournal(const wordCall& c) {
   static const char* const kWords[] = {"auto", "on", "off"};
   char word[kNameChars + 1];
-  trimmedWord(value, word);
+  trimmedWord(c.value, word);
   for (int m = 0; m < 3; m++) {
     if (strcasecmp(word, kWords[m]) == 0) {
-      g_journal.mode = static_cast<journalMode>(m);
+      *c.t.journal = static_cast<journalMode>(m);
       return true;
     }
   }
@@ -172,68 +193,94 @@ bool parseJournal(const char* value, char*, int) {
 
 // "tag=" belongs to the server= before it, as login= does; a tag that is no
 // tag is named and the whole token ignored.
-bool parseTags(const char* value, char*, int) {
+bool parseTags(const wordCall& c) {
   char bad[kTagChars + 1];
   const char* why = "";
-  if (g_tempServer.address[0] == 0) {
-    log("ERROR: tag=%.300s: no server= before it\n", skipBlanks(value));
-  } else if (!tagListAdd(g_tempServer.tags, value, bad, sizeof bad, &why)) {
-    log("ERROR: Bad tag \"%s\" for server %s: %s\n", bad, g_tempServer.address, why);
+  serverRec* s = c.t.pending;
+  char where[kNameChars + 32];
+  whereFrom(c.from, where, sizeof where);
+  if (s->address[0] == 0) {
+    if (c.t.errors) {
+      configError(c.t.errors, "%s: tag=%.300s: no server= before it", where, skipBlanks(c.value));
+    } else {
+      log("ERROR: tag=%.300s: no server= before it\n", skipBlanks(c.value));
+    }
+  } else if (!tagListAdd(s->tags, c.value, bad, sizeof bad, &why)) {
+    if (c.t.errors) {
+      configError(c.t.errors, "%s: Bad tag \"%s\" for server %s: %s", where, bad, s->address, why);
+    } else {
+      log("ERROR: Bad tag \"%s\" for server %s: %s\n", bad, s->address, why);
+    }
   }
   return true;  // named above, with the reason
 }
 
 // "alert=NAME:REGEX": a rule that cannot be used is named with the reason
 // and left out; the console runs on without it.
-bool parseAlert(const char* value, char*, int) {
+bool parseAlert(const wordCall& c) {
   char why[160];
-  if (!g_alerts.add(skipBlanks(value), why, sizeof why)) {
-    log("ERROR: Bad alert \"%.300s\": %s\n", skipBlanks(value), why);
+  if (!c.t.alerts->add(skipBlanks(c.value), why, sizeof why)) {
+    if (c.t.errors) {
+      char where[kNameChars + 32];
+      whereFrom(c.from, where, sizeof where);
+      configError(c.t.errors, "%s: Bad alert \"%.300s\": %s", where, skipBlanks(c.value), why);
+    } else {
+      log("ERROR: Bad alert \"%.300s\": %s\n", skipBlanks(c.value), why);
+    }
   }
   return true;  // named above, with the reason
 }
 
 // A keyword that stores its value, blanks before it skipped, into a text.
-bool storeText(const char* value, char* dest, int limit) {
-  mystrzcpy(dest, value, limit);
+bool storeText(const wordCall& c) {
+  mystrzcpy(c.dest, c.value, c.limit);
+  return true;
+}
+bool storeLogin(const wordCall& c) {
+  mystrzcpy(c.t.pending->login, c.value, kServerLoginChars);
+  return true;
+}
+bool storePassword(const wordCall& c) {
+  mystrzcpy(c.t.pending->password, c.value, kServerPasswordChars);
   return true;
 }
 
 // A new server= ends the record of the one before it.
-bool startServer(const char* value, char*, int) {
-  commitPendingServer();
-  mystrzcpy(g_tempServer.address, value, kNameChars);
+bool startServer(const wordCall& c) {
+  commitPendingInto(c.t);
+  mystrzcpy(c.t.pending->address, c.value, kNameChars);
   return true;
 }
 
-bool setTcpPort(const char* value, char*, int) {
-  g_TCPlistenport = atoul(skipBlanks(value));
+bool setTcpPort(const wordCall& c) {
+  *c.t.tcpPort = atoul(skipBlanks(c.value));
   return true;
 }
-bool setUdpPort(const char* value, char*, int) {
-  g_UDPlistenport = atoul(skipBlanks(value));
+bool setUdpPort(const wordCall& c) {
+  *c.t.udpPort = atoul(skipBlanks(c.value));
   return true;
 }
-bool setDebug(const char*, char*, int) {
-  g_debug = 1;
+bool setDebug(const wordCall& c) {
+  *c.t.debug = 1;
   return true;
 }
-bool writeIniTo(const char* value, char*, int) {
-  writeini(value);
+// A configuration read apart from the running one writes no file.
+bool writeIniTo(const wordCall& c) {
+  if (!c.t.errors) writeini(c.value);
   return true;
 }
 
-bool setLogName(const char* value, char*, int) {
-  mystrzcpy(g_logfn, value, kNameChars);
-  strim(g_logfn, " \t");
+bool setLogName(const wordCall& c) {
+  mystrzcpy(c.t.logfn, c.value, kNameChars);
+  strim(c.t.logfn, " \t");
   return true;
 }
 
 // A name a metrics label and a journal field carry: blanks around it are no
 // part of it.
-bool setConsoleName(const char* value, char*, int) {
-  mystrzcpy(g_consoleName, value, kConsoleNameChars);
-  strim(g_consoleName, " \t");
+bool setConsoleName(const wordCall& c) {
+  mystrzcpy(c.t.consoleName, c.value, kConsoleNameChars);
+  strim(c.t.consoleName, " \t");
   return true;
 }
 
@@ -243,8 +290,8 @@ bool setConsoleName(const char* value, char*, int) {
 // (config_test.cc holds them to it).
 struct configWord {
   const char* word;
-  bool (*apply)(const char* value, char* dest, int limit);
-  char* dest;  // where storeText puts the value, with its character limit
+  bool (*apply)(const wordCall& c);
+  char* configTarget::*dest;  // where storeText puts the value, with its character limit
   int limit;
   const char* help;  // after the word in the full usage text; null for the
                      // words the usage text names
@@ -252,14 +299,14 @@ struct configWord {
 
 const configWord kConfigWords[] = {
     {"server=", startServer, nullptr, 0, "[host:port] (starts a server entry)"},
-    {"ini=", storeText, g_inifn, kNameChars, nullptr},
-    {"myaddr=", storeText, g_myaddr, kNameChars, nullptr},
+    {"ini=", storeText, &configTarget::inifn, kNameChars, nullptr},
+    {"myaddr=", storeText, &configTarget::myaddr, kNameChars, nullptr},
     {"name=", setConsoleName, nullptr, 0, "[text] (the console's name in metrics and the journal)"},
-    {"login=", storeText, g_tempServer.login, kServerLoginChars, "[name] (of the server above)"},
-    {"password=", storeText, g_tempServer.password, kServerPasswordChars,
-     "[text] (of the server above)"},
-    {"controlsocket=", storeText, g_ctlsocket, kNameChars, "[off | socket path]"},
-    {"metrics=", storeText, g_metricsPath, kNameChars, "[file] (metrics for node_exporter)"},
+    {"login=", storeLogin, nullptr, 0, "[name] (of the server above)"},
+    {"password=", storePassword, nullptr, 0, "[text] (of the server above)"},
+    {"controlsocket=", storeText, &configTarget::ctlsocket, kNameChars, "[off | socket path]"},
+    {"metrics=", storeText, &configTarget::metricsPath, kNameChars,
+     "[file] (metrics for node_exporter)"},
     {"TCPlistenport=", setTcpPort, nullptr, 0, "[port] (local TCP input)"},
     {"UDPlistenport=", setUdpPort, nullptr, 0, "[port] (local UDP input)"},
     {"localusers=", parseLocalUsers, nullptr, 0, "[owner | any] (who may send local input)"},
@@ -327,15 +374,34 @@ char* mystrzcpy(char* dst, const char* src, int limit) {
   return strzcpy(dst, skipBlanks(src), limit);
 }
 
-void commitPendingServer() {
-  if (g_tempServer.address[0]) {
+void commitPendingServer() { commitPendingInto(liveConfig()); }
+
+void commitPendingInto(const configTarget& t) {
+  serverRec* s = t.pending;
+  if (s->address[0]) {
     // A text copy: stops at the template's first zero byte, the end of the magic.
-    mystrzcpy(reinterpret_cast<char*>(g_tempServer.header),
-              reinterpret_cast<const char*>(g_HEADER), kHeaderSize - 1);
-    g_tempServer.rseed = kDefaultSeed;
-    flServer.add(&g_tempServer);
+    mystrzcpy(reinterpret_cast<char*>(s->header), reinterpret_cast<const char*>(g_HEADER),
+              kHeaderSize - 1);
+    s->rseed = kDefaultSeed;
+    t.servers->add(s);
   }
-  memset(&g_tempServer, 0, sizeof g_tempServer);
+  memset(s, 0, sizeof *s);
+}
+
+void configError(configErrors* e, const char* fmt, ...) {
+  if (e->count < kConfigErrorsMax) {
+    va_list ap;
+    va_start(ap, fmt);
+    vtrf(e->text[e->count], kConfigErrorChars, fmt, ap);
+    va_end(ap);
+  }
+  e->count++;
+}
+
+configTarget liveConfig() {
+  return {g_inifn,       g_logfn,          g_myaddr,         g_consoleName, g_ctlsocket,
+          g_metricsPath, &g_TCPlistenport, &g_UDPlistenport, &g_localusers, &g_journal.mode,
+          &g_debug,      &g_tempServer,    &flServer,        &g_alerts,     nullptr};
 }
 
 void tokenFaultLine(char* out, int size, tokenFault fault, const char* token, tokenFrom from) {
@@ -352,29 +418,67 @@ void tokenFaultLine(char* out, int size, tokenFault fault, const char* token, to
   traf(out, size, "%s\n", fault == kTokenLineBreak ? ": the token is ignored" : "");
 }
 
-void parseToken(const char* token, tokenFrom from) {
-  const char* p = skipBlanks(token);
-  if (*p == 0 || *p == ';') return;
+namespace {
+
+// A refused token: logged with the usage text before it (start-up), or
+// collected without "ERROR: " and its line end.
+void refuseToken(const configTarget& t, tokenFault fault, const char* token, tokenFrom from) {
   char line[kTokenShown + kNameChars + 96];
-  for (const configWord& w : kConfigWords) {
-    const char* value = skipWordNoCase(p, w.word);
-    if (value == nullptr) continue;
-    if (strpbrk(value, "\r\n")) {
-      tokenFaultLine(line, sizeof line, kTokenLineBreak, p, from);
-      log("%s", line);
-    } else if (!w.apply(value, w.dest, w.limit)) {
-      showHelp();
-      tokenFaultLine(line, sizeof line, kTokenBadValue, p, from);
-      log("%s", line);
-    }
+  tokenFaultLine(line, sizeof line, fault, token, from);
+  if (t.errors) {
+    line[strcspn(line, "\n")] = 0;
+    configError(t.errors, "%s", line + strlen("ERROR: "));
     return;
   }
-  showHelp();
-  tokenFaultLine(line, sizeof line, kTokenUnknown, p, from);
+  if (fault != kTokenLineBreak) showHelp();
   log("%s", line);
 }
 
+}  // namespace
+
+void parseTokenInto(const configTarget& t, const char* token, tokenFrom from) {
+  const char* p = skipBlanks(token);
+  if (*p == 0 || *p == ';') return;
+  for (const configWord& w : kConfigWords) {
+    const char* value = skipWordNoCase(p, w.word);
+    if (value == nullptr) continue;
+    wordCall c = {t, from, value, w.dest ? t.*w.dest : nullptr, w.limit};
+    if (strpbrk(value, "\r\n")) {
+      refuseToken(t, kTokenLineBreak, p, from);
+    } else if (!w.apply(c)) {
+      refuseToken(t, kTokenBadValue, p, from);
+    }
+    return;
+  }
+  refuseToken(t, kTokenUnknown, p, from);
+}
+
+void parseToken(const char* token, tokenFrom from) { parseTokenInto(liveConfig(), token, from); }
+
 void parseInput(const char* token) { parseToken(token, kCommandLine); }
+
+int readConfigFile(const configTarget& t, const char* name, bool named, bool* found) {
+  trPathInfo info;
+  if (trPathStat(name, &info) == 0 && info.kind == kPathDir) return EISDIR;
+  bfc ini("rb", "%s", name);
+  if (!ini.open()) {
+    int err = trLastError();
+    return trNoSuchFile(err) && !named ? 0 : err;
+  }
+  if (found) *found = true;
+  // Read without the strip, so that a line's number counts only the reads
+  // that end it: a longer line arrives as several tokens of one number.
+  char line[kIniLine];
+  tokenFrom from = {ini.name(), 1};
+  while (ini.rdln(line, kIniLine, 0)) {
+    size_t len = strlen(line);
+    bool ended = len > 0 && line[len - 1] == '\n';
+    while (len > 0 && (line[len - 1] == '\r' || line[len - 1] == '\n')) line[--len] = 0;
+    parseTokenInto(t, line, from);
+    if (ended) from.line++;
+  }
+  return 0;
+}
 
 void consoleNameFor(const char* given, const char* ini, const char* myaddr, char* out) {
   if (given[0]) {
@@ -425,6 +529,9 @@ void showFullHelp() {
   for (const configWord& w : kConfigWords) {
     if (!usageNames(w.word)) printf(" %s%s\n", w.word, w.help ? w.help : "");
   }
-  fputs(" --help (this text)\n --version (the version)\n", stdout);
+  fputs(
+      " --help (this text)\n --version (the version)\n"
+      " --check [tokens...] (reads the configuration, says what is wrong, runs nothing)\n",
+      stdout);
   fflush(stdout);
 }

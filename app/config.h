@@ -3,6 +3,14 @@
 #ifndef QZUCON_APP_CONFIG_H_
 #define QZUCON_APP_CONFIG_H_
 
+#include <cstdint>
+
+#include "app/journal.h"
+
+struct serverRec;
+class flexar;
+class alertset;
+
 // Where a token came from, for the line that names one refused: the command
 // line (file null), or a line of a configuration file.
 struct tokenFrom {
@@ -10,6 +18,44 @@ struct tokenFrom {
   int line;
 };
 constexpr tokenFrom kCommandLine = {nullptr, 0};
+
+// The errors a reading of the configuration found, each naming its file and
+// line ("site.ini line 7: Bad alert ..."), in the order found; past
+// kConfigErrorsMax only counted.
+constexpr int kConfigErrorsMax = 32;
+constexpr int kConfigErrorChars = 512;
+struct configErrors {
+  int count = 0;
+  char text[kConfigErrorsMax][kConfigErrorChars];
+};
+// Adds one error; the text is formatted, without "ERROR: " and line end.
+void configError(configErrors* e, const char* fmt, ...) __attribute__((format(printf, 2, 3)));
+
+// Where the tokens go: the running configuration (start-up, and the tests
+// that configure a console token by token) or a whole configuration read
+// apart from it (a reload, qzucon --check). The texts hold kNameChars + 1
+// bytes, name kConsoleNameChars + 1.
+struct configTarget {
+  char* inifn;
+  char* logfn;
+  char* myaddr;
+  char* consoleName;
+  char* ctlsocket;
+  char* metricsPath;
+  uint32_t* tcpPort;
+  uint32_t* udpPort;
+  uint8_t* localusers;
+  journalMode* journal;
+  uint8_t* debug;
+  serverRec* pending;  // the server= being read, until the next one or the end
+  flexar* servers;     // serverRec records in order
+  alertset* alerts;
+  // Null: each error is logged as found, and the token left out (start-up).
+  // Else errors are collected here, and qzuconwrite tokens write nothing.
+  configErrors* errors;
+};
+// The running configuration: the globals.
+configTarget liveConfig();
 
 // Handles one token (leading blanks and tabs skipped; empty or ';' = comment).
 // Keywords match by prefix without regard to case; an unknown token, or a
@@ -20,6 +66,15 @@ constexpr tokenFrom kCommandLine = {nullptr, 0};
 void parseToken(const char* token, tokenFrom from);
 // parseToken for a token of the command line.
 void parseInput(const char* token);
+// parseToken into target.
+void parseTokenInto(const configTarget& target, const char* token, tokenFrom from);
+
+// Reads the configuration file name into target, line by line; returns 0, or
+// the error that kept it from being read. A missing file is no error unless
+// named (the user named it with ini=, or a reload expects it); a folder is
+// never a file (opening one works, reading it does not).
+// *found (when given) tells whether the file was there and read.
+int readConfigFile(const configTarget& target, const char* name, bool named, bool* found = nullptr);
 
 enum tokenFault { kTokenUnknown, kTokenBadValue, kTokenLineBreak };
 // The line (with its "\n", at most size bytes with the terminator) that names
@@ -44,6 +99,8 @@ void consoleNameFor(const char* given, const char* ini, const char* myaddr, char
 // Appends the pending record g_tempServer to flServer when its address is not
 // empty (its header taken from g_HEADER), then clears it either way.
 void commitPendingServer();
+// The same for target's pending record and list.
+void commitPendingInto(const configTarget& target);
 
 // Writes the configuration to name (leading spaces skipped; "" means
 // "qzucon.ini") through a temporary file in the same folder, flushed to disk

@@ -592,6 +592,7 @@ TEST_F(ConfigTest, DocumentsListEveryToken) {
   for (const std::string& w : table) EXPECT_EQ(1u, listed.count(w)) << w << " is not in --help";
   EXPECT_EQ(1u, listed.count("--help"));
   EXPECT_EQ(1u, listed.count("--version"));
+  EXPECT_EQ(1u, listed.count("--check"));
 }
 
 }  // namespace

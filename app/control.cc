@@ -13,6 +13,7 @@
 #include "app/globals.h"
 #include "app/journal.h"
 #include "app/log.h"
+#include "app/reload.h"
 #include "ctlproto/words.h"
 #include "input/admin_input.h"
 #include "input/commands.h"
@@ -542,25 +543,52 @@ void exitRequest(const requestCall& q) {
   g_exit = 1;
   sendOk(q.c);
 }
+void reloadRequest(const requestCall& q) {
+  const reloadResult& r = reloadConfiguration(q.sock, q.tick, q.mono, static_cast<long>(q.c->uid));
+  if (!r.applied) {
+    for (int i = 0; i < r.errors.count && i < kConfigErrorsMax; i++) {
+      sendLine(q.c, "%s %s\n", kAnsInvalid, r.errors.text[i]);
+    }
+    sendError(q.c, "configuration refused, nothing changed: %d error%s", r.errors.count,
+              r.errors.count == 1 ? "" : "s");
+    return;
+  }
+  sendLine(q.c, "%s %d %d %d %d\n", kAnsReloaded, r.counts.added, r.counts.removed,
+           r.counts.changed, r.counts.kept);
+  for (int i = 0; i < r.restarts; i++) sendLine(q.c, "%s %s\n", kAnsRestart, r.restart[i]);
+  sendOk(q.c);
+}
 
-// The requests, by their words in ctlproto/words.h.
+// The requests, by their words in ctlproto/words.h. An owner's request is
+// refused to every other user the socket admits.
 struct requestWord {
   const char* word;
   void (*run)(const requestCall&);
+  bool ownerOnly;
 };
 const requestWord kRequests[] = {
-    {kReqDo, doRequest},           {kReqSend, sendWords},
-    {kReqStatus, statusRequest},   {kReqTags, tagsRequest},
-    {kReqServers, serversRequest}, {kReqFollow, followWords},
-    {kReqUnfollow, unfollowRequest}, {kReqMetrics, metricsRequest},
-    {kReqExit, exitRequest},
-    {kReqTop, topRequest},
+    {kReqDo, doRequest, false},
+    {kReqSend, sendWords, false},
+    {kReqStatus, statusRequest, false},
+    {kReqTags, tagsRequest, false},
+    {kReqServers, serversRequest, false},
+    {kReqFollow, followWords, false},
+    {kReqUnfollow, unfollowRequest, false},
+    {kReqMetrics, metricsRequest, false},
+    {kReqExit, exitRequest, false},
+    {kReqReload, reloadRequest, true},
+    {kReqTop, topRequest, false},
 };
 
 void request(ctlClient* c, int sock, uint32_t tick, uint32_t mono, char* line) {
   requestCall q = {c, sock, tick, mono, splitWord(line)};
   for (const requestWord& w : kRequests) {
-    if (strcmp(line, w.word) == 0) return w.run(q);
+    if (strcmp(line, w.word) != 0) continue;
+    if (w.ownerOnly && c->uid != 0 && c->uid != trUid()) {
+      sendError(c, "%s is the owner's request", w.word);
+      return;
+    }
+    return w.run(q);
   }
   sendError(c, "unknown request \"%.64s\"", line);
 }
@@ -780,6 +808,27 @@ void controlPublishAlerts(const line& l) {
       pushServerLines(&c, head, l.server, msg);
     }
   }
+}
+
+void controlServersMoved(const serverRec* oldBase, int m, const int* newOf,
+                         const serverRec* newBase, int n) {
+  for (ctlClient& c : g_ctl.clients) {
+    if (c.fd < 0) continue;
+    if (c.follow) {
+      int i = static_cast<int>(c.follow - oldBase);
+      c.follow = i >= 0 && i < m && newOf[i] >= 0 ? newBase + newOf[i] : nullptr;
+    }
+    // A long answer being written goes on from the first record not yet
+    // written that is still there, in the new list's order.
+    if (c.job != kJobNone && c.job != kJobMetrics) {
+      int next = n;
+      for (int i = c.next; i < m && next == n; i++) {
+        if (newOf[i] >= 0) next = newOf[i];
+      }
+      c.next = next;
+    }
+  }
+  updateFollowing();
 }
 
 void resetControl() {

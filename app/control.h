@@ -36,6 +36,11 @@
 //                      of the servers of TARGET ("*" or "@TAGS") that FILTER
 //                      is part of the address, tags or state of, from OFFSET
 //                      on in SORT's order (address, state, rate or last)
+//   reload             the configuration read again and applied
+//                      (app/reload.h): "reloaded ADDED REMOVED CHANGED KEPT"
+//                      and a "restart WORD" per setting kept until a
+//                      restart; or, refused, an "invalid TEXT" per error and
+//                      the error line. The owner's (and root's) only
 // TARGET "@TAG[,TAG...]" names the servers with any of those tags (send,
 // status, follow and tags).
 // Every request is answered by "ok" after its lines, or by "error TEXT".
@@ -144,6 +149,12 @@ void controlPublishAlerts(const line& l);
 
 // A server's session state as the protocol's STATE word (ctlproto/words.h).
 const char* linkWord(const serverRec* r);
+
+// The server list is being replaced (a reload): what clients point at in the
+// m records at oldBase moves to newBase (n records), record i to newOf[i],
+// or nowhere when that is -1 (a client following only it follows nothing).
+void controlServersMoved(const serverRec* oldBase, int m, const int* newOf,
+                         const serverRec* newBase, int n);
 
 // Program-start state: no socket, no clients (closes whatever is open).
 void resetControl();

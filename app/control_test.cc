@@ -3,8 +3,14 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <string>
+
 #include "app/alerts.h"
 #include "app/globals.h"
+#include "app/reload.h"
 #include "runtime/keyboard.h"
 #include "runtime/sock.h"
 #include "runtime/text.h"
@@ -110,6 +116,56 @@ TEST_F(ControlClients, EveryPartOfAServersLineStaysTheServers) {
                                       "alert oom 127.0.0.1:28100 ->memory -> here\n"))
       << b;
   controlClose();
+}
+
+// What a client reads of the answers to its request bytes.
+std::string feed(ctlClient* c, const char* request) {
+  std::string got;
+  controlFeed(
+      c, -1, 1000, 1000, request, static_cast<int>(strlen(request)),
+      [](void* ctx, const char* data, int len) {
+        static_cast<std::string*>(ctx)->append(data, static_cast<size_t>(len));
+        return len;
+      },
+      &got);
+  return got;
+}
+
+// A reload is the owner's; applied, it leaves no pointer into the old list:
+// a follower of a kept server follows it at its new place, the active server
+// removed is none.
+TEST_F(ControlClients, AReloadIsTheOwnersAndMovesWhatPointsAtServers) {
+  g_noscreenlog = 1;
+  strzcpy(g_myaddr, "127.0.0.1:24350", kNameChars);
+  addServer("127.0.0.1:28100", "admin", "pw");
+  addServer("127.0.0.1:28101", "admin", "pw");
+  g_activeServer = serverAt(0);
+  ctlClient* c = &g_ctl.clients[0];
+  *c = ctlClient();
+  c->fd = dup(2);  // a client in use; its answers come through the feed
+  c->uid = 4242;   // neither root nor the console's user
+  EXPECT_EQ("error reload is the owner's request\n", feed(c, "reload\n"));
+  c->uid = 0;
+  c->follow = serverAt(1);
+  std::ofstream("qzucon.ini") << "myaddr=127.0.0.1:24350\nserver=127.0.0.1:28102\n"
+                                 "server=127.0.0.1:28101\nlogin=admin\npassword=pw\n";
+  char arg0[] = "qzucon";
+  char* argv[] = {arg0, nullptr};
+  reloadNoteStart(1, argv, true);
+  EXPECT_EQ("reloaded 1 1 0 1\nok\n", feed(c, "reload\n"));
+  ASSERT_EQ(2, flServer.nodes());
+  EXPECT_EQ(serverAt(1), c->follow);
+  EXPECT_STREQ("127.0.0.1:28101", c->follow->address);
+  EXPECT_EQ(nullptr, g_activeServer);
+  // A file that is gone now: refused, nothing changed.
+  std::remove("qzucon.ini");
+  std::string refused = feed(c, "reload\n");
+  EXPECT_EQ(0u, refused.find("invalid qzucon.ini: Unable to read configuration file: ")) << refused;
+  EXPECT_NE(std::string::npos, refused.find("\nerror configuration refused, nothing changed: 2 "
+                                            "errors\n"))
+      << refused;
+  EXPECT_EQ(2, flServer.nodes());
+  EXPECT_EQ(serverAt(1), c->follow);
 }
 
 }  // namespace

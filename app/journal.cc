@@ -138,6 +138,19 @@ void journalRunning() { g_journal.running = true; }
 
 bool journalOn() { return g_journal.fd >= 0; }
 
+void journalModeChanged(journalMode mode) {
+  journalState& j = g_journal;
+  if (mode == j.mode) return;
+  if (j.fd >= 0) {
+    sendJournal();
+    trClosesocket(j.fd);
+  }
+  j.fd = -1;
+  j.connected = j.screenIsJournal = false;
+  j.mode = mode;
+  startJournal();
+}
+
 void journalTake(const line& l) {
   journalState& j = g_journal;
   if (j.fd < 0) return;

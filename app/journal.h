@@ -57,6 +57,10 @@ void journalRunning();
 void resetJournal();
 bool journalOn();
 
+// "journal=" changed while the console runs: what is held goes out, then
+// the journal is reached (or left) as at start for the new mode.
+void journalModeChanged(journalMode mode);
+
 // emit's side: one line into the pass's entries, its fields from the
 // record; sendJournal sends what the pass holds.
 void journalTake(const line& l);

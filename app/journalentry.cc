@@ -20,6 +20,8 @@ const char* const kMessageIds[kJournalEvents] = {
     "36356963573f49da8df53abb568d1462",  // console started
     "178ceab5a1394407bdb7c25d0d5cb6dc",  // console ending
     "12ebcacd94214419b6f6e329fac720a4",  // server unreachable
+    "790b9ea9a84d4f43896c5ef0f79cbc9b",  // configuration reloaded
+    "822cfd1ea77148d7a43b2bd01c35e48e",  // configuration reload refused
 };
 
 const char* const kKinds[] = {"server", "console", "command"};

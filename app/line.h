@@ -30,6 +30,8 @@ enum journalEvent {
   kEventStarted,      // the console is active
   kEventEnding,       // the console sends its exit notices and ends
   kEventUnreachable,  // a server's port is closed, or a command to it went unanswered
+  kEventReloaded,       // the configuration was read again and applied
+  kEventReloadRefused,  // a configuration read again was refused whole
   kJournalEvents
 };
 

@@ -346,6 +346,18 @@ void journalAbout(const serverRec* about, journalEvent event, const char* fmt, .
   va_end(ap);
 }
 
+void logControlEvent(journalEvent event, int priority, long uid, const char* fmt, ...) {
+  line l;
+  l.priority = priority;
+  l.event = event;
+  l.source = kSourceControl;
+  l.uid = uid;
+  va_list ap;
+  va_start(ap, fmt);
+  emitFormatted(l, fmt, ap);
+  va_end(ap);
+}
+
 void logCommand(const serverRec* about, journalSource source, long uid, const char* fmt, ...) {
   va_list ap;
   va_start(ap, fmt);

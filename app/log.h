@@ -46,6 +46,10 @@ void journalAbout(const serverRec* about, journalEvent event, const char* fmt, .
 // for the control socket, else -1): in the files and the journal only.
 void logCommand(const serverRec* about, journalSource source, long uid, const char* fmt, ...)
     __attribute__((format(printf, 4, 5)));
+// The console's own message with its event, said on behalf of the control
+// client of user uid (its source the control socket): who reloaded, say.
+void logControlEvent(journalEvent event, int priority, long uid, const char* fmt, ...)
+    __attribute__((format(printf, 4, 5)));
 // A line typed at source, or run by a control client's "do" (then from the
 // control socket, as that client's user): as logCommand.
 void logTyped(const serverRec* about, journalSource source, const char* fmt, ...)

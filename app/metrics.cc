@@ -64,8 +64,8 @@ const family kFamilies[] = {
     {"qzucon_build_info", "gauge", "The console's version.", kBuildInfo, false,
      [](const metricsFigures&) { return uint64_t{1}; }, nullptr},
     {"qzucon_server_up", "gauge",
-     "1 while the server's session is confirmed and it has sent a line in the last 10 s.", kPerServer,
-     false, nullptr,
+     "1 while the server's session is confirmed and it has sent a line in the last 10 s.",
+     kPerServer, false, nullptr,
      [](const serverRec* r, const metricsFigures& f) { return flag(f.up && serverUp(r, f.mono)); }},
     {"qzucon_server_info", "gauge", "Always 1; the labels are the server's address and tags.",
      kServerInfo, false, nullptr, nullptr},
@@ -105,6 +105,15 @@ const family kFamilies[] = {
      false, [](const metricsFigures& f) { return f.journalDropped; }, nullptr},
     {"qzucon_log_write_errors_total", "counter", "Failed writes to log files.", kConsole, false,
      [](const metricsFigures& f) { return f.logWriteErrors; }, nullptr},
+    {"qzucon_config_last_reload_successful", "gauge",
+     "1 when the last reload of the configuration was applied, or none was asked for; 0 when it "
+     "was refused.",
+     kConsole, false, [](const metricsFigures& f) { return flag(f.reloadOk); }, nullptr},
+    {"qzucon_config_last_reload_success_timestamp_seconds", "gauge",
+     "When the configuration running was read: the start or the last reload applied, in seconds "
+     "since the epoch.",
+     kConsole, true, [](const metricsFigures& f) { return static_cast<uint64_t>(f.reloadOkMs); },
+     nullptr},
 };
 constexpr int kFamilyCount = sizeof kFamilies / sizeof kFamilies[0];
 
@@ -368,6 +377,8 @@ metricsFigures gatherFigures(bool up, uint32_t mono) {
   }
   f.journalDropped = g_journalDropped;
   f.logWriteErrors = g_logWriteErrors;
+  f.reloadOk = !g_metrics.reloadFailed;
+  f.reloadOkMs = g_metrics.reloadOkMs ? g_metrics.reloadOkMs : g_metrics.startMs;
   f.ignored[kIgnoredUnknownSender] = g_lineCounts[kUnknownSender];
   f.ignored[kIgnoredShort] = g_lineCounts[kShortPacket];
   f.ignored[kIgnoredEmpty] = g_emptyDatagrams;
@@ -412,6 +423,16 @@ int writeMetricsFile(const char* path, const metricsFigures& f) {
   if (outScratch.err == 0 && trRename(tmp, path) != 0) outScratch.err = trLastError();
   if (outScratch.err != 0) trUnlink(tmp);
   return outScratch.err;
+}
+
+void metricsNoteReload(bool ok, int64_t wallMs) {
+  g_metrics.reloadFailed = !ok;
+  if (ok) {
+    g_metrics.reloadOkMs = wallMs;
+    resetMetricsShared();
+  }
+  g_metrics.digest = 0;  // what the file shows has changed
+  g_metrics.lastCheck -= kMetricsEveryMs;
 }
 
 void metricsNoteStart() {

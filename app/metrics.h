@@ -34,6 +34,8 @@ struct metricsFigures {
   uint64_t journalDropped = 0;
   uint64_t logWriteErrors = 0;
   uint64_t ignored[kIgnoredReasons] = {};
+  bool reloadOk = true;    // the last reload was applied, or none was asked for
+  int64_t reloadOkMs = 0;  // calendar ms of the last reading applied: the start, or a reload
 };
 
 // Where the generator is: a family of series (HELP, TYPE, then its samples)
@@ -83,6 +85,8 @@ struct metricsState {
   uint8_t* shared = nullptr;
   void* sharedBlock = nullptr;  // trAlloc's block that holds it
   int sharedFor = -1;
+  bool reloadFailed = false;  // the last reload was refused
+  int64_t reloadOkMs = 0;     // calendar ms of the last reload applied; 0: none yet
 };
 
 // Whether record i's ipPort is also an earlier record's. Two records of one
@@ -91,6 +95,12 @@ struct metricsState {
 // Built once for the list (memory: an int and a byte per record); false
 // when memory is short.
 bool sharedIpPort(int i);
+
+// A reload of the configuration was applied (ok) or refused, at calendar ms
+// wallMs: the next pass writes the file. After one applied, the list of
+// servers may be another of the same length: what sharedIpPort built is
+// dropped.
+void metricsNoteReload(bool ok, int64_t wallMs);
 
 // Frees what g_metrics holds and puts it back to program-start state.
 void resetMetrics();

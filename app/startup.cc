@@ -7,10 +7,11 @@
 #include <cstring>
 
 #include "app/config.h"
-#include "app/mainloop.h"
 #include "app/globals.h"
 #include "app/journal.h"
 #include "app/log.h"
+#include "app/mainloop.h"
+#include "app/reload.h"
 #include "input/admin_input.h"
 #include "runtime/bfc.h"
 #include "runtime/clock.h"
@@ -21,33 +22,6 @@
 #include "runtime/unixsock.h"
 
 namespace {
-
-constexpr int kIniLine = 1024;  // 1023 characters a read; longer lines split
-
-// Reads the configuration file; returns 0, or the error that kept it from
-// being read. The default file missing is no error: the command line may
-// hold the whole configuration. A file the user named with ini= must be
-// there, and a folder is no file (opening one works, reading it does not).
-int readConfigFile(bfc* ini, bool named) {
-  trPathInfo info;
-  if (trPathStat(ini->name(), &info) == 0 && info.kind == kPathDir) return EISDIR;
-  if (!ini->open()) {
-    int err = trLastError();
-    return trNoSuchFile(err) && !named ? 0 : err;
-  }
-  // Read without the strip, so that a line's number counts only the reads
-  // that end it: a longer line arrives as several tokens of one number.
-  char line[kIniLine];
-  tokenFrom from = {ini->name(), 1};
-  while (ini->rdln(line, kIniLine, 0)) {
-    size_t len = strlen(line);
-    bool ended = len > 0 && line[len - 1] == '\n';
-    while (len > 0 && (line[len - 1] == '\r' || line[len - 1] == '\n')) line[--len] = 0;
-    parseToken(line, from);
-    if (ended) from.line++;
-  }
-  return 0;
-}
 
 // A launcher may start the console with descriptor 0, 1 or 2 closed; the
 // first socket would take that number, and keys would be read from the
@@ -93,6 +67,7 @@ startAsk commandLineAsk(int argc, const char* const* argv) {
   for (int i = 1; i < argc; i++) {
     if (strcmp(argv[i], "--help") == 0) return kAskHelp;
     if (strcmp(argv[i], "--version") == 0) return kAskVersion;
+    if (strcmp(argv[i], "--check") == 0) return kAskCheck;
   }
   return kAskConsole;
 }
@@ -105,8 +80,10 @@ int configure(int argc, char** argv) {
   commitPendingServer();
   bool named = g_inifn[0] != 0;
   if (!named) strzcpy(g_inifn, "qzucon.ini", kNameChars);
-  bfc ini("rb", "%s", g_inifn);
-  int iniError = readConfigFile(&ini, named);
+  bfc ini("rb", "%s", g_inifn);  // its name as opened, for the line of an error
+  bool found = false;
+  int iniError = readConfigFile(liveConfig(), ini.name(), named, &found);
+  reloadNoteStart(argc, argv, found);
   commitPendingServer();
   if (!g_logfn[0]) strzcpy(g_logfn, "qzucon.log", kNameChars);
   consoleNameFor(g_consoleName, named ? g_inifn : nullptr, g_myaddr, g_consoleLabel);
@@ -147,6 +124,8 @@ int appMain(int argc, char** argv) {
     case kAskVersion:
       printf("qzucon %s\n", kVersion);
       return kExitOk;
+    case kAskCheck:
+      return checkConfiguration(argc, argv);
     default:
       break;
   }

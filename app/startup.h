@@ -15,11 +15,13 @@ constexpr int kExitMyPort = 4;
 // The server socket could not be opened or bound: a service manager must not
 // take that for a clean stop.
 constexpr int kExitSocket = 5;
+// qzucon --check found errors in the configuration.
+constexpr int kExitBadConfig = 6;
 
 // What the command line asks of the program: the console, or only its usage
-// text or version (an argument that is exactly "--help" or "--version"; the
-// first of them decides). Pure.
-enum startAsk { kAskConsole, kAskHelp, kAskVersion };
+// text or version, or a check of the configuration (an argument that is
+// exactly "--help", "--version" or "--check"; the first of them decides). Pure.
+enum startAsk { kAskConsole, kAskHelp, kAskVersion, kAskCheck };
 startAsk commandLineAsk(int argc, const char* const* argv);
 
 // Reads the configuration and checks it; returns 0 when the console may run,

@@ -15,6 +15,7 @@ constexpr int kCtlUnconfirmed = 5;  // up, but nothing has shown its password ri
 constexpr int kCtlUnreachable = 6;  // a server's port is closed, or it answered nothing after a
                                     // silence
 constexpr int kCtlEnded = 7;        // follow: the console ended
+constexpr int kCtlRefused = 8;      // reload: the configuration was refused, nothing changed
 
 // What one line from the console is (ctlproto/words.h has the words).
 enum answerKind {

@@ -34,7 +34,7 @@ const struct {
   ctlCommand command;
 } kCommands[] = {{"send", kCmdSend},       {"status", kCmdStatus}, {"follow", kCmdFollow},
                  {"do", kCmdDo},           {"exit", kCmdExit},     {"list", kCmdList},
-                 {"metrics", kCmdMetrics}, {"top", kCmdTop}};
+                 {"metrics", kCmdMetrics}, {"top", kCmdTop}, {"reload", kCmdReload}};
 
 // -w's seconds, fractions allowed, into milliseconds; false when not a
 // number from 0 to a day.
@@ -92,8 +92,8 @@ bool fleetOption(reader* r, const char* arg, ctlArgs* out, bool* taken) {
     return listValue(r, arg, out->hide, &out->hideCount, kCtlMaxPatterns);
   } else if (strcmp(arg, "--alerts") == 0 && c == kCmdFollow) {
     out->alerts = true;
-  } else if (strcmp(arg, "--json") == 0 &&
-             (c == kCmdSend || c == kCmdFollow || c == kCmdStatus || c == kCmdList)) {
+  } else if (strcmp(arg, "--json") == 0 && (c == kCmdSend || c == kCmdFollow || c == kCmdStatus ||
+                                            c == kCmdList || c == kCmdReload)) {
     out->json = true;
   } else {
     *taken = false;

@@ -18,7 +18,8 @@ enum ctlCommand {
   kCmdExit,
   kCmdList,
   kCmdMetrics,
-  kCmdTop
+  kCmdTop,
+  kCmdReload
 };
 
 // A command line read. Every text points into the argv it was read from.

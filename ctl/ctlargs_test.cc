@@ -44,6 +44,8 @@ TEST(CtlArgs, AcceptsTheDocumentedForms) {
   EXPECT_STREQ(p.args.socket, "/run/x.sock");
   EXPECT_TRUE(parse({"do", "qzuconactive", "1.2.3.4:5"}).ok);
   EXPECT_EQ(parse({"-p", "27000", "metrics"}).args.command, kCmdMetrics);
+  p = parse({"reload", "--json"});
+  EXPECT_TRUE(p.ok && p.args.command == kCmdReload && p.args.json) << p.err;
   EXPECT_TRUE(parse({"--help"}).args.help);
   // --version before the command, even after an option, ends the reading.
   p = parse({"-p", "27000", "--version", "nonsense"});
@@ -108,6 +110,7 @@ TEST(CtlArgs, RefusesUsageErrors) {
       {"send", "-w"},                     // missing value
       {"status", "extra"},                // stray argument
       {"metrics", "-s", "a:1"},           // metrics are the whole console's
+      {"reload", "site.ini"},             // a reload reads the sources of the start
       {"follow", "-a"},                   // -a is send's
       {"send", "two\nlines"},             // a line break would be a second request
   };

@@ -12,6 +12,7 @@
 #include "ctl/consoles.h"
 #include "ctl/ctlargs.h"
 #include "ctl/ctlconn.h"
+#include "ctl/ctlreload.h"
 #include "ctl/drive.h"
 #include "ctl/fleetout.h"
 #include "ctl/follow.h"
@@ -37,10 +38,12 @@ const char kUsage[] =
     "  list [--json]                               the running consoles of this user\n"
     "  metrics                                     the console's metrics, Prometheus text\n"
     "  top [-t TAG...]                             a live view of every server, one row each\n"
+    "  reload [--json]                             read the configuration again and apply it\n"
     "exit status: 0 ok, 1 usage or connection error, 2 password mismatch,\n"
     "3 no answer from a server, 4 a server's session not up yet,\n"
     "5 a server's password not confirmed yet by what it sent,\n"
-    "6 a server unreachable, 7 the console ended while followed or while top ran\n";
+    "6 a server unreachable, 7 the console ended while followed or while top ran,\n"
+    "8 reload refused: the configuration has errors, nothing changed\n";
 
 // Runs the command line's command; returns the exit status.
 int run(const ctlArgs& a) {
@@ -69,6 +72,8 @@ int run(const ctlArgs& a) {
       return doLine(&c, a);
     case kCmdExit:
       return endConsole(&c);
+    case kCmdReload:
+      return reloadCommand(&c, a.json);
     default:
       return kCtlError;
   }

@@ -18,6 +18,7 @@ constexpr char kReqStatus[] = "status";      // status [TARGET]
 constexpr char kReqExit[] = "exit";          // exit
 constexpr char kReqMetrics[] = "metrics";    // metrics
 constexpr char kReqTop[] = "top";            // top SORT OFFSET COUNT TARGET [FILTER]
+constexpr char kReqReload[] = "reload";      // reload (the owner's)
 
 // What a TARGET may be besides one server's address.
 constexpr char kTargetAll[] = "*";            // every server
@@ -46,6 +47,12 @@ constexpr char kAnsStatusTags[] = ", tags ";
 constexpr char kAnsTop[] = "top";
 // row IPPORT STATE LINES/MIN AGE ALERTS COMMANDS TAGS: one server of the view
 constexpr char kAnsRow[] = "row";
+// reload's: "reloaded ADDED REMOVED CHANGED KEPT", then "restart WORD" for
+// each setting kept until a restart; or "invalid TEXT" for each error of a
+// configuration refused whole, then the error line.
+constexpr char kAnsReloaded[] = "reloaded";
+constexpr char kAnsRestart[] = "restart";
+constexpr char kAnsInvalid[] = "invalid";
 
 // A server's session state, the STATE of "sent" and "server" lines.
 constexpr char kStateConfirmed[] = "confirmed";  // up, and its text showed the password right

@@ -105,6 +105,12 @@ void noteChallenge(serverRec* r) {
            r->ipPort);
 }
 
+void forgetSession(serverRec* r) {
+  serverHealth& h = r->health;
+  h.challenged = h.answered = h.mismatch = h.refused = h.lineOnAnswer = h.confirmed = 0;
+  h.noise = noiseWindow();
+}
+
 void noteHeard(serverRec* r, int bytes, uint32_t mono) {
   serverHealth& h = r->health;
   // Probes of a server silent, unreachable or not heard yet stop now, and

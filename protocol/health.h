@@ -144,6 +144,10 @@ void noteSent(serverRec* r, uint32_t mono, bool heartbeat);
 // password whose text a server leaves looking like text: about one in 256,
 // when the wrong key turns the last byte of a greeting into the NUL.
 void noteChallenge(serverRec* r);
+// When r's login or password changed while the console runs: what its
+// session had shown (challenge, answer, confirmed key, mismatch, the bodies
+// judged) is forgotten; its counts stay.
+void forgetSession(serverRec* r);
 // When a datagram of `bytes` bytes from r has been recognised at monotonic
 // time mono; logs "**First answer from ..." when its silence had been
 // reported or it was unreachable before it ever answered, "**Answer again

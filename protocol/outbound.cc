@@ -168,12 +168,13 @@ void armHeartbeats(uint32_t tick) {
 }
 
 void sendExitNotices(int sock, uint32_t mono) {
-  for (int i = 0; i < flServer.nodes(); i++) {
-    serverRec* r = g_server = serverAt(i);
-    int prefix = writeHeaderAndPrefix(r);
-    traf(textArea(), kTextAreaSize, "qzuconexit");
-    if (g_debug) log("sending[%s]\n", textArea());
-    int len = scrambleCommand(r, prefix);
-    sendPacket(sock, r, len, mono);
-  }
+  for (int i = 0; i < flServer.nodes(); i++) sendExitNotice(sock, g_server = serverAt(i), mono);
+}
+
+void sendExitNotice(int sock, serverRec* r, uint32_t mono) {
+  int prefix = writeHeaderAndPrefix(r);
+  traf(textArea(), kTextAreaSize, "qzuconexit");
+  if (g_debug) log("sending[%s]\n", textArea());
+  int len = scrambleCommand(r, prefix);
+  sendPacket(sock, r, len, mono);
 }

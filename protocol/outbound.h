@@ -59,5 +59,7 @@ void armHeartbeats(uint32_t tick);
 // The exit notice ("qzuconexit") to every configured server, in list order;
 // mono for what a queued send error reports (reception.h's takeSendErrors).
 void sendExitNotices(int sock, uint32_t mono);
+// The same notice to r alone (a server a reload removed).
+void sendExitNotice(int sock, serverRec* r, uint32_t mono);
 
 #endif  // QZUCON_PROTOCOL_OUTBOUND_H_

@@ -72,6 +72,19 @@ int flexar::expand() {
   return 1;
 }
 
+void flexar::swap(flexar& other) {
+  char* storage = storage_;
+  int count = count_, capacity = capacity_, first = firstCapacity_;
+  storage_ = other.storage_;
+  count_ = other.count_;
+  capacity_ = other.capacity_;
+  firstCapacity_ = other.firstCapacity_;
+  other.storage_ = storage;
+  other.count_ = count;
+  other.capacity_ = capacity;
+  other.firstCapacity_ = first;
+}
+
 void flexar::reset() {
   trFree(storage_, tag_);
   storage_ = nullptr;

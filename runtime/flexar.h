@@ -25,6 +25,9 @@ class flexar {
   // Releases the storage and returns to the just-constructed state, keeping
   // the record size and tag. Used by program-start resets in tests.
   void reset();
+  // Exchanges the records of two arrays of one record size (a list built
+  // beside this one takes its place at once).
+  void swap(flexar& other);
 
   int capacity() const { return capacity_; }
   const char* tag() const { return tag_; }

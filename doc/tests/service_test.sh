@@ -80,6 +80,28 @@ ctl_status() {
     grep -qF "challenge answered" "$scratch/ctl.out"
 }
 check "qzuconctl reaches it in its runtime folder" ctl_status
+# The unit's ExecReload= command, run as systemd runs it: as the service
+# user, with the unit's XDG_RUNTIME_DIR, after a --check of the edited file.
+reload_cmd=$(sed -n 's/^ExecReload=qzuconctl //p' "$examples/qzucon@.service")
+check "the unit reloads with qzuconctl" [ "$reload_cmd" = reload ]
+as_user() {
+  setpriv --reuid="$user" --regid="$user" --init-groups env XDG_RUNTIME_DIR="$run" "$@"
+}
+printf 'tag=site\n' >>"$scratch/etc/site.ini"
+check "qzucon --check passes the edited file" \
+  as_user "$console" --check "ini=$scratch/etc/site.ini"
+# shellcheck disable=SC2086 # the unit's words, as systemd splits them
+as_user "$(dirname "$console")/qzuconctl" $reload_cmd >"$scratch/reload.out" 2>&1
+check "ExecReload= reloads the instance (exit $?)" \
+  grep -qxF "reloaded: 0 added, 0 removed, 0 changed, 1 kept" "$scratch/reload.out"
+check "the reload says who asked" \
+  wait_for "$work/qzucon.log" "Configuration reloaded by uid $(id -u "$user"): 0 added" 30
+printf 'alert=bad:(\n' >>"$scratch/etc/site.ini"
+as_user "$(dirname "$console")/qzuconctl" reload >"$scratch/reload.out" 2>&1
+status=$?
+check "a bad file fails the reload with status 8 (was $status)" [ "$status" -eq 8 ]
+check "the failed reload names the line" \
+  grep -qF "$scratch/etc/site.ini line 9: Bad alert" "$scratch/reload.out"
 check "the log and runtime folders are the user's alone" \
   [ "$(stat -c '%U %a' "$work") $(stat -c '%U %a' "$run")" = "$user 700 $user 700" ]
 check "the log files are the user's alone" \
@@ -102,7 +124,9 @@ if command -v systemd-analyze >/dev/null; then
   mkdir -p "$scratch/man/man1"
   cp "$manpage" "$scratch/man/man1/"
   mkdir -p "$scratch/units"
-  sed "s|^ExecStart=qzucon |ExecStart=$console |" "$examples/qzucon@.service" \
+  sed -e "s|^ExecStart=qzucon |ExecStart=$console |" \
+    -e "s|^ExecReload=qzuconctl |ExecReload=$(dirname "$console")/qzuconctl |" \
+    "$examples/qzucon@.service" \
     >"$scratch/units/qzucon@site.service"
   MANPATH=$scratch/man systemd-analyze verify "$scratch/units/qzucon@site.service" \
     >"$scratch/verify.out" 2>&1
