@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "app/ctlaccess.h"
 #include "app/globals.h"
 #include "app/log.h"
 #include "runtime/bfc.h"
@@ -56,6 +57,16 @@ void put(iniOut* out, const char* fmt, ...) {
   }
 }
 
+// The control group and the allow= rules, as given.
+void putAccess(iniOut* out) {
+  const ctlAccess& a = g_ctlAccess;
+  if (a.group[0]) put(out, "controlgroup=%s\n", a.group);
+  for (int i = 0; i < a.ruleCount; i++) {
+    const allowRule& r = a.rules[i];
+    put(out, "allow=%s%s:%s\n", r.group ? "@" : "", r.who, r.source);
+  }
+}
+
 void putConfiguration(iniOut* out) {
   put(out, "qzuconlog %s\n", g_logfn);
   if (g_TCPlistenport) put(out, "TCPlistenPort=%ld\n", static_cast<long>(g_TCPlistenport));
@@ -71,6 +82,7 @@ void putConfiguration(iniOut* out) {
   for (int i = 0; i < g_alerts.count(); i++) {
     put(out, "alert=%s:%s\n", g_alerts.name(i), g_alerts.source(i));
   }
+  putAccess(out);
   put(out, ";List of Servers\n");
   for (int i = 0; i < flServer.nodes(); i++) {
     const serverRec* s = serverAt(i);
@@ -263,6 +275,9 @@ const configWord kConfigWords[] = {
     {"journal=", parseJournal, nullptr, 0, "[auto | on | off] (lines to the systemd journal)"},
     {"tag=", parseTags, nullptr, 0, "[name,...] (tags of the server above)"},
     {"alert=", parseAlert, nullptr, 0, "[name:regex] (counts the lines that match)"},
+    {"controlgroup=", parseControlGroup, nullptr, 0,
+     "[group] (its members may use the control socket)"},
+    {"allow=", parseAllow, nullptr, 0, "[user:regex | @group:regex] (commands members may send)"},
     {"qzucondebug", setDebug, nullptr, 0, nullptr},
     {"qzuconwrite ", writeIniTo, nullptr, 0, nullptr},
     {"qzuconlog ", setLogName, nullptr, 0, nullptr},

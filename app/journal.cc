@@ -155,10 +155,11 @@ void tagNextLine(const serverRec* about, int priority, journalEvent event) {
   tagNext(kJournalConsole, priority, about).event = event;
 }
 
-void tagNextCommand(const serverRec* about, journalSource source, long uid) {
+void tagNextCommand(const serverRec* about, journalSource source, long uid, const char* user) {
   journalTags& t = tagNext(kJournalCommand, kPrioNotice, about);
   t.source = source;
   t.uid = uid;
+  t.user = user;
 }
 
 void journalTake(const char* msg, int len) {

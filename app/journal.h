@@ -67,8 +67,10 @@ bool journalOn();
 // "ERROR", 5 otherwise).
 void tagNextLine(const serverRec* about, int priority, journalEvent event = kEventNone);
 // Tags the next message as a command from source (uid for the control socket,
-// else -1), sent to server about when not null.
-void tagNextCommand(const serverRec* about, journalSource source, long uid);
+// else -1; user, when not null, the control user's name), sent to server
+// about when not null.
+void tagNextCommand(const serverRec* about, journalSource source, long uid,
+                    const char* user = nullptr);
 
 // log's side: one message of len bytes into the pass's entries; sendJournal
 // sends what the pass holds.

@@ -31,7 +31,8 @@ const char kUsage[] =
     "exit status: 0 ok, 1 usage or connection error, 2 password mismatch,\n"
     "3 no answer from a server, 4 a server's session not up yet,\n"
     "5 a server's password not confirmed yet by what it sent,\n"
-    "6 a server unreachable, 7 the console ended while followed\n";
+    "6 a server unreachable, 7 the console ended while followed,\n"
+    "8 the request is not allowed to this user\n";
 
 constexpr int kLineSize = 8192;
 constexpr long kExitWaitMs = 30000;  // for the console to finish after "exit"
@@ -172,8 +173,9 @@ void noteState(const char* sent, int* status) {
 }
 
 // Reads until the request's "ok"; prints the other lines (sent lines go to
-// status instead, and to wait's servers). kCtlOk, or kCtlError after an error
-// line or a lost console.
+// status instead, and to wait's servers). kCtlOk, or kCtlError (kCtlDenied
+// when the request is not the user's to make) after an error line, or
+// kCtlError for a lost console.
 int untilOk(ctlConn* c, int* status = nullptr, answerWait* wait = nullptr) {
   char line[kLineSize];
   for (;;) {
@@ -186,7 +188,7 @@ int untilOk(ctlConn* c, int* status = nullptr, answerWait* wait = nullptr) {
         return kCtlOk;
       case kAnswerError:
         fprintf(stderr, "qzuconctl: %s\n", afterWord(line, kAnsError));
-        return kCtlError;
+        return errorStatus(afterWord(line, kAnsError));
       case kAnswerSent:
         if (wait) wait->add(afterWord(line, kAnsSent));
         // Whether the password is right shows in the answer, and whether the
@@ -262,14 +264,14 @@ int sendCommands(ctlConn* c, const ctlArgs& a) {
     return kCtlError;
   }
   // Following first: no line the command causes can come before it.
-  if (!c->request("%s %s", kReqFollow, target) || untilOk(c) != kCtlOk) return kCtlError;
-  int status = kCtlOk;
+  if (!c->request("%s %s", kReqFollow, target)) return kCtlError;
+  int status = untilOk(c);
+  if (status != kCtlOk) return status;
   static answerWait wait;  // large: kept off the stack
   for (int i = 0; i < a.lineCount; i++) {
-    if (!c->request("%s %s %s", kReqSend, target, a.lines[i]) ||
-        untilOk(c, &status, &wait) != kCtlOk) {
-      return kCtlError;
-    }
+    if (!c->request("%s %s %s", kReqSend, target, a.lines[i])) return kCtlError;
+    int rc = untilOk(c, &status, &wait);
+    if (rc != kCtlOk) return rc;
   }
   // One deadline for the whole wait: a server that keeps talking must not
   // keep the script waiting. It ends sooner once every server has answered
@@ -328,7 +330,8 @@ int doLine(ctlConn* c, const ctlArgs& a) {
 // between its last lines), so that a script may start the next one on the
 // same port.
 int endConsole(ctlConn* c) {
-  if (!c->request("%s", kReqExit) || untilOk(c) != kCtlOk) return kCtlError;
+  if (!c->request("%s", kReqExit)) return kCtlError;
+  if (int rc = untilOk(c)) return rc;
   // Done once the console has sent its exit notices and closed the socket.
   char line[kLineSize];
   int got;

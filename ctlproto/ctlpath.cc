@@ -47,6 +47,11 @@ bool ctlDirSquattable(const trPathInfo& info, unsigned uid) {
   return info.kind != kPathNone && (info.kind != kPathDir || info.uid != uid);
 }
 
+bool ctlNamedSocketTrusted(const trPathInfo& sock, const trPathInfo& dir, unsigned peerUid) {
+  return sock.kind == kPathSocket && sock.uid == peerUid && dir.kind == kPathDir &&
+         (dir.uid == peerUid || dir.uid == 0) && (dir.mode & 022) == 0;
+}
+
 bool ctlPeerAllowed(bool credsKnown, unsigned peerUid, unsigned ownUid) {
   return credsKnown && (peerUid == ownUid || peerUid == 0);
 }

@@ -83,4 +83,32 @@ TEST(ControlSocket, OnlyAPrivateFolderWillDo) {
   }
 }
 
+// A socket named with -S and served by another user (a console that lets
+// this user's group in) is used only where that user alone can have put it.
+TEST(CtlPath, ANamedSocketOfAnotherUserOnlyWhereNobodyElseWrites) {
+  const struct {
+    const char* what;
+    int sockKind;
+    unsigned sockUid, dirUid, dirMode;
+    bool trusted;
+  } kCases[] = {
+      {"the service's runtime folder", kPathSocket, 990, 990, 0750, true},
+      {"in a folder of root's", kPathSocket, 990, 0, 0755, true},
+      {"a socket another user made", kPathSocket, 1234, 990, 0750, false},
+      {"a folder another user owns", kPathSocket, 990, 1234, 0750, false},
+      {"a folder its group may write", kPathSocket, 990, 990, 0770, false},
+      {"a folder all may write (sticky)", kPathSocket, 990, 0, 01777, false},
+      {"no socket", kPathOther, 990, 990, 0750, false},
+  };
+  for (const auto& c : kCases) {
+    trPathInfo sock = {}, dir = {};
+    sock.kind = c.sockKind;
+    sock.uid = c.sockUid;
+    dir.kind = kPathDir;
+    dir.uid = c.dirUid;
+    dir.mode = c.dirMode;
+    EXPECT_EQ(c.trusted, ctlNamedSocketTrusted(sock, dir, 990)) << c.what;
+  }
+}
+
 }  // namespace

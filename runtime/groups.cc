@@ -1,0 +1,62 @@
+// Lookups in the user and group database.
+#include "runtime/groups.h"
+
+#include <grp.h>
+#include <pwd.h>
+#include <unistd.h>
+
+#include <cstring>
+
+namespace {
+
+// Room for one record's strings: member lists of large groups need more
+// than the C library's suggestion.
+constexpr int kRecordChars = 64 * 1024;
+char record[kRecordChars];
+
+}  // namespace
+
+int trGroupId(const char* name, unsigned* gid) {
+  group g;
+  group* found = nullptr;
+  if (getgrnam_r(name, &g, record, sizeof record, &found) != 0) return -1;
+  if (found == nullptr) return 1;
+  *gid = static_cast<unsigned>(g.gr_gid);
+  return 0;
+}
+
+int trUserId(const char* name, unsigned* uid) {
+  passwd p;
+  passwd* found = nullptr;
+  if (getpwnam_r(name, &p, record, sizeof record, &found) != 0) return -1;
+  if (found == nullptr) return 1;
+  *uid = static_cast<unsigned>(p.pw_uid);
+  return 0;
+}
+
+int trUserOf(unsigned uid, char* name, unsigned* gid) {
+  passwd p;
+  passwd* found = nullptr;
+  if (getpwuid_r(static_cast<uid_t>(uid), &p, record, sizeof record, &found) != 0) return -1;
+  if (found == nullptr) return 1;
+  strncpy(name, p.pw_name, kUserNameChars);
+  name[kUserNameChars] = 0;
+  *gid = static_cast<unsigned>(p.pw_gid);
+  return 0;
+}
+
+int trUserGroups(const char* name, unsigned gid, unsigned* groups, int max) {
+  static gid_t list[kUserGroupsMax];
+  int n = kUserGroupsMax;
+  // A user in more groups than the list holds gets -1 and the count needed;
+  // the list is filled as far as it goes all the same.
+  if (getgrouplist(name, static_cast<gid_t>(gid), list, &n) < 0 && n <= kUserGroupsMax) return -1;
+  if (n > kUserGroupsMax) n = kUserGroupsMax;
+  if (n > max) n = max;
+  for (int i = 0; i < n; i++) groups[i] = static_cast<unsigned>(list[i]);
+  return n;
+}
+
+int trChangeGroup(const char* path, unsigned gid) {
+  return chown(path, static_cast<uid_t>(-1), static_cast<gid_t>(gid));
+}
