@@ -22,10 +22,12 @@ for tool in useradd userdel setpriv; do
 done
 . "$(dirname "$0")/lib.sh"
 
-# A user of this run only, removed with its group however the test ends.
-user=qzt$$
+# A user of this run only, removed with its group however the test ends, and
+# a member of the team, in that group.
+user=qzt$$ member=qzm$$
 # finish first: it stops the consoles that still run as that user.
-trap 'finish; userdel "$user" 2>/dev/null; groupdel "$user" 2>/dev/null
+trap 'finish; userdel "$member" 2>/dev/null; groupdel "$member" 2>/dev/null
+      userdel "$user" 2>/dev/null; groupdel "$user" 2>/dev/null
       trap - EXIT; exit $((failures > 0))' EXIT
 chmod 0711 "$scratch"  # the service user passes through to its folders
 
@@ -37,6 +39,9 @@ cat >"$scratch/setup/site.ini" <<INI
 qzuconlog qzucon.log
 UDPlistenPort=$udp
 myaddr=127.0.0.1:$my
+controlgroup=$user
+controlsocket=$scratch/run/qzucon/site/control.sock
+allow=$member:^say 
 ;List of Servers
 server=127.0.0.1:$standin_port
 login=admin
@@ -47,6 +52,8 @@ export QZUCON_USER=$user QZUCON_ETC=$scratch/etc QZUCON_UNITS=$scratch/units
 (cd "$scratch/setup" && sh ./qzucon-service-setup site) >"$scratch/setup.out" 2>&1
 check "the setup runs" [ $? -eq 0 ]
 check "the service user exists" id -u "$user"
+# The team's member, in the service's group, before the console reads its rule.
+useradd -M -d /nonexistent -s /usr/sbin/nologin -G "$user" "$member"
 check "the folder is root's, open to the group" \
   [ "$(stat -c '%U %G %a' "$scratch/etc")" = "root $user 750" ]
 check "the file is the user's alone" \
@@ -56,7 +63,7 @@ check "the file is the user's alone" \
 # without systemd, with this test's folders; it makes the log and runtime
 # folders as LogsDirectory= and RuntimeDirectory= do.
 work=$scratch/log/site
-run=$scratch/run/qzucon-site
+run=$scratch/run/qzucon/site
 as_service() {
   QZUCON=$console QZUCON_USER=$user QZUCON_ETC=$scratch/etc QZUCON_LOGS=$scratch/log \
     QZUCON_RUN=$scratch/run exec sh "$examples/qzucon-start" site >>"$scratch/service.out" 2>&1
@@ -74,14 +81,25 @@ printf 'qzuconactive 127.0.0.1:%s\nstatus\n' "$standin_port" >&4
 sleep 1
 exec 4>&-
 check "a command reaches the server" wait_for "$log" "->echo: status" 30
-# qzuconctl, as root, through the socket in the unit's runtime folder.
+# qzuconctl, as root and as a member of the group, through the socket in the
+# unit's runtime folder.
+ctl="$(dirname "$console")/qzuconctl"
 ctl_status() {
-  "$(dirname "$console")/qzuconctl" -S "$run/qzucon/$my.sock" status >"$scratch/ctl.out" 2>&1 &&
+  "$@" "$ctl" -S "$run/control.sock" status >"$scratch/ctl.out" 2>&1 &&
     grep -qF "challenge answered" "$scratch/ctl.out"
 }
 check "qzuconctl reaches it in its runtime folder" ctl_status
-check "the log and runtime folders are the user's alone" \
-  [ "$(stat -c '%U %a' "$work") $(stat -c '%U %a' "$run")" = "$user 700 $user 700" ]
+as_member=(setpriv --reuid="$member" --regid="$member" --init-groups --reset-env)
+check "a member of the group reads its status" ctl_status "${as_member[@]}"
+"${as_member[@]}" "$ctl" -S "$run/control.sock" send -a -w 0 quit >"$scratch/ctl.out" 2>&1
+status=$?
+check "a command no rule grants: exit status 8 (was $status)" [ "$status" -eq 8 ]
+check "... and the member may send what one grants" \
+  "${as_member[@]}" "$ctl" -S "$run/control.sock" send -a -w 1 "say from the team"
+check "what the member sent is on record" \
+  grep -qF "Control: $member (uid $(id -u "$member")): send * say from the team" "$work/qzucon.log"
+check "the log folder is the user's alone, the runtime one open to its group" \
+  [ "$(stat -c '%U %a' "$work") $(stat -c '%U %G %a' "$run")" = "$user 700 $user $user 750" ]
 check "the log files are the user's alone" \
   [ "$(stat -c '%U %a' "$work/qzucon.log")" = "$user 600" ]
 check "no password mismatch" [ "$(count_of "$work/qzucon.log" "Password mismatch")" -eq 0 ]
