@@ -130,6 +130,26 @@ class ControlGroupTest : public e2eTest {
   static std::string recordOf(const tempUser& u) {
     return "Control: " + u.name + " (uid " + std::to_string(u.uid) + ")";
   }
+  // A console of group's on one stand-in (standin_), its socket (sock_) in
+  // a folder like the unit's runtime folder: the console's (here root's),
+  // open to the group. more: further tokens. Null unless its session is up.
+  runProc* teamConsole(const tempGroup& group, const std::vector<std::string>& more) {
+    std::string run = dir_ + "/run";
+    sock_ = run + "/control.sock";
+    if (chmod(dir_.c_str(), 0711) != 0 || mkdir(run.c_str(), 0750) != 0 ||
+        chown(run.c_str(), 0, group.gid) != 0) {
+      return nullptr;
+    }
+    standin_ = startStandin("pw", {"--rate", "0"});
+    if (standin_ == nullptr) return nullptr;
+    std::vector<std::string> tokens = consoleTokens({standin_}, {"pw"});
+    tokens.insert(tokens.end(), {"controlsocket=" + sock_, "controlgroup=" + group.name});
+    tokens.insert(tokens.end(), more.begin(), more.end());
+    runProc* console = startConsole(tokens);
+    return waitFor(console, "->qzstandin " + addr(standin_) + " welcome") ? console : nullptr;
+  }
+  runProc* standin_ = nullptr;
+  std::string sock_;
 };
 
 TEST_F(ControlGroupTest, ViewersReadModeratorsSendWhatTheyAreAllowedAndAllIsOnRecord) {
@@ -142,18 +162,10 @@ TEST_F(ControlGroupTest, ViewersReadModeratorsSendWhatTheyAreAllowedAndAllIsOnRe
   ASSERT_TRUE(mod.make("qzk" + tag, viewers.name + "," + mods.name));
   ASSERT_TRUE(outsider.make("qzx" + tag, ""));
 
-  // The unit's runtime folder: the console's (here root's), open to the group.
-  std::string run = dir_ + "/run", sock = run + "/control.sock";
-  ASSERT_EQ(0, chmod(dir_.c_str(), 0711));
-  ASSERT_EQ(0, mkdir(run.c_str(), 0750));
-  ASSERT_EQ(0, chown(run.c_str(), 0, viewers.gid));
-  runProc* s = startStandin("pw", {"--rate", "0"});
-  ASSERT_NE(nullptr, s) << dump();
-  std::vector<std::string> tokens = consoleTokens({s}, {"pw"});
-  tokens.insert(tokens.end(), {"controlsocket=" + sock, "controlgroup=" + viewers.name,
-                               "allow=@" + mods.name + ":^(say|kick) "});
-  runProc* console = startConsole(tokens);
-  ASSERT_TRUE(waitFor(console, "->qzstandin " + addr(s) + " welcome")) << dump();
+  runProc* console = teamConsole(viewers, {"allow=@" + mods.name + ":^(say|kick) "});
+  ASSERT_NE(nullptr, console) << dump();
+  const std::string& sock = sock_;
+  runProc* s = standin_;
   struct stat st;
   ASSERT_EQ(0, lstat(sock.c_str(), &st));
   EXPECT_EQ(0660u, st.st_mode & 0777);
@@ -234,16 +246,8 @@ TEST_F(ControlGroupTest, MembersLeaveTheOwnerASlotAndLongRequestsAreRefused) {
   tempUser viewer;
   if (!viewers.make("qzv" + tag)) GTEST_SKIP() << "no groupadd";
   ASSERT_TRUE(viewer.make("qzw" + tag, viewers.name));
-  std::string run = dir_ + "/run", sock = run + "/control.sock";
-  ASSERT_EQ(0, chmod(dir_.c_str(), 0711));
-  ASSERT_EQ(0, mkdir(run.c_str(), 0750));
-  ASSERT_EQ(0, chown(run.c_str(), 0, viewers.gid));
-  runProc* s = startStandin("pw", {"--rate", "0"});
-  ASSERT_NE(nullptr, s) << dump();
-  std::vector<std::string> tokens = consoleTokens({s}, {"pw"});
-  tokens.insert(tokens.end(), {"controlsocket=" + sock, "controlgroup=" + viewers.name});
-  runProc* console = startConsole(tokens);
-  ASSERT_TRUE(waitFor(console, "welcome")) << dump();
+  ASSERT_NE(nullptr, teamConsole(viewers, {})) << dump();
+  const std::string& sock = sock_;
 
   // A megabyte in one request line, then connections for every slot.
   std::vector<std::string> requests = {std::string(1 << 20, 'x') + "\n"};
@@ -256,7 +260,7 @@ TEST_F(ControlGroupTest, MembersLeaveTheOwnerASlotAndLongRequestsAreRefused) {
   EXPECT_EQ(1, countOf(lines, "error too many control clients\n")) << lines;
   runProc* ctl = nullptr;
   EXPECT_EQ(0, runCtl({"-S", sock, "status"}, &ctl)) << dump();
-  EXPECT_NE(std::string::npos, ctl->out.find("status " + addr(s))) << ctl->out;
+  EXPECT_NE(std::string::npos, ctl->out.find("status " + addr(standin_))) << ctl->out;
 }
 
 // Refused at start, each named, and no socket made: no group, or a folder
