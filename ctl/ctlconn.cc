@@ -8,6 +8,7 @@
 #include "ctl/answer.h"
 #include "runtime/clock.h"
 #include "runtime/files.h"
+#include "runtime/groups.h"
 #include "runtime/keyboard.h"
 #include "runtime/sock.h"
 #include "runtime/text.h"
@@ -61,7 +62,8 @@ void noteSocket(const char* name, void* ctx) {
 }
 
 // Whether the socket at path and its folder are user uid's own, the folder
-// closed to other writers (ctlNamedSocketTrusted).
+// closed to other writers and shared with a group of this process's alone
+// (ctlNamedSocketTrusted).
 bool servedInPlace(const char* path, unsigned uid) {
   // The path fits a socket address, since it was connected to: its folder fits too.
   char dir[kCtlPathSize];
@@ -69,8 +71,10 @@ bool servedInPlace(const char* path, unsigned uid) {
   int len = !slash ? 0 : slash == path ? 1 : static_cast<int>(slash - path);
   strzcpy(dir, len ? path : ".", len ? len : 1);
   trPathInfo sock, folder;
+  unsigned groups[kUserGroupsMax];
+  int n = trOwnGroups(groups, kUserGroupsMax);
   return trPathStat(path, &sock) == 0 && trPathStat(dir, &folder) == 0 &&
-         ctlNamedSocketTrusted(sock, folder, uid);
+         ctlNamedSocketTrusted(sock, folder, uid, groups, n);
 }
 
 }  // namespace

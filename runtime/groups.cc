@@ -57,6 +57,16 @@ int trUserGroups(const char* name, unsigned gid, unsigned* groups, int max) {
   return n;
 }
 
+int trOwnGroups(unsigned* groups, int max) {
+  static gid_t list[kUserGroupsMax];
+  int n = getgroups(kUserGroupsMax, list);
+  if (n < 0 || max < 1) return -1;
+  groups[0] = static_cast<unsigned>(getegid());
+  int count = 1;
+  for (int i = 0; i < n && count < max; i++) groups[count++] = static_cast<unsigned>(list[i]);
+  return count;
+}
+
 int trChangeGroup(const char* path, unsigned gid) {
   return chown(path, static_cast<uid_t>(-1), static_cast<gid_t>(gid));
 }

@@ -21,6 +21,9 @@ int trUserOf(unsigned uid, char* name, unsigned* gid);
 // (getgrouplist), into groups (room for max): how many, -1 when the lookup
 // failed. Past max the rest are left out.
 int trUserGroups(const char* name, unsigned gid, unsigned* groups, int max);
+// This process's groups, its effective group first (getegid, getgroups),
+// into groups (room for max): how many, -1 when getgroups failed.
+int trOwnGroups(unsigned* groups, int max);
 // The group of the file at path (chown with the owner left): 0 or -1.
 int trChangeGroup(const char* path, unsigned gid);
 
