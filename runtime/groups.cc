@@ -5,6 +5,7 @@
 #include <pwd.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
 
 namespace {
@@ -14,12 +15,19 @@ namespace {
 constexpr int kRecordChars = 64 * 1024;
 char record[kRecordChars];
 
+// The lookups return their error instead of setting errno: set it, so that
+// the caller's trLastError tells it as for any other call.
+int failed(int err) {
+  errno = err;
+  return -1;
+}
+
 }  // namespace
 
 int trGroupId(const char* name, unsigned* gid) {
   group g;
   group* found = nullptr;
-  if (getgrnam_r(name, &g, record, sizeof record, &found) != 0) return -1;
+  if (int err = getgrnam_r(name, &g, record, sizeof record, &found)) return failed(err);
   if (found == nullptr) return 1;
   *gid = static_cast<unsigned>(g.gr_gid);
   return 0;
@@ -28,7 +36,7 @@ int trGroupId(const char* name, unsigned* gid) {
 int trUserId(const char* name, unsigned* uid) {
   passwd p;
   passwd* found = nullptr;
-  if (getpwnam_r(name, &p, record, sizeof record, &found) != 0) return -1;
+  if (int err = getpwnam_r(name, &p, record, sizeof record, &found)) return failed(err);
   if (found == nullptr) return 1;
   *uid = static_cast<unsigned>(p.pw_uid);
   return 0;
@@ -37,7 +45,8 @@ int trUserId(const char* name, unsigned* uid) {
 int trUserOf(unsigned uid, char* name, unsigned* gid) {
   passwd p;
   passwd* found = nullptr;
-  if (getpwuid_r(static_cast<uid_t>(uid), &p, record, sizeof record, &found) != 0) return -1;
+  int err = getpwuid_r(static_cast<uid_t>(uid), &p, record, sizeof record, &found);
+  if (err != 0) return failed(err);
   if (found == nullptr) return 1;
   strncpy(name, p.pw_name, kUserNameChars);
   name[kUserNameChars] = 0;
