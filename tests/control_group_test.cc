@@ -178,6 +178,7 @@ TEST_F(ControlGroupTest, ViewersReadModeratorsSendWhatTheyAreAllowedAndAllIsOnRe
     const char* says;  // on standard error; null: nothing asked
   } kCases[] = {
       {&viewer, {"status"}, 0, nullptr},
+      {&viewer, {"list"}, 0, nullptr},
       {&viewer, {"send", "-a", "-w", "0", "say hi"}, 8, "denied: no allow= rule for "},
       {&viewer, {"exit"}, 8, "denied: exit is the console owner's alone"},
       {&viewer, {"do", "qzuconlist"}, 8, "denied: do is the console owner's alone"},
@@ -203,11 +204,12 @@ TEST_F(ControlGroupTest, ViewersReadModeratorsSendWhatTheyAreAllowedAndAllIsOnRe
   EXPECT_EQ(1, countOf(s->err, "text=say hi")) << dump();
   EXPECT_EQ(0, countOf(s->err, "text=quit")) << dump();
 
-  // One screen line per request of a member: the viewer's status, follow and
-  // send, exit and do; the moderator's follow, send, unfollow and servers (a
-  // send's end), then follow and send.
+  // One screen line per request of a member: the viewer's status, list's
+  // tags and servers, send's follow and send, exit and do; the moderator's
+  // follow, send, unfollow and servers (a send's end), then follow and send.
   const std::string v = recordOf(viewer), m = recordOf(mod);
-  EXPECT_EQ(5, countOf(console->out, v)) << console->out;
+  EXPECT_EQ(7, countOf(console->out, v)) << console->out;
+  EXPECT_EQ(1, countOf(console->out, v + ": servers\n")) << console->out;
   EXPECT_EQ(1, countOf(console->out, v + ": status\n")) << console->out;
   EXPECT_EQ(1, countOf(console->out, v + " denied: send * say hi: no allow= rule for ")) << dump();
   EXPECT_EQ(3, countOf(console->out, v + " denied: ")) << console->out;
@@ -217,7 +219,7 @@ TEST_F(ControlGroupTest, ViewersReadModeratorsSendWhatTheyAreAllowedAndAllIsOnRe
   EXPECT_EQ(0, countOf(console->out, "Control: root")) << "the owner's are not member lines";
   runProc* metrics = nullptr;
   ASSERT_EQ(0, runCtl({"-S", sock, "metrics"}, &metrics)) << dump();
-  for (const std::string& want : {"user=\"" + viewer.name + "\",result=\"ok\"} 2\n",
+  for (const std::string& want : {"user=\"" + viewer.name + "\",result=\"ok\"} 4\n",
                                   "user=\"" + viewer.name + "\",result=\"denied\"} 3\n",
                                   "user=\"" + mod.name + "\",result=\"ok\"} 5\n",
                                   "user=\"" + mod.name + "\",result=\"denied\"} 1\n"}) {
