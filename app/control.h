@@ -65,8 +65,9 @@ enum ctlJob { kJobNone, kJobStatus, kJobServers, kJobSent, kJobTags, kJobMetrics
 struct ctlClient {
   int fd = -1;  // -1 when the slot is free
   unsigned uid = 0;  // its user, as the kernel says
-  // A member of the control group, not the owner (app/ctlaccess.h): its
-  // user's name and groups, as the database said when it connected.
+  // Its user's name (the metrics count requests by it) and whether it is a
+  // member of the control group, not the owner (app/ctlaccess.h), with the
+  // member's groups: as the database said when it connected.
   bool member = false;
   char user[kUserNameChars + 1] = {};
   unsigned groups[kUserGroupsMax] = {};

@@ -3,8 +3,10 @@
 # qzucon-service-setup makes a (temporary) service user and the configuration
 # folder; that user reads its file through the folder's group and runs the
 # console headless in the unit's working folder against a stand-in, started
-# by qzucon-start as the unit would start it. With the folder root's alone, as an older guide had
-# it, the console names the file and the reason and exits with status 2.
+# by qzucon-start as the unit would start it. A member of the service's group
+# reads through the control socket in the runtime folder and may send only
+# what an allow= rule grants. With the folder root's alone, as an older guide
+# had it, the console names the file and the reason and exits with status 2.
 # Finally systemd-analyze verify reads the unit with what it needs: the
 # program and its man page where it looks.
 # Needs root (it adds a user and removes it again); skipped otherwise.
