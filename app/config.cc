@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "app/alerts.h"
+#include "app/ctlaccess.h"
 #include "app/globals.h"
 #include "app/journal.h"
 #include "app/log.h"
@@ -60,6 +61,16 @@ void put(iniOut* out, const char* fmt, ...) {
   }
 }
 
+// The control group and the allow= rules, as given.
+void putAccess(iniOut* out) {
+  const ctlAccess& a = g_ctlAccess;
+  if (a.group[0]) put(out, "controlgroup=%s\n", a.group);
+  for (int i = 0; i < a.ruleCount; i++) {
+    const allowRule& r = a.rules[i];
+    put(out, "allow=%s%s:%s\n", r.group ? "@" : "", r.who, r.source);
+  }
+}
+
 void putConfiguration(iniOut* out) {
   put(out, "qzuconlog %s\n", g_logfn);
   if (g_TCPlistenport) put(out, "TCPlistenPort=%ld\n", static_cast<long>(g_TCPlistenport));
@@ -75,6 +86,7 @@ void putConfiguration(iniOut* out) {
   for (int i = 0; i < g_alerts.count(); i++) {
     put(out, "alert=%s:%s\n", g_alerts.name(i), g_alerts.source(i));
   }
+  putAccess(out);
   put(out, ";List of Servers\n");
   for (int i = 0; i < flServer.nodes(); i++) {
     const serverRec* s = serverAt(i);
@@ -231,6 +243,30 @@ bool parseAlert(const wordCall& c) {
   return true;  // named above, with the reason
 }
 
+// A control word's value refused: collected for a reload or a check, else
+// said at once.
+void badControlWord(const wordCall& c, const char* why) {
+  if (c.t.errors) {
+    char where[kNameChars + 32];
+    whereFrom(c.from, where, sizeof where);
+    configError(c.t.errors, "%s: %s", where, why);
+  } else {
+    log("ERROR: %s\n", why);
+  }
+}
+
+bool controlGroupWord(const wordCall& c) {
+  char why[400];
+  if (!parseControlGroup(c.t.access, c.value, why, sizeof why)) badControlWord(c, why);
+  return true;  // named above, with the reason
+}
+
+bool allowWord(const wordCall& c) {
+  char why[400];
+  if (!parseAllow(c.t.access, c.value, why, sizeof why)) badControlWord(c, why);
+  return true;
+}
+
 // A keyword that stores its value, blanks before it skipped, into a text.
 bool storeText(const wordCall& c) {
   mystrzcpy(c.dest, c.value, c.limit);
@@ -313,6 +349,9 @@ const configWord kConfigWords[] = {
     {"journal=", parseJournal, nullptr, 0, "[auto | on | off] (lines to the systemd journal)"},
     {"tag=", parseTags, nullptr, 0, "[name,...] (tags of the server above)"},
     {"alert=", parseAlert, nullptr, 0, "[name:regex] (counts the lines that match)"},
+    {"controlgroup=", controlGroupWord, nullptr, 0,
+     "[group] (its members may use the control socket)"},
+    {"allow=", allowWord, nullptr, 0, "[user:regex | @group:regex] (commands members may send)"},
     {"qzucondebug", setDebug, nullptr, 0, nullptr},
     {"qzuconwrite ", writeIniTo, nullptr, 0, nullptr},
     {"qzuconlog ", setLogName, nullptr, 0, nullptr},
@@ -401,7 +440,8 @@ void configError(configErrors* e, const char* fmt, ...) {
 configTarget liveConfig() {
   return {g_inifn,       g_logfn,          g_myaddr,         g_consoleName, g_ctlsocket,
           g_metricsPath, &g_TCPlistenport, &g_UDPlistenport, &g_localusers, &g_journal.mode,
-          &g_debug,      &g_tempServer,    &flServer,        &g_alerts,     nullptr};
+          &g_debug,      &g_tempServer,    &flServer,        &g_alerts,     &g_ctlAccess,
+          nullptr};
 }
 
 void tokenFaultLine(char* out, int size, tokenFault fault, const char* token, tokenFrom from) {

@@ -35,6 +35,8 @@ void configError(configErrors* e, const char* fmt, ...) __attribute__((format(pr
 // that configure a console token by token) or a whole configuration read
 // apart from it (a reload, qzucon --check). The texts hold kNameChars + 1
 // bytes, name kConsoleNameChars + 1.
+struct ctlAccess;
+
 struct configTarget {
   char* inifn;
   char* logfn;
@@ -50,6 +52,7 @@ struct configTarget {
   serverRec* pending;  // the server= being read, until the next one or the end
   flexar* servers;     // serverRec records in order
   alertset* alerts;
+  ctlAccess* access;  // controlgroup= and allow=
   // Null: each error is logged as found, and the token left out (start-up).
   // Else errors are collected here, and qzuconwrite tokens write nothing.
   configErrors* errors;

@@ -10,6 +10,7 @@
 #include "app/alerts.h"
 #include "app/bounded.h"
 #include "app/ctltop.h"
+#include "app/ctlaccess.h"
 #include "app/globals.h"
 #include "app/journal.h"
 #include "app/log.h"
@@ -27,7 +28,8 @@ ctlState g_ctl;
 
 namespace {
 
-constexpr unsigned kSocketMask = 0177;  // the socket file is made 0600
+constexpr unsigned kSocketMask = 0177;       // the socket file is made 0600
+constexpr unsigned kGroupSocketMask = 0117;  // ... or 0660 for the control group
 // Room an answer line needs before it is written: a line of the longest kind,
 // which is also what followed lines always leave free (ctlqueue::offer).
 constexpr int kAnswerRoom = kCtlLineMax;
@@ -129,10 +131,55 @@ bool clearLeftover(const char* path) {
   return true;
 }
 
+// With controlgroup=: whether the group exists and can reach the socket at
+// path, through folders nobody but their owners can fill; said when not.
+bool groupCanReach(const char* path) {
+  const ctlAccess& a = g_ctlAccess;
+  if (!a.groupKnown) {
+    char why[kUserNameChars + 40];
+    trf(why, sizeof why, "the group %s does not exist", a.group);
+    notOpened(path, why);
+    return false;
+  }
+  if (path[0] != '/') {
+    notOpened(path, "controlgroup= needs controlsocket= with a full path");
+    return false;
+  }
+  // Every folder from "/" to the socket's own, each name ending at a slash.
+  constexpr int kDepth = 32;
+  char names[kDepth][kCtlPathSize];
+  const char* nameOf[kDepth];
+  trPathInfo dirs[kDepth];
+  int count = 0;
+  for (const char* slash = path; (slash = strchr(slash, '/')) != nullptr && count < kDepth;
+       slash++) {
+    strzcpy(names[count], path, slash == path ? 1 : static_cast<int>(slash - path));
+    nameOf[count] = names[count];
+    if (trPathStat(names[count], &dirs[count]) != 0) {
+      notOpened(names[count], trErrorText(trLastError()));
+      return false;
+    }
+    count++;
+  }
+  char why[kCtlPathSize + 80];
+  if (const char* problem =
+          ctlGroupPathProblem(dirs, nameOf, count, a.gid, trUid(), why, sizeof why)) {
+    notOpened(path, problem);
+    return false;
+  }
+  return true;
+}
+
 bool listenAt(const char* path) {
+  bool group = g_ctlAccess.group[0] != 0;
+  if (group && !groupCanReach(path)) return false;
   int h = trUnixSocket();
-  if (h < 0 || trUnixBind(h, path, kSocketMask) != 0 || trListen(h, kCtlClients) != 0) {
-    notOpened(path, trErrorText(trLastError()));
+  bool bound = h >= 0 && trUnixBind(h, path, group ? kGroupSocketMask : kSocketMask) == 0;
+  if (!bound || (group && trChangeGroup(path, g_ctlAccess.gid) != 0) ||
+      trListen(h, kCtlClients) != 0) {
+    int err = trLastError();
+    if (bound) trUnlink(path);  // a socket nobody serves is no use to anyone
+    notOpened(path, trErrorText(err));
     if (h >= 0) trClosesocket(h);
     return false;
   }
@@ -329,6 +376,7 @@ bool takeJobTags(ctlClient* c, const char* tags) {
 void sendTo(const ctlClient* c, int sock, uint32_t tick, uint32_t mono, serverRec* r,
             const char* command) {
   sendCommand(sock, tick, mono, r, command);
+  if (c->member) return;  // a member's request is on record once, whatever it reached
   // In the file, as a typed command is.
   logCommand(r, kSourceControl, static_cast<long>(c->uid), "Control: to %s: %s\n", r->ipPort,
              command);
@@ -559,37 +607,67 @@ void reloadRequest(const requestCall& q) {
   sendOk(q.c);
 }
 
-// The requests, by their words in ctlproto/words.h. An owner's request is
-// refused to every other user the socket admits.
+// The requests, by their words in ctlproto/words.h, with what each needs of
+// a member of the control group (app/ctlaccess.h).
 struct requestWord {
   const char* word;
+  ctlRight right;
   void (*run)(const requestCall&);
-  bool ownerOnly;
 };
 const requestWord kRequests[] = {
-    {kReqDo, doRequest, false},
-    {kReqSend, sendWords, false},
-    {kReqStatus, statusRequest, false},
-    {kReqTags, tagsRequest, false},
-    {kReqServers, serversRequest, false},
-    {kReqFollow, followWords, false},
-    {kReqUnfollow, unfollowRequest, false},
-    {kReqMetrics, metricsRequest, false},
-    {kReqExit, exitRequest, false},
-    {kReqReload, reloadRequest, true},
-    {kReqTop, topRequest, false},
+    {kReqDo, kRightOwner, doRequest},
+    {kReqSend, kRightSend, sendWords},
+    {kReqStatus, kRightRead, statusRequest},
+    {kReqTags, kRightRead, tagsRequest},
+    {kReqServers, kRightRead, serversRequest},
+    {kReqFollow, kRightRead, followWords},
+    {kReqUnfollow, kRightRead, unfollowRequest},
+    {kReqMetrics, kRightRead, metricsRequest},
+    {kReqExit, kRightOwner, exitRequest},
+    {kReqReload, kRightOwner, reloadRequest},
+    {kReqTop, kRightRead, topRequest},
 };
 
+// Why member c may not make request w with args (for send, "TARGET LINE"),
+// into why; null when it may.
+const char* memberDenied(const ctlClient* c, const requestWord& w, const char* args, char* why,
+                         int size) {
+  if (w.right == kRightRead) return nullptr;
+  if (w.right == kRightOwner) {
+    trf(why, size, "%s is the console owner's alone", w.word);
+    return why;
+  }
+  const char* space = strchr(args, ' ');
+  const char* command = space ? space + 1 : "";
+  const ctlAccess& a = g_ctlAccess;
+  if (allowRuleFor(a.rules, a.ruleCount, c->uid, c->groups, c->groupCount, command) >= 0) {
+    return nullptr;
+  }
+  trf(why, size, "no allow= rule for %s or a group of theirs matches \"%.200s\"", c->user, command);
+  return why;
+}
+
 void request(ctlClient* c, int sock, uint32_t tick, uint32_t mono, char* line) {
-  requestCall q = {c, sock, tick, mono, splitWord(line)};
-  for (const requestWord& w : kRequests) {
-    if (strcmp(line, w.word) != 0) continue;
-    if (w.ownerOnly && c->uid != 0 && c->uid != trUid()) {
-      sendError(c, "%s is the owner's request", w.word);
+  size_t len = strcspn(line, " ");
+  const requestWord* w = nullptr;
+  for (const requestWord& r : kRequests) {
+    if (strlen(r.word) == len && strncmp(line, r.word, len) == 0) w = &r;
+  }
+  if (c->member) {
+    // On record before it runs: a refusal as much as what it sends.
+    char why[400];
+    const char* denied = w ? memberDenied(c, *w, line[len] ? line + len + 1 : "", why, sizeof why)
+                           : "unknown request";
+    recordMemberRequest(c->user, c->uid, line, denied);
+    if (denied && w) {
+      sendError(c, "%s: %s", kErrDenied, denied);
       return;
     }
-    return w.run(q);
+  } else {
+    countCtlRequest(c->user, true);
   }
+  requestCall q = {c, sock, tick, mono, splitWord(line)};
+  if (w) return w->run(q);
   sendError(c, "unknown request \"%.64s\"", line);
 }
 
@@ -662,8 +740,15 @@ bool admitClient(uint32_t mono) {
   if (fd < 0) return false;
   unsigned uid = 0;
   bool known = trPeerUid(fd, &uid) == 0;
-  if (!ctlPeerAllowed(known, uid, trUid())) {
-    refuse(fd, "refused: not the console's user");
+  // Looked up for every connection: a member taken out of the group is out
+  // at the next one.
+  char user[kUserNameChars + 1] = "";
+  static unsigned groups[kUserGroupsMax];
+  int groupCount = 0;
+  ctlRole role = known ? ctlPeerRole(uid, user, groups, &groupCount) : kRoleNone;
+  if (role == kRoleNone) {
+    refuse(fd, g_ctlAccess.group[0] ? "refused: neither the console's user nor of its group"
+                                    : "refused: not the console's user");
     if (known) {
       char user[16];
       trf(user, sizeof user, "%u", uid);
@@ -673,12 +758,23 @@ bool admitClient(uint32_t mono) {
     }
     return true;
   }
+  // The owner always finds a slot: members may hold all but one.
+  int members = 0;
+  for (const ctlClient& c : g_ctl.clients) members += c.fd >= 0 && c.member;
+  if (role == kRoleMember && members >= kCtlClients - 1) {
+    refuse(fd, "too many control clients");
+    return true;
+  }
   for (ctlClient& c : g_ctl.clients) {
     if (c.fd >= 0) continue;
     c = ctlClient();
     c.fd = fd;
     c.heard = mono;
     c.uid = uid;
+    c.member = role == kRoleMember;
+    memcpy(c.user, user, sizeof c.user);
+    memcpy(c.groups, groups, sizeof groups[0] * static_cast<size_t>(groupCount));
+    c.groupCount = groupCount;
     return true;
   }
   refuse(fd, "too many control clients");

@@ -2,7 +2,10 @@
 // console's own user (or root) drives it from scripts and gets answers back.
 // It lives in a folder only that user may enter (ctlproto/ctlpath.h), is
 // created mode 0600, and every connection's peer user is checked once more
-// with the kernel's credentials. Several clients may be connected; each is
+// with the kernel's credentials. With controlgroup= the socket is mode 0660
+// and that group's, at a path the group can reach, and the group's members
+// may read and send what allow= rules grant them (app/ctlaccess.h); the
+// last client slot is the owner's. Several clients may be connected; each is
 // read and written without blocking and has a bounded output queue
 // (app/ctlqueue.h), so no client can hold up the console.
 //
@@ -60,6 +63,7 @@
 #include "app/metrics.h"
 #include "ctlproto/ctlpath.h"
 #include "protocol/server.h"
+#include "runtime/groups.h"
 #include "runtime/sock.h"
 
 constexpr int kCtlClients = 32;         // with the five other inputs, one wait holds all
@@ -74,6 +78,13 @@ enum ctlJob { kJobNone, kJobStatus, kJobServers, kJobSent, kJobTags, kJobMetrics
 struct ctlClient {
   int fd = -1;  // -1 when the slot is free
   unsigned uid = 0;  // its user, as the kernel says
+  // Its user's name (the metrics count requests by it) and whether it is a
+  // member of the control group, not the owner (app/ctlaccess.h), with the
+  // member's groups: as the database said when it connected.
+  bool member = false;
+  char user[kUserNameChars + 1] = {};
+  unsigned groups[kUserGroupsMax] = {};
+  int groupCount = 0;
   char in[kCtlRequestChars + 1] = {};
   int inLen = 0;
   bool overlong = false;   // the line being read is too long: skipped to its end

@@ -143,8 +143,10 @@ TEST_F(ControlClients, AReloadIsTheOwnersAndMovesWhatPointsAtServers) {
   ctlClient* c = &g_ctl.clients[0];
   *c = ctlClient();
   c->fd = dup(2);  // a client in use; its answers come through the feed
-  c->uid = 4242;   // neither root nor the console's user
-  EXPECT_EQ("error reload is the owner's request\n", feed(c, "reload\n"));
+  c->uid = 4242;   // a member of the control group, neither root nor the console's user
+  c->member = true;
+  EXPECT_EQ("error denied: reload is the console owner's alone\n", feed(c, "reload\n"));
+  c->member = false;
   c->uid = 0;
   c->follow = serverAt(1);
   std::ofstream("qzucon.ini") << "myaddr=127.0.0.1:24350\nserver=127.0.0.1:28102\n"

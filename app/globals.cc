@@ -7,6 +7,7 @@
 #include "app/alerts.h"
 #include "app/bounded.h"
 #include "app/control.h"
+#include "app/ctlaccess.h"
 #include "app/ctltop.h"
 #include "app/journal.h"
 #include "app/log.h"
@@ -60,6 +61,7 @@ void resetAppGlobals() {
   resetAlerts();
   resetLog();
   resetTop();
+  resetCtlAccess();
   g_TCPsockActive.sClose();
   g_UDPsock.sClose();
   g_TCPsock.sClose();

@@ -53,6 +53,7 @@ journalTags tagsOf(const line& l) {
   t.event = l.event;
   t.source = l.source;
   t.uid = l.uid;
+  t.user = l.user;
   t.server = l.server ? l.server->ipPort : nullptr;
   t.tags = l.server ? l.server->tags : nullptr;
   t.own = l.own;

@@ -116,6 +116,7 @@ int journalEntry(const char* text, int len, const journalTags& tags, char* out, 
     trf(uid, sizeof uid, "%ld", tags.uid);
     field(&o, "QZUCON_UID", uid);
   }
+  if (tags.user) field(&o, "QZUCON_USER", tags.user);
   return o.ok ? o.len : 0;
 }
 

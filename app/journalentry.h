@@ -25,7 +25,8 @@ struct journalTags {
   journalEvent event = kEventNone;
   journalSource source = kSourceNone;  // for a command
   long uid = -1;                       // for a command through the control socket
-  const char* tags = nullptr;  // QZUCON_TAGS=, the server's tags joined by commas
+  const char* user = nullptr;          // QZUCON_USER=, the user a control request came from
+  const char* tags = nullptr;          // QZUCON_TAGS=, the server's tags joined by commas
   // QZUCON_ALERT=, once for each alert rule a server line matched (every
   // one: at most the rules there are).
   const char* const* alerts = nullptr;

@@ -49,6 +49,11 @@ TEST(JournalEntry, FieldsOfEachKindOfLine) {
   journalTags typed;
   typed.kind = kJournalCommand;
   typed.source = kSourceKeyboard;
+  journalTags member;
+  member.kind = kJournalCommand;
+  member.source = kSourceControl;
+  member.uid = 1001;
+  member.user = "alice";
   struct {
     const char* label;
     std::string text;
@@ -72,6 +77,9 @@ TEST(JournalEntry, FieldsOfEachKindOfLine) {
        "MESSAGE=Control: to 10.0.0.7:2302: status\nPRIORITY=5\nSYSLOG_IDENTIFIER=qzucon\n"
        "QZUCON_KIND=command\nQZUCON_SERVER=10.0.0.7:2302\nQZUCON_SOURCE=control\nQZUCON_UID="
        "1000\n"},
+      {"a member's request", "Control: alice (uid 1001): send * say hi\n", member,
+       "MESSAGE=Control: alice (uid 1001): send * say hi\nPRIORITY=5\nSYSLOG_IDENTIFIER=qzucon\n"
+       "QZUCON_KIND=command\nQZUCON_SOURCE=control\nQZUCON_UID=1001\nQZUCON_USER=alice\n"},
       {"typed command", "qzuconlist\n", typed,
        "MESSAGE=qzuconlist\nPRIORITY=5\nSYSLOG_IDENTIFIER=qzucon\nQZUCON_KIND=command\n"
        "QZUCON_SOURCE=keyboard\n"},

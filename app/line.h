@@ -43,6 +43,7 @@ struct line {
   journalEvent event = kEventNone;
   journalSource source = kSourceNone;  // for a command
   long uid = -1;                       // for a command through the control socket
+  const char* user = nullptr;          // and the name of that uid's user, when known
   // What the screen and the files show, with its line end: len bytes.
   const char* text = nullptr;
   int len = 0;

@@ -358,6 +358,18 @@ void logControlEvent(journalEvent event, int priority, long uid, const char* fmt
   va_end(ap);
 }
 
+void logUserRequest(long uid, const char* user, const char* fmt, ...) {
+  line l;
+  l.kind = kJournalCommand;
+  l.source = kSourceControl;
+  l.uid = uid;
+  l.user = user;
+  va_list ap;
+  va_start(ap, fmt);
+  emitFormatted(l, fmt, ap);
+  va_end(ap);
+}
+
 void logCommand(const serverRec* about, journalSource source, long uid, const char* fmt, ...) {
   va_list ap;
   va_start(ap, fmt);

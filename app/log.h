@@ -50,6 +50,10 @@ void logCommand(const serverRec* about, journalSource source, long uid, const ch
 // client of user uid (its source the control socket): who reloaded, say.
 void logControlEvent(journalEvent event, int priority, long uid, const char* fmt, ...)
     __attribute__((format(printf, 4, 5)));
+// A control request of user (uid) on the screen, in the files and the
+// journal, as a command from the control socket: who asked for what.
+void logUserRequest(long uid, const char* user, const char* fmt, ...)
+    __attribute__((format(printf, 3, 4)));
 // A line typed at source, or run by a control client's "do" (then from the
 // control socket, as that client's user): as logCommand.
 void logTyped(const serverRec* about, journalSource source, const char* fmt, ...)

@@ -7,6 +7,7 @@
 #include "app/alerts.h"
 #include "app/bounded.h"
 #include "app/control.h"
+#include "app/ctlaccess.h"
 #include "app/globals.h"
 #include "app/journal.h"
 #include "app/log.h"
@@ -31,7 +32,15 @@ const char* const kReasonNames[kIgnoredReasons] = {
     "unknown_sender", "short", "empty", "local_other_user", "local_unverified",
 };
 
-enum familyScope { kConsole, kPerServer, kPerReason, kBuildInfo, kServerInfo, kPerAlert };
+enum familyScope {
+  kConsole,
+  kPerServer,
+  kPerReason,
+  kBuildInfo,
+  kServerInfo,
+  kPerAlert,
+  kPerControlUser,
+};
 
 // One family of series. A value is a count, or ms shown as seconds
 // (millis), or kNoSample to leave the sample out.
@@ -99,6 +108,9 @@ const family kFamilies[] = {
      [](const metricsFigures& f) { return f.dropsKnown ? f.receiveDrops : kNoSample; }, nullptr},
     {"qzucon_control_clients", "gauge", "Clients connected to the control socket.", kConsole, false,
      [](const metricsFigures& f) { return f.controlClients; }, nullptr},
+    {"qzucon_control_requests_total", "counter",
+     "Control requests by user, and whether they were allowed (ok) or denied.", kPerControlUser,
+     false, nullptr, nullptr},
     {"qzucon_control_lines_dropped_total", "counter", "Lines control clients lost by not reading.",
      kConsole, false, [](const metricsFigures& f) { return f.controlDropped; }, nullptr},
     {"qzucon_journal_entries_dropped_total", "counter", "Journal entries given up.", kConsole,
@@ -205,6 +217,8 @@ int itemsOf(const family& fam) {
       return flServer.nodes();
     case kPerAlert:
       return g_alerts.count() * flServer.nodes();
+    case kPerControlUser:  // ok and denied of each user, the row past the table when used
+      return 2 * (g_ctlAccess.userCount + (g_ctlAccess.users[kCtlUsersMax].user[0] != 0));
     default:
       return 1;
   }
@@ -229,6 +243,13 @@ int sampleLine(const family& fam, int i, const metricsFigures& f, char* out) {
       // Alert by alert, each with every server (0 too: a rate needs its start).
       int a = i / flServer.nodes(), s = i % flServer.nodes();
       return serverSample(out, fam, s, g_alerts.hits(a, s), "alert", g_alerts.name(a));
+    }
+    case kPerControlUser: {
+      const ctlAccess& a = g_ctlAccess;
+      const ctlUserCount& u = a.users[i / 2 < a.userCount ? i / 2 : kCtlUsersMax];
+      bool ok = i % 2 == 0;
+      return sample(out, fam, "user", u.user, ok ? u.ok : u.denied,
+                    {0, "result", ok ? "ok" : "denied"});
     }
     default: {
       uint64_t v = fam.console(f);
@@ -397,6 +418,7 @@ uint64_t metricsDigest(const metricsFigures& f) {
     if (fam.scope == kConsole) h = mix(h, fam.console(f));
   }
   for (uint64_t n : f.ignored) h = mix(h, n);
+  for (const ctlUserCount& u : g_ctlAccess.users) h = mix(mix(h, u.ok), u.denied);
   for (int a = 0; a < g_alerts.count(); a++) {
     for (int i = 0; i < flServer.nodes(); i++) h = mix(h, g_alerts.hits(a, i));
   }

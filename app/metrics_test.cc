@@ -7,6 +7,7 @@
 #include <string>
 
 #include "app/alerts.h"
+#include "app/ctlaccess.h"
 #include "app/globals.h"
 #include "protocol/health.h"
 #include "protocol/outbound.h"
@@ -193,6 +194,33 @@ TEST_F(metricsTest, ConsoleWideCounts) {
   // A count the kernel would not give is left out, not shown as 0.
   f.dropsKnown = false;
   EXPECT_EQ(text(f).find("\nqzucon_receive_drops_total{"), std::string::npos);
+}
+
+// Control requests by user and result; past the table's users, the rest in
+// one row, so that a host of many users cannot grow the text without end.
+TEST_F(metricsTest, ControlRequestsByUserAndResult) {
+  metricsFigures f;
+  EXPECT_EQ(text(f).find("\nqzucon_control_requests_total{"), std::string::npos) << "none yet";
+  uint64_t d = metricsDigest(f);
+  countCtlRequest("alice", true);
+  countCtlRequest("alice", true);
+  countCtlRequest("alice", false);
+  EXPECT_NE(metricsDigest(f), d);
+  for (int i = 0; i < kCtlUsersMax + 5; i++) {
+    countCtlRequest(("u" + std::to_string(i)).c_str(), false);
+  }
+  std::string t = text(f);
+  const std::string kPrefix = "qzucon_control_requests_total{console=\"site\",user=";
+  for (const std::string& line :
+       {kPrefix + "\"alice\",result=\"ok\"} 2", kPrefix + "\"alice\",result=\"denied\"} 1",
+        kPrefix + "\"u62\",result=\"denied\"} 1", kPrefix + "\"(others)\",result=\"denied\"} 6",
+        kPrefix + "\"(others)\",result=\"ok\"} 0"}) {
+    EXPECT_TRUE(has(t, line)) << line << "\n" << t;
+  }
+  EXPECT_EQ(t.find("user=\"u63\""), std::string::npos) << t;
+  size_t rows = 0;
+  for (size_t at = t.find(kPrefix); at != std::string::npos; at = t.find(kPrefix, at + 1)) rows++;
+  EXPECT_EQ(rows, 2u * (kCtlUsersMax + 1));
 }
 
 // Two consoles' files share one textfile folder: every sample carries the

@@ -113,6 +113,7 @@ void applySettings(configDraft* d) {
   g_localusers = d->localusers;
   if (d->debug) g_debug = 1;  // qzucondebug typed meanwhile is not undone
   journalModeChanged(d->journal);
+  takeAllowRules(&g_ctlAccess, &d->access);
 }
 
 // Servers gone: the notice the console sends at its own exit, and their log
@@ -195,6 +196,8 @@ bool applyDraft(configDraft* d, int sock, uint32_t tick, uint32_t mono, reloadRe
   needsRestart(res, d->tcpPort != g_TCPlistenport, "TCPlistenport");
   needsRestart(res, d->udpPort != g_UDPlistenport, "UDPlistenport");
   needsRestart(res, !sameText(d->ctlsocket, g_ctlsocket), "controlsocket");
+  // The socket's group and mode are set when it is made.
+  needsRestart(res, !sameText(d->access.group, g_ctlAccess.group), "controlgroup");
 
   removeServers(newOf, m, sock, mono);
   announceServers(&next, oldOf, tick);
@@ -228,7 +231,7 @@ void sayReload(const reloadResult& r, long uid) {
         r.errors.count > 0 ? r.errors.text[0] : "");
     return;
   }
-  char restart[128] = "";
+  char restart[160] = "";
   for (int i = 0; i < r.restarts; i++) {
     traf(restart, sizeof restart, "%s%s=", i ? ", " : "; kept until a restart: ", r.restart[i]);
   }
@@ -241,7 +244,8 @@ void sayReload(const reloadResult& r, long uid) {
 
 configTarget configDraft::target() {
   return {inifn,       logfn,    myaddr, consoleName, ctlsocket, metricsPath, &tcpPort, &udpPort,
-          &localusers, &journal, &debug, &pending,    &servers,  &alerts,     &errors};
+          &localusers, &journal, &debug, &pending,    &servers,  &alerts,     &access,
+          &errors};
 }
 
 configDraft* newDraft() {
@@ -251,6 +255,7 @@ configDraft* newDraft() {
 
 void freeDraft(configDraft* d) {
   if (d == nullptr) return;
+  freeAllowRules(&d->access);
   d->~configDraft();
   trFree(d, "draft");
 }

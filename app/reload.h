@@ -16,6 +16,7 @@
 
 #include "app/config.h"
 #include "app/alerts.h"
+#include "app/ctlaccess.h"
 #include "app/globals.h"
 
 // A whole configuration read apart from the running one. About 100 KB and
@@ -36,6 +37,7 @@ struct configDraft {
   serverRec pending = {};
   flexar servers{sizeof(serverRec), "draft"};
   alertset alerts;
+  ctlAccess access;
   configErrors errors;
 
   configTarget target();
@@ -68,7 +70,7 @@ bool planReload(const serverRec* old, int m, const serverRec* next, int n, int* 
 
 // What a reload did: applied, with its counts and the settings kept until a
 // restart, or refused, with its errors.
-constexpr int kRestartWords = 4;
+constexpr int kRestartWords = 5;
 struct reloadResult {
   bool applied = false;
   reloadCounts counts;

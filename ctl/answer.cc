@@ -17,6 +17,11 @@ answerKind answerKindOf(const char* line) {
   return kAnswerOther;
 }
 
+int errorStatus(const char* text) {
+  size_t n = strlen(kErrDenied);
+  return strncmp(text, kErrDenied, n) == 0 && text[n] == ':' ? kCtlDenied : kCtlError;
+}
+
 int stateStatus(const char* state) {
   if (strcmp(state, kStateConfirmed) == 0) return kCtlOk;
   if (strcmp(state, kStateUp) == 0) return kCtlUnconfirmed;

@@ -16,6 +16,7 @@ constexpr int kCtlUnreachable = 6;  // a server's port is closed, or it answered
                                     // silence
 constexpr int kCtlEnded = 7;        // follow: the console ended
 constexpr int kCtlRefused = 8;      // reload: the configuration was refused, nothing changed
+constexpr int kCtlDenied = 9;       // the console's owner has not allowed this user the request
 
 // What one line from the console is (ctlproto/words.h has the words).
 enum answerKind {
@@ -43,6 +44,10 @@ bool takeLine(char* buf, int* len, int bufSize, char* line, int size);
 // its answers, so that whoever answers cannot drive the terminal (set its
 // title, clear it, move the cursor). In place.
 void tameLine(char* line);
+
+// The exit status an "error TEXT" answer earns, TEXT being what follows
+// "error ": kCtlDenied for a request the user is not allowed, else kCtlError.
+int errorStatus(const char* text);
 
 // The exit status a session state word earns (kCtlOk for "confirmed", ...;
 // an unknown word counts as still waiting); and which of two statuses a run

@@ -22,6 +22,10 @@ TEST(CtlReplies, KindsAndStatuses) {
   EXPECT_EQ(stateStatus("noanswer"), kCtlNoAnswer);
   EXPECT_EQ(stateStatus("waiting"), kCtlWaiting);
   EXPECT_EQ(stateStatus("unreachable"), kCtlUnreachable);
+  EXPECT_EQ(errorStatus("denied: no allow= rule for bob or a group of theirs matches \"quit\""),
+            kCtlDenied);
+  EXPECT_EQ(errorStatus("deniedx: y"), kCtlError);
+  EXPECT_EQ(errorStatus("unknown server denied: x"), kCtlError);
   EXPECT_EQ(worseStatus(kCtlNoAnswer, kCtlUnreachable), kCtlUnreachable) << "gone says more";
   EXPECT_EQ(worseStatus(kCtlUnreachable, kCtlMismatch), kCtlMismatch);
   EXPECT_EQ(worseStatus(kCtlOk, kCtlWaiting), kCtlWaiting);

@@ -62,11 +62,19 @@ void listHead(listedConsole* k) {
 // server.
 int listConsoles(const ctlArgs& a) {
   ctlFound found;
-  findConsoles(&found);
+  if (a.socket) {
+    // The one console named: a service's, say, that this user's group may read.
+    strzcpy(found.paths[found.count++], a.socket, kCtlPathSize - 1);
+  } else {
+    findConsoles(&found);
+  }
   if (found.count == 0) return noConsole();
   for (int i = 0; i < found.count; i++) {
     ctlConn c;
-    if (!c.open(found.paths[i], true)) continue;
+    if (!c.open(found.paths[i], a.socket == nullptr, a.socket != nullptr)) {
+      if (a.socket) return kCtlError;  // said by open
+      continue;
+    }
     fleetForgetTags();
     fetchTags(&c);
     if (!c.request("%s", kReqServers)) continue;

@@ -8,6 +8,7 @@
 #include "ctl/answer.h"
 #include "runtime/clock.h"
 #include "runtime/files.h"
+#include "runtime/groups.h"
 #include "runtime/keyboard.h"
 #include "runtime/sock.h"
 #include "runtime/text.h"
@@ -60,6 +61,22 @@ void noteSocket(const char* name, void* ctx) {
   if (trPathStat(path, &info) == 0 && info.kind == kPathSocket && answers(path)) s->out->count++;
 }
 
+// Whether the socket at path and its folder are user uid's own, the folder
+// closed to other writers and shared with a group of this process's alone
+// (ctlNamedSocketTrusted).
+bool servedInPlace(const char* path, unsigned uid) {
+  // The path fits a socket address, since it was connected to: its folder fits too.
+  char dir[kCtlPathSize];
+  const char* slash = strrchr(path, '/');
+  int len = !slash ? 0 : slash == path ? 1 : static_cast<int>(slash - path);
+  strzcpy(dir, len ? path : ".", len ? len : 1);
+  trPathInfo sock, folder;
+  unsigned groups[kUserGroupsMax];
+  int n = trOwnGroups(groups, kUserGroupsMax);
+  return trPathStat(path, &sock) == 0 && trPathStat(dir, &folder) == 0 &&
+         ctlNamedSocketTrusted(sock, folder, uid, groups, n);
+}
+
 }  // namespace
 
 void findConsoles(ctlFound* out) {
@@ -106,6 +123,9 @@ bool ctlConn::open(const char* path, bool quiet, bool named) {
   // Root names a service user's socket to drive that console: it chose the
   // path itself, and no other user can make root connect anywhere.
   if (ctlPeerAllowed(known, uid, trUid()) || (named && known && trUid() == 0)) return true;
+  // A member of a console's control group names its socket likewise: only
+  // the serving user can have put it where it is.
+  if (named && known && servedInPlace(path, uid)) return true;
   if (known) {
     fprintf(stderr, "qzuconctl: not using %s: it is served by user %u, not by this user or root\n",
             path, uid);

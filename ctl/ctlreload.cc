@@ -98,7 +98,7 @@ int reloadCommand(ctlConn* c, bool json) {
   // (another user's, an older console), not a configuration.
   if (!a.reloaded && a.errorCount == 0) {
     fprintf(stderr, "qzuconctl: %s\n", a.refused);
-    return kCtlError;
+    return errorStatus(a.refused);
   }
   static char out[kReloadErrors * (kReloadTextChars + 8) + 1024];
   if (json) {

@@ -34,7 +34,8 @@ int doLine(ctlConn* c, const ctlArgs& a) {
 // between its last lines), so that a script may start the next one on the
 // same port.
 int endConsole(ctlConn* c) {
-  if (!c->request("%s", kReqExit) || untilOk(c) != kCtlOk) return kCtlError;
+  if (!c->request("%s", kReqExit)) return kCtlError;
+  if (int rc = untilOk(c)) return rc;
   // Done once the console has sent its exit notices and closed the socket.
   char line[kCtlLineSize];
   int got;

@@ -43,7 +43,8 @@ const char kUsage[] =
     "3 no answer from a server, 4 a server's session not up yet,\n"
     "5 a server's password not confirmed yet by what it sent,\n"
     "6 a server unreachable, 7 the console ended while followed or while top ran,\n"
-    "8 reload refused: the configuration has errors, nothing changed\n";
+    "8 reload refused: the configuration has errors, nothing changed,\n"
+    "9 the request is not allowed to this user\n";
 
 // Runs the command line's command; returns the exit status.
 int run(const ctlArgs& a) {

@@ -35,8 +35,9 @@ void noteState(const char* sent, int* status) {
 }
 
 // Reads until the request's "ok"; prints the other lines (sent lines go to
-// status instead, and to wait's servers). kCtlOk, or kCtlError after an error
-// line or a lost console.
+// status instead, and to wait's servers). kCtlOk, or kCtlError (kCtlDenied
+// when the request is not the user's to make) after an error line, or
+// kCtlError for a lost console.
 int untilOk(ctlConn* c, int* status, answerWait* wait) {
   char line[kCtlLineSize];
   for (;;) {
@@ -49,7 +50,7 @@ int untilOk(ctlConn* c, int* status, answerWait* wait) {
         return kCtlOk;
       case kAnswerError:
         fprintf(stderr, "qzuconctl: %s\n", afterWord(line, kAnsError));
-        return kCtlError;
+        return errorStatus(afterWord(line, kAnsError));
       case kAnswerSent:
         if (wait) wait->add(afterWord(line, kAnsSent));
         // Whether the password is right shows in the answer, and whether the

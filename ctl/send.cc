@@ -75,14 +75,14 @@ int sendCommands(ctlConn* c, const ctlArgs& a) {
     return kCtlError;
   }
   // Following first: no line the command causes can come before it.
-  if (!c->request("%s %s", kReqFollow, target) || untilOk(c) != kCtlOk) return kCtlError;
-  int status = kCtlOk;
+  if (!c->request("%s %s", kReqFollow, target)) return kCtlError;
+  int status = untilOk(c);
+  if (status != kCtlOk) return status;
   static answerWait wait;  // large: kept off the stack
   for (int i = 0; i < a.lineCount; i++) {
-    if (!c->request("%s %s %s", kReqSend, target, a.lines[i]) ||
-        untilOk(c, &status, &wait) != kCtlOk) {
-      return kCtlError;
-    }
+    if (!c->request("%s %s %s", kReqSend, target, a.lines[i])) return kCtlError;
+    int rc = untilOk(c, &status, &wait);
+    if (rc != kCtlOk) return rc;
   }
   // One deadline for the whole wait: a server that keeps talking must not
   // keep the script waiting. It ends sooner once every server has answered

@@ -47,6 +47,15 @@ bool ctlDirSquattable(const trPathInfo& info, unsigned uid) {
   return info.kind != kPathNone && (info.kind != kPathDir || info.uid != uid);
 }
 
+bool ctlNamedSocketTrusted(const trPathInfo& sock, const trPathInfo& dir, unsigned peerUid,
+                           const unsigned* groups, int n) {
+  bool mine = false;
+  for (int i = 0; i < n; i++) mine = mine || groups[i] == dir.gid;
+  return sock.kind == kPathSocket && sock.uid == peerUid && dir.kind == kPathDir &&
+         (dir.uid == peerUid || dir.uid == 0) && (dir.mode & 027) == 0 && (dir.mode & 050) != 0 &&
+         mine;
+}
+
 bool ctlPeerAllowed(bool credsKnown, unsigned peerUid, unsigned ownUid) {
   return credsKnown && (peerUid == ownUid || peerUid == 0);
 }

@@ -47,4 +47,14 @@ bool ctlDirSquattable(const trPathInfo& info, unsigned uid);
 // user or root. Both the console and its client use it.
 bool ctlPeerAllowed(bool credsKnown, unsigned peerUid, unsigned ownUid);
 
+// Whether a socket the user named, served by another user (a console whose
+// control group the user is in), may be trusted: the socket file is the
+// serving user's, in a folder of that user's or root's that nobody else may
+// write in, so nobody else can have put it there, and that folder is shared
+// with one of the user's groups (n of them) alone, as a console's runtime
+// folder for its group is; a private folder someone made in another's name
+// is not. sock and dir are what lstat said of the socket and its folder.
+bool ctlNamedSocketTrusted(const trPathInfo& sock, const trPathInfo& dir, unsigned peerUid,
+                           const unsigned* groups, int n);
+
 #endif  // QZUCON_CTLPROTO_CTLPATH_H_

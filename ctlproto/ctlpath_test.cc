@@ -83,4 +83,39 @@ TEST(ControlSocket, OnlyAPrivateFolderWillDo) {
   }
 }
 
+// A socket named with -S and served by another user (a console that lets
+// this user's group in) is used only where that user alone can have put it,
+// in a folder shared with a group of this user's alone.
+TEST(CtlPath, ANamedSocketOfAnotherUserOnlyWhereNobodyElseWrites) {
+  const unsigned kMine[] = {1000, 990};
+  const struct {
+    const char* what;
+    int sockKind;
+    unsigned sockUid, dirUid, dirGid, dirMode;
+    bool trusted;
+  } kCases[] = {
+      {"the service's runtime folder", kPathSocket, 990, 990, 990, 0750, true},
+      {"in a folder of root's for the group", kPathSocket, 990, 0, 990, 0710, true},
+      {"a socket another user made", kPathSocket, 1234, 990, 990, 0750, false},
+      {"a folder another user owns", kPathSocket, 990, 1234, 990, 0750, false},
+      {"a folder its group may write", kPathSocket, 990, 990, 990, 0770, false},
+      {"a folder all may enter", kPathSocket, 990, 990, 990, 0755, false},
+      {"a folder all may pass (a squatted private name)", kPathSocket, 990, 990, 990, 0711, false},
+      {"a folder of a group not this user's", kPathSocket, 990, 990, 777, 0750, false},
+      {"a folder closed to its group", kPathSocket, 990, 990, 990, 0700, false},
+      {"all may write (sticky)", kPathSocket, 990, 0, 990, 01777, false},
+      {"no socket", kPathOther, 990, 990, 990, 0750, false},
+  };
+  for (const auto& c : kCases) {
+    trPathInfo sock = {}, dir = {};
+    sock.kind = c.sockKind;
+    sock.uid = c.sockUid;
+    dir.kind = kPathDir;
+    dir.uid = c.dirUid;
+    dir.gid = c.dirGid;
+    dir.mode = c.dirMode;
+    EXPECT_EQ(c.trusted, ctlNamedSocketTrusted(sock, dir, 990, kMine, 2)) << c.what;
+  }
+}
+
 }  // namespace

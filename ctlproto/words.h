@@ -29,6 +29,7 @@ constexpr char kFollowAlerts[] = "alerts";    // follow's: lines that matched an
 // Answers, console to client.
 constexpr char kAnsOk[] = "ok";            // ok: the request is done
 constexpr char kAnsError[] = "error";      // error TEXT: refused, and why
+constexpr char kErrDenied[] = "denied";    // error denied: TEXT: not the sender's to ask
 constexpr char kAnsSent[] = "sent";        // sent IPPORT STATE
 constexpr char kAnsMyaddr[] = "myaddr";    // myaddr ADDRESS (servers' first line)
 constexpr char kAnsName[] = "name";        // name NAME: the console's name (servers' second)

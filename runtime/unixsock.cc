@@ -90,6 +90,7 @@ int trPathStat(const char* path, trPathInfo* out) {
   if (lstat(path, &st) != 0) return errno == ENOENT ? 0 : -1;
   out->kind = S_ISDIR(st.st_mode) ? kPathDir : S_ISSOCK(st.st_mode) ? kPathSocket : kPathOther;
   out->uid = static_cast<unsigned>(st.st_uid);
+  out->gid = static_cast<unsigned>(st.st_gid);
   out->mode = static_cast<unsigned>(st.st_mode & 07777);
   out->dev = static_cast<unsigned long long>(st.st_dev);
   out->ino = static_cast<unsigned long long>(st.st_ino);

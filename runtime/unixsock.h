@@ -38,6 +38,7 @@ enum { kPathNone = 0, kPathDir = 1, kPathSocket = 2, kPathOther = 3 };
 struct trPathInfo {
   int kind;       // kPath*
   unsigned uid;   // owner
+  unsigned gid;   // group
   unsigned mode;  // permission bits (07777)
   unsigned long long dev, ino;
 };

@@ -130,8 +130,14 @@ runProc* e2eTest::startConsoleVia(const std::string& script,
 runProc* e2eTest::startCtl(const std::vector<std::string>& args) {
   std::vector<std::string> argv = {QZUCONCTL_BIN};
   if (!ctlUser_.empty()) {
-    argv.insert(argv.begin(), {"/usr/bin/setpriv", "--reuid", ctlUser_, "--regid", ctlUser_,
-                               "--init-groups", "--reset-env"});
+    std::vector<std::string> as = {"/usr/bin/setpriv", "--reuid", ctlUser_, "--regid", ctlUser_};
+    if (ctlGroups_.empty()) {
+      as.push_back("--init-groups");
+    } else {
+      as.insert(as.end(), {"--groups", ctlGroups_});
+    }
+    as.push_back("--reset-env");
+    argv.insert(argv.begin(), as.begin(), as.end());
   }
   argv.insert(argv.end(), args.begin(), args.end());
   return spawn("qzuconctl#" + std::to_string(procs_.size()), argv, kPipeOut | kPipeErr);

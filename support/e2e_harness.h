@@ -96,6 +96,10 @@ class e2eTest : public ::testing::Test {
   // When set, qzuconctl runs as this user in a fresh login environment (no
   // XDG_RUNTIME_DIR), as from cron or su.
   std::string ctlUser_;
+  // With ctlUser_: the groups it runs with (setpriv --groups, ids joined by
+  // commas) instead of those the group database gives it now, as a shell
+  // started before a change to the database keeps its own.
+  std::string ctlGroups_;
 
  private:
   runProc* spawn(const std::string& name, const std::vector<std::string>& argv, int pipes);

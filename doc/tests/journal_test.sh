@@ -7,7 +7,8 @@
 # named by its server; the console's name on every entry; a server's text
 # as UTF-8 (its own where it is, U+FFFD for other bytes); the start-up lines
 # of a server; the events' priorities and message ids; a command's source
-# and user; a reload refused; nothing on the plain stream; what configuration said (a bad
+# and user; a reload refused; a control group member's every request, named
+# by the user; nothing on the plain stream; what configuration said (a bad
 # alert and tag) in the journal and qzucon.log once; and the journal stopped
 # mid-run costs the files nothing and the screen one line.
 # Usage: journal_test.sh <qzucon> <qzstandin> <qzuconctl>
@@ -18,6 +19,11 @@ ctl=$3
 command -v systemd-cat >/dev/null || { echo "skipped: no systemd-cat"; exit 77; }
 . "$(dirname "$0")/lib.sh"
 journal_namespace "$0" "$@"
+
+# A member of the console's control group, made for the run: its own group.
+member=qzj$$
+trap 'userdel "$member" 2>/dev/null; groupdel "$member" 2>/dev/null; on_exit $?' EXIT
+useradd -M -d /nonexistent -s /usr/sbin/nologin "$member" || { fail "a member is made"; exit; }
 
 journal_folders Storage=volatile RateLimitIntervalSec=0 || { fail "the journal's folders"; exit; }
 start_journald || { fail "a private journald starts"; exit; }
@@ -34,7 +40,10 @@ my=$(free_port)
 udp=$(free_port)
 dir=$scratch/console
 mkdir -p "$dir"
-sock=$scratch/ctl.sock
+# In a folder the group reaches, as the unit's runtime folder.
+chmod 0711 "$scratch"
+install -d -m 0750 -g "$member" "$scratch/run"
+sock=$scratch/run/ctl.sock
 # Eleven more rules that the steady server's fifth line matches: the entry
 # names all twelve.
 more=()
@@ -47,7 +56,7 @@ for ((i = 1; i <= 11; i++)); do more+=("alert=also$i:$steady line 5\$"); done
   "$console" "myaddr=127.0.0.1:$my" "server=$good" login=admin password=pw-good \
   "server=$bad" login=admin password=pw-wrong "server=$silent" login=admin password=x \
   "server=$steady" login=admin password=pw-steady tag=eu,pvp "alert=fifth:$steady line 5\$" \
-  "alert=broken:(" "tag=no good" "${more[@]}" "UDPlistenPort=$udp" "controlsocket=$sock" </dev/null) &
+  "alert=broken:(" "tag=no good" "${more[@]}" "UDPlistenPort=$udp" "controlsocket=$sock" "controlgroup=$member" </dev/null) &
 cpid=$!
 pids+=("$cpid")
 
@@ -74,6 +83,12 @@ check "the control command reaches the server" \
 utf8=$'say caf\xc3\xa9 \xd0\xbf\xd1\x80\xd0\xb8\xd0\xb2\xd0\xb5\xd1\x82'
 "$ctl" -S "$sock" send -w 1 -s "$good" "$utf8" >/dev/null 2>&1
 "$ctl" -S "$sock" send -w 1 -s "$good" $'say bad \xff byte' >/dev/null 2>&1
+# The member's status, and a command of theirs refused: three requests, with
+# the send's follow.
+as_member=(setpriv --reuid="$member" --regid="$member" --init-groups --reset-env "$ctl" -S "$sock")
+check "the member reads the status" "${as_member[@]}" status
+"${as_member[@]}" send -w 0 -s "$good" "say from a member" >/dev/null 2>&1
+check "the member's command is refused with status 9" [ $? -eq 9 ]
 
 j() { journalctl --no-pager "$@"; }
 # Entries reach the journal within the pass; journald may take a moment.
@@ -150,6 +165,15 @@ check "the UDP command: kind, source, server" \
 check "the control command: source control, uid 0, server" \
   wait_journal 1 QZUCON_KIND=command QZUCON_SOURCE=control QZUCON_UID=0 QZUCON_SERVER="$good" \
   "MESSAGE=Control: to $good: say from control"
+member_uid=$(id -u "$member")
+check "each of the member's requests is one entry naming the user" \
+  wait_journal 3 QZUCON_KIND=command QZUCON_SOURCE=control QZUCON_USER="$member" \
+  QZUCON_UID="$member_uid"
+check "... no more than one each" \
+  [ "$(j -o cat QZUCON_USER="$member" | tee "$scratch/member.out" | wc -l)" -eq 3 ]
+check "... the refusal with its reason" grep -qxF \
+  "Control: $member (uid $member_uid) denied: send $good say from a member: no allow= rule for $member or a group of theirs matches \"say from a member\"" \
+  "$scratch/member.out"
 # Said while the configuration was read, before the journal and the log
 # file were known: each once in both, as the console's errors.
 for said in 'ERROR: Bad alert "broken:(": ' "ERROR: Bad tag \"no good\" for server $steady: "; do

@@ -3,8 +3,10 @@
 # qzucon-service-setup makes a (temporary) service user and the configuration
 # folder; that user reads its file through the folder's group and runs the
 # console headless in the unit's working folder against a stand-in, started
-# by qzucon-start as the unit would start it. With the folder root's alone, as an older guide had
-# it, the console names the file and the reason and exits with status 2.
+# by qzucon-start as the unit would start it. A member of the service's group
+# reads through the control socket in the runtime folder and may send only
+# what an allow= rule grants. With the folder root's alone, as an older guide
+# had it, the console names the file and the reason and exits with status 2.
 # Finally systemd-analyze verify reads the unit with what it needs: the
 # program and its man page where it looks.
 # Needs root (it adds a user and removes it again); skipped otherwise.
@@ -22,10 +24,12 @@ for tool in useradd userdel setpriv; do
 done
 . "$(dirname "$0")/lib.sh"
 
-# A user of this run only, removed with its group however the test ends.
-user=qzt$$
+# A user of this run only, removed with its group however the test ends, and
+# a member of the team, in that group.
+user=qzt$$ member=qzm$$
 # finish first: it stops the consoles that still run as that user.
-trap 'finish; userdel "$user" 2>/dev/null; groupdel "$user" 2>/dev/null
+trap 'finish; userdel "$member" 2>/dev/null; groupdel "$member" 2>/dev/null
+      userdel "$user" 2>/dev/null; groupdel "$user" 2>/dev/null
       trap - EXIT; exit $((failures > 0))' EXIT
 chmod 0711 "$scratch"  # the service user passes through to its folders
 
@@ -37,6 +41,8 @@ cat >"$scratch/setup/site.ini" <<INI
 qzuconlog qzucon.log
 UDPlistenPort=$udp
 myaddr=127.0.0.1:$my
+controlgroup=$user
+allow=$member:^say 
 ;List of Servers
 server=127.0.0.1:$standin_port
 login=admin
@@ -47,6 +53,8 @@ export QZUCON_USER=$user QZUCON_ETC=$scratch/etc QZUCON_UNITS=$scratch/units
 (cd "$scratch/setup" && sh ./qzucon-service-setup site) >"$scratch/setup.out" 2>&1
 check "the setup runs" [ $? -eq 0 ]
 check "the service user exists" id -u "$user"
+# The team's member, in the service's group, before the console reads its rule.
+useradd -M -d /nonexistent -s /usr/sbin/nologin -G "$user" "$member"
 check "the folder is root's, open to the group" \
   [ "$(stat -c '%U %G %a' "$scratch/etc")" = "root $user 750" ]
 check "the file is the user's alone" \
@@ -56,7 +64,7 @@ check "the file is the user's alone" \
 # without systemd, with this test's folders; it makes the log and runtime
 # folders as LogsDirectory= and RuntimeDirectory= do.
 work=$scratch/log/site
-run=$scratch/run/qzucon-site
+run=$scratch/run/qzucon/site
 as_service() {
   QZUCON=$console QZUCON_USER=$user QZUCON_ETC=$scratch/etc QZUCON_LOGS=$scratch/log \
     QZUCON_RUN=$scratch/run exec sh "$examples/qzucon-start" site >>"$scratch/service.out" 2>&1
@@ -74,16 +82,19 @@ printf 'qzuconactive 127.0.0.1:%s\nstatus\n' "$standin_port" >&4
 sleep 1
 exec 4>&-
 check "a command reaches the server" wait_for "$log" "->echo: status" 30
-# qzuconctl, as root, through the socket in the unit's runtime folder.
+# qzuconctl, as root and as a member of the group, through the socket in the
+# unit's runtime folder.
+ctl="$(dirname "$console")/qzuconctl"
 ctl_status() {
-  "$(dirname "$console")/qzuconctl" -S "$run/qzucon/$my.sock" status >"$scratch/ctl.out" 2>&1 &&
+  "$@" "$ctl" -S "$run/control.sock" status >"$scratch/ctl.out" 2>&1 &&
     grep -qF "challenge answered" "$scratch/ctl.out"
 }
 check "qzuconctl reaches it in its runtime folder" ctl_status
 # The unit's ExecReload= command, run as systemd runs it: as the service
 # user, with the unit's XDG_RUNTIME_DIR, after a --check of the edited file.
 reload_cmd=$(sed -n 's/^ExecReload=qzuconctl //p' "$examples/qzucon@.service")
-check "the unit reloads with qzuconctl" [ "$reload_cmd" = reload ]
+check "the unit reloads with qzuconctl" [ "$reload_cmd" = "-S /run/qzucon/%i/control.sock reload" ]
+reload_cmd=${reload_cmd//\/run\/qzucon\/%i/$run}
 as_user() {
   setpriv --reuid="$user" --regid="$user" --init-groups env XDG_RUNTIME_DIR="$run" "$@"
 }
@@ -97,13 +108,23 @@ check "ExecReload= reloads the instance (exit $?)" \
 check "the reload says who asked" \
   wait_for "$work/qzucon.log" "Configuration reloaded by uid $(id -u "$user"): 0 added" 30
 printf 'alert=bad:(\n' >>"$scratch/etc/site.ini"
-as_user "$(dirname "$console")/qzuconctl" reload >"$scratch/reload.out" 2>&1
+# shellcheck disable=SC2086
+as_user "$(dirname "$console")/qzuconctl" $reload_cmd >"$scratch/reload.out" 2>&1
 status=$?
 check "a bad file fails the reload with status 8 (was $status)" [ "$status" -eq 8 ]
 check "the failed reload names the line" \
-  grep -qF "$scratch/etc/site.ini line 9: Bad alert" "$scratch/reload.out"
-check "the log and runtime folders are the user's alone" \
-  [ "$(stat -c '%U %a' "$work") $(stat -c '%U %a' "$run")" = "$user 700 $user 700" ]
+  grep -qF "$scratch/etc/site.ini line 11: Bad alert" "$scratch/reload.out"
+as_member=(setpriv --reuid="$member" --regid="$member" --init-groups --reset-env)
+check "a member of the group reads its status" ctl_status "${as_member[@]}"
+"${as_member[@]}" "$ctl" -S "$run/control.sock" send -a -w 0 quit >"$scratch/ctl.out" 2>&1
+status=$?
+check "a command no rule grants: exit status 9 (was $status)" [ "$status" -eq 9 ]
+check "... and the member may send what one grants" \
+  "${as_member[@]}" "$ctl" -S "$run/control.sock" send -a -w 1 "say from the team"
+check "what the member sent is on record" \
+  grep -qF "Control: $member (uid $(id -u "$member")): send * say from the team" "$work/qzucon.log"
+check "the log folder is the user's alone, the runtime one open to its group" \
+  [ "$(stat -c '%U %a' "$work") $(stat -c '%U %G %a' "$run")" = "$user 700 $user $user 750" ]
 check "the log files are the user's alone" \
   [ "$(stat -c '%U %a' "$work/qzucon.log")" = "$user 600" ]
 check "no password mismatch" [ "$(count_of "$work/qzucon.log" "Password mismatch")" -eq 0 ]
