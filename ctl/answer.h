@@ -15,6 +15,8 @@ constexpr int kCtlUnconfirmed = 5;  // up, but nothing has shown its password ri
 constexpr int kCtlUnreachable = 6;  // a server's port is closed, or it answered nothing after a
                                     // silence
 constexpr int kCtlEnded = 7;        // follow: the console ended
+constexpr int kCtlNotSeen = 8;      // send --rolling --until: no such line within --timeout
+constexpr int kCtlStopped = 9;      // send --rolling: stopped by a signal before every turn
 
 // What one line from the console is (ctlproto/words.h has the words).
 enum answerKind {

@@ -7,6 +7,7 @@
 #include "ctl/answer.h"
 #include "ctl/ctlargs.h"
 #include "ctl/ctlconn.h"
+#include "ctl/rolling.h"
 #include "ctlproto/words.h"
 #include "runtime/clock.h"
 #include "runtime/flexar.h"
@@ -21,6 +22,9 @@ const char kUsage[] =
     "       qzuconctl -h | --help | --version\n"
     "  send [-s IPPORT | -a | -t TAG...] [-w SECONDS] [--json] LINE...\n"
     "                                              commands to servers; prints their lines\n"
+    "  send --rolling [-s IPPORT | -a | -t TAG...] [--gap S] [--until REGEX] [--timeout S]\n"
+    "       [--keep-going] [-w SECONDS] [--json] LINE...\n"
+    "                                              one server after the other\n"
     "  status [-t TAG...] [--json]                 the status line of every server\n"
     "  follow [-s IPPORT | -t TAG...] [-e REGEX...] [-v REGEX...] [--alerts] [--json]\n"
     "                                              live lines until interrupted\n"
@@ -31,7 +35,8 @@ const char kUsage[] =
     "exit status: 0 ok, 1 usage or connection error, 2 password mismatch,\n"
     "3 no answer from a server, 4 a server's session not up yet,\n"
     "5 a server's password not confirmed yet by what it sent,\n"
-    "6 a server unreachable, 7 the console ended while followed\n";
+    "6 a server unreachable, 7 the console ended while followed,\n"
+    "8 --until's line not seen in time, 9 a rolling send stopped by Ctrl-C\n";
 
 constexpr int kLineSize = 8192;
 constexpr long kExitWaitMs = 30000;  // for the console to finish after "exit"
@@ -455,6 +460,7 @@ int run(const ctlArgs& a) {
   if (a.tagCount) tagTarget(a, target, sizeof target);
   switch (a.command) {
     case kCmdSend:
+      if (a.rolling) return rollingSend(&c, a, {untilOk, show, lateStates, elapsedMs});
       return sendCommands(&c, a);
     case kCmdStatus:
       if (!c.request("%s%s%s", kReqStatus, target[0] ? " " : "", target)) return kCtlError;
