@@ -47,6 +47,9 @@ class alertset {
     return patternCaptures(&rules_[alert].pat, text, spans, n);
   }
 
+  // The groups `alert`'s rule has (\1 to \N of what it matches).
+  int groups(int alert) const { return patternGroups(&rules_[alert].pat); }
+
   // Lines of server `server` that matched `alert` so far.
   uint64_t hits(int alert, int server) const;
 

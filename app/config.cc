@@ -5,10 +5,12 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "app/globals.h"
 #include "app/log.h"
+#include "app/triggers.h"
 #include "runtime/bfc.h"
 #include "runtime/files.h"
 #include "runtime/text.h"
@@ -70,6 +72,12 @@ void putConfiguration(iniOut* out) {
   if (g_metricsPath[0]) put(out, "metrics=%s\n", g_metricsPath);
   for (int i = 0; i < g_alerts.count(); i++) {
     put(out, "alert=%s:%s\n", g_alerts.name(i), g_alerts.source(i));
+  }
+  for (int t = 0; t < g_triggers.count(); t++) {
+    put(out, "on=%s:%s\n", g_alerts.name(g_triggers.alert(t)), g_triggers.command(t));
+  }
+  if (g_triggers.cooldownMs() != kTriggerCooldownMs) {
+    put(out, "oncooldown=%g\n", g_triggers.cooldownMs() / 1000.0);
   }
   put(out, ";List of Servers\n");
   for (int i = 0; i < flServer.nodes(); i++) {
@@ -191,6 +199,27 @@ bool parseAlert(const char* value, char*, int) {
   return true;  // named above, with the reason
 }
 
+// "on=ALERT:COMMAND": as an alert, a trigger that cannot be used is named
+// with the reason and left out.
+bool parseTrigger(const char* value, char*, int) {
+  char why[160];
+  if (!g_triggers.add(g_alerts, skipBlanks(value), why, sizeof why)) {
+    log("ERROR: Bad trigger \"%.300s\": %s\n", skipBlanks(value), why);
+  }
+  return true;  // named above, with the reason
+}
+
+// "oncooldown=SECONDS", fractions allowed, up to a day.
+bool setTriggerCooldown(const char* value, char*, int) {
+  char* end = nullptr;
+  double secs = strtod(skipBlanks(value), &end);
+  if (end == skipBlanks(value) || *skipBlanks(end) != 0 || !(secs >= 0 && secs <= 86400)) {
+    return false;
+  }
+  g_triggers.setCooldownMs(static_cast<uint32_t>(secs * 1000 + 0.5));
+  return true;
+}
+
 // A keyword that stores its value, blanks before it skipped, into a text.
 bool storeText(const char* value, char* dest, int limit) {
   mystrzcpy(dest, value, limit);
@@ -263,6 +292,8 @@ const configWord kConfigWords[] = {
     {"journal=", parseJournal, nullptr, 0, "[auto | on | off] (lines to the systemd journal)"},
     {"tag=", parseTags, nullptr, 0, "[name,...] (tags of the server above)"},
     {"alert=", parseAlert, nullptr, 0, "[name:regex] (counts the lines that match)"},
+    {"on=", parseTrigger, nullptr, 0, "[alert:command] (sent to a server when its line matches)"},
+    {"oncooldown=", setTriggerCooldown, nullptr, 0, "[seconds] (between two of a trigger's sends)"},
     {"qzucondebug", setDebug, nullptr, 0, nullptr},
     {"qzuconwrite ", writeIniTo, nullptr, 0, nullptr},
     {"qzuconlog ", setLogName, nullptr, 0, nullptr},

@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "app/triggers.h"
 #include "crypto/mt.h"
 #include "input/admin_input.h"
 
@@ -77,6 +78,7 @@ void resetAppGlobals() {
   resetJournal();
   g_journalDropped = 0;
   g_alerts.reset();
+  g_triggers.reset();
   g_TCPsockActive.sClose();
   g_UDPsock.sClose();
   g_TCPsock.sClose();

@@ -16,7 +16,14 @@ constexpr int kPrioInfo = 6;
 enum journalKind { kJournalServer, kJournalConsole, kJournalCommand };
 
 // Where a command came from (QZUCON_SOURCE=); kSourceNone for other lines.
-enum journalSource { kSourceNone, kSourceKeyboard, kSourceTcp, kSourceUdp, kSourceControl };
+enum journalSource {
+  kSourceNone,
+  kSourceKeyboard,
+  kSourceTcp,
+  kSourceUdp,
+  kSourceControl,
+  kSourceTrigger,  // an on= trigger's command
+};
 
 // The events worth finding across a fleet, each with a fixed MESSAGE_ID.
 enum journalEvent {

@@ -49,6 +49,9 @@ TEST(JournalEntry, FieldsOfEachKindOfLine) {
   journalTags typed;
   typed.kind = kJournalCommand;
   typed.source = kSourceKeyboard;
+  journalTags triggered = command;
+  triggered.source = kSourceTrigger;
+  triggered.uid = -1;
   struct {
     const char* label;
     std::string text;
@@ -75,6 +78,9 @@ TEST(JournalEntry, FieldsOfEachKindOfLine) {
       {"typed command", "qzuconlist\n", typed,
        "MESSAGE=qzuconlist\nPRIORITY=5\nSYSLOG_IDENTIFIER=qzucon\nQZUCON_KIND=command\n"
        "QZUCON_SOURCE=keyboard\n"},
+      {"trigger's command", "Trigger cheat: to 10.0.0.7:2302: kick bob\n", triggered,
+       "MESSAGE=Trigger cheat: to 10.0.0.7:2302: kick bob\nPRIORITY=5\nSYSLOG_IDENTIFIER=qzucon\n"
+       "QZUCON_KIND=command\nQZUCON_SERVER=10.0.0.7:2302\nQZUCON_SOURCE=trigger\n"},
       {"empty line", "\n", journalTags(),
        "MESSAGE=\nPRIORITY=5\nSYSLOG_IDENTIFIER=qzucon\nQZUCON_KIND=console\n"},
       {"newlines inside: binary form", "->a\nb\n", serverLine(),

@@ -6,6 +6,7 @@
 #include "app/bounded.h"
 #include "app/globals.h"
 #include "app/log.h"
+#include "app/triggers.h"
 #include "crypto/keystream.h"
 #include "protocol/keys.h"
 #include "protocol/outbound.h"
@@ -133,6 +134,7 @@ void showText(const serverRec* r, const char* text, const char* own) {
   logText(msg);
   g_lineFrom = nullptr;
   if (alerted) {
+    g_triggers.note(g_alerts, serverIndexOf(r), text);
     controlPublishAlerts(r, msg);
     g_alerts.endLine();
   }
@@ -241,6 +243,7 @@ int processServerLogging(int sock, uint32_t tick, uint32_t mono, bool* full) {
       }
       memcpy(g_pkt, rxScratch.data[i], static_cast<size_t>(n));
       written += handleServerDatagram(rxScratch.from[i], n, tick, mono);
+      sendTriggered(sock, tick, mono);  // g_pkt is free again
     }
     if (got < want) {  // the queue is empty: no call just to hear that
       if (full) *full = false;

@@ -1,5 +1,7 @@
 // Fleet operations end to end: rolling sends through a tagged group, one
-// server after the other.
+// server after the other, and on= triggers that answer a server's line with
+// a command, at most once in their cooldown, never with a player's text as
+// a command of its own.
 #include <string>
 #include <vector>
 
@@ -125,6 +127,65 @@ TEST_F(OperationsTest, RollingSendWaitsForItsLine) {
                       &out))
       << dump();
   EXPECT_NE(std::string::npos, out->out.find(s + " failed: no line matched --until within 1.0 s\n"))
+      << out->out;
+}
+
+// The sum of a trigger metric's samples of one alert (and reason).
+long triggerCount(const std::string& metrics, const std::string& family, const std::string& alert,
+                  const std::string& reason = "") {
+  long sum = 0;
+  std::string key =
+      "alert=\"" + alert + "\"" + (reason.empty() ? "" : ",reason=\"" + reason + "\"") + "} ";
+  for (size_t at = 0; (at = metrics.find("\n" + family + "{", at)) != std::string::npos; at++) {
+    std::string line = metrics.substr(at + 1, metrics.find('\n', at + 1) - at - 1);
+    size_t k = line.find(key);
+    if (k != std::string::npos) sum += std::stol(line.substr(k + key.size()));
+  }
+  return sum;
+}
+
+TEST_F(OperationsTest, TriggersAnswerALineOnceInTheirCooldown) {
+  // Four "cheat bob" lines in about two seconds; a name that is no name.
+  ASSERT_TRUE(startConsoleFor({{"--rate", "2", "--count", "4", "--text", "cheat bob"},
+                               {"--rate", "2", "--count", "4", "--text", "name x;quit joined"}},
+                              {"alert=cheat:cheat ([a-z]+)$", "on=cheat:kick \\1",
+                               "alert=join:name (.+) joined$", "on=join:say welcome \\1",
+                               "on=nosuch:x", "on=cheat:kick \\2", "on=cheat:", "oncooldown=soon"}))
+      << dump();
+  EXPECT_EQ(1, countOf(console_->out,
+                       "ERROR: Bad trigger \"nosuch:x\": no alert= of that name "
+                       "before it"))
+      << dump();
+  EXPECT_EQ(1, countOf(console_->out,
+                       "ERROR: Bad trigger \"cheat:kick \\2\": \\2: the alert's "
+                       "rule has 1 group"))
+      << dump();
+  EXPECT_EQ(1, countOf(console_->out, "ERROR: Bad trigger \"cheat:\": the command is empty"))
+      << dump();
+  EXPECT_EQ(1, countOf(console_->out, "ERROR: Bad value in token \"oncooldown=soon\"")) << dump();
+  std::string bob = addr(servers_[0]), joiner = addr(servers_[1]);
+  ASSERT_TRUE(waitFor(servers_[0], "count-reached", kStderr)) << dump();
+  ASSERT_TRUE(waitFor(servers_[1], "count-reached", kStderr)) << dump();
+  ASSERT_TRUE(waitFor(console_, "->cheat bob\n", kStdout, 4)) << dump();
+  ASSERT_TRUE(waitFor(console_, "->name x;quit joined\n", kStdout, 4)) << dump();
+  // A command after the lines is heard after any trigger they caused.
+  ASSERT_EQ(0, runCtl(ctl({"send", "-a", "-w", "1", "probe"}))) << dump();
+  for (runProc* s : servers_) ASSERT_TRUE(waitFor(s, "text=probe", kStderr)) << dump();
+  EXPECT_EQ(1, countOf(servers_[0]->err, "text=kick bob\n")) << dump();
+  EXPECT_EQ(0, countOf(servers_[1]->err, "text=say")) << dump();
+  EXPECT_EQ(0, countOf(servers_[1]->err, "text=quit")) << dump();
+  EXPECT_EQ(1, countOf(console_->out, "Trigger cheat: to " + bob + ": kick bob\n")) << dump();
+  EXPECT_EQ(1, countOf(console_->out, "Trigger join: not sent to " + joiner +
+                                          ": a group holds more than letters, digits and _-.:@ "
+                                          "(said once)\n"))
+      << dump();
+  runProc* out = nullptr;
+  ASSERT_EQ(0, runCtl(ctl({"metrics"}), &out)) << dump();
+  EXPECT_EQ(1, triggerCount(out->out, "qzucon_triggers_total", "cheat")) << out->out;
+  EXPECT_EQ(3, triggerCount(out->out, "qzucon_triggers_skipped_total", "cheat", "cooldown"))
+      << out->out;
+  EXPECT_EQ(0, triggerCount(out->out, "qzucon_triggers_total", "join")) << out->out;
+  EXPECT_EQ(4, triggerCount(out->out, "qzucon_triggers_skipped_total", "join", "capture"))
       << out->out;
 }
 

@@ -59,6 +59,7 @@ rows=(
   "qzuconctl send -|--json --rolling -a -s -t -w"
   "qzuconctl send -t eu --rolling --|--gap --json --keep-going --rolling --timeout --until"
   "qzuconctl send -a --rolling --until |"
+  "qzucon on|on= oncooldown="
   "qzuconctl send -s 127.0.0.1:1 |"
   "qzuconctl send -t eu -w 1 --j|--json"
   "qzuconctl follow -|--alerts --json -e -s -t -v"
