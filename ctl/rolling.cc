@@ -208,12 +208,19 @@ void printResult(const rollingResult& r, bool json) {
   fflush(stdout);
 }
 
-// --gap after a turn; a Ctrl-C cuts it short.
-void gap(long ms) {
+// --gap after a turn; a Ctrl-C cuts it short. The console closes a client
+// that asks and follows nothing for 30 s: a long gap asks it something that
+// changes nothing every 10 s.
+void gap(ctlConn* c, const rollingHooks& h, long ms) {
+  constexpr long kAskEveryMs = 10000;
   uint32_t start = GetTickCount();
-  for (long left = ms; left > 0 && !g_rollingStop;
-       left = ms - static_cast<long>(GetTickCount() - start)) {
-    trSleep(static_cast<unsigned>(left));
+  for (long left = ms; left > 0 && !g_rollingStop;) {
+    trSleep(static_cast<unsigned>(left < kAskEveryMs ? left : kAskEveryMs));
+    left = ms - static_cast<long>(GetTickCount() - start);
+    if (left > 0 && !g_rollingStop &&
+        (!c->request("%s", kReqUnfollow) || h.untilOk(c, nullptr, nullptr) != kCtlOk)) {
+      return;  // the next turn finds the console gone
+    }
   }
 }
 
@@ -241,7 +248,7 @@ int rollingSend(ctlConn* c, const ctlArgs& a, const rollingHooks& h) {
     trOnTerminate(onStop);
     bool goOn = true;
     for (int i = 0; i < g_run.count && goOn && !g_rollingStop; i++) {
-      if (i > 0) gap(a.gapMs);
+      if (i > 0) gap(c, h, a.gapMs);
       if (g_rollingStop) break;
       turn(c, a, h, a.until ? &until : nullptr, &g_run.results[i]);
       printResult(g_run.results[i], a.json);
