@@ -2,10 +2,12 @@
 // server after the other, and on= triggers that answer a server's line with
 // a command, at most once in their cooldown, never with a player's text as
 // a command of its own.
+#include <csignal>
 #include <string>
 #include <vector>
 
 #include "support/e2e_harness.h"
+#include "support/proc.h"
 
 namespace {
 
@@ -106,6 +108,20 @@ TEST_F(OperationsTest, RollingSendOneServerAfterTheOther) {
   EXPECT_NE(std::string::npos, out->err.find("no server has the tag asia")) << out->err;
   EXPECT_EQ(1, runCtl(ctl({"send", "-a", "--rolling", "--gap", "soon", "x"}), &out));
   EXPECT_NE(std::string::npos, out->err.find("--gap takes seconds")) << out->err;
+}
+
+TEST_F(OperationsTest, CtrlCEndsARollingSendAfterTheServerInProgress) {
+  ASSERT_TRUE(startConsoleFor({{"--rate", "0"}, {"--rate", "0"}, {"--rate", "0"}})) << dump();
+  runProc* run = startCtl(ctl({"send", "-t", "eu", "--rolling", "--gap", "60", "cmd"}));
+  ASSERT_TRUE(waitFor(run, addr(servers_[0]) + " ok ")) << dump();
+  ASSERT_EQ(0, procKill(run->pid, SIGINT));  // cuts the gap short
+  ASSERT_TRUE(waitExit(run)) << dump();
+  ASSERT_TRUE(procExited(run->status)) << dump();
+  EXPECT_EQ(9, procExitCode(run->status)) << dump();
+  EXPECT_NE(std::string::npos, run->out.find(addr(servers_[1]) + " not sent: stopped\n")) << dump();
+  EXPECT_NE(std::string::npos, run->out.find(addr(servers_[2]) + " not sent: stopped\n")) << dump();
+  EXPECT_NE(std::string::npos, run->err.find("qzuconctl: stopped after 1 of 3 servers")) << dump();
+  EXPECT_EQ(0, countOf(servers_[1]->err, "text=cmd")) << dump();
 }
 
 TEST_F(OperationsTest, RollingSendWaitsForItsLine) {
