@@ -62,8 +62,8 @@ class alertset {
     char source[kPatternChars + 1];
     pattern pat;
   };
-  // Room for the counts of server `server`; false when memory is out (the
-  // match is then not counted, the line still flows).
+  // Room for the counts of server `server` (app/grid.h); false when memory
+  // is out (the match is then not counted, the line still flows).
   bool room(int server);
 
   rule rules_[kAlertsMax];

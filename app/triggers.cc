@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "app/globals.h"
+#include "app/grid.h"
 #include "app/journal.h"
 #include "app/log.h"
 #include "protocol/outbound.h"
@@ -149,27 +150,8 @@ triggerset::cell* triggerset::at(int t, int server) const {
   return grid_ + static_cast<size_t>(server) * stride_ + t;
 }
 
-// As alertset::room: rows doubled for a new server, every row widened for
-// triggers added since.
 bool triggerset::room(int server) {
-  if (server < 0) return false;
-  if (server < servers_ && count_ <= stride_) return true;
-  int servers = servers_;
-  if (servers <= server) servers = 2 * servers > server ? 2 * servers : server + 1;
-  int stride = count_;
-  size_t cells = static_cast<size_t>(servers) * stride;
-  cell* grid = static_cast<cell*>(trAlloc(cells * sizeof(cell), "triggers"));
-  if (grid == nullptr) return false;
-  memset(grid, 0, cells * sizeof(cell));
-  for (int s = 0; s < servers_; s++) {
-    memcpy(grid + static_cast<size_t>(s) * stride, grid_ + static_cast<size_t>(s) * stride_,
-           static_cast<size_t>(stride_) * sizeof(cell));
-  }
-  trFree(grid_, "triggers");
-  grid_ = grid;
-  servers_ = servers;
-  stride_ = stride;
-  return true;
+  return growGrid(&grid_, &servers_, &stride_, server, count_, "triggers");
 }
 
 uint64_t triggerset::sent(int alert, int server) const {
