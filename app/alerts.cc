@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "app/grid.h"
 #include "runtime/mem.h"
 #include "runtime/text.h"
 
@@ -71,27 +72,8 @@ uint64_t alertset::hits(int alert, int server) const {
   return grid_[static_cast<size_t>(server) * stride_ + alert];
 }
 
-// Grows the grid (doubling its rows) when the server has none yet, and
-// widens every row when rules came after the grid was made.
 bool alertset::room(int server) {
-  if (server < 0) return false;
-  if (server < servers_ && count_ <= stride_) return true;
-  int servers = servers_;
-  if (servers <= server) servers = 2 * servers > server ? 2 * servers : server + 1;
-  int stride = count_;
-  size_t cells = static_cast<size_t>(servers) * stride;
-  uint64_t* grid = static_cast<uint64_t*>(trAlloc(cells * sizeof(uint64_t), "alerts"));
-  if (grid == nullptr) return false;
-  memset(grid, 0, cells * sizeof(uint64_t));
-  for (int s = 0; s < servers_; s++) {
-    memcpy(grid + static_cast<size_t>(s) * stride, grid_ + static_cast<size_t>(s) * stride_,
-           static_cast<size_t>(stride_) * sizeof(uint64_t));
-  }
-  trFree(grid_, "alerts");
-  grid_ = grid;
-  servers_ = servers;
-  stride_ = stride;
-  return true;
+  return growGrid(&grid_, &servers_, &stride_, server, count_, "alerts");
 }
 
 void alertset::takeFrom(alertset* next, const int* oldOf, int servers) {

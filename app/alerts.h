@@ -41,6 +41,9 @@ class alertset {
     return patternCaptures(&rules_[alert].pat, text, spans, n);
   }
 
+  // The groups `alert`'s rule has (\1 to \N of what it matches).
+  int groups(int alert) const { return patternGroups(&rules_[alert].pat); }
+
   // Lines of server `server` that matched `alert` so far.
   uint64_t hits(int alert, int server) const;
   // Matches of every alert and server so far, one per alert a line matched.
@@ -61,8 +64,8 @@ class alertset {
     char source[kPatternChars + 1];
     pattern pat;
   };
-  // Room for the counts of server `server`; false when memory is out (the
-  // match is then not counted, the line still flows).
+  // Room for the counts of server `server` (app/grid.h); false when memory
+  // is out (the match is then not counted, the line still flows).
   bool room(int server);
 
   rule rules_[kAlertsMax];

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "app/alerts.h"
@@ -13,6 +14,7 @@
 #include "app/globals.h"
 #include "app/journal.h"
 #include "app/log.h"
+#include "app/triggers.h"
 #include "runtime/bfc.h"
 #include "runtime/files.h"
 #include "runtime/text.h"
@@ -87,6 +89,12 @@ void putConfiguration(iniOut* out) {
     put(out, "alert=%s:%s\n", g_alerts.name(i), g_alerts.source(i));
   }
   putAccess(out);
+  for (int t = 0; t < g_triggers.count(); t++) {
+    put(out, "on=%s:%s\n", g_alerts.name(g_triggers.alert(t)), g_triggers.command(t));
+  }
+  if (g_triggers.cooldownMs() != kTriggerCooldownMs) {
+    put(out, "oncooldown=%g\n", g_triggers.cooldownMs() / 1000.0);
+  }
   put(out, ";List of Servers\n");
   for (int i = 0; i < flServer.nodes(); i++) {
     const serverRec* s = serverAt(i);
@@ -267,6 +275,32 @@ bool allowWord(const wordCall& c) {
   return true;
 }
 
+// "on=ALERT:COMMAND": as an alert, a trigger that cannot be used is named
+// with the reason and left out.
+bool parseTrigger(const wordCall& c) {
+  char why[160];
+  if (!c.t.triggers->add(*c.t.alerts, skipBlanks(c.value), why, sizeof why)) {
+    if (c.t.errors) {
+      char where[kNameChars + 32];
+      whereFrom(c.from, where, sizeof where);
+      configError(c.t.errors, "%s: Bad trigger \"%.300s\": %s", where, skipBlanks(c.value), why);
+    } else {
+      log("ERROR: Bad trigger \"%.300s\": %s\n", skipBlanks(c.value), why);
+    }
+  }
+  return true;  // named above, with the reason
+}
+
+// "oncooldown=SECONDS", fractions allowed, up to a day.
+bool setTriggerCooldown(const wordCall& c) {
+  char* end = nullptr;
+  const char* value = skipBlanks(c.value);
+  double secs = strtod(value, &end);
+  if (end == value || *skipBlanks(end) != 0 || !(secs >= 0 && secs <= 86400)) return false;
+  c.t.triggers->setCooldownMs(static_cast<uint32_t>(secs * 1000 + 0.5));
+  return true;
+}
+
 // A keyword that stores its value, blanks before it skipped, into a text.
 bool storeText(const wordCall& c) {
   mystrzcpy(c.dest, c.value, c.limit);
@@ -352,6 +386,8 @@ const configWord kConfigWords[] = {
     {"controlgroup=", controlGroupWord, nullptr, 0,
      "[group] (its members may use the control socket)"},
     {"allow=", allowWord, nullptr, 0, "[user:regex | @group:regex] (commands members may send)"},
+    {"on=", parseTrigger, nullptr, 0, "[alert:command] (sent to a server when its line matches)"},
+    {"oncooldown=", setTriggerCooldown, nullptr, 0, "[seconds] (between two of a trigger's sends)"},
     {"qzucondebug", setDebug, nullptr, 0, nullptr},
     {"qzuconwrite ", writeIniTo, nullptr, 0, nullptr},
     {"qzuconlog ", setLogName, nullptr, 0, nullptr},
@@ -441,7 +477,7 @@ configTarget liveConfig() {
   return {g_inifn,       g_logfn,          g_myaddr,         g_consoleName, g_ctlsocket,
           g_metricsPath, &g_TCPlistenport, &g_UDPlistenport, &g_localusers, &g_journal.mode,
           &g_debug,      &g_tempServer,    &flServer,        &g_alerts,     &g_ctlAccess,
-          nullptr};
+          &g_triggers,   nullptr};
 }
 
 void tokenFaultLine(char* out, int size, tokenFault fault, const char* token, tokenFrom from) {

@@ -36,6 +36,7 @@ void configError(configErrors* e, const char* fmt, ...) __attribute__((format(pr
 // apart from it (a reload, qzucon --check). The texts hold kNameChars + 1
 // bytes, name kConsoleNameChars + 1.
 struct ctlAccess;
+class triggerset;
 
 struct configTarget {
   char* inifn;
@@ -53,6 +54,7 @@ struct configTarget {
   flexar* servers;     // serverRec records in order
   alertset* alerts;
   ctlAccess* access;  // controlgroup= and allow=
+  triggerset* triggers;  // on= and oncooldown=
   // Null: each error is logged as found, and the token left out (start-up).
   // Else errors are collected here, and qzuconwrite tokens write nothing.
   configErrors* errors;

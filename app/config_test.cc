@@ -21,6 +21,7 @@
 #include "app/alerts.h"
 #include "app/globals.h"
 #include "app/journal.h"
+#include "app/triggers.h"
 #include "runtime/text.h"
 #include "support/coretest.h"
 
@@ -288,7 +289,9 @@ TEST_F(ConfigTest, WriteiniRoundTrip) {
                           "login=admin",
                           "password=se cret%s",
                           "tag=eu,pvp",
-                          "alert=bad:dro+p$",
+                          "alert=bad:(dro+p)$",
+                          "on=bad:say \\1 it",
+                          "oncooldown=2.5",
                           "server=host.example:1",
                           "login=",
                           "password=x"};
@@ -300,7 +303,8 @@ TEST_F(ConfigTest, WriteiniRoundTrip) {
   EXPECT_EQ(out, "Configuration written to file: saved.ini\n");
   EXPECT_EQ(readFile("saved.ini"),
             "qzuconlog console.log\nTCPlistenPort=2001\nUDPlistenPort=2002\nlocalusers=any\n"
-            "myaddr=127.0.0.1:24350\njournal=off\nalert=bad:dro+p$\n;List of Servers\n"
+            "myaddr=127.0.0.1:24350\njournal=off\nalert=bad:(dro+p)$\non=bad:say \\1 it\n"
+            "oncooldown=2.5\n;List of Servers\n"
             "server=127.0.0.1:28100\nlogin=admin\npassword=se cret%s\ntag=eu,pvp\n\n"
             "server=host.example:1\nlogin=\npassword=x\n\n");
   struct stat st;
@@ -329,7 +333,10 @@ TEST_F(ConfigTest, WriteiniRoundTrip) {
   EXPECT_STREQ(serverAt(0)->tags, "eu,pvp");
   EXPECT_STREQ(serverAt(1)->tags, "");
   ASSERT_EQ(g_alerts.count(), 1);
-  EXPECT_STREQ(g_alerts.source(0), "dro+p$");
+  EXPECT_STREQ(g_alerts.source(0), "(dro+p)$");
+  ASSERT_EQ(g_triggers.count(), 1);
+  EXPECT_STREQ(g_triggers.command(0), "say \\1 it");
+  EXPECT_EQ(g_triggers.cooldownMs(), 2500u);
 }
 
 // The control socket keyword is written back only when it is not the

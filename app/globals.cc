@@ -12,6 +12,7 @@
 #include "app/journal.h"
 #include "app/log.h"
 #include "app/metrics.h"
+#include "app/triggers.h"
 #include "crypto/mt.h"
 #include "input/admin_input.h"
 
@@ -62,6 +63,7 @@ void resetAppGlobals() {
   resetLog();
   resetTop();
   resetCtlAccess();
+  g_triggers.reset();
   g_TCPsockActive.sClose();
   g_UDPsock.sClose();
   g_TCPsock.sClose();

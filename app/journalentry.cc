@@ -25,7 +25,7 @@ const char* const kMessageIds[kJournalEvents] = {
 };
 
 const char* const kKinds[] = {"server", "console", "command"};
-const char* const kSources[] = {nullptr, "keyboard", "tcp", "udp", "control"};
+const char* const kSources[] = {nullptr, "keyboard", "tcp", "udp", "control", "trigger"};
 
 // Appends to a bounded buffer; once anything failed to fit, ok stays false.
 struct entryOut {

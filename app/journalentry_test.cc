@@ -54,6 +54,9 @@ TEST(JournalEntry, FieldsOfEachKindOfLine) {
   member.source = kSourceControl;
   member.uid = 1001;
   member.user = "alice";
+  journalTags triggered = command;
+  triggered.source = kSourceTrigger;
+  triggered.uid = -1;
   struct {
     const char* label;
     std::string text;
@@ -83,6 +86,9 @@ TEST(JournalEntry, FieldsOfEachKindOfLine) {
       {"typed command", "qzuconlist\n", typed,
        "MESSAGE=qzuconlist\nPRIORITY=5\nSYSLOG_IDENTIFIER=qzucon\nQZUCON_KIND=command\n"
        "QZUCON_SOURCE=keyboard\n"},
+      {"trigger's command", "Trigger cheat: to 10.0.0.7:2302: kick bob\n", triggered,
+       "MESSAGE=Trigger cheat: to 10.0.0.7:2302: kick bob\nPRIORITY=5\nSYSLOG_IDENTIFIER=qzucon\n"
+       "QZUCON_KIND=command\nQZUCON_SERVER=10.0.0.7:2302\nQZUCON_SOURCE=trigger\n"},
       {"empty line", "\n", journalTags(),
        "MESSAGE=\nPRIORITY=5\nSYSLOG_IDENTIFIER=qzucon\nQZUCON_KIND=console\n"},
       {"newlines inside: binary form", "->a\nb\n", serverLine(),

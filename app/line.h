@@ -17,7 +17,14 @@ constexpr int kPrioInfo = 6;
 enum journalKind { kJournalServer, kJournalConsole, kJournalCommand };
 
 // Where a command came from (QZUCON_SOURCE=); kSourceNone for other lines.
-enum journalSource { kSourceNone, kSourceKeyboard, kSourceTcp, kSourceUdp, kSourceControl };
+enum journalSource {
+  kSourceNone,
+  kSourceKeyboard,
+  kSourceTcp,
+  kSourceUdp,
+  kSourceControl,
+  kSourceTrigger,  // an on= trigger's command
+};
 
 // The events worth finding across a fleet, each with a fixed MESSAGE_ID.
 enum journalEvent {
@@ -60,6 +67,7 @@ struct line {
   bool journalOnly = false;
   // The alert rules the line matched, by name: filled by emit.
   const char* const* alerts = nullptr;
+  const int* alertHits = nullptr;  // and by their index in the alert set
   int alertCount = 0;
 };
 

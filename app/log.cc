@@ -13,6 +13,7 @@
 #include "app/globals.h"
 #include "app/journal.h"
 #include "app/logbatch.h"
+#include "app/triggers.h"
 #include "app/logfiles.h"
 #include "runtime/clock.h"
 #include "runtime/files.h"
@@ -275,10 +276,12 @@ void makeLogSafe(char* text, int len) {
 void emit(const line& in) {
   line l = in;
   const char* names[kAlertsMax];
+  int hits[kAlertsMax];
   if (l.kind == kJournalServer && g_alerts.count() > 0) {
     // Matched before any sink sees the line: the journal names the rules.
-    l.alertCount = g_alerts.match(serverIndexOf(l.server), l.body ? l.body : l.text, names);
+    l.alertCount = g_alerts.match(serverIndexOf(l.server), l.body ? l.body : l.text, names, hits);
     l.alerts = names;
+    l.alertHits = hits;
     if (l.alertCount > 0) l.priority = kPrioWarning;
   }
   if (l.journalOnly) {
@@ -287,7 +290,14 @@ void emit(const line& in) {
   }
   if (!l.quiet && !g_noscreenlog) controlPublish(l);  // what the screen shows, followers get
   takeLine(l);
-  if (l.alertCount > 0) controlPublishAlerts(l);
+  if (l.alertCount > 0) {
+    controlPublishAlerts(l);
+    // Sent once the line is done (app/triggered.h): noted here.
+    if (g_triggers.count() > 0) {
+      g_triggers.note(g_alerts, l.alertHits, l.alertCount, serverIndexOf(l.server),
+                      l.body ? l.body : l.text);
+    }
+  }
 }
 
 void log(const char* fmt, ...) {
@@ -352,6 +362,17 @@ void logControlEvent(journalEvent event, int priority, long uid, const char* fmt
   l.event = event;
   l.source = kSourceControl;
   l.uid = uid;
+  va_list ap;
+  va_start(ap, fmt);
+  emitFormatted(l, fmt, ap);
+  va_end(ap);
+}
+
+void logTriggered(const serverRec* about, const char* fmt, ...) {
+  line l;
+  l.server = about;
+  l.kind = kJournalCommand;
+  l.source = kSourceTrigger;
   va_list ap;
   va_start(ap, fmt);
   emitFormatted(l, fmt, ap);

@@ -54,6 +54,9 @@ void logControlEvent(journalEvent event, int priority, long uid, const char* fmt
 // journal, as a command from the control socket: who asked for what.
 void logUserRequest(long uid, const char* user, const char* fmt, ...)
     __attribute__((format(printf, 3, 4)));
+// A command an on= trigger sent to server about: on the screen, in the files
+// and the journal, its source the trigger.
+void logTriggered(const serverRec* about, const char* fmt, ...) __attribute__((format(printf, 2, 3)));
 // A line typed at source, or run by a control client's "do" (then from the
 // control socket, as that client's user): as logCommand.
 void logTyped(const serverRec* about, journalSource source, const char* fmt, ...)

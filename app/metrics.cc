@@ -12,6 +12,7 @@
 #include "app/journal.h"
 #include "app/log.h"
 #include "app/startup.h"
+#include "app/triggers.h"
 #include "protocol/health.h"
 #include "runtime/clock.h"
 #include "runtime/files.h"
@@ -40,6 +41,8 @@ enum familyScope {
   kServerInfo,
   kPerAlert,
   kPerControlUser,
+  kPerTrigger,      // alert by alert (those with on= triggers), each with every server
+  kPerTriggerSkip,  // the same, each with every reason
 };
 
 // One family of series. A value is a count, or ms shown as seconds
@@ -101,6 +104,11 @@ const family kFamilies[] = {
      false, nullptr, [](const serverRec* r, const metricsFigures&) { return r->health.commands; }},
     {"qzucon_alerts_total", "counter", "Lines of the server that matched the alert= rule.",
      kPerAlert, false, nullptr, nullptr},
+    {"qzucon_triggers_total", "counter", "Commands on= triggers of the alert sent to the server.",
+     kPerTrigger, false, nullptr, nullptr},
+    {"qzucon_triggers_skipped_total", "counter",
+     "Matching lines of the server that sent no trigger command, by reason.", kPerTriggerSkip,
+     false, nullptr, nullptr},
     {"qzucon_datagrams_ignored_total", "counter", "Datagrams ignored, by reason.", kPerReason,
      false, nullptr, nullptr},
     {"qzucon_receive_drops_total", "counter", "Datagrams the kernel dropped on the server socket.",
@@ -161,6 +169,8 @@ struct moreLabels {
   int entry;
   const char* name;
   const char* value;
+  const char* name2 = nullptr;  // and a third (a trigger skip's reason)
+  const char* value2 = nullptr;
 };
 
 // "{console=\"NAME\"", escaped once for each text (metricsLine's first
@@ -185,6 +195,7 @@ int sample(char* out, const family& fam, const char* label, const char* value, u
     p = putLabel(p, ",", label, value);
     if (more.entry > 0) p = put(putDecimal(put(p, ",entry=\""), uint64_t(more.entry)), "\"");
     if (more.name) p = putLabel(p, ",", more.name, more.value);
+    if (more.name2) p = putLabel(p, ",", more.name2, more.value2);
   }
   p = put(p, "}");
   *p++ = ' ';
@@ -196,8 +207,9 @@ int sample(char* out, const family& fam, const char* label, const char* value, u
 // A sample of record i, labelled by its address (and entry when shared),
 // with a second label when named.
 int serverSample(char* out, const family& fam, int i, uint64_t v, const char* label = nullptr,
-                 const char* value = nullptr) {
-  moreLabels more = {sharedIpPort(i) ? i + 1 : 0, label, value};
+                 const char* value = nullptr, const char* label2 = nullptr,
+                 const char* value2 = nullptr) {
+  moreLabels more = {sharedIpPort(i) ? i + 1 : 0, label, value, label2, value2};
   return sample(out, fam, "server", serverAt(i)->ipPort, v, more);
 }
 
@@ -219,6 +231,10 @@ int itemsOf(const family& fam) {
       return g_alerts.count() * flServer.nodes();
     case kPerControlUser:  // ok and denied of each user, the row past the table when used
       return 2 * (g_ctlAccess.userCount + (g_ctlAccess.users[kCtlUsersMax].user[0] != 0));
+    case kPerTrigger:
+      return g_triggers.count() * flServer.nodes();
+    case kPerTriggerSkip:
+      return g_triggers.count() * flServer.nodes() * kTriggerSkips;
     default:
       return 1;
   }
@@ -250,6 +266,19 @@ int sampleLine(const family& fam, int i, const metricsFigures& f, char* out) {
       bool ok = i % 2 == 0;
       return sample(out, fam, "user", u.user, ok ? u.ok : u.denied,
                     {0, "result", ok ? "ok" : "denied"});
+    }
+    case kPerTrigger:
+    case kPerTriggerSkip: {
+      // Trigger by trigger, the first of each alert standing for all of its.
+      int per = fam.scope == kPerTrigger ? 1 : kTriggerSkips;
+      int t = i / (flServer.nodes() * per), s = i / per % flServer.nodes(), why = i % per;
+      if (!g_triggers.firstOfAlert(t)) return 0;
+      int a = g_triggers.alert(t);
+      if (fam.scope == kPerTrigger) {
+        return serverSample(out, fam, s, g_triggers.sent(a, s), "alert", g_alerts.name(a));
+      }
+      return serverSample(out, fam, s, g_triggers.skipped(a, s, why), "alert", g_alerts.name(a),
+                          "reason", kTriggerSkipNames[why]);
     }
     default: {
       uint64_t v = fam.console(f);
@@ -421,6 +450,14 @@ uint64_t metricsDigest(const metricsFigures& f) {
   for (const ctlUserCount& u : g_ctlAccess.users) h = mix(mix(h, u.ok), u.denied);
   for (int a = 0; a < g_alerts.count(); a++) {
     for (int i = 0; i < flServer.nodes(); i++) h = mix(h, g_alerts.hits(a, i));
+  }
+  for (int t = 0; t < g_triggers.count(); t++) {
+    for (int i = 0; i < flServer.nodes(); i++) {
+      h = mix(h, g_triggers.sent(g_triggers.alert(t), i));
+      for (int why = 0; why < kTriggerSkips; why++) {
+        h = mix(h, g_triggers.skipped(g_triggers.alert(t), i, why));
+      }
+    }
   }
   // A new line changes a count, so the last line's time needs no look of its own.
   return h;

@@ -114,6 +114,7 @@ void applySettings(configDraft* d) {
   if (d->debug) g_debug = 1;  // qzucondebug typed meanwhile is not undone
   journalModeChanged(d->journal);
   takeAllowRules(&g_ctlAccess, &d->access);
+  g_triggers.takeFrom(&d->triggers);
 }
 
 // Servers gone: the notice the console sends at its own exit, and their log
@@ -245,7 +246,7 @@ void sayReload(const reloadResult& r, long uid) {
 configTarget configDraft::target() {
   return {inifn,       logfn,    myaddr, consoleName, ctlsocket, metricsPath, &tcpPort, &udpPort,
           &localusers, &journal, &debug, &pending,    &servers,  &alerts,     &access,
-          &errors};
+          &triggers,   &errors};
 }
 
 configDraft* newDraft() {

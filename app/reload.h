@@ -17,6 +17,7 @@
 #include "app/config.h"
 #include "app/alerts.h"
 #include "app/ctlaccess.h"
+#include "app/triggers.h"
 #include "app/globals.h"
 
 // A whole configuration read apart from the running one. About 100 KB and
@@ -38,6 +39,7 @@ struct configDraft {
   flexar servers{sizeof(serverRec), "draft"};
   alertset alerts;
   ctlAccess access;
+  triggerset triggers;
   configErrors errors;
 
   configTarget target();

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "app/alerts.h"
+#include "app/triggers.h"
 
 namespace {
 
@@ -49,6 +50,35 @@ void BM_AlertRulesPerLine(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations());
 }
 BENCHMARK(BM_AlertRulesPerLine)->ArgNames({"rules", "line"})->ArgsProduct({{0, 10, 256}, {0, 1}});
+
+// The ten rules with a trigger each (none of them matching the lines) or
+// none: what on= adds to a line that matches nothing, as the receive pass
+// runs it (the match, the note of a matching line, the look for commands
+// to send once the line is done).
+void BM_TriggersPerLine(benchmark::State& state) {
+  alertset set;
+  addRules(&set, 10);
+  triggerset triggers;
+  char why[160];
+  for (int i = 0; i < state.range(0); i++) {
+    std::string on = std::string(set.name(i)) + ":say seen";
+    if (!triggers.add(set, on.c_str(), why, sizeof why)) abort();
+  }
+  const char* line = kLines[state.range(1)];
+  uint32_t tick = 0;
+  const char* names[kAlertsMax];
+  int hits[kAlertsMax];
+  for (auto _ : state) {
+    int n = set.count() > 0 ? set.match(0, line, names, hits) : 0;
+    if (n > 0) triggers.note(set, hits, n, 0, line);
+    if (triggers.anyPending()) {
+      benchmark::DoNotOptimize(triggers.decide(++tick));
+      triggers.clearDecided();
+    }
+  }
+  state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_TriggersPerLine)->ArgNames({"triggers", "line"})->ArgsProduct({{0, 10}, {0, 1}});
 
 const char* const kHostileRules[] = {"a:(a|aa)+$", "s:\\s+$", "mail:\\w+@\\w+\\.com",
                                      "ms:[0-9]+ ms$", "words:(\\w+\\s*){1,100}$"};

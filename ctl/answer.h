@@ -17,6 +17,8 @@ constexpr int kCtlUnreachable = 6;  // a server's port is closed, or it answered
 constexpr int kCtlEnded = 7;        // follow: the console ended
 constexpr int kCtlRefused = 8;      // reload: the configuration was refused, nothing changed
 constexpr int kCtlDenied = 9;       // the console's owner has not allowed this user the request
+constexpr int kCtlNotSeen = 10;     // send --rolling --until: no such line within --timeout
+constexpr int kCtlStopped = 11;     // send --rolling: stopped by a signal before every turn
 
 // What one line from the console is (ctlproto/words.h has the words).
 enum answerKind {

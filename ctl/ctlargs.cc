@@ -101,6 +101,31 @@ bool fleetOption(reader* r, const char* arg, ctlArgs* out, bool* taken) {
   return true;
 }
 
+// The options of send --rolling. False when arg is none of them; *ok
+// false after a usage error.
+bool rollingOption(reader* r, const char* arg, ctlArgs* out, bool* ok) {
+  const char* v = nullptr;
+  *ok = true;
+  if (strcmp(arg, "--rolling") == 0) {
+    out->rolling = true;
+  } else if (strcmp(arg, "--keep-going") == 0) {
+    out->keepGoing = true;
+  } else if (strcmp(arg, "--until") == 0) {
+    *ok = r->value(arg, &out->until);
+  } else if (strcmp(arg, "--gap") == 0 || strcmp(arg, "--timeout") == 0) {
+    bool isGap = arg[2] == 'g';
+    *ok = r->value(arg, &v);
+    if (*ok && !readSeconds(v, isGap ? &out->gapMs : &out->timeoutMs)) {
+      *ok = r->fail(
+          isGap ? "--gap takes seconds from 0 to 86400" : "--timeout takes seconds from 0 to 86400",
+          v);
+    }
+  } else {
+    return false;
+  }
+  return true;
+}
+
 // An option after the command: only those the command takes, and no two
 // that name the servers differently.
 bool commandOption(reader* r, const char* arg, ctlArgs* out) {
@@ -122,6 +147,8 @@ bool commandOption(reader* r, const char* arg, ctlArgs* out) {
   } else if (out->command == kCmdSend && strcmp(arg, "-w") == 0) {
     if (!r->value(arg, &v)) return false;
     if (!readSeconds(v, &out->waitMs)) return r->fail("-w takes seconds from 0 to 86400", v);
+  } else if (bool ok = true; out->command == kCmdSend && rollingOption(r, arg, out, &ok)) {
+    if (!ok) return false;
   } else {
     return r->fail("unknown option", arg);
   }
@@ -135,6 +162,18 @@ bool commandOption(reader* r, const char* arg, ctlArgs* out) {
 
 // The LINEs: send and do need one, the others take none, and none may hold
 // a line break, which the console would read as a second request.
+// --rolling needs a group, and its options need --rolling.
+bool checkRolling(reader* r, const ctlArgs* out) {
+  bool options = out->gapMs || out->until || out->timeoutMs != kCtlUntilTimeoutMs || out->keepGoing;
+  if (options && !out->rolling) {
+    return r->fail("--gap, --until, --timeout and --keep-going need --rolling", nullptr);
+  }
+  if (out->rolling && !out->server && !out->all && out->tagCount == 0) {
+    return r->fail("--rolling needs -s, -a or -t", nullptr);
+  }
+  return true;
+}
+
 bool checkLines(reader* r, ctlArgs* out) {
   bool wantsLines = out->command == kCmdSend || out->command == kCmdDo;
   if (wantsLines && out->lineCount == 0) return r->fail("nothing to send: give a LINE", nullptr);
@@ -178,7 +217,7 @@ bool parseCtlArgs(int argc, const char* const* argv, ctlArgs* out, char* err, in
       out->lines[out->lineCount++] = arg;
     }
   }
-  return checkLines(&r, out);
+  return checkLines(&r, out) && checkRolling(&r, out);
 }
 
 void tagTarget(const ctlArgs& a, char* out, int size) {

@@ -8,6 +8,7 @@
 
 constexpr int kCtlMaxLines = 64;    // LINE arguments of one call
 constexpr int kCtlArgChars = 1023;  // a socket path, server or joined LINE
+constexpr long kCtlUntilTimeoutMs = 120000;  // --timeout's default
 
 enum ctlCommand {
   kCmdNone,
@@ -42,15 +43,23 @@ struct ctlArgs {
   int hideCount = 0;
   bool json = false;    // --json
   bool alerts = false;  // --alerts
+  // send --rolling: one server at a time, --gap between them; with --until
+  // a line of the server matching it is awaited for up to --timeout.
+  bool rolling = false;
+  long gapMs = 0;
+  const char* until = nullptr;
+  long timeoutMs = kCtlUntilTimeoutMs;
+  bool keepGoing = false;  // --keep-going: a failed server does not end the run
 };
 
 // Reads argv[1..] into out; false with a reason in err (errSize bytes) on a
 // usage error, which the caller prints with the usage. Options before the
 // command are -p/-S (one of them); send takes -s/-a/-t (one of them; -t
-// again adds a tag) and -w; follow takes -s or -t, -e, -v and --alerts;
-// status and top take -t; send, follow, status and list take --json; "--" ends
-// the options. -h or --help anywhere before the command sets help, and
-// --version version, and stops reading.
+// again adds a tag), -w and --rolling, which needs one of -s/-a/-t and
+// alone allows --gap, --until, --timeout and --keep-going; follow takes -s
+// or -t, -e, -v and --alerts; status and top take -t; send, follow, status
+// and list take --json; "--" ends the options. -h or --help anywhere before
+// the command sets help, and --version version, and stops reading.
 bool parseCtlArgs(int argc, const char* const* argv, ctlArgs* out, char* err, int errSize);
 
 // The TARGET of a request for the -t tags, "@eu,us", into out (size bytes;

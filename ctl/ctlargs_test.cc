@@ -97,6 +97,43 @@ TEST(CtlArgs, FleetOptions) {
   }
 }
 
+TEST(CtlArgs, RollingSend) {
+  parsed p = parse({"send", "-t", "eu", "--rolling", "--gap", "1.5", "--until", "ready$",
+                    "--timeout", "30", "--keep-going", "--json", "restart"});
+  ASSERT_TRUE(p.ok) << p.err;
+  EXPECT_TRUE(p.args.rolling && p.args.keepGoing && p.args.json);
+  EXPECT_EQ(1500, p.args.gapMs);
+  EXPECT_EQ(30000, p.args.timeoutMs);
+  EXPECT_STREQ("ready$", p.args.until);
+  p = parse({"send", "-a", "--rolling", "x"});
+  ASSERT_TRUE(p.ok) << p.err;
+  EXPECT_EQ(0, p.args.gapMs);
+  EXPECT_EQ(kCtlUntilTimeoutMs, p.args.timeoutMs);
+  EXPECT_EQ(nullptr, p.args.until);
+
+  const struct {
+    std::vector<const char*> words;
+    const char* err;
+  } bad[] = {
+      {{"send", "--rolling", "x"}, "--rolling needs -s, -a or -t"},
+      {{"send", "-a", "--rolling", "--gap", "soon", "x"},
+       "--gap takes seconds from 0 to 86400: soon"},
+      {{"send", "-a", "--rolling", "--gap", "-1", "x"}, "--gap takes seconds"},
+      {{"send", "-a", "--rolling", "--timeout", "2m", "x"}, "--timeout takes seconds"},
+      {{"send", "-a", "--rolling", "--timeout", "", "x"}, "--timeout takes seconds"},
+      {{"send", "-a", "--rolling", "--until"}, "missing value after: --until"},
+      {{"send", "-a", "--gap", "1", "x"}, "need --rolling"},
+      {{"send", "-a", "--keep-going", "x"}, "need --rolling"},
+      {{"status", "--rolling"}, "unknown option: --rolling"},
+      {{"follow", "-a", "--until", "x"}, "unknown option"},
+  };
+  for (const auto& c : bad) {
+    parsed q = parse(c.words);
+    EXPECT_FALSE(q.ok) << c.err;
+    EXPECT_NE(std::string::npos, q.err.find(c.err)) << q.err;
+  }
+}
+
 TEST(CtlArgs, RefusesUsageErrors) {
   const std::vector<std::vector<const char*>> bad = {
       {},                                 // no command

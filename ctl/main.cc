@@ -17,6 +17,7 @@
 #include "ctl/fleetout.h"
 #include "ctl/follow.h"
 #include "ctl/replies.h"
+#include "ctl/rolling.h"
 #include "ctl/send.h"
 #include "ctl/topview.h"
 #include "ctlproto/words.h"
@@ -30,6 +31,9 @@ const char kUsage[] =
     "       qzuconctl -h | --help | --version\n"
     "  send [-s IPPORT | -a | -t TAG...] [-w SECONDS] [--json] LINE...\n"
     "                                              commands to servers; prints their lines\n"
+    "  send --rolling [-s IPPORT | -a | -t TAG...] [--gap S] [--until REGEX] [--timeout S]\n"
+    "       [--keep-going] [-w SECONDS] [--json] LINE...\n"
+    "                                              one server after the other\n"
     "  status [-t TAG...] [--json]                 the status line of every server\n"
     "  follow [-s IPPORT | -t TAG...] [-e REGEX...] [-v REGEX...] [--alerts] [--json]\n"
     "                                              live lines until interrupted\n"
@@ -44,7 +48,8 @@ const char kUsage[] =
     "5 a server's password not confirmed yet by what it sent,\n"
     "6 a server unreachable, 7 the console ended while followed or while top ran,\n"
     "8 reload refused: the configuration has errors, nothing changed,\n"
-    "9 the request is not allowed to this user\n";
+    "9 the request is not allowed to this user,\n"
+    "10 --until's line not seen in time, 11 a rolling send stopped by Ctrl-C\n";
 
 // Runs the command line's command; returns the exit status.
 int run(const ctlArgs& a) {
@@ -61,6 +66,7 @@ int run(const ctlArgs& a) {
   if (a.tagCount) tagTarget(a, target, sizeof target);
   switch (a.command) {
     case kCmdSend:
+      if (a.rolling) return rollingSend(&c, a, {untilOk, show, lateStates, elapsedMs});
       return sendCommands(&c, a);
     case kCmdStatus:
       if (!c.request("%s%s%s", kReqStatus, target[0] ? " " : "", target)) return kCtlError;

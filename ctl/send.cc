@@ -29,6 +29,8 @@ bool onlyServer(ctlConn* c, char* out, int size) {
   return false;
 }
 
+}  // namespace
+
 // A wrong password shows in the lines that come back, after the command went
 // out; a right one too: the servers' states at the end of the wait count as
 // well. Returns the run's status with them.
@@ -61,7 +63,6 @@ int lateStates(ctlConn* c, const char* target, int status) {
   return status;
 }
 
-}  // namespace
 
 // send: the LINEs to the servers asked for, then their lines until they have
 // answered and gone quiet or -w is up; the status says how their sessions

@@ -12,4 +12,8 @@
 // kCtlError when a request failed.
 int sendCommands(ctlConn* c, const ctlArgs& a);
 
+// The end of a send to target: unfollows, then counts the servers' states at
+// the end of the wait into status (naming what is wrong); returns it.
+int lateStates(ctlConn* c, const char* target, int status);
+
 #endif  // QZUCON_CTL_SEND_H_

@@ -126,9 +126,13 @@ bool patternMatch(const pattern* p, const char* text) {
   return p->re != nullptr && re2::RE2::PartialMatch(text, *p->re);
 }
 
+int patternGroups(const pattern* p) {
+  return p->re == nullptr ? 0 : std::min(p->re->NumberOfCapturingGroups(), kPatternCaptures);
+}
+
 int patternCaptures(const pattern* p, const char* text, patternSpan* spans, int n) {
   if (p->re == nullptr || n < 1) return 0;
-  int groups = std::min(p->re->NumberOfCapturingGroups(), kPatternCaptures);
+  int groups = patternGroups(p);
   if (groups > n - 1) groups = n - 1;
   re2::StringPiece found[kPatternCaptures + 1];
   re2::StringPiece all(text, static_cast<size_t>(textLen(text)));

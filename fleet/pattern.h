@@ -59,6 +59,10 @@ struct patternSpan {
 // text holds no match.
 int patternCaptures(const pattern* p, const char* text, patternSpan* spans, int n);
 
+// The groups a match of p reports: those of its source, kPatternCaptures at
+// most; 0 for a pattern that is not compiled.
+int patternGroups(const pattern* p);
+
 // Releases what patternCompile made; p may be compiled again.
 void patternFree(pattern* p);
 

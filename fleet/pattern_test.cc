@@ -91,6 +91,7 @@ TEST(PatternCaptures, SpansOfTheMatchAndItsGroups) {
   EXPECT_EQ("host", std::string(text + s[2].at, s[2].len));
   EXPECT_EQ(-1, s[3].at);                         // took no part
   EXPECT_EQ(2, patternCaptures(&p, text, s, 2));  // room for one group
+  EXPECT_EQ(3, patternGroups(&p));
   EXPECT_EQ(0, patternCaptures(&p, "nothing here", s, kPatternCaptures + 1));
   // Leftmost-longest, as the rules' syntax defines it.
   ASSERT_TRUE(patternCompile(&p, "(a|ab)(c|bcd)", err, sizeof err)) << err;

@@ -6,6 +6,7 @@
 #include "app/bounded.h"
 #include "app/globals.h"
 #include "app/log.h"
+#include "app/triggered.h"
 #include "crypto/keystream.h"
 #include "protocol/keys.h"
 #include "protocol/outbound.h"
@@ -242,6 +243,7 @@ int processServerLogging(int sock, uint32_t tick, uint32_t mono, bool* full) {
       }
       memcpy(g_pkt, rxScratch.data[i], static_cast<size_t>(n));
       written += handleServerDatagram(rxScratch.from[i], n, tick, mono);
+      sendTriggered(sock, tick, mono);  // g_pkt is free again
     }
     if (got < want) {  // the queue is empty: no call just to hear that
       if (full) *full = false;

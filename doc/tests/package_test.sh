@@ -31,6 +31,9 @@ want=(
   share/doc/qzucon/examples/qzucon-oneshot
   share/doc/qzucon/examples/qzucon-service-setup
   share/doc/qzucon/examples/qzucon-start
+  share/doc/qzucon/examples/qzucon-rolling-restart
+  share/doc/qzucon/examples/qzucon-send@.service
+  share/doc/qzucon/examples/qzucon-send@.timer
   share/doc/qzucon/guide.md share/doc/qzucon/performance.md
   share/doc/qzucon/examples/send-tcp.sh
   share/doc/qzucon/examples/send-udp.sh
