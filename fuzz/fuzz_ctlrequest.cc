@@ -10,6 +10,8 @@
 
 #include "app/config.h"
 #include "app/control.h"
+#include "app/globals.h"
+#include "runtime/text.h"
 #include "fuzz/harness.h"
 
 namespace {
