@@ -235,25 +235,9 @@ bool parseTags(const wordCall& c) {
   return true;  // named above, with the reason
 }
 
-// "alert=NAME:REGEX": a rule that cannot be used is named with the reason
-// and left out; the console runs on without it.
-bool parseAlert(const wordCall& c) {
-  char why[160];
-  if (!c.t.alerts->add(skipBlanks(c.value), why, sizeof why)) {
-    if (c.t.errors) {
-      char where[kNameChars + 32];
-      whereFrom(c.from, where, sizeof where);
-      configError(c.t.errors, "%s: Bad alert \"%.300s\": %s", where, skipBlanks(c.value), why);
-    } else {
-      log("ERROR: Bad alert \"%.300s\": %s\n", skipBlanks(c.value), why);
-    }
-  }
-  return true;  // named above, with the reason
-}
-
-// A control word's value refused: collected for a reload or a check, else
-// said at once.
-void badControlWord(const wordCall& c, const char* why) {
+// A value a word could not use (why says which and why): collected for a
+// reload or a check, else said at once; the token is left out.
+void badValue(const wordCall& c, const char* why) {
   if (c.t.errors) {
     char where[kNameChars + 32];
     whereFrom(c.from, where, sizeof where);
@@ -263,30 +247,36 @@ void badControlWord(const wordCall& c, const char* why) {
   }
 }
 
+// "alert=NAME:REGEX": a rule that cannot be used is named with the reason
+// and left out; the console runs on without it.
+bool parseAlert(const wordCall& c) {
+  char why[160], line[600];
+  if (!c.t.alerts->add(skipBlanks(c.value), why, sizeof why)) {
+    trf(line, sizeof line, "Bad alert \"%.300s\": %s", skipBlanks(c.value), why);
+    badValue(c, line);
+  }
+  return true;  // named above, with the reason
+}
+
 bool controlGroupWord(const wordCall& c) {
   char why[400];
-  if (!parseControlGroup(c.t.access, c.value, why, sizeof why)) badControlWord(c, why);
+  if (!parseControlGroup(c.t.access, c.value, why, sizeof why)) badValue(c, why);
   return true;  // named above, with the reason
 }
 
 bool allowWord(const wordCall& c) {
   char why[400];
-  if (!parseAllow(c.t.access, c.value, why, sizeof why)) badControlWord(c, why);
+  if (!parseAllow(c.t.access, c.value, why, sizeof why)) badValue(c, why);
   return true;
 }
 
 // "on=ALERT:COMMAND": as an alert, a trigger that cannot be used is named
 // with the reason and left out.
 bool parseTrigger(const wordCall& c) {
-  char why[160];
+  char why[160], line[600];
   if (!c.t.triggers->add(*c.t.alerts, skipBlanks(c.value), why, sizeof why)) {
-    if (c.t.errors) {
-      char where[kNameChars + 32];
-      whereFrom(c.from, where, sizeof where);
-      configError(c.t.errors, "%s: Bad trigger \"%.300s\": %s", where, skipBlanks(c.value), why);
-    } else {
-      log("ERROR: Bad trigger \"%.300s\": %s\n", skipBlanks(c.value), why);
-    }
+    trf(line, sizeof line, "Bad trigger \"%.300s\": %s", skipBlanks(c.value), why);
+    badValue(c, line);
   }
   return true;  // named above, with the reason
 }

@@ -203,10 +203,15 @@ void recordMemberRequest(const char* user, unsigned uid, const char* request, co
     unsigned char b = static_cast<unsigned char>(*p);
     if (b < 32 || b == 127) *p = '?';
   }
+  line l;
+  l.kind = kJournalCommand;
+  l.source = kSourceControl;
+  l.uid = uid;
+  l.user = user;
   if (denied) {
-    logUserRequest(uid, user, "Control: %s (uid %u) denied: %s: %s\n", user, uid, shown, denied);
+    logRecord(l, "Control: %s (uid %u) denied: %s: %s\n", user, uid, shown, denied);
   } else {
-    logUserRequest(uid, user, "Control: %s (uid %u): %s\n", user, uid, shown);
+    logRecord(l, "Control: %s (uid %u): %s\n", user, uid, shown);
   }
   countCtlRequest(user, denied == nullptr);
 }

@@ -356,35 +356,7 @@ void journalAbout(const serverRec* about, journalEvent event, const char* fmt, .
   va_end(ap);
 }
 
-void logControlEvent(journalEvent event, int priority, long uid, const char* fmt, ...) {
-  line l;
-  l.priority = priority;
-  l.event = event;
-  l.source = kSourceControl;
-  l.uid = uid;
-  va_list ap;
-  va_start(ap, fmt);
-  emitFormatted(l, fmt, ap);
-  va_end(ap);
-}
-
-void logTriggered(const serverRec* about, const char* fmt, ...) {
-  line l;
-  l.server = about;
-  l.kind = kJournalCommand;
-  l.source = kSourceTrigger;
-  va_list ap;
-  va_start(ap, fmt);
-  emitFormatted(l, fmt, ap);
-  va_end(ap);
-}
-
-void logUserRequest(long uid, const char* user, const char* fmt, ...) {
-  line l;
-  l.kind = kJournalCommand;
-  l.source = kSourceControl;
-  l.uid = uid;
-  l.user = user;
+void logRecord(const line& l, const char* fmt, ...) {
   va_list ap;
   va_start(ap, fmt);
   emitFormatted(l, fmt, ap);

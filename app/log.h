@@ -46,17 +46,10 @@ void journalAbout(const serverRec* about, journalEvent event, const char* fmt, .
 // for the control socket, else -1): in the files and the journal only.
 void logCommand(const serverRec* about, journalSource source, long uid, const char* fmt, ...)
     __attribute__((format(printf, 4, 5)));
-// The console's own message with its event, said on behalf of the control
-// client of user uid (its source the control socket): who reloaded, say.
-void logControlEvent(journalEvent event, int priority, long uid, const char* fmt, ...)
-    __attribute__((format(printf, 4, 5)));
-// A control request of user (uid) on the screen, in the files and the
-// journal, as a command from the control socket: who asked for what.
-void logUserRequest(long uid, const char* user, const char* fmt, ...)
-    __attribute__((format(printf, 3, 4)));
-// A command an on= trigger sent to server about: on the screen, in the files
-// and the journal, its source the trigger.
-void logTriggered(const serverRec* about, const char* fmt, ...) __attribute__((format(printf, 2, 3)));
+// A record its maker filled (who asked, its source, event and priority),
+// with its text formatted from fmt: a reload said for a control client, a
+// member's request, a trigger's command.
+void logRecord(const line& l, const char* fmt, ...) __attribute__((format(printf, 2, 3)));
 // A line typed at source, or run by a control client's "do" (then from the
 // control socket, as that client's user): as logCommand.
 void logTyped(const serverRec* about, journalSource source, const char* fmt, ...)

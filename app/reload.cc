@@ -224,8 +224,13 @@ bool applyDraft(configDraft* d, int sock, uint32_t tick, uint32_t mono, reloadRe
 
 // The one line that says who reloaded and what came of it.
 void sayReload(const reloadResult& r, long uid) {
+  line l;
+  l.source = kSourceControl;  // said for the control client that asked
+  l.uid = uid;
   if (!r.applied) {
-    logControlEvent(kEventReloadRefused, kPrioError, uid,
+    l.priority = kPrioError;
+    l.event = kEventReloadRefused;
+    logRecord(l,
         "ERROR: Configuration reload by uid %ld refused, nothing changed: %d error%s, the "
         "first: %s\n",
         uid, r.errors.count, r.errors.count == 1 ? "" : "s",
@@ -236,7 +241,8 @@ void sayReload(const reloadResult& r, long uid) {
   for (int i = 0; i < r.restarts; i++) {
     traf(restart, sizeof restart, "%s%s=", i ? ", " : "; kept until a restart: ", r.restart[i]);
   }
-  logControlEvent(kEventReloaded, kPrioNotice, uid,
+  l.event = kEventReloaded;
+  logRecord(l,
       "Configuration reloaded by uid %ld: %d added, %d removed, %d changed, %d kept%s\n", uid,
       r.counts.added, r.counts.removed, r.counts.changed, r.counts.kept, restart);
 }

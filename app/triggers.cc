@@ -205,7 +205,11 @@ void sendTriggered(int sock, uint32_t tick, uint32_t mono) {
     const char* name = g_alerts.name(g_triggers.alert(d.trigger));
     if (d.skip < 0) {
       sendCommand(sock, tick, mono, r, d.command);
-      logTriggered(r, "Trigger %s: to %s: %s\n", name, r->ipPort, d.command);
+      line l;
+      l.server = r;
+      l.kind = kJournalCommand;
+      l.source = kSourceTrigger;
+      logRecord(l, "Trigger %s: to %s: %s\n", name, r->ipPort, d.command);
     } else if (d.say && d.skip == kSkipCapture) {
       log("Trigger %s: not sent to %s: a group holds more than letters, digits and _-.:@"
           " (said once)\n",
