@@ -40,7 +40,10 @@ bool sameDestination(const serverRec* r, const sockaddr_in& from) {
 template <typename F>
 void eachServerAt(const sockaddr_in& dest, F f) {
   if (g_senders.ready(serverAt(0), flServer.nodes())) {
-    for (int i = g_senders.firstByDest(dest); i >= 0; i = g_senders.nextByDest(i)) f(serverAt(i));
+    // A chain holds every record whose key shares its bucket: each is checked.
+    for (int i = g_senders.firstByDest(dest); i >= 0; i = g_senders.nextByDest(i)) {
+      if (sameDestination(serverAt(i), dest)) f(serverAt(i));
+    }
     return;
   }
   for (int i = 0; i < flServer.nodes(); i++) {

@@ -14,8 +14,11 @@
 #include "protocol/outbound.h"
 #include "support/coretest.h"
 #include "crypto/keystream.h"
+#include "protocol/health.h"
 #include "protocol/keys.h"
+#include "runtime/clock.h"
 #include "runtime/keyboard.h"
+#include "runtime/sock.h"
 #include "runtime/text.h"
 
 namespace {
@@ -383,3 +386,39 @@ TEST(ServerLogName, FromIpPort) {
 }
 
 }  // namespace
+
+// The kernel's word that a port is closed marks the server that sends
+// there, and no other: with many servers on one address, the sender index
+// puts several into one chain, and each must be checked.
+TEST_F(ReceptionTest, APortReportedClosedMarksThatServerAlone) {
+  // A port nothing listens on: one the kernel handed out, let go again.
+  int probe = trSocket(0);
+  ASSERT_EQ(0, trBind(probe, 0, "127.0.0.1"));
+  int closed = trSockPort(probe);
+  trClosesocket(probe);
+  ASSERT_GT(closed, 0);
+  // Enough that chains of the index hold several records.
+  constexpr int kServers = 2000;
+  for (int i = 0; i < kServers; i++) {
+    std::string a = "127.0.0.1:" + std::to_string(i == 17 ? closed : 30000 + i);
+    addServer(a.c_str(), "admin", "pw");
+  }
+  int sock = trSocket(0);
+  ASSERT_GE(sock, 0);
+  ASSERT_EQ(0, trRecvErrors(sock));
+  ASSERT_EQ(0, trBind(sock, 0, "127.0.0.1"));
+  ASSERT_GT(trSendto(sock, "x", 1, serverAt(17)->ipPort), 0);
+  // The ICMP answer is queued at once on loopback; a few tries at most.
+  testing::internal::CaptureStdout();
+  int taken = 0;
+  for (int i = 0; i < 50 && taken == 0; i++) {
+    taken = takeSendErrors(sock, 1000);
+    if (taken == 0) trSleep(10);
+  }
+  std::string out = testing::internal::GetCapturedStdout();
+  trClosesocket(sock);
+  ASSERT_EQ(1, taken) << out;
+  for (int i = 0; i < kServers; i++) {
+    EXPECT_EQ(i == 17, linkState(serverAt(i)) == kLinkUnreachable) << serverAt(i)->ipPort;
+  }
+}
