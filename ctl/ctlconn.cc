@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "ctl/answer.h"
+#include "ctlproto/words.h"
 #include "runtime/clock.h"
 #include "runtime/files.h"
 #include "runtime/groups.h"
@@ -147,7 +148,18 @@ bool ctlConn::request(const char* fmt, ...) {
   line[len++] = '\n';
   for (int done = 0; done < len;) {
     int n = trFileWrite(fd_, line + done, static_cast<unsigned>(len - done));
-    if (n <= 0) return false;
+    if (n <= 0) {
+      // A console that refuses a client says why and closes before the
+      // request is read: its word is still there to read and tell.
+      char said[kCtlReplyChars];
+      if (readLine(said, sizeof said, 1000) == 1) {
+        const char* why = afterWord(said, kAnsError);
+        fprintf(stderr, "qzuconctl: %s\n", why ? why : said);
+      } else {
+        fprintf(stderr, "qzuconctl: the console closed the connection\n");
+      }
+      return false;
+    }
     done += n;
   }
   return true;
