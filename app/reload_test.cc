@@ -11,14 +11,14 @@
 namespace {
 
 // "addr/login/password" per server.
-std::vector<serverRec> list(const std::vector<std::string>& specs) {
-  std::vector<serverRec> out(specs.size());
-  for (size_t i = 0; i < specs.size(); i++) {
+std::vector<serverRec> list(const std::vector<std::string>& rows) {
+  std::vector<serverRec> out(rows.size());
+  for (size_t i = 0; i < rows.size(); i++) {
     memset(&out[i], 0, sizeof out[i]);
-    size_t a = specs[i].find('/'), b = specs[i].rfind('/');
-    strcpy(out[i].address, specs[i].substr(0, a).c_str());
-    strcpy(out[i].login, specs[i].substr(a + 1, b - a - 1).c_str());
-    strcpy(out[i].password, specs[i].substr(b + 1).c_str());
+    size_t a = rows[i].find('/'), b = rows[i].rfind('/');
+    strcpy(out[i].address, rows[i].substr(0, a).c_str());
+    strcpy(out[i].login, rows[i].substr(a + 1, b - a - 1).c_str());
+    strcpy(out[i].password, rows[i].substr(b + 1).c_str());
   }
   return out;
 }
