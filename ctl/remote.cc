@@ -20,8 +20,7 @@ namespace {
 
 struct stream {
   int fd;
-  char buf[kCtlLineSize];
-  int len;
+  hostStream text;
 };
 
 struct hostRun {
@@ -57,23 +56,15 @@ void printLine(hostRun* r, bool isErr, const char* line, bool json) {
 // Reads what s has; its complete lines printed. At the stream's end a last
 // line without its newline is printed too, and the stream closed.
 void drain(hostRun* r, stream* s, bool json) {
-  bool isErr = s == &r->err;
-  int n = trFileRead(s->fd, s->buf + s->len, sizeof s->buf - s->len);
+  int n = trFileRead(s->fd, s->text.buf + s->text.len, streamRoom(s->text));
   bool ended = n <= 0;
-  if (n > 0) s->len += n;
-  // ssh ends its own messages with "\r\n": the '\r' would show as '?'.
-  int kept = 0;
-  for (int i = 0; i < s->len; i++) {
-    if (!(s->buf[i] == '\r' && i + 1 < s->len && s->buf[i + 1] == '\n')) s->buf[kept++] = s->buf[i];
-  }
-  s->len = kept;
-  if (ended && s->len > 0 && s->len < static_cast<int>(sizeof s->buf)) s->buf[s->len++] = '\n';
+  if (n > 0) streamAdd(&s->text, n);
   char line[kCtlLineSize];
-  while (takeLine(s->buf, &s->len, sizeof s->buf, line, sizeof line)) printLine(r, isErr, line, json);
+  while (streamLine(&s->text, ended, line, sizeof line)) printLine(r, s == &r->err, line, json);
   if (ended) {
     trFileClose(s->fd);
     s->fd = -1;
-    s->len = 0;
+    s->text.len = 0;
   }
 }
 
@@ -118,7 +109,7 @@ int runOnHosts(const ctlArgs& a, int argc, const char* const* argv, const sshHos
     hostRun& r = g_runs[i];
     r.host = &hosts[i];
     r.holding = false;
-    r.out.len = r.err.len = 0;
+    r.out.text.len = r.err.text.len = 0;
     const char* args[kSshArgs];
     sshArgv(hosts[i], g_command, args);
     r.pid = trSpawn(args, &r.out.fd, &r.err.fd);

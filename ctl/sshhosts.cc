@@ -179,6 +179,22 @@ void jsonWithHost(const char* line, const char* name, char* out, int size) {
   trf(out, size, "{\"host\":\"%s\"%s%s", name, *rest == '}' ? "" : ",", rest);
 }
 
+void streamAdd(hostStream* s, int n) {
+  int end = s->len + n;
+  int kept = s->len > 0 && s->buf[s->len - 1] == '\r' ? s->len - 1 : s->len;
+  for (int i = kept; i < end; i++) {
+    if (!(s->buf[i] == '\r' && i + 1 < end && s->buf[i + 1] == '\n')) s->buf[kept++] = s->buf[i];
+  }
+  s->len = kept;
+}
+
+bool streamLine(hostStream* s, bool ended, char* line, int size) {
+  if (takeLine(s->buf, &s->len, sizeof s->buf, line, size)) return true;
+  if (!ended || s->len == 0) return false;
+  s->buf[s->len++] = '\n';  // room: a full buffer was taken above
+  return takeLine(s->buf, &s->len, sizeof s->buf, line, size);
+}
+
 int hostStatus(int exitCode) {
   return exitCode >= kCtlOk && exitCode <= kCtlStopped ? exitCode : kCtlError;
 }

@@ -51,6 +51,21 @@ void sshArgv(const sshHost& h, const char* cmd, const char** argv);
 // into out (size bytes, cut to fit); a line that is no object is copied.
 void jsonWithHost(const char* line, const char* name, char* out, int size);
 
+// One output stream of a host's ssh, taken apart into lines. ssh ends its
+// own messages with "\r\n": the '\r' goes (it would show as '?').
+struct hostStream {
+  char buf[8192];
+  int len = 0;
+};
+// Room left for the next read, at s->buf + s->len.
+inline int streamRoom(const hostStream& s) { return static_cast<int>(sizeof s.buf) - s.len; }
+// Takes n bytes just read in at s->buf + s->len.
+void streamAdd(hostStream* s, int n);
+// The next line into line (size bytes; made harmless as takeLine does):
+// a complete one, a full buffer's worth, or once the stream has ended
+// (ended) the last one cut off without its line break. False when none.
+bool streamLine(hostStream* s, bool ended, char* line, int size);
+
 // What a host's ssh exit status earns: qzuconctl's own statuses as they are;
 // ssh's own failure (255: the host not reached), a missing qzuconctl (127) or
 // an end by a signal (-1) are kCtlError.

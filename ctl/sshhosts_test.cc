@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -139,6 +140,35 @@ TEST(SshHosts, JsonLinesCarryTheHostFirst) {
     jsonWithHost(row.line, "h1", out, sizeof out);
     EXPECT_STREQ(out, row.out) << row.line;
   }
+}
+
+// feed: the chunks as reads bring them, then the lines taken, "|" between
+// them, the stream's end last.
+std::string lines(std::vector<std::string> chunks) {
+  hostStream s;
+  std::string got;
+  char line[256];
+  for (size_t i = 0; i <= chunks.size(); i++) {
+    bool ended = i == chunks.size();
+    if (!ended) {
+      memcpy(s.buf + s.len, chunks[i].data(), chunks[i].size());
+      streamAdd(&s, static_cast<int>(chunks[i].size()));
+    }
+    while (streamLine(&s, ended, line, sizeof line)) got += std::string(line) + "|";
+  }
+  return got;
+}
+
+TEST(SshHosts, StreamLines) {
+  EXPECT_EQ(lines({"a\nb", "c\n"}), "a|bc|");
+  EXPECT_EQ(lines({"a\nanswer cut"}), "a|answer cut|") << "the last line without its newline";
+  EXPECT_EQ(lines({"ssh: refused\r\n"}), "ssh: refused|");
+  EXPECT_EQ(lines({"ssh: refused\r", "\nnext\n"}), "ssh: refused|next|") << "split between reads";
+  EXPECT_EQ(lines({"a\rb\n\r"}), "a?b|?|") << "a lone \\r is a control byte";
+  EXPECT_EQ(lines({"\x1b]0;t\x07\n"}), "?]0;t?|");
+  EXPECT_EQ(lines({}), "");
+  std::string full(sizeof(hostStream{}.buf), 'x');
+  EXPECT_EQ(lines({full, "y\n"}), std::string(255, 'x') + "|y|") << "a full buffer is taken as a line";
 }
 
 TEST(SshHosts, HostStatuses) {

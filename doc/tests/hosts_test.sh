@@ -314,14 +314,39 @@ check "every status line names its host" not grep -qv '^game[12]: ' "$scratch/st
 remote json -H game1,game2 -S /run/systemd/qzucon/ctl.sock status --json
 check "--json lines carry their host first" \
   [ "$(grep -c '^game\([12]\): {"host":"game\1",' "$scratch/json.out")" -eq 4 ]
-remote send -H game1,game2 -S /run/systemd/qzucon/ctl.sock send -a -w 1 "say it's 'me' \$HOME"
-check "-H game1,game2 send -a: exit 0" [ "$(status_of send)" = 0 ]
+remote sendall -H game1,game2 -S /run/systemd/qzucon/ctl.sock send -a -w 1 "say it's 'me' \$HOME"
+check "-H game1,game2 send -a: exit 0" [ "$(status_of sendall)" = 0 ]
 for n in 1 2; do
   for s in 1 2; do
     check "game$n-$s gets the command, quoted as it was written" \
       wait_for "$scratch/game$n-$s.err" "text=say it's 'me' \$HOME" 20
   done
 done
+# follow over both hosts: their lines merged as they come; SIGTERM ends the
+# ssh children too.
+"$ctl" -H game1,game2 -S /run/systemd/qzucon/ctl.sock follow >"$scratch/follow.out" \
+  2>"$scratch/follow.err" &
+follow_pid=$!
+pids+=("$follow_pid")
+# poked: a line sent to every server, and follow shows both hosts' answers
+# (the first tries may come before follow has asked for the lines).
+poked() {
+  remote poke -H game1,game2 -S /run/systemd/qzucon/ctl.sock send -a -w 1 poke
+  grep -q "^game1: 127.0.0.1:28101 ->echo: poke" "$scratch/follow.out" &&
+    grep -q "^game2: 127.0.0.1:28201 ->echo: poke" "$scratch/follow.out"
+}
+poke_tries() {
+  local i
+  for ((i = 0; i < 15; i++)); do poked && return 0; done
+  return 1
+}
+check "follow -H: both hosts' servers' answers to a send, as they come, each prefixed" poke_tries
+follow_ssh=$(pgrep -P "$follow_pid" | tr '\n' ' ')
+check "follow -H runs one ssh a host" [ "$(wc -w <<<"$follow_ssh")" -eq 2 ]
+kill -TERM "$follow_pid"
+check "follow -H ends on SIGTERM" wait_gone "$follow_pid" 20
+# shellcheck disable=SC2086 # one pid a word
+check "and its ssh children with it" within 20 not kill -0 $follow_ssh 2>/dev/null
 check "QZUCON_HOST stands for -H" env QZUCON_HOST=game2 "$ctl" -S /run/systemd/qzucon/ctl.sock status \
   >"$scratch/env.out" 2>&1 && check "and names the host" grep -q "^game2: .*127\.0\.0\.1:28201" \
   "$scratch/env.out"
