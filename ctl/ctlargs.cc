@@ -51,6 +51,9 @@ bool readSeconds(const char* s, long* ms) {
 bool globalOption(reader* r, const char* arg, ctlArgs* out) {
   const char* v = nullptr;
   if (strcmp(arg, "-H") == 0) {
+    // Twice would leave one -H in the hosts' command line: each host would
+    // run it over ssh again.
+    if (out->hosts) return r->fail("give -H once", nullptr);
     out->hostsAt = r->i - 1;
     if (!r->value(arg, &out->hosts)) return false;
     if (out->hosts[0] == 0) return r->fail("-H needs a host", nullptr);

@@ -175,6 +175,7 @@ TEST(CtlArgs, RefusesUsageErrors) {
       {"-H"},                             // -H without its hosts
       {"-H", "", "status"},               // -H with none
       {"status", "-H", "h1"},             // -H is an option before the command
+      {"-H", "h1", "-H", "h2", "status"}, // the hosts would run the second one
   };
   for (const auto& words : bad) {
     parsed p = parse(words);

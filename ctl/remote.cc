@@ -34,6 +34,7 @@ struct hostRun {
 hostRun g_runs[kCtlMaxHosts];  // large: kept off the stack
 char g_command[kRemoteCmdChars];
 volatile sig_atomic_t g_remoteSignal = 0;
+bool g_outputGone = false;  // standard output cannot be written any more
 
 void onSignal(int sig) { g_remoteSignal = sig; }
 
@@ -50,7 +51,9 @@ void printLine(hostRun* r, bool isErr, const char* line, bool json) {
     line = withHost;
   }
   printf("%s: %s\n", r->host->shown, line);
-  fflush(stdout);  // follow's lines as they come, and in order with stderr's
+  // follow's lines as they come, and in order with stderr's. A reader gone
+  // (follow into head, say) ends the run, as it would end qzuconctl alone.
+  if (fflush(stdout) != 0) g_outputGone = true;
 }
 
 // Reads what s has; its complete lines printed. At the stream's end a last
@@ -128,7 +131,7 @@ int runOnHosts(const ctlArgs& a, int argc, const char* const* argv, const sshHos
       fds[2 * i + 1] = g_runs[i].err.fd;
       open += (fds[2 * i] >= 0) + (fds[2 * i + 1] >= 0);
     }
-    if (open == 0 || g_remoteSignal) break;
+    if (open == 0 || g_remoteSignal || g_outputGone) break;
     if (trWaitInput(fds, 2 * count, 1000, ready) <= 0) continue;
     for (int i = 0; i < 2 * count; i++) {
       hostRun* r = &g_runs[i / 2];
@@ -141,6 +144,10 @@ int runOnHosts(const ctlArgs& a, int argc, const char* const* argv, const sshHos
     trDefaultTerminate();
     trRaise(g_remoteSignal);
     return kCtlStopped;  // only when the signal is ignored after all
+  }
+  if (g_outputGone) {
+    endChildren(count);
+    return kCtlError;
   }
   for (int i = 0; i < count; i++) {
     if (g_runs[i].pid > 0) worst = worseStatus(worst, finish(&g_runs[i]));

@@ -141,7 +141,9 @@ bool shellQuote(const char* arg, char* out, int size) {
 }
 
 bool remoteCommand(int argc, const char* const* argv, int skip, char* out, int size) {
-  int n = trf(out, size, "qzuconctl");
+  // QZUCON_HOST emptied: should the user's ssh pass it on (SendEnv), a host
+  // would otherwise run the command over ssh once more.
+  int n = trf(out, size, "env QZUCON_HOST= qzuconctl");
   for (int i = 1; i < argc; i++) {
     if (skip > 0 && (i == skip || i == skip + 1)) continue;
     if (n + 2 >= size) return false;

@@ -36,7 +36,8 @@ int hostsOfArgs(const ctlArgs& a, const char* env, sshHost* hosts, int max, char
 // embedded one as '\''. False when it does not fit.
 bool shellQuote(const char* arg, char* out, int size);
 
-// The command line a host runs: "qzuconctl" and argv[1..argc), each quoted,
+// The command line a host runs: "env QZUCON_HOST= qzuconctl" and
+// argv[1..argc), each quoted,
 // leaving out argv[skip] and argv[skip + 1] (-H and its list; skip 0 leaves
 // out nothing). False when it does not fit in size bytes.
 bool remoteCommand(int argc, const char* const* argv, int skip, char* out, int size);

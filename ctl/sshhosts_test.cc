@@ -101,10 +101,10 @@ TEST(SshHosts, RemoteCommandLeavesOutTheHostsOnly) {
   const char* argv[] = {"qzuconctl", "-S", "/run/q s.sock", "-H", "h1,h2", "send", "-a", "say 'hi'"};
   char out[256];
   ASSERT_TRUE(remoteCommand(8, argv, 3, out, sizeof out));
-  EXPECT_STREQ(out, "qzuconctl '-S' '/run/q s.sock' 'send' '-a' 'say '\\''hi'\\'''");
+  EXPECT_STREQ(out, "env QZUCON_HOST= qzuconctl '-S' '/run/q s.sock' 'send' '-a' 'say '\\''hi'\\'''");
   ASSERT_TRUE(remoteCommand(3, argv + 5, 0, out, sizeof out)) << "from QZUCON_HOST: nothing left out";
-  EXPECT_STREQ(out, "qzuconctl '-a' 'say '\\''hi'\\'''");
-  char small[24];
+  EXPECT_STREQ(out, "env QZUCON_HOST= qzuconctl '-a' 'say '\\''hi'\\'''");
+  char small[40];
   EXPECT_FALSE(remoteCommand(8, argv, 3, small, sizeof small));
 }
 
