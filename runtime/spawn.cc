@@ -58,6 +58,7 @@ int trSpawn(const char* const* argv, int* out, int* err) {
       while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
       }
       pid = -1;
+      errno = code;  // the exec's reason, for the caller's message
     }
   }
   closeIfOpen(&report[0]);

@@ -10,7 +10,8 @@
 // standard output and error on pipes whose reading ends come back in *out
 // and *err (close-on-exec, so no other child inherits them). The child gets
 // the default SIGPIPE and SIGINT/SIGTERM/SIGHUP actions. Returns the pid, or
-// -1 when the pipes, the fork or the exec failed (nothing then stays open).
+// -1 when the pipes, the fork or the exec failed (nothing then stays open;
+// the failure's errno is kept, the exec's too).
 int trSpawn(const char* const* argv, int* out, int* err);
 
 // waitpid: the pid when the child has ended (its raw status in *status), 0

@@ -35,6 +35,7 @@ TEST(TrSpawn, FailuresAndSignals) {
   const char* missing[] = {"qzucon-no-such-program", nullptr};
   int out = 5, err = 5;
   EXPECT_EQ(trSpawn(missing, &out, &err), -1);
+  EXPECT_TRUE(trNoSuchFile(trLastError())) << "the exec's own reason";
   EXPECT_EQ(out, -1);
   EXPECT_EQ(err, -1);
 
