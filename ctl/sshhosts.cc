@@ -56,7 +56,8 @@ bool parseHost(const char* e, int n, sshHost* h, char* err, int errSize) {
   const char* at = static_cast<const char*>(memchr(e, '@', n));
   if (at) {
     int u = static_cast<int>(at - e);
-    if (u > kHostUserChars || !plainName(e, u)) return fail(err, errSize, "bad user", whole, wholeLen);
+    if (u > kHostUserChars || !plainName(e, u))
+      return fail(err, errSize, "bad user", whole, wholeLen);
     strzcpy(h->user, e, u);
     n -= u + 1;
     e = at + 1;

@@ -7,8 +7,8 @@
 
 #include "ctl/ctlargs.h"
 
-constexpr int kCtlMaxHosts = 16;      // two descriptors each in one wait of at most 40
-constexpr int kHostNameChars = 253;   // a DNS name's longest
+constexpr int kCtlMaxHosts = 16;     // two descriptors each in one wait of at most 40
+constexpr int kHostNameChars = 253;  // a DNS name's longest
 constexpr int kHostUserChars = 32;
 constexpr int kRemoteCmdChars = 65536;  // the command line sent to a host's shell
 
@@ -29,8 +29,7 @@ int parseHosts(const char* list, sshHost* hosts, int max, char* err, int errSize
 // The hosts of -H, or of QZUCON_HOST (env, null when unset) when -H is not
 // given: the count (0 when neither names any), or -1 with a usage error in
 // err (a bad list, or top, which shows one console).
-int hostsOfArgs(const ctlArgs& a, const char* env, sshHost* hosts, int max, char* err,
-                int errSize);
+int hostsOfArgs(const ctlArgs& a, const char* env, sshHost* hosts, int max, char* err, int errSize);
 
 // arg quoted for a POSIX shell, into out (size bytes): in single quotes, an
 // embedded one as '\''. False when it does not fit.

@@ -7,6 +7,8 @@
 #include <vector>
 
 #include "ctl/answer.h"
+#include "runtime/files.h"
+#include "runtime/spawn.h"
 
 namespace {
 
@@ -40,11 +42,31 @@ TEST(SshHosts, ListsRead) {
 
 TEST(SshHosts, ListsRefused) {
   const char* bad[] = {
-      "", "h1,", ",h1", "ssh://",
+      "",
+      "h1,",
+      ",h1",
+      "ssh://",
       "-oProxyCommand=x",  // ssh would read it as an option
-      "h;rm -rf x", "h$(id)", "h`id`", "h 1", "h'1", "h\n", "h|x", "h>x",
-      "-u@h", "u;x@h", "@h", "a@b@c",
-      "h:", "h:0", "h:65536", "h:22x", "h:-1", "[::1", "[x]", "[::1]x",
+      "h;rm -rf x",
+      "h$(id)",
+      "h`id`",
+      "h 1",
+      "h'1",
+      "h\n",
+      "h|x",
+      "h>x",
+      "-u@h",
+      "u;x@h",
+      "@h",
+      "a@b@c",
+      "h:",
+      "h:0",
+      "h:65536",
+      "h:22x",
+      "h:-1",
+      "[::1",
+      "[x]",
+      "[::1]x",
       "a,b,c,d,e,f,g,h,i,j,k,l,m,n,o,p,q",  // more than kCtlMaxHosts
   };
   for (const char* list : bad) {
@@ -97,12 +119,48 @@ TEST(SshHosts, ShellQuoting) {
   EXPECT_TRUE(shellQuote("abc", small, sizeof small));
 }
 
+// What a real shell makes of the quoted text: the argument back, byte for
+// byte, whatever it holds.
+TEST(SshHosts, TheShellReadsTheQuotedArgumentBack) {
+  const char* args[] = {"it's",
+                        "''",
+                        "a\\'b",
+                        "$(touch /tmp/qzucon-quoted) `x` $HOME ${X}",
+                        "a;b|c&d>e<f",
+                        "* ? [a] ~ # !",
+                        " lead and trail ",
+                        "tab\tquote\"",
+                        "-n"};
+  for (const char* arg : args) {
+    char quoted[256];
+    ASSERT_TRUE(shellQuote(arg, quoted, sizeof quoted));
+    std::string script = std::string("printf '%s' ") + quoted;
+    const char* argv[] = {"sh", "-c", script.c_str(), nullptr};
+    int out = -1, err = -1;
+    int pid = trSpawn(argv, &out, &err);
+    ASSERT_GT(pid, 0);
+    std::string got;
+    char buf[256];
+    int n;
+    while ((n = trFileRead(out, buf, sizeof buf)) > 0) got.append(buf, n);
+    trFileClose(out);
+    trFileClose(err);
+    int status = 0;
+    ASSERT_EQ(trWaitChild(pid, &status, false), pid);
+    EXPECT_EQ(trExitCode(status), 0) << arg;
+    EXPECT_EQ(got, arg) << quoted;
+  }
+}
+
 TEST(SshHosts, RemoteCommandLeavesOutTheHostsOnly) {
-  const char* argv[] = {"qzuconctl", "-S", "/run/q s.sock", "-H", "h1,h2", "send", "-a", "say 'hi'"};
+  const char* argv[] = {"qzuconctl", "-S", "/run/q s.sock", "-H", "h1,h2",
+                        "send",      "-a", "say 'hi'"};
   char out[256];
   ASSERT_TRUE(remoteCommand(8, argv, 3, out, sizeof out));
-  EXPECT_STREQ(out, "env QZUCON_HOST= qzuconctl '-S' '/run/q s.sock' 'send' '-a' 'say '\\''hi'\\'''");
-  ASSERT_TRUE(remoteCommand(3, argv + 5, 0, out, sizeof out)) << "from QZUCON_HOST: nothing left out";
+  EXPECT_STREQ(out,
+               "env QZUCON_HOST= qzuconctl '-S' '/run/q s.sock' 'send' '-a' 'say '\\''hi'\\'''");
+  ASSERT_TRUE(remoteCommand(3, argv + 5, 0, out, sizeof out))
+      << "from QZUCON_HOST: nothing left out";
   EXPECT_STREQ(out, "env QZUCON_HOST= qzuconctl '-a' 'say '\\''hi'\\'''");
   char small[40];
   EXPECT_FALSE(remoteCommand(8, argv, 3, small, sizeof small));
@@ -168,14 +226,16 @@ TEST(SshHosts, StreamLines) {
   EXPECT_EQ(lines({"\x1b]0;t\x07\n"}), "?]0;t?|");
   EXPECT_EQ(lines({}), "");
   std::string full(sizeof(hostStream{}.buf), 'x');
-  EXPECT_EQ(lines({full, "y\n"}), std::string(255, 'x') + "|y|") << "a full buffer is taken as a line";
+  EXPECT_EQ(lines({full, "y\n"}), std::string(255, 'x') + "|y|")
+      << "a full buffer is taken as a line";
 }
 
 TEST(SshHosts, HostStatuses) {
   EXPECT_EQ(hostStatus(kCtlOk), kCtlOk);
   EXPECT_EQ(hostStatus(kCtlStopped), kCtlStopped);
   EXPECT_EQ(hostStatus(kCtlNoAnswer), kCtlNoAnswer);
-  for (int code : {kSshFailed, kShellNotFound, -1, 12, 126}) EXPECT_EQ(hostStatus(code), kCtlError) << code;
+  for (int code : {kSshFailed, kShellNotFound, -1, 12, 126})
+    EXPECT_EQ(hostStatus(code), kCtlError) << code;
 }
 
 }  // namespace
