@@ -30,7 +30,8 @@ set(CPACK_STRIP_FILES ON)
 
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION admin)
-set(CPACK_DEBIAN_PACKAGE_SUGGESTS "bash-completion, logrotate")
+# ssh carries qzuconctl -H to other hosts.
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS "bash-completion, logrotate, openssh-client")
 # The programs need the C and C++ runtime and RE2 (their patterns' engine),
 # qzuconctl ncurses with wide characters (top's screen); let dpkg-shlibdeps
 # name the versions when it is there, else name the libraries without

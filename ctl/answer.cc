@@ -35,12 +35,14 @@ int worseStatus(int a, int b) {
   // A wrong password says most about what to fix, then a server gone, then
   // silence, then a session still coming up, then one whose password is not
   // shown right yet.
+  // Any other failure (a refused reload, an ended follow, ...) still beats
+  // success: a run of several hosts must not report 0 for one that failed.
   static const int kOrder[] = {kCtlError,   kCtlMismatch,    kCtlUnreachable, kCtlNoAnswer,
-                               kCtlWaiting, kCtlUnconfirmed, kCtlOk};
+                               kCtlWaiting, kCtlUnconfirmed};
   for (int s : kOrder) {
     if (a == s || b == s) return s;
   }
-  return a;
+  return a == kCtlOk ? b : a;
 }
 
 void tameLine(char* line) {

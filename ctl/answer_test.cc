@@ -34,6 +34,10 @@ TEST(CtlReplies, KindsAndStatuses) {
   EXPECT_EQ(worseStatus(kCtlUnconfirmed, kCtlWaiting), kCtlWaiting);
   EXPECT_EQ(worseStatus(kCtlOk, kCtlUnconfirmed), kCtlUnconfirmed);
   EXPECT_EQ(worseStatus(kCtlOk, kCtlOk), kCtlOk);
+  // Statuses outside the order still beat success, from either side.
+  EXPECT_EQ(worseStatus(kCtlOk, kCtlRefused), kCtlRefused);
+  EXPECT_EQ(worseStatus(kCtlEnded, kCtlOk), kCtlEnded);
+  EXPECT_EQ(worseStatus(kCtlDenied, kCtlMismatch), kCtlMismatch);
 }
 
 TEST(CtlReplies, NothingATerminalWouldObeyIsPrinted) {

@@ -46,10 +46,18 @@ bool readSeconds(const char* s, long* ms) {
   return true;
 }
 
-// An option before the command: which console (-p or -S).
+// An option before the command: which console (-p or -S), and on which
+// hosts (-H; sshhosts.* reads the list).
 bool globalOption(reader* r, const char* arg, ctlArgs* out) {
   const char* v = nullptr;
-  if (strcmp(arg, "-p") == 0) {
+  if (strcmp(arg, "-H") == 0) {
+    // Twice would leave one -H in the hosts' command line: each host would
+    // run it over ssh again.
+    if (out->hosts) return r->fail("give -H once", nullptr);
+    out->hostsAt = r->i - 1;
+    if (!r->value(arg, &out->hosts)) return false;
+    if (out->hosts[0] == 0) return r->fail("-H needs a host", nullptr);
+  } else if (strcmp(arg, "-p") == 0) {
     char* end = nullptr;
     if (!r->value(arg, &v)) return false;
     out->port = strtol(v, &end, 10);

@@ -28,6 +28,8 @@ struct ctlArgs {
   ctlCommand command = kCmdNone;
   long port = 0;                    // -p, 0 = not given
   const char* socket = nullptr;     // -S
+  const char* hosts = nullptr;      // -H: the hosts to run on over ssh
+  int hostsAt = 0;                  // argv index of -H (0: not given)
   const char* server = nullptr;     // -s
   bool all = false;                 // -a
   long waitMs = 2000;               // -w
@@ -54,7 +56,7 @@ struct ctlArgs {
 
 // Reads argv[1..] into out; false with a reason in err (errSize bytes) on a
 // usage error, which the caller prints with the usage. Options before the
-// command are -p/-S (one of them); send takes -s/-a/-t (one of them; -t
+// command are -p/-S (one of them) and -H HOSTS; send takes -s/-a/-t (one of them; -t
 // again adds a tag), -w and --rolling, which needs one of -s/-a/-t and
 // alone allows --gap, --until, --timeout and --keep-going; follow takes -s
 // or -t, -e, -v and --alerts; status and top take -t; send, follow, status

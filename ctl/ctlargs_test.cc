@@ -134,6 +134,28 @@ TEST(CtlArgs, RollingSend) {
   }
 }
 
+TEST(CtlArgs, HostsBeforeTheCommand) {
+  const struct {
+    std::vector<const char*> words;
+    const char* hosts;
+    int hostsAt;  // argv index of -H, 0 when not given
+  } rows[] = {
+      {{"-H", "h1,h2", "status"}, "h1,h2", 1},
+      {{"-S", "/x.sock", "-H", "ssh://u@h:22", "send", "-a", "--", "-H"}, "ssh://u@h:22", 3},
+      {{"-p", "27000", "list"}, nullptr, 0},
+  };
+  for (const auto& row : rows) {
+    parsed p = parse(row.words);
+    ASSERT_TRUE(p.ok) << p.err;
+    if (row.hosts) {
+      EXPECT_STREQ(p.args.hosts, row.hosts);
+    } else {
+      EXPECT_EQ(p.args.hosts, nullptr);
+    }
+    EXPECT_EQ(p.args.hostsAt, row.hostsAt);
+  }
+}
+
 TEST(CtlArgs, RefusesUsageErrors) {
   const std::vector<std::vector<const char*>> bad = {
       {},                                 // no command
@@ -150,6 +172,10 @@ TEST(CtlArgs, RefusesUsageErrors) {
       {"reload", "site.ini"},             // a reload reads the sources of the start
       {"follow", "-a"},                   // -a is send's
       {"send", "two\nlines"},             // a line break would be a second request
+      {"-H"},                             // -H without its hosts
+      {"-H", "", "status"},               // -H with none
+      {"status", "-H", "h1"},             // -H is an option before the command
+      {"-H", "h1", "-H", "h2", "status"}, // the hosts would run the second one
   };
   for (const auto& words : bad) {
     parsed p = parse(words);

@@ -3,10 +3,12 @@
 //
 // Here only the command line and the choice of what runs; each command's
 // logic lives in its module: send.* (the send and its wait), follow.*,
-// drive.* (do and exit), consoles.* (list, and which console), over
+// drive.* (do and exit), consoles.* (list, and which console), remote.*
+// (-H: the same command on other hosts over ssh), over
 // replies.* (a request's answers) and fleetout.* (what is printed, with
 // the fleet's tags, filters and JSON).
 #include <cstdio>
+#include <cstdlib>
 
 #include "ctl/answer.h"
 #include "ctl/consoles.h"
@@ -16,6 +18,7 @@
 #include "ctl/drive.h"
 #include "ctl/fleetout.h"
 #include "ctl/follow.h"
+#include "ctl/remote.h"
 #include "ctl/replies.h"
 #include "ctl/rolling.h"
 #include "ctl/send.h"
@@ -27,7 +30,7 @@
 namespace {
 
 const char kUsage[] =
-    "usage: qzuconctl [-p PORT | -S SOCKET] COMMAND [ARGS]\n"
+    "usage: qzuconctl [-H [ssh://][USER@]HOST[:PORT][,...]] [-p PORT | -S SOCKET] COMMAND [ARGS]\n"
     "       qzuconctl -h | --help | --version\n"
     "  send [-s IPPORT | -a | -t TAG...] [-w SECONDS] [--json] LINE...\n"
     "                                              commands to servers; prints their lines\n"
@@ -43,6 +46,8 @@ const char kUsage[] =
     "  metrics                                     the console's metrics, Prometheus text\n"
     "  top [-t TAG...]                             a live view of every server, one row each\n"
     "  reload [--json]                             read the configuration again and apply it\n"
+    "-H (or QZUCON_HOST): run the command by each host's own qzuconctl over ssh,\n"
+    "  every line prefixed with its host (not top)\n"
     "exit status: 0 ok, 1 usage or connection error, 2 password mismatch,\n"
     "3 no answer from a server, 4 a server's session not up yet,\n"
     "5 a server's password not confirmed yet by what it sent,\n"
@@ -104,5 +109,12 @@ int main(int argc, char** argv) {
     printf("qzuconctl %s\n", QZUCON_VERSION);
     return kCtlOk;
   }
+  static sshHost hosts[kCtlMaxHosts];
+  int count = hostsOfArgs(a, getenv("QZUCON_HOST"), hosts, kCtlMaxHosts, err, sizeof err);
+  if (count < 0) {
+    fprintf(stderr, "qzuconctl: %s\n%s", err, kUsage);
+    return kCtlError;
+  }
+  if (count > 0) return runOnHosts(a, argc, argv, hosts, count);
   return run(a);
 }

@@ -12,6 +12,8 @@
 #include <cerrno>
 #include <csignal>
 
+#include "runtime/spawn.h"
+
 namespace {
 
 void closeIfOpen(int* fd) {
@@ -118,11 +120,11 @@ int procOpenPty(int* master, int* slave) {
   return 0;
 }
 
-int procWait(int pid, int* status, int noHang) {
-  return waitpid(pid, status, noHang ? WNOHANG : 0);
-}
+// Waiting for and signalling a child are the runtime layer's, which
+// qzuconctl's ssh children use too.
+int procWait(int pid, int* status, int noHang) { return trWaitChild(pid, status, noHang != 0); }
 
-int procKill(int pid, int sig) { return pid > 0 ? kill(pid, sig) : -1; }
+int procKill(int pid, int sig) { return trKillChild(pid, sig); }
 
 bool procExited(int status) { return WIFEXITED(status); }
 int procExitCode(int status) { return WEXITSTATUS(status); }

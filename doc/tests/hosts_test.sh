@@ -14,7 +14,8 @@
 # Checked: every server line of both hosts once in the central journal,
 # under its server and host; Prometheus sees both consoles; a line matching
 # the alert= rule on game1 reaches the webhook as QzuconPatternAlert, with
-# its console and server, within 60 s.
+# its console and server, within 60 s; qzuconctl -H over each host's sshd
+# reaches every server of both, and names a host whose sshd is down.
 # Usage: hosts_test.sh <qzucon> <qzstandin> <qzuconctl> <examples folder>
 # Exit status 77: skipped (not root, no namespaces, or a program missing).
 console=$(realpath "$1")
@@ -22,7 +23,8 @@ standin_bin=$(realpath "$2")
 ctl=$(realpath "$3")
 examples=$(realpath "$4")
 remote_dir=/lib/systemd
-for tool in prometheus prometheus-node-exporter prometheus-alertmanager curl python3 nsenter; do
+for tool in prometheus prometheus-node-exporter prometheus-alertmanager curl python3 nsenter ssh ssh-keygen \
+  sshd; do
   if ! command -v "$tool" >/dev/null; then
     echo "skipped: $tool is not installed (tools/check installs the fleet's programs when run as root)"
     exit 77
@@ -258,12 +260,113 @@ check "Prometheus sees both consoles up" wait_query 'sum(qzucon_up)' ' 2' 40
 check "sum by (console)(qzucon_up): game1 and game2, 1 each" \
   wait_query 'sum by (console)(qzucon_up)' "$(printf 'console=game1 1\nconsole=game2 1')"
 
-# ---------------------------------------------------------------------------
-# qzuconctl -H over sshd goes here: an sshd on each console host
-# (127.1.N.2:22), and from the central host one
-#   qzuconctl -H ssh://root@127.1.1.2,ssh://root@127.1.2.2 send -a CMD
-# that each of the four stand-ins' notes show.
-# ---------------------------------------------------------------------------
+# qzuconctl -H over ssh: an sshd on each console host (127.1.N.2:22) that
+# takes root with a key made here, sessions finding the qzuconctl built
+# here; the console's socket folder mounted at the same path on both hosts.
+# The central host's ssh client reads a configuration of its own, mounted
+# over the system's in this script's mount namespace: the hosts' names,
+# the key, no host keys kept.
+sshd_pid=()
+# sshd_host <n>: host n's sshd, its pid in sshd_pid[n].
+sshd_host() {
+  local n=$1 dir=$scratch/game$1
+  ssh-keygen -q -t ed25519 -N '' -f "$dir/ssh_host_key" || return 1
+  on "$n" sh -c "mkdir -p /run/systemd/qzucon && mount --bind $dir /run/systemd/qzucon" || return 1
+  printf '%s\n' "ListenAddress 127.1.$n.2:22" "HostKey $dir/ssh_host_key" "PidFile none" \
+    "UsePAM no" "PasswordAuthentication no" "KbdInteractiveAuthentication no" \
+    "PermitRootLogin prohibit-password" "AuthorizedKeysFile $scratch/ssh/authorized_keys" \
+    "StrictModes no" "SetEnv PATH=$(dirname "$ctl"):/usr/sbin:/usr/bin:/sbin:/bin" \
+    >"$dir/sshd_config"
+  nsenter -t "${host_pid[$n]}" -n -m -u -- "$(command -v sshd)" -D -e -f "$dir/sshd_config" \
+    2>"$dir/sshd.err" &
+  sshd_pid[n]=$!
+  pids+=("${sshd_pid[n]}")
+  wait_for "$dir/sshd.err" "Server listening on 127.1.$n.2" 20
+}
+mkdir -p "$scratch/ssh"
+ssh-keygen -q -t ed25519 -N '' -f "$scratch/ssh/id" && cp "$scratch/ssh/id.pub" "$scratch/ssh/authorized_keys"
+printf '%s\n' "Host game1" "  HostName 127.1.1.2" "Host game2" "  HostName 127.1.2.2" "Host *" \
+  "  User root" "  IdentityFile $scratch/ssh/id" "  UserKnownHostsFile /dev/null" \
+  "  StrictHostKeyChecking no" "  LogLevel ERROR" "  ConnectTimeout 10" >"$scratch/ssh/config"
+# sshd needs its empty folder /run/sshd, as its service would make it.
+[ -d /run/sshd ] || { mkdir -p /run/sshd && made_run_sshd=1; }
+check "the ssh client's configuration is the test's" mount --bind "$scratch/ssh/config" /etc/ssh/ssh_config
+check "game1 runs sshd" sshd_host 1
+check "game2 runs sshd" sshd_host 2
+# remote <name> <qzuconctl arguments...>: qzuconctl as the guide shows it,
+# its output in $scratch/<name>.out and .err, its status in $scratch/<name>.rc.
+remote() {
+  local name=$1
+  shift
+  timeout 60 "$ctl" "$@" >"$scratch/$name.out" 2>"$scratch/$name.err"
+  echo $? >"$scratch/$name.rc"
+}
+status_of() { cat "$scratch/$1.rc"; }
+remote status -H game1,game2 -S /run/systemd/qzucon/ctl.sock status
+check "-H game1,game2 status: exit 0" [ "$(status_of status)" = 0 ]
+for n in 1 2; do
+  for s in 1 2; do
+    check "game$n's server 127.0.0.1:28${n}0$s in the status, its line naming game$n" \
+      grep -q "^game$n: .*127\.0\.0\.1:28${n}0$s" "$scratch/status.out"
+  done
+done
+check "every status line names its host" not grep -qv '^game[12]: ' "$scratch/status.out"
+remote json -H game1,game2 -S /run/systemd/qzucon/ctl.sock status --json
+check "--json lines carry their host first" \
+  [ "$(grep -c '^game\([12]\): {"host":"game\1",' "$scratch/json.out")" -eq 4 ]
+remote sendall -H game1,game2 -S /run/systemd/qzucon/ctl.sock send -a -w 1 "say it's 'me' \$HOME"
+check "-H game1,game2 send -a: exit 0" [ "$(status_of sendall)" = 0 ]
+for n in 1 2; do
+  for s in 1 2; do
+    check "game$n-$s gets the command, quoted as it was written" \
+      wait_for "$scratch/game$n-$s.err" "text=say it's 'me' \$HOME" 20
+  done
+done
+# follow over both hosts: their lines merged as they come; SIGTERM ends the
+# ssh children too.
+"$ctl" -H game1,game2 -S /run/systemd/qzucon/ctl.sock follow >"$scratch/follow.out" \
+  2>"$scratch/follow.err" &
+follow_pid=$!
+pids+=("$follow_pid")
+# poked: a line sent to every server, and follow shows both hosts' answers
+# (the first tries may come before follow has asked for the lines).
+poked() {
+  remote poke -H game1,game2 -S /run/systemd/qzucon/ctl.sock send -a -w 1 poke
+  grep -q "^game1: 127.0.0.1:28101 ->echo: poke" "$scratch/follow.out" &&
+    grep -q "^game2: 127.0.0.1:28201 ->echo: poke" "$scratch/follow.out"
+}
+poke_tries() {
+  local i
+  for ((i = 0; i < 15; i++)); do poked && return 0; done
+  return 1
+}
+check "follow -H: both hosts' servers' answers to a send, as they come, each prefixed" poke_tries
+follow_ssh=$(pgrep -P "$follow_pid" | tr '\n' ' ')
+check "follow -H runs one ssh a host" [ "$(wc -w <<<"$follow_ssh")" -eq 2 ]
+kill -TERM "$follow_pid"
+check "follow -H ends on SIGTERM" wait_gone "$follow_pid" 20
+# shellcheck disable=SC2086 # one pid a word
+check "and its ssh children with it" within 20 not kill -0 $follow_ssh 2>/dev/null
+check "QZUCON_HOST stands for -H" env QZUCON_HOST=game2 "$ctl" -S /run/systemd/qzucon/ctl.sock status \
+  >"$scratch/env.out" 2>&1 && check "and names the host" grep -q "^game2: .*127\.0\.0\.1:28201" \
+  "$scratch/env.out"
+# A second sshd on game1 whose sessions have no qzuconctl on their PATH.
+grep -v '^SetEnv' "$scratch/game1/sshd_config" | sed 's/:22$/:2222/' >"$scratch/game1/bare_config"
+nsenter -t "${host_pid[1]}" -n -m -u -- "$(command -v sshd)" -D -e -f "$scratch/game1/bare_config" \
+  2>"$scratch/game1/bare.err" &
+pids+=($!)
+check "game1 runs a second sshd" wait_for "$scratch/game1/bare.err" "Server listening on 127.1.1.2" 20
+remote bare -H game1,game1:2222 -S /run/systemd/qzucon/ctl.sock status
+check "a host without qzuconctl: exit 1" [ "$(status_of bare)" = 1 ]
+check "and named" grep -q "^game1:2222: no qzuconctl on this host$" "$scratch/bare.err"
+check "the other's answer printed" grep -q "^game1: .*127\.0\.0\.1:28101" "$scratch/bare.out"
+# game2's sshd ended: game1 still answers, game2 is named, the status is not 0.
+stop_pid "${sshd_pid[2]}"
+remote down -H game1,game2 -S /run/systemd/qzucon/ctl.sock status
+check "game2 down: exit not 0" [ "$(status_of down)" != 0 ]
+check "game2 down: game1's answer printed" grep -q "^game1: .*127\.0\.0\.1:28101" "$scratch/down.out"
+check "game2 down: game2 named" grep -q "^game2: cannot reach: " "$scratch/down.err"
+[ -n "${made_run_sshd:-}" ] && rmdir /run/sshd
 
 # A line matching alert=oom on game1's first server: Alertmanager's webhook
 # has QzuconPatternAlert for that server and console within 60 s.
