@@ -132,7 +132,14 @@ int runOnHosts(const ctlArgs& a, int argc, const char* const* argv, const sshHos
       open += (fds[2 * i] >= 0) + (fds[2 * i + 1] >= 0);
     }
     if (open == 0 || g_remoteSignal || g_outputGone) break;
-    if (trWaitInput(fds, 2 * count, 1000, ready) <= 0) continue;
+    int got = trWaitInput(fds, 2 * count, 1000, ready);
+    if (got < 0 && !trInterrupted()) {
+      // A wait that fails for good would only fail again: the run ends.
+      fprintf(stderr, "qzuconctl: cannot wait for the hosts: %s\n", trErrorText(trLastError()));
+      endChildren(count);
+      return kCtlError;
+    }
+    if (got <= 0) continue;
     for (int i = 0; i < 2 * count; i++) {
       hostRun* r = &g_runs[i / 2];
       if (ready[i]) drain(r, i % 2 ? &r->err : &r->out, a.json);

@@ -78,6 +78,8 @@ long trRaiseFileLimit() {
 
 int trLastError() { return errno; }
 
+bool trInterrupted() { return errno == EINTR; }
+
 const char* trErrorText(int err) { return strerror(err); }
 
 bool trNoSuchFile(int err) { return err == ENOENT || err == ENOTDIR; }

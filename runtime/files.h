@@ -49,6 +49,8 @@ int trOpenAppend(const char* name);
 long trRaiseFileLimit();
 // The error code of the last failed call in this thread.
 int trLastError();
+// Whether the last call failed only because a signal cut it short (EINTR).
+bool trInterrupted();
 // The system's text for an error code; never null.
 const char* trErrorText(int err);
 // True when err says that a name leads to no file at all (as opposed to a
