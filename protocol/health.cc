@@ -122,6 +122,13 @@ void noteHeard(serverRec* r, int bytes, uint32_t mono) {
   } else if (!h.heard && (h.silenceLogged || h.unreachable)) {
     logAbout(r, kPrioNotice, kEventAnswerAgain, "**First answer from %s\n", r->ipPort);
   }
+  if (h.heard) {
+    // Smoothed by eighths; a gap past the silence limit counts as that.
+    uint32_t gap = mono - h.lastHeard;
+    if (gap > static_cast<uint32_t>(kSilenceMs)) gap = kSilenceMs;
+    h.usualGap = h.usualGap == 0 ? gap : (h.usualGap * 7 + gap) / 8;
+    if (h.usualGap == 0) h.usualGap = 1;  // a burst: known, and short
+  }
   h.unreachable = kReachable;
   h.commandWaiting = 0;
   h.lastHeard = mono;
@@ -214,13 +221,22 @@ uint32_t silenceCheckIn(const serverRec* r, uint32_t mono) {
   return first < command ? first : command;
 }
 
+int32_t probeAfterMs(uint32_t usualGap) {
+  if (usualGap == 0 || usualGap >= static_cast<uint32_t>(kSilenceMs / kProbeGaps)) {
+    return kSilenceMs;
+  }
+  int32_t after = static_cast<int32_t>(usualGap) * kProbeGaps;
+  return after < kProbeSoonestMs ? kProbeSoonestMs : after;
+}
+
 bool probing(const serverRec* r, uint32_t mono) {
   const serverHealth& h = r->health;
   uint32_t from;
+  int32_t after = probeAfterMs(h.usualGap);
   if (h.unreachable) {
     from = h.unreachableAt;
-  } else if (h.heard && static_cast<int32_t>(mono - h.lastHeard) >= kSilenceMs) {
-    from = h.lastHeard + kSilenceMs;
+  } else if (h.heard && static_cast<int32_t>(mono - h.lastHeard) >= after) {
+    from = h.lastHeard + static_cast<uint32_t>(after);
   } else {
     return false;
   }
@@ -230,7 +246,7 @@ bool probing(const serverRec* r, uint32_t mono) {
 uint32_t probeIn(const serverRec* r, uint32_t mono) {
   const serverHealth& h = r->health;
   if (!h.heard || h.unreachable) return UINT32_MAX;
-  int32_t left = kSilenceMs - static_cast<int32_t>(mono - h.lastHeard);
+  int32_t left = probeAfterMs(h.usualGap) - static_cast<int32_t>(mono - h.lastHeard);
   return left > 0 ? static_cast<uint32_t>(left) : UINT32_MAX;
 }
 

@@ -25,6 +25,17 @@ constexpr uint32_t kCommandAnswerMs = 1000;
 // within seconds; for kProbeWindowMs at most, then the usual heartbeat.
 constexpr int32_t kProbeMs = 2000;
 constexpr uint32_t kProbeWindowMs = 300000;
+// A server that talks at a steady pace and stops is probed sooner than after
+// kSilenceMs: once its silence is kProbeGaps times its usual gap between
+// datagrams, kProbeSoonestMs at the soonest. A server that talks rarely keeps
+// the usual heartbeat between its lines.
+constexpr int32_t kProbeGaps = 3;
+constexpr int32_t kProbeSoonestMs = 2500;
+
+// The silence after which r's probes start: kProbeGaps times usualGap (the
+// server's smoothed gap between datagrams, 0 when not known yet), within
+// kProbeSoonestMs and kSilenceMs. Pure.
+int32_t probeAfterMs(uint32_t usualGap);
 
 // serverHealth::unreachable
 enum { kReachable = 0, kUnreachPort = 1, kUnreachSilent = 2 };
@@ -74,6 +85,7 @@ struct serverHealth {
   uint8_t confirmed;   // its last judged text showed the key right (see keyEvidence)
   uint8_t silenceLogged;
   uint32_t lastHeard;      // monotonic ms of its last recognised datagram
+  uint32_t usualGap;       // its smoothed gap in ms between datagrams (probeAfterMs)
   uint32_t commandSince;   // monotonic ms of the first command after that datagram
   uint32_t unreachableAt;  // monotonic ms it was found unreachable
   uint8_t commandWaiting;  // a command has gone to it since its last datagram
@@ -160,10 +172,10 @@ void noteHeard(serverRec* r, int bytes, uint32_t mono);
 // bounded per second.
 void notePortUnreachable(serverRec* r, uint32_t mono, const char* offender);
 // Whether heartbeats go to r every kProbeMs at mono: it had talked, and is
-// unreachable or has been silent kSilenceMs, for less than kProbeWindowMs.
+// unreachable or has been silent probeAfterMs, for less than kProbeWindowMs.
 bool probing(const serverRec* r, uint32_t mono);
 // How long from mono until probing could start for r (its silence reaching
-// kSilenceMs); the largest value when it cannot, or already does.
+// probeAfterMs); the largest value when it cannot, or already does.
 uint32_t probeIn(const serverRec* r, uint32_t mono);
 // When the body of a datagram from r (len bytes behind the header, just
 // unscrambled, before anything is made printable) is about to be shown at

@@ -493,6 +493,34 @@ TEST_F(HealthTest, ProbingStartsAtTheSilenceLimitOfAServerThatTalked) {
   EXPECT_FALSE(probing(r_, 0xFFFFF000u + kSilenceMs + kProbeWindowMs)) << "bounded";
 }
 
+// A server that stops breaking its own pace is probed sooner: after three
+// of its usual gaps, 2.5 s at the soonest; one that talks rarely waits for
+// the silence limit, its heartbeats as they always were.
+TEST(ProbeAfter, ThreeUsualGapsWithinTheLimits) {
+  struct row {
+    uint32_t gap;
+    int32_t after;
+  } rows[] = {
+      {0, kSilenceMs},       // not known yet
+      {1, kProbeSoonestMs},  // a burst
+      {500, kProbeSoonestMs},
+      {1000, 3000},
+      {3000, 9000},
+      {3334, kSilenceMs},
+      {60000, kSilenceMs},
+  };
+  for (const row& r : rows) EXPECT_EQ(r.after, probeAfterMs(r.gap)) << r.gap;
+}
+
+TEST_F(HealthTest, AServerThatTalkedEverySecondIsProbedAfterThree) {
+  noteSent(r_, 0, true);
+  for (uint32_t t = 1000; t <= 20000; t += 1000) noteHeard(r_, 20, t);
+  EXPECT_FALSE(probing(r_, 20000 + 2999));
+  EXPECT_TRUE(probing(r_, 20000 + 3000));
+  noteHeard(r_, 20, 30000);  // back: its pace is still about a second
+  EXPECT_LT(probeAfterMs(r_->health.usualGap), kSilenceMs);
+}
+
 TEST_F(HealthTest, StatusLine) {
   const std::string head = "status 127.0.0.1:28100: challenge ";
   EXPECT_EQ(head + "not answered, last line never, lines 0, heartbeats 0\n", status(0));
