@@ -120,6 +120,20 @@ runProc* e2eTest::startConsole(const std::vector<std::string>& tokens) {
   return spawn("qzucon", argv, kPipeIn | kPipeOut | kPipeErr);
 }
 
+std::string e2eTest::addr(const runProc* standin) {
+  return "127.0.0.1:" + std::to_string(portOf(standin));
+}
+
+runProc* e2eTest::startConsoleGreeted(const std::vector<std::string>& tokens,
+                                      const std::vector<runProc*>& standins) {
+  runProc* console = startConsole(tokens);
+  if (console == nullptr) return nullptr;
+  for (runProc* s : standins) {
+    if (!waitFor(console, "->qzstandin " + addr(s) + " welcome")) return nullptr;
+  }
+  return console;
+}
+
 runProc* e2eTest::startConsoleVia(const std::string& script,
                                   const std::vector<std::string>& tokens) {
   std::vector<std::string> argv = {"/bin/sh", "-c", script, consoleBin()};

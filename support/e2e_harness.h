@@ -41,10 +41,16 @@ class e2eTest : public ::testing::Test {
   runProc* startStandin(const std::string& password, const std::vector<std::string>& extra = {});
   // The port a stand-in reported.
   static int portOf(const runProc* standin);
+  // The stand-in's address as the console names it, "127.0.0.1:PORT".
+  static std::string addr(const runProc* standin);
   // Starts the console in the scratch folder with these configuration tokens
   // and its standard input on a pipe; its control socket is
   // <scratch>/qzucon.sock unless a token says otherwise. Null on failure.
   runProc* startConsole(const std::vector<std::string>& tokens);
+  // startConsole, then waits until each of the stand-ins' greetings is on
+  // its screen (every session up). Null on failure.
+  runProc* startConsoleGreeted(const std::vector<std::string>& tokens,
+                               const std::vector<runProc*>& standins);
   // The same through /bin/sh -c script, with the console's path as $0 and the
   // tokens as its arguments: the script sets up what the console inherits
   // and ends in `exec "$0" "$@"`.

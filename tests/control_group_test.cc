@@ -123,9 +123,6 @@ struct heldClients {
 
 class ControlGroupTest : public e2eTest {
  protected:
-  std::string addr(const runProc* standin) const {
-    return "127.0.0.1:" + std::to_string(portOf(standin));
-  }
   // "Control: USER (uid N)": how a member's record line begins.
   static std::string recordOf(const tempUser& u) {
     return "Control: " + u.name + " (uid " + std::to_string(u.uid) + ")";

@@ -22,21 +22,13 @@ class ControlTest : public e2eTest {
     e2eTest::SetUp();
     sock_ = dir_ + "/ctl.sock";
   }
-  static std::string addr(const runProc* standin) {
-    return "127.0.0.1:" + std::to_string(portOf(standin));
-  }
   // A console on the test's own socket path, its sessions with every
   // stand-in up (each greeting shown).
   runProc* consoleFor(const std::vector<runProc*>& standins) {
     std::vector<std::string> passwords(standins.size(), "pw");
     std::vector<std::string> tokens = consoleTokens(standins, passwords);
     tokens.push_back("controlsocket=" + sock_);
-    runProc* console = startConsole(tokens);
-    if (console == nullptr) return nullptr;
-    for (runProc* s : standins) {
-      if (!waitFor(console, "->qzstandin " + addr(s) + " welcome")) return nullptr;
-    }
-    return console;
+    return startConsoleGreeted(tokens, standins);
   }
   std::string sock_;
 };

@@ -15,9 +15,6 @@ namespace {
 
 class DiagnoseTest : public e2eTest {
  protected:
-  static std::string addr(const runProc* standin) {
-    return "127.0.0.1:" + std::to_string(portOf(standin));
-  }
 };
 
 // A UDP socket on every address and a free port, bound without address

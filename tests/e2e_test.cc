@@ -19,9 +19,6 @@ std::string hexAfter(const std::string& text, const std::string& key) {
 class ConsoleTest : public e2eTest {
  protected:
   std::string self() const { return "127.0.0.1:" + std::to_string(consolePort_); }
-  static std::string addr(const runProc* standin) {
-    return "127.0.0.1:" + std::to_string(portOf(standin));
-  }
 
   // One stand-in and a console configured for it; returns when the stand-in
   // has accepted the console's proof.

@@ -13,9 +13,6 @@ namespace {
 
 class FleetTest : public e2eTest {
  protected:
-  static std::string addr(const runProc* standin) {
-    return "127.0.0.1:" + std::to_string(portOf(standin));
-  }
   // Three stand-ins tagged eu,pvp / eu / us, every session up, and the
   // alert bad:dro+p; a rule and a tag that are no good are left out.
   bool startFleet() {
@@ -34,12 +31,8 @@ class FleetTest : public e2eTest {
         tokens.push_back(tok);
       }
     }
-    console_ = startConsole(tokens);
-    if (console_ == nullptr) return false;
-    for (runProc* s : servers_) {
-      if (!waitFor(console_, "->qzstandin " + addr(s) + " welcome")) return false;
-    }
-    return true;
+    console_ = startConsoleGreeted(tokens, servers_);
+    return console_ != nullptr;
   }
   // Sends numbered probe lines to the us server until each follower printed
   // one: a follower is in place only once the console took its request,

@@ -13,9 +13,6 @@ namespace {
 
 class OperationsTest : public e2eTest {
  protected:
-  static std::string addr(const runProc* standin) {
-    return "127.0.0.1:" + std::to_string(portOf(standin));
-  }
   // A console with one server per stand-in (each with the options given),
   // all tagged eu, and the extra tokens; every session up.
   bool startConsoleFor(const std::vector<std::vector<std::string>>& standins,
@@ -33,12 +30,8 @@ class OperationsTest : public e2eTest {
         tokens.push_back(tok);
       }
     }
-    console_ = startConsole(tokens);
-    if (console_ == nullptr) return false;
-    for (runProc* s : servers_) {
-      if (!waitFor(console_, "->qzstandin " + addr(s) + " welcome")) return false;
-    }
-    return true;
+    console_ = startConsoleGreeted(tokens, servers_);
+    return console_ != nullptr;
   }
   std::vector<std::string> ctl(std::vector<std::string> args) {
     args.insert(args.begin(), {"-S", sock_});

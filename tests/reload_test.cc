@@ -15,9 +15,6 @@ class ReloadTest : public e2eTest {
     sock_ = dir_ + "/ctl.sock";
     ini_ = dir_ + "/site.ini";
   }
-  static std::string addr(const runProc* standin) {
-    return "127.0.0.1:" + std::to_string(portOf(standin));
-  }
   static std::string entry(const runProc* s, const std::string& extra = "",
                            const std::string& password = "pw") {
     return "server=" + addr(s) + "\nlogin=admin\npassword=" + password + "\n" + extra;
