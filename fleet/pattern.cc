@@ -69,6 +69,13 @@ const char* backReference(const char* src) {
 
 int textLen(const char* text) { return static_cast<int>(strlen(text)); }
 
+bool nonAscii(const char* s) {
+  for (; *s; s++) {
+    if (static_cast<unsigned char>(*s) >= 0x80) return true;
+  }
+  return false;
+}
+
 // src as the engine takes it: the word starts and ends of the C library's
 // syntax ("\<", "\>"), which the engine would read as plain '<' and '>',
 // become word boundaries, what they are next to a word.
@@ -100,6 +107,13 @@ bool patternCompile(pattern* p, const char* src, char* err, int errSize) {
   }
   if (const char* ref = backReference(src)) {
     trf(err, errSize, "back reference \\%c: cannot be matched in linear time", ref[1]);
+    return false;
+  }
+  // The engine, byte by byte, loses alternatives that begin alike with a
+  // byte past ASCII ("caf\xc3\xa9|caf\xc3\xa8" never matches): such a rule
+  // is refused rather than left to miss every line.
+  if (strchr(src, '|') && nonAscii(src)) {
+    trf(err, errSize, "a character past ASCII in a rule with alternatives ('|') is not supported");
     return false;
   }
   re2::RE2* re = new (std::nothrow) re2::RE2(engineSource(src), patternOptions(kPatternMem));

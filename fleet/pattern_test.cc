@@ -60,6 +60,9 @@ TEST(PatternCompile, RefusesWhatCannotBeMatchedCheaply) {
       {"(.{1,20}){1,20}$", "too costly to match: a program of "},
       {"(\\w+\\s*){1,150}$", "too costly to match"},
       {"x{1000}x{1000}x{1000}x{1000}x{1000}x{1000}x{1000}", ""},
+      // The engine would never match these; refused, not silently missed.
+      {"caf\xc3\xa9|caf\xc3\xa8", "a character past ASCII in a rule with alternatives"},
+      {"\xff\x05" "eep|\xff\xff" "on", "a character past ASCII"},
   };
   for (const auto& c : kCases) {
     pattern p;
